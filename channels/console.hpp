@@ -1,0 +1,12 @@
+// Console messages and the orderly end of the program.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// Writes the text unchanged, then CR LF if lineEnd is set. Nothing is held back in a buffer.
+void printMessage(std::string_view text, bool lineEnd);
+// Writes the value in unsigned decimal ("%u"), then CR LF if lineEnd is set.
+void printByteValue(std::uint8_t value, bool lineEnd);
+// Closes every file channel, writing out its buffer, and ends the process.
+[[noreturn]] void endProgram(int status);

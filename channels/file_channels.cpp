@@ -1,0 +1,246 @@
+#include "channels/file_channels.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace {
+
+struct FileChannel {
+    bool open = false;
+    int fd = -1;
+    FileAccess access = FileAccess::readOnly;
+    std::int64_t sizeAtOpen = 0;
+    std::int64_t position = 0;  // logical position the caller sees
+    std::unique_ptr<std::uint8_t[]> buffer;
+    // Read-ahead: bytes [readIndex, readLength) of the buffer come next; the descriptor
+    // stands after them. Pending writes: the first writeLength bytes of the buffer, ending
+    // at position; the descriptor stands before them. At most one of the two is in use.
+    int readIndex = 0;
+    int readLength = 0;
+    int writeLength = 0;
+    bool writeFailed = false;
+};
+
+FileChannel channels[MAX_FILE_CHANNELS + 1];  // entry 0 is never used
+
+FileChannel* openChannel(int number) {
+    if (number < 1 || number > MAX_FILE_CHANNELS || !channels[number].open) return nullptr;
+    return &channels[number];
+}
+
+void flushWrites(FileChannel& ch) {
+    int done = 0;
+    while (done < ch.writeLength) {
+        const ssize_t n = ::write(ch.fd, ch.buffer.get() + done, size_t(ch.writeLength - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // The rest is lost; keep the descriptor in step with the logical position.
+            ch.writeFailed = true;
+            ::lseek(ch.fd, ch.position, SEEK_SET);
+            break;
+        }
+        done += int(n);
+    }
+    ch.writeLength = 0;
+}
+
+// Gives the read-ahead back so that the descriptor stands at the logical position.
+void dropReadAhead(FileChannel& ch) {
+    if (ch.readIndex < ch.readLength) ::lseek(ch.fd, ch.position, SEEK_SET);
+    ch.readIndex = ch.readLength = 0;
+}
+
+// Moves to an explicit 1-based position; 0 keeps the current one.
+bool seekTo(FileChannel& ch, std::int32_t position) {
+    if (position == 0) return true;
+    flushWrites(ch);
+    ch.readIndex = ch.readLength = 0;
+    if (::lseek(ch.fd, std::int64_t(position) - 1, SEEK_SET) < 0) {
+        ::lseek(ch.fd, ch.position, SEEK_SET);
+        return false;
+    }
+    ch.position = std::int64_t(position) - 1;
+    return true;
+}
+
+bool refill(FileChannel& ch) {
+    for (;;) {
+        const ssize_t n = ::read(ch.fd, ch.buffer.get(), FILE_BUFFER_SIZE);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        ch.readIndex = 0;
+        ch.readLength = int(n);
+        return true;
+    }
+}
+
+int openDescriptor(const std::string& name, FileAccess access) {
+    if (access == FileAccess::createNew)
+        return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Non-blocking, so that a FIFO cannot hold the open; only regular files are accepted.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+int fileFreeNumber() {
+    for (int number = 1; number <= MAX_FILE_CHANNELS; ++number)
+        if (!channels[number].open) return number;
+    return 0;
+}
+
+FileStatus fileOpen(const std::string& name, int number, FileAccess access) {
+    if (number < 1 || number > MAX_FILE_CHANNELS || channels[number].open) return FILE_ILLEGAL_CALL;
+    const int fd = openDescriptor(name, access);
+    if (fd < 0) return FILE_NOT_FOUND;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    if (size < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return FILE_ILLEGAL_CALL;
+    }
+    FileChannel& ch = channels[number];
+    if (!ch.buffer) ch.buffer = std::make_unique<std::uint8_t[]>(FILE_BUFFER_SIZE);
+    ch.open = true;
+    ch.fd = fd;
+    ch.access = access;
+    ch.sizeAtOpen = size;
+    ch.position = 0;
+    ch.readIndex = ch.readLength = ch.writeLength = 0;
+    ch.writeFailed = false;
+    return FILE_OK;
+}
+
+FileStatus fileRead(int number, std::int32_t position, void* destination, int n) {
+    FileChannel* ch = openChannel(number);
+    if (!ch || position < 0) return FILE_ILLEGAL_CALL;
+    if (!seekTo(*ch, position)) return FILE_IO_ERROR;
+    flushWrites(*ch);
+    auto* out = static_cast<std::uint8_t*>(destination);
+    int got = 0;
+    while (got < n) {
+        if (ch->readIndex == ch->readLength && !refill(*ch)) break;
+        const int take = std::min(n - got, ch->readLength - ch->readIndex);
+        std::memcpy(out + got, ch->buffer.get() + ch->readIndex, size_t(take));
+        ch->readIndex += take;
+        got += take;
+    }
+    std::memset(out + got, 0, size_t(n - got));
+    ch->position += got;
+    return FILE_OK;
+}
+
+FileStatus fileReadText(int number, std::int32_t position, std::string& text, int capacity) {
+    char bytes[256] = {};
+    const int n = std::clamp(capacity - 1, 0, int(sizeof bytes) - 1);
+    const FileStatus status = fileRead(number, position, bytes, n);
+    if (status != FILE_OK) return status;
+    text.assign(bytes, ::strnlen(bytes, size_t(n)));
+    return FILE_OK;
+}
+
+FileStatus fileWrite(int number, std::int32_t position, const void* source, int n) {
+    FileChannel* ch = openChannel(number);
+    if (!ch || position < 0) return FILE_ILLEGAL_CALL;
+    if (!seekTo(*ch, position)) return FILE_IO_ERROR;
+    if (ch->access == FileAccess::readOnly) return FILE_IO_ERROR;
+    dropReadAhead(*ch);
+    const bool failedBefore = ch->writeFailed;
+    const auto* in = static_cast<const std::uint8_t*>(source);
+    for (int done = 0; done < n;) {
+        if (ch->writeLength == FILE_BUFFER_SIZE) flushWrites(*ch);
+        const int take = std::min(n - done, FILE_BUFFER_SIZE - ch->writeLength);
+        std::memcpy(ch->buffer.get() + ch->writeLength, in + done, size_t(take));
+        ch->writeLength += take;
+        ch->position += take;
+        done += take;
+    }
+    return ch->writeFailed && !failedBefore ? FILE_IO_ERROR : FILE_OK;
+}
+
+FileStatus fileSkip(int number, std::int64_t count) {
+    FileChannel* ch = openChannel(number);
+    if (!ch) return FILE_ILLEGAL_CALL;
+    flushWrites(*ch);
+    const std::int64_t step = std::min(count, ch->sizeAtOpen - ch->position);
+    if (step <= 0) return FILE_OK;
+    if (step <= ch->readLength - ch->readIndex) {
+        ch->readIndex += int(step);
+    } else {
+        ch->readIndex = ch->readLength = 0;
+        if (::lseek(ch->fd, ch->position + step, SEEK_SET) < 0) return FILE_IO_ERROR;
+    }
+    ch->position += step;
+    return FILE_OK;
+}
+
+bool fileAtEnd(int number) {
+    const FileChannel* ch = openChannel(number);
+    return !ch || ch->position >= ch->sizeAtOpen;
+}
+
+std::int64_t fileOffset(int number) {
+    const FileChannel* ch = openChannel(number);
+    return ch ? ch->position : 0;
+}
+
+FileStatus fileClose(int number) {
+    FileChannel* ch = openChannel(number);
+    if (!ch) return FILE_ILLEGAL_CALL;
+    flushWrites(*ch);
+    const bool failed = ::close(ch->fd) != 0 || ch->writeFailed;
+    ch->open = false;
+    ch->fd = -1;
+    return failed ? FILE_IO_ERROR : FILE_OK;
+}
+
+void fileCloseAll() {
+    for (int number = 1; number <= MAX_FILE_CHANNELS; ++number)
+        if (channels[number].open) fileClose(number);
+}
+
+bool fileCreateTemporary(const std::string& target, int number, std::string& createdName) {
+    const std::string stem = target + ".tmp" + std::to_string(::getpid());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
+        const FileStatus status = fileOpen(name, number, FileAccess::createNew);
+        if (status == FILE_OK) {
+            createdName = std::move(name);
+            return true;
+        }
+        if (status != FILE_NOT_FOUND || errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool fileExists(const std::string& name) {
+    struct stat st;
+    return ::lstat(name.c_str(), &st) == 0;
+}
+
+bool fileReplaceable(const std::string& name) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode) && ::access(name.c_str(), W_OK) == 0;
+}
+
+bool fileRename(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void fileRemove(const std::string& name) {
+    ::unlink(name.c_str());
+}

@@ -1,0 +1,47 @@
+// Numbered binary file channels: the converter's only access to files. Every channel is
+// buffered, reads past the end yield zero bytes, and a write error is remembered until the
+// channel is closed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr int MAX_FILE_CHANNELS = 255;
+inline constexpr int FILE_BUFFER_SIZE = 8192;
+
+enum FileStatus { FILE_OK, FILE_ILLEGAL_CALL, FILE_NOT_FOUND, FILE_IO_ERROR };
+
+enum class FileAccess {
+    readOnly,   // an existing regular file, never written, created or shortened
+    createNew,  // a file that must not exist yet, created for reading and writing
+};
+
+// Lowest number 1..255 with no open channel; 0 when all are open. Reserves nothing.
+int fileFreeNumber();
+FileStatus fileOpen(const std::string& name, int number, FileAccess access);
+
+// Positions are 1-based; position 0 means the current position.
+// A read always fills all n bytes: those beyond the end of the file are zero.
+FileStatus fileRead(int number, std::int32_t position, void* destination, int n);
+// Reads capacity - 1 bytes as text that ends at the first zero byte.
+FileStatus fileReadText(int number, std::int32_t position, std::string& text, int capacity);
+FileStatus fileWrite(int number, std::int32_t position, const void* source, int n);
+// Moves forward by up to count bytes without going past the end of the file.
+FileStatus fileSkip(int number, std::int64_t count);
+// True once the position has reached the length the file had when it was opened.
+bool fileAtEnd(int number);
+std::int64_t fileOffset(int number);
+// Writes out the buffer and closes. FILE_IO_ERROR if any write on the channel failed.
+FileStatus fileClose(int number);
+void fileCloseAll();
+
+// Creates a new file named after target (in the same directory) and opens it on the number
+// for writing; its name is stored in createdName.
+bool fileCreateTemporary(const std::string& target, int number, std::string& createdName);
+
+// Whole-file operations used around the output.
+bool fileExists(const std::string& name);
+// True when the name is free, or names a regular file this process may replace.
+bool fileReplaceable(const std::string& name);
+bool fileRename(const std::string& from, const std::string& to);
+void fileRemove(const std::string& name);

@@ -1,0 +1,41 @@
+#include "driver/executable.hpp"
+
+#include "channels/file_channels.hpp"
+#include "driver/run_state.hpp"
+#include "stream/register_stream.hpp"
+
+namespace {
+
+constexpr int HEADER_SIZE = 64;
+constexpr std::int32_t TEXT_SIZE_LOW_BYTES = 14;  // 1-based position of header offset 13
+
+void copyStubBytes(RunState& state, int count) {
+    for (int i = 0; i < count; ++i) {
+        std::uint8_t b = 0;
+        fileRead(state.stubChannel, 0, &b, 1);
+        fileWrite(state.outputChannel, 0, &b, 1);
+    }
+}
+
+}  // namespace
+
+void copyStubHead(RunState& state) {
+    const std::uint8_t magic[2] = {STUB_MAGIC & 0xFF, STUB_MAGIC >> 8};
+    fileWrite(state.outputChannel, 0, magic, 2);
+    copyStubBytes(state, STUB_HEAD_SIZE - 2);
+}
+
+void finishExecutable(RunState& state) {
+    writePair(state, STREAM_COMMAND, END_MARKER);
+    copyStubBytes(state, STUB_TAIL_SIZE);
+    // The big-endian text size at offsets 12-15 must cover the player code and the stream:
+    // everything but the header and the data section. Offset 12 keeps the stub's byte.
+    const auto length = std::int32_t(fileOffset(state.outputChannel));
+    const std::int32_t textSize = length - HEADER_SIZE - STUB_TAIL_SIZE;
+    const std::uint8_t high = std::uint8_t(textSize >> 16);
+    const std::uint8_t middle = std::uint8_t(textSize >> 8);
+    const std::uint8_t low = std::uint8_t(textSize);
+    fileWrite(state.outputChannel, TEXT_SIZE_LOW_BYTES, &high, 1);
+    fileWrite(state.outputChannel, 0, &middle, 1);
+    fileWrite(state.outputChannel, 0, &low, 1);
+}

@@ -1,0 +1,30 @@
+// The one run state of a conversion, owned by the driver and handed by reference to every
+// routine of the command loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "translate/opm_image.hpp"
+
+struct RunState {
+    std::string outputName;     // base name + ".x"
+    std::string temporaryName;  // where the output is written until it is complete
+    int inputChannel = 0;
+    int stubChannel = 0;
+    int outputChannel = 0;
+    std::int32_t inputPos = 0;       // absolute offset of the next unread input byte
+    std::int32_t loopPoint = 0;      // input offset of the loop point; 0 when none is pending
+    std::int32_t sampleBacklog = 0;  // VGM samples not yet turned into ticks
+    std::uint32_t pendingTicks = 0;  // ticks not yet written as a wait
+    bool forceFlush = false;         // write the pending wait even if no register changed
+    OpmShadow shadow{};
+    SourceLatches latches{};
+};
+
+// Converts baseName + ".vgm" into baseName + ".x" with the player from "vgmstub.bin".
+// Prints its own messages and returns the exit status.
+int runConversion(const std::string& baseName);
+
+// Joins the command-line arguments after the program name with single blanks.
+std::string baseNameFromArguments(int argc, const char* const* argv);

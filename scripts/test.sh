@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages cmake g++ make libgtest-dev
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j "$(nproc)"
+ctest --test-dir build -j "$(nproc)" --output-on-failure

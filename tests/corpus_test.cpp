@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "tests/stream_reader.hpp"
+#include "tests/test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uint32_t littleLong(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+           std::uint32_t(b[at + 3]) << 24;
+}
+
+TEST(Corpus, EveryFileConvertsToAWellFormedExecutable) {
+    if (!fs::is_directory(corpusDir())) GTEST_SKIP() << "no corpus at " << corpusDir();
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(corpusDir())) {
+        if (entry.path().extension() != ".vgm") continue;
+        ++files;
+        SCOPED_TRACE(entry.path().filename().string());
+        ScratchDir dir;
+        const Bytes stub = makeDummyStub();
+        writeFile(dir.file("vgmstub.bin"), stub);
+        const Bytes vgm = readFile(entry.path().string());
+        writeFile(dir.file("song.vgm"), vgm);
+        const ProgramResult r = runConverter(dir.path.string(), {"song"});
+        ASSERT_EQ(r.exitStatus, 0);
+        // The only commands reported are the DAC stream commands 0x90-0x95, whose operands
+        // are skipped rather than decoded as commands.
+        std::istringstream console(r.console);
+        for (std::string line; std::getline(console, line);) {
+            unsigned command = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "unexpected byte %u\r", &command), 1) << line;
+            EXPECT_TRUE(command >= 0x90 && command <= 0x95) << line;
+        }
+
+        const Bytes out = readFile(dir.file("song.x"));
+        ASSERT_GE(out.size(), 446u + 124);
+        EXPECT_EQ(out.size() % 2, 0u);
+        EXPECT_TRUE(std::equal(stub.begin(), stub.begin() + 13, out.begin()));
+        EXPECT_TRUE(std::equal(stub.begin() + 16, stub.begin() + 434, out.begin() + 16));
+        EXPECT_TRUE(std::equal(stub.begin() + 434, stub.end(), out.end() - 12));
+        EXPECT_EQ(std::uint32_t(out[13] << 16 | out[14] << 8 | out[15]), out.size() - 76);
+
+        const Bytes stream(out.begin() + 434, out.end() - 12);
+        EXPECT_TRUE(std::equal(streamPrologue().begin(), streamPrologue().end(), stream.begin()));
+        const StreamSummary s = summarizeStream(stream);
+        EXPECT_EQ(s.endMarkers, 1);
+        EXPECT_TRUE(s.endsWithEndMarker);
+        EXPECT_LE(s.loopMarkers, 1);
+
+        // The loop marker stands after the prologue's tick and every whole tick before the
+        // loop point: total samples less the samples of the looped part.
+        const std::uint32_t totalSamples = littleLong(vgm, 0x18);
+        const std::uint32_t loopSamples = littleLong(vgm, 0x20);
+        const bool loops = littleLong(vgm, 0x1C) != 0;
+        EXPECT_EQ(s.loopMarkers, loops ? 1 : 0);
+        if (loops) {
+            EXPECT_EQ(s.ticksBeforeLoop, 1 + (totalSamples - loopSamples) / 787);
+        }
+        EXPECT_LE(s.totalTicks, 1 + totalSamples / 787);
+    }
+    EXPECT_GT(files, 0);
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string NOT_VGM = "not Vgm :( \r\n";
+const std::string NO_STUB = "can't open vgmstub.bin :( \r\n";
+
+Bytes expectedOutput(const Bytes& stub, const Bytes& stream) {
+    Bytes head(stub.begin(), stub.begin() + 434);
+    Bytes tail(12, 0);
+    for (std::size_t i = 434; i < 446 && i < stub.size(); ++i) tail[i - 434] = stub[i];
+    Bytes out = concat({head, stream, tail});
+    const std::uint32_t textSize = std::uint32_t(out.size() - 76);
+    out[13] = std::uint8_t(textSize >> 16);
+    out[14] = std::uint8_t(textSize >> 8);
+    out[15] = std::uint8_t(textSize);
+    return out;
+}
+
+std::vector<std::string> filesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Workspace {
+    ScratchDir dir;
+    Bytes stub = makeDummyStub();
+    Workspace() { writeFile(dir.file("vgmstub.bin"), stub); }
+    ProgramResult run(const std::vector<std::string>& args, long fileSizeLimit = 0) {
+        return runConverter(dir.path.string(), args, fileSizeLimit);
+    }
+};
+
+TEST(Converter, EndOfDataAloneGivesPrologueAndEndMarker) {
+    Workspace w;
+    writeFile(w.dir.file("song.vgm"), makeVgm({0x66}));
+    const ProgramResult r = w.run({"song"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.console, "");
+    const Bytes out = readFile(w.dir.file("song.x"));
+    ASSERT_EQ(out.size(), 570u);
+    EXPECT_EQ(out[12], w.stub[12]);
+    EXPECT_EQ((Bytes{out[13], out[14], out[15]}), (Bytes{0x00, 0x01, 0xEE}));
+    EXPECT_EQ(out, expectedOutput(w.stub, concat({streamPrologue(), {0x00, 0xFF}})));
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"song.vgm", "song.x", "vgmstub.bin"}));
+}
+
+TEST(Converter, UsesOnlyTheFirst446StubBytesAndZeroFillsAShortStub) {
+    for (std::size_t stubLength : {600u, 434u, 2u}) {
+        Workspace w;
+        w.stub = makeDummyStub(stubLength);
+        writeFile(w.dir.file("vgmstub.bin"), w.stub);
+        writeFile(w.dir.file("a.vgm"), makeVgm({0x66}));
+        ASSERT_EQ(w.run({"a"}).exitStatus, 0);
+        Bytes padded = w.stub;
+        padded.resize(446, 0);
+        EXPECT_EQ(readFile(w.dir.file("a.x")),
+                  expectedOutput(padded, concat({streamPrologue(), {0x00, 0xFF}})))
+            << stubLength;
+    }
+}
+
+TEST(Converter, BaseNameIsAllArgumentsJoinedByBlanks) {
+    Workspace w;
+    writeFile(w.dir.file("song mix.vgm"), makeVgm({0x66}));
+    EXPECT_EQ(w.run({"song", "mix"}).exitStatus, 0);
+    EXPECT_TRUE(fs::exists(w.dir.file("song mix.x")));
+
+    writeFile(w.dir.file(".vgm"), makeVgm({0x66}));
+    EXPECT_EQ(w.run({}).exitStatus, 0);
+    EXPECT_TRUE(fs::exists(w.dir.file(".x")));
+}
+
+TEST(Converter, RejectsWhatIsNotVgmWithoutCreatingAnything) {
+    Workspace w;
+    ProgramResult r = w.run({"missing"});
+    EXPECT_EQ(r.console, NOT_VGM);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(filesIn(w.dir), std::vector<std::string>{"vgmstub.bin"});
+
+    for (const Bytes& input : {Bytes{}, Bytes{'V', 'g', 'm'}, Bytes{'V', 'g', 'm', '!', 0x66},
+                               Bytes{'v', 'g', 'm', ' ', 0x66}}) {
+        writeFile(w.dir.file("bad.vgm"), input);
+        r = w.run({"bad"});
+        EXPECT_EQ(r.console, NOT_VGM);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(readFile(w.dir.file("bad.vgm")), input);
+        EXPECT_FALSE(fs::exists(w.dir.file("bad.x")));
+    }
+    fs::create_directory(w.dir.file("folder.vgm"));
+    EXPECT_EQ(w.run({"folder"}).console, NOT_VGM);
+}
+
+TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
+    ScratchDir dir;
+    writeFile(dir.file("a.vgm"), makeVgm({0x66}));
+    ProgramResult r = runConverter(dir.path.string(), {"a"});
+    EXPECT_EQ(r.console, NO_STUB);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.vgm"});
+
+    for (const Bytes& stub : {Bytes{}, Bytes{'H'}, Bytes{'U', 'H', 0, 0}, Bytes{'M', 'Z', 1}}) {
+        writeFile(dir.file("vgmstub.bin"), stub);
+        r = runConverter(dir.path.string(), {"a"});
+        EXPECT_EQ(r.console, NO_STUB);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(readFile(dir.file("vgmstub.bin")), stub);
+        EXPECT_FALSE(fs::exists(dir.file("a.x")));
+    }
+}
+
+TEST(Converter, ReportsUnknownCommandBytesAndGoesOn) {
+    Workspace w;
+    writeFile(w.dir.file("a.vgm"), makeVgm({0x31, 0x00, 0x96, 0x54, 0x01, 0x02, 0x66}));
+    const ProgramResult r = w.run({"a"});
+    EXPECT_EQ(r.console, "unexpected byte 49\r\nunexpected byte 150\r\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(readFile(w.dir.file("a.x")).size(), 570u);
+}
+
+TEST(Converter, ReadOnlyInputsConvertAndStayUnchanged) {
+    Workspace w;
+    const Bytes vgm = makeVgm({0x62, 0x66});
+    writeFile(w.dir.file("a.vgm"), vgm);
+    ::chmod(w.dir.file("a.vgm").c_str(), 0444);
+    ::chmod(w.dir.file("vgmstub.bin").c_str(), 0444);
+    EXPECT_EQ(w.run({"a"}).exitStatus, 0);
+    EXPECT_EQ(readFile(w.dir.file("a.vgm")), vgm);
+    EXPECT_EQ(readFile(w.dir.file("vgmstub.bin")), w.stub);
+}
+
+TEST(Converter, ReplacesALongerOldOutputCompletely) {
+    Workspace w;
+    writeFile(w.dir.file("a.vgm"), makeVgm({0x66}));
+    writeFile(w.dir.file("a.x"), Bytes(5000, 0xEE));
+    EXPECT_EQ(w.run({"a"}).exitStatus, 0);
+    EXPECT_EQ(readFile(w.dir.file("a.x")).size(), 570u);
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+}
+
+TEST(Converter, AFullDiskFailsCleanlyAndKeepsTheOldOutput) {
+    Workspace w;
+    Bytes commands;
+    for (int i = 0; i < 2000; ++i) commands.insert(commands.end(), {0x62, 0x50, 0x90, 0x50, 0x9F});
+    commands.push_back(0x66);
+    writeFile(w.dir.file("a.vgm"), makeVgm(commands));
+    const Bytes old(100, 0xEE);
+    writeFile(w.dir.file("a.x"), old);
+    for (long limit : {1L, 433L, 560L}) {
+        const ProgramResult r = w.run({"a"}, limit);
+        EXPECT_EQ(r.console, "can't write a.x :( \r\n") << limit;
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(readFile(w.dir.file("a.x")), old);
+        EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+    }
+}
+
+TEST(Converter, AnOutputNameThatIsADirectoryIsReported) {
+    Workspace w;
+    writeFile(w.dir.file("a.vgm"), makeVgm({0x66}));
+    fs::create_directory(w.dir.file("a.x"));
+    const ProgramResult r = w.run({"a"});
+    EXPECT_EQ(r.console, "can't write a.x :( \r\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(fs::is_directory(w.dir.file("a.x")));
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+}
+
+// The two cases below need an unprivileged user: as root they run as "nobody".
+TEST(Converter, AReadOnlyFolderIsReported) {
+    Workspace w;
+    fs::permissions(w.dir.path, fs::perms::all);
+    fs::create_directory(w.dir.file("locked"));
+    writeFile(w.dir.file("locked/b.vgm"), makeVgm({0x66}));
+    fs::permissions(w.dir.file("locked"), fs::perms::owner_all | fs::perms::group_read |
+                                              fs::perms::group_exec | fs::perms::others_read |
+                                              fs::perms::others_exec);
+    const ProgramResult r = runConverter(w.dir.path.string(), {"locked/b"}, 0, true);
+    if (r.exitStatus >= 125) GTEST_SKIP() << "the converter cannot run as nobody here";
+    EXPECT_EQ(r.console, "can't write locked/b.x :( \r\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"locked", "vgmstub.bin"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(w.dir.file("locked")), {}), 1);
+}
+
+TEST(Converter, AnOutputThatMayNotBeWrittenIsLeftAlone) {
+    Workspace w;
+    fs::permissions(w.dir.path, fs::perms::all);
+    writeFile(w.dir.file("a.vgm"), makeVgm({0x66}));
+    const Bytes old(10, 0x11);
+    writeFile(w.dir.file("a.x"), old);
+    ::chmod(w.dir.file("a.x").c_str(), 0444);
+    const ProgramResult r = runConverter(w.dir.path.string(), {"a"}, 0, true);
+    if (r.exitStatus >= 125) GTEST_SKIP() << "the converter cannot run as nobody here";
+    EXPECT_EQ(r.console, "can't write a.x :( \r\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(readFile(w.dir.file("a.x")), old);
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include "tests/stream_reader.hpp"
 #include "tests/test_support.hpp"
+#include "tests/vgm_scan.hpp"
 
 namespace {
 
@@ -64,6 +65,22 @@ TEST(Corpus, EveryFileConvertsToAWellFormedExecutable) {
             EXPECT_EQ(s.ticksBeforeLoop, 1 + (totalSamples - loopSamples) / 787);
         }
         EXPECT_LE(s.totalTicks, 1 + totalSamples / 787);
+
+        // Every YM2612 key write reaches the stream; a keyed channel gets its pitch; the
+        // PSG-voice channels sound where the file makes tone channels 0 and 1 audible.
+        const VgmScan scan = scanVgm(vgm);
+        int distinctKeyedChannels = 0;
+        for (std::size_t c = 0; c < 6; ++c) {
+            EXPECT_EQ(s.keyWrites[c], scan.keyWrites[c]) << "channel " << c;
+            EXPECT_EQ(s.keyOns[c], scan.keyOns[c]) << "channel " << c;
+            if (scan.keyOns[c] > 0) {
+                ++distinctKeyedChannels;
+                EXPECT_GT(s.keyCodes[c], 0) << "channel " << c;
+            }
+        }
+        EXPECT_GT(distinctKeyedChannels, 0);
+        for (std::size_t p = 0; p < 2; ++p)
+            EXPECT_EQ(s.quietestTl[6 + p] < 127, scan.psgAudible[p]) << "tone channel " << p;
     }
     EXPECT_GT(files, 0);
 }

@@ -57,6 +57,40 @@ TEST(Converter, EndOfDataAloneGivesPrologueAndEndMarker) {
     EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"song.vgm", "song.x", "vgmstub.bin"}));
 }
 
+TEST(Converter, ConvertsASmallFmTune) {
+    Workspace w;
+    writeFile(w.dir.file("tune.vgm"),
+              makeVgm({0x52, 0xB0, 0x07, 0x52, 0xA4, 0x22, 0x52, 0xA0, 0x69, 0x52, 0x28, 0xF0, 0x61,
+                       0x44, 0xAC, 0x52, 0x28, 0x00, 0x66}));
+    const ProgramResult r = w.run({"tune"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.console, "");
+    // The first flush sends the start-up voice of the FM channels.
+    Bytes startUp;
+    for (int c = 0; c < 6; ++c) {
+        startUp.insert(startUp.end(), {std::uint8_t(0x20 + c), 0xC7});
+        const std::uint8_t multiple[4] = {7, 5, 3, 1};
+        for (int op = 0; op < 4; ++op) {
+            const auto s = std::uint8_t(c + 8 * op);
+            startUp.insert(startUp.end(),
+                           {std::uint8_t(0x40 + s), multiple[op], std::uint8_t(0x60 + s), 0x7F,
+                            std::uint8_t(0x80 + s), 0x1F, std::uint8_t(0xE0 + s), 0xFF});
+        }
+    }
+    ASSERT_EQ(startUp.size(), 204u);
+    const Bytes stream = concat({streamPrologue(),
+                                 startUp,
+                                 {0x28, 0x36, 0x30, 0x0C},  // block 4, F-number 0x200
+                                 {0x28, 0x3A, 0x30, 0x48},  // F-number 0x269
+                                 {0x08, 0x78},              // key on, no wait pending
+                                 {0x00, 0x37, 0x08, 0x00},  // 56 ticks, key off
+                                 {0x00, 0xFF}});
+    const Bytes out = readFile(w.dir.file("tune.x"));
+    ASSERT_EQ(out.size(), 788u);
+    EXPECT_EQ((Bytes{out[13], out[14], out[15]}), (Bytes{0x00, 0x02, 0xC8}));
+    EXPECT_EQ(out, expectedOutput(w.stub, stream));
+}
+
 TEST(Converter, UsesOnlyTheFirst446StubBytesAndZeroFillsAShortStub) {
     for (std::size_t stubLength : {600u, 434u, 2u}) {
         Workspace w;
@@ -158,7 +192,7 @@ TEST(Converter, AFullDiskFailsCleanlyAndKeepsTheOldOutput) {
     writeFile(w.dir.file("a.vgm"), makeVgm(commands));
     const Bytes old(100, 0xEE);
     writeFile(w.dir.file("a.x"), old);
-    for (long limit : {1L, 433L, 560L}) {
+    for (long limit : {1L, 433L, 560L, 9000L}) {
         const ProgramResult r = w.run({"a"}, limit);
         EXPECT_EQ(r.console, "can't write a.x :( \r\n") << limit;
         EXPECT_EQ(r.exitStatus, 1);

@@ -1,6 +1,9 @@
 // Walks a RegisterStream pair by pair, for checks on whole conversions.
 #pragma once
 
+#include <algorithm>
+#include <array>
+
 #include "tests/test_support.hpp"
 
 struct StreamSummary {
@@ -10,14 +13,27 @@ struct StreamSummary {
     std::uint64_t totalTicks = 0;
     std::uint64_t ticksBeforeLoop = 0;
     int registerPairs = 0;
+    std::array<int, 8> keyWrites{};   // pairs 0x08 by channel, after the prologue's two
+    std::array<int, 8> keyOns{};      // of which with at least one operator on
+    std::array<int, 8> keyCodes{};    // key code pairs by channel
+    std::array<int, 8> quietestTl{};  // lowest TL written to any operator, by channel
 };
 
 inline StreamSummary summarizeStream(const Bytes& stream) {
     StreamSummary s;
+    s.quietestTl.fill(127);
     for (std::size_t i = 0; i + 1 < stream.size(); i += 2) {
         const std::uint8_t first = stream[i], second = stream[i + 1];
         if (first != 0) {
             ++s.registerPairs;
+            if (i < 122) continue;  // the prologue
+            if (first == 0x08) {
+                ++s.keyWrites[second & 7];
+                if (second & 0x78) ++s.keyOns[second & 7];
+            }
+            if (first >= 0x28 && first < 0x30) ++s.keyCodes[first & 7];
+            if (first >= 0x60 && first < 0x80)
+                s.quietestTl[first & 7] = std::min(s.quietestTl[first & 7], int(second));
         } else if (second <= 0xFD) {
             s.totalTicks += second + 1u;
         } else if (second == 0xFE) {

@@ -1,7 +1,52 @@
+// SN76489 writes: tone channels 0 and 1 play on the PSG-voice channels, pitch through the
+// key code, loudness through the TL of all four operators.
 #include "driver/run_state.hpp"
 #include "stream/register_stream.hpp"
+#include "translate/pitch.hpp"
 #include "translate/translate.hpp"
 
-void translatePsgWrite(RunState& state, std::uint8_t) {
+namespace {
+
+constexpr std::uint8_t LATCH_BIT = 0x80;
+constexpr std::uint8_t ATTENUATION_BIT = 0x10;
+constexpr std::uint8_t SILENT_ATTENUATION = 15;
+
+// Each attenuation step (2 dB) is 4 TL steps (0.75 dB each); operator op is 4 x op TL steps
+// louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
+void setAttenuation(OpmImage& wanted, int channel, std::uint8_t attenuation) {
+    for (int op = 0; op < 4; ++op)
+        wanted.opParam[TL_ROW][slotOf(channel, op)] =
+            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
+}
+
+}  // namespace
+
+void convertPsgPitch(RunState& state, int p) {
+    const std::uint16_t period = state.latches.psgPeriod[p];
+    if (period == 0) return;
+    const KeyCode code = pitchToKeyCode(psgFrequency(period));
+    const int channel = p + FIRST_PSG_VOICE;
+    state.shadow.wanted.keyCode[channel] = code.keyCode;
+    state.shadow.wanted.keyFraction[channel] = code.keyFraction;
+}
+
+// A latch byte (bit 7 set) selects channel and register and carries the low 4 bits; a data
+// byte carries the high 6 bits of a tone period, or a new attenuation.
+void translatePsgWrite(RunState& state, std::uint8_t b) {
+    if (PSG_CHANNELS == 0) return;
+    SourceLatches& latches = state.latches;
+    if (b & LATCH_BIT) latches.psgLatch = b;
+    const int psgChannel = (latches.psgLatch >> 5) & 0x03;
+    std::uint16_t& period = latches.psgPeriod[psgChannel];
+    if (!(latches.psgLatch & ATTENUATION_BIT)) {
+        if (b & LATCH_BIT) {
+            period = std::uint16_t((period & 0x3F0) + (b & 0x0F));
+        } else {
+            period = std::uint16_t(((b & 0x3F) << 4) + (period & 0x0F));
+            if (psgChannel < PSG_CHANNELS) convertPsgPitch(state, psgChannel);
+        }
+    } else if (psgChannel < PSG_CHANNELS) {
+        setAttenuation(state.shadow.wanted, psgChannel + FIRST_PSG_VOICE, b & 0x0F);
+    }
     flushChanges(state);
 }

@@ -1,7 +1,70 @@
+// YM2612 writes: the two chips share the four-operator layout, so most registers are copied
+// bit for bit into the OPM image; pitch is converted and key-on goes to the stream directly.
 #include "driver/run_state.hpp"
 #include "stream/register_stream.hpp"
+#include "translate/pitch.hpp"
 #include "translate/translate.hpp"
 
-void translateYm2612Write(RunState& state, std::uint8_t, std::uint8_t, std::uint8_t) {
+namespace {
+
+constexpr std::uint8_t LFO_REGISTER = 0x22;
+constexpr std::uint8_t KEY_ON_OFF_REGISTER = 0x28;
+
+// Key on/off: bits 7-4 are the operator mask, bits 2-0 the channel (4-6 for port 1). The
+// OPM wants the mask in bits 6-3 and the channel in bits 2-0.
+void keyOnOff(RunState& state, std::uint8_t data) {
+    const auto channel = std::uint8_t(((data & 0x04) ? 3 : 0) + (data & 0x03));
+    if (channel >= FM_CHANNELS) return;
+    writePairAfterFlush(state, KEY_ON_REGISTER, std::uint8_t(((data >> 1) & 0x78) + channel));
+}
+
+void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint8_t data) {
+    OpmImage& wanted = state.shadow.wanted;
+    SourceLatches& latches = state.latches;
+    switch (reg & 0xFC) {
+        case 0xA0:
+            latches.fnumLow[c] = data;
+            convertFmPitch(state, c);
+            return;
+        case 0xA4:
+            latches.fnumHigh[c] = data;
+            convertFmPitch(state, c);
+            return;
+        case 0xB0:  // feedback and algorithm
+            wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0xC0) + (data & 0x3F));
+            return;
+        case 0xB4:  // L/R outputs; AMS in bits 5-4 and FMS in bits 2-0 swap places on the OPM
+            wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0x3F) + (data & 0xC0));
+            wanted.modSens[c] = std::uint8_t(((data & 0x30) >> 4) + ((data & 0x07) << 4));
+            return;
+        default:
+            break;
+    }
+    // DT/MUL, TL, RS/AR, AM/D1R, D2R and SL/RR rows at 0x30-0x8F; SSG-EG (0x90-0x9F), the
+    // channel-3 special frequencies (0xA8-0xAF) and the rest have no OPM counterpart.
+    const int row = (reg >> 4) - 3;
+    if (row >= 0 && row < OP_PARAM_ROWS) wanted.opParam[row][slotOf(c, op)] = data;
+}
+
+}  // namespace
+
+void convertFmPitch(RunState& state, int c) {
+    const KeyCode code =
+        pitchToKeyCode(fmFrequency(state.latches.fnumLow[c], state.latches.fnumHigh[c]));
+    state.shadow.wanted.keyCode[c] = code.keyCode;
+    state.shadow.wanted.keyFraction[c] = code.keyFraction;
+}
+
+void translateYm2612Write(RunState& state, std::uint8_t channelOffset, std::uint8_t reg,
+                          std::uint8_t data) {
+    if (FM_CHANNELS == 0) return;
+    if (reg == LFO_REGISTER) {
+        state.shadow.wanted.lfoFreq = data & 0x07;  // the enable bit is ignored
+    } else if (reg == KEY_ON_OFF_REGISTER) {
+        keyOnOff(state, data);
+    } else {
+        const int channel = (reg & 0x03) + channelOffset;
+        if (channel < FM_CHANNELS) channelRegister(state, channel, (reg >> 2) & 0x03, reg, data);
+    }
     flushChanges(state);
 }

@@ -1,5 +1,7 @@
 #include "channels/file_channels.hpp"
 
+#include "channels/gzip_reader.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +28,8 @@ struct FileChannel {
     int readLength = 0;
     int writeLength = 0;
     bool writeFailed = false;
+    bool unpacking = false;  // reads come from gzip below instead of the descriptor
+    std::unique_ptr<GzipReader> gzip;
 };
 
 FileChannel channels[MAX_FILE_CHANNELS + 1];  // entry 0 is never used
@@ -57,20 +61,12 @@ void dropReadAhead(FileChannel& ch) {
     ch.readIndex = ch.readLength = 0;
 }
 
-// Moves to an explicit 1-based position; 0 keeps the current one.
-bool seekTo(FileChannel& ch, std::int32_t position) {
-    if (position == 0) return true;
-    flushWrites(ch);
-    ch.readIndex = ch.readLength = 0;
-    if (::lseek(ch.fd, std::int64_t(position) - 1, SEEK_SET) < 0) {
-        ::lseek(ch.fd, ch.position, SEEK_SET);
-        return false;
-    }
-    ch.position = std::int64_t(position) - 1;
-    return true;
-}
-
 bool refill(FileChannel& ch) {
+    if (ch.unpacking) {
+        ch.readIndex = 0;
+        ch.readLength = gzipRead(*ch.gzip, ch.buffer.get(), FILE_BUFFER_SIZE);
+        return ch.readLength > 0;
+    }
     for (;;) {
         const ssize_t n = ::read(ch.fd, ch.buffer.get(), FILE_BUFFER_SIZE);
         if (n < 0 && errno == EINTR) continue;
@@ -79,6 +75,40 @@ bool refill(FileChannel& ch) {
         ch.readLength = int(n);
         return true;
     }
+}
+
+// Reads and discards up to count bytes, stopping at the end of the data.
+void readThrough(FileChannel& ch, std::int64_t count) {
+    while (count > 0 && (ch.readIndex < ch.readLength || refill(ch))) {
+        const int take = int(std::min<std::int64_t>(count, ch.readLength - ch.readIndex));
+        ch.readIndex += take;
+        ch.position += take;
+        count -= take;
+    }
+}
+
+// Moves to an explicit 1-based position; 0 keeps the current one. Decompressed data is
+// passed over forwards; going back decompresses again from the start of the file.
+bool seekTo(FileChannel& ch, std::int32_t position) {
+    if (position == 0) return true;
+    if (ch.unpacking) {
+        const std::int64_t target = std::int64_t(position) - 1;
+        if (target < ch.position) {
+            ch.readIndex = ch.readLength = 0;
+            ch.position = 0;
+            if (::lseek(ch.fd, 0, SEEK_SET) != 0 || !gzipBegin(*ch.gzip, ch.fd)) return false;
+        }
+        readThrough(ch, target - ch.position);
+        return ch.position == target;
+    }
+    flushWrites(ch);
+    ch.readIndex = ch.readLength = 0;
+    if (::lseek(ch.fd, std::int64_t(position) - 1, SEEK_SET) < 0) {
+        ::lseek(ch.fd, ch.position, SEEK_SET);
+        return false;
+    }
+    ch.position = std::int64_t(position) - 1;
+    return true;
 }
 
 int openDescriptor(const std::string& name, FileAccess access) {
@@ -113,6 +143,15 @@ FileStatus fileOpen(const std::string& name, int number, FileAccess access) {
         return FILE_ILLEGAL_CALL;
     }
     FileChannel& ch = channels[number];
+    ch.unpacking = access == FileAccess::readUnpacked && gzipMagicAt(fd);
+    if (ch.unpacking) {
+        if (!ch.gzip) ch.gzip = std::make_unique<GzipReader>();
+        if (!gzipBegin(*ch.gzip, fd)) {
+            ::close(fd);
+            ch.unpacking = false;
+            return FILE_IO_ERROR;
+        }
+    }
     if (!ch.buffer) ch.buffer = std::make_unique<std::uint8_t[]>(FILE_BUFFER_SIZE);
     ch.open = true;
     ch.fd = fd;
@@ -156,7 +195,7 @@ FileStatus fileWrite(int number, std::int32_t position, const void* source, int 
     FileChannel* ch = openChannel(number);
     if (!ch || position < 0) return FILE_ILLEGAL_CALL;
     if (!seekTo(*ch, position)) return FILE_IO_ERROR;
-    if (ch->access == FileAccess::readOnly) return FILE_IO_ERROR;
+    if (ch->access != FileAccess::createNew) return FILE_IO_ERROR;
     dropReadAhead(*ch);
     const bool failedBefore = ch->writeFailed;
     const auto* in = static_cast<const std::uint8_t*>(source);
@@ -175,6 +214,10 @@ FileStatus fileSkip(int number, std::int64_t count) {
     FileChannel* ch = openChannel(number);
     if (!ch) return FILE_ILLEGAL_CALL;
     flushWrites(*ch);
+    if (ch->unpacking) {
+        readThrough(*ch, count);
+        return FILE_OK;
+    }
     const std::int64_t step = std::min(count, ch->sizeAtOpen - ch->position);
     if (step <= 0) return FILE_OK;
     if (step <= ch->readLength - ch->readIndex) {
@@ -188,8 +231,14 @@ FileStatus fileSkip(int number, std::int64_t count) {
 }
 
 bool fileAtEnd(int number) {
-    const FileChannel* ch = openChannel(number);
+    FileChannel* ch = openChannel(number);
+    if (ch && ch->unpacking) return ch->readIndex == ch->readLength && !refill(*ch);
     return !ch || ch->position >= ch->sizeAtOpen;
+}
+
+bool fileDamaged(int number) {
+    const FileChannel* ch = openChannel(number);
+    return ch && ch->unpacking && ch->gzip->damaged;
 }
 
 std::int64_t fileOffset(int number) {
@@ -201,7 +250,13 @@ FileStatus fileClose(int number) {
     FileChannel* ch = openChannel(number);
     if (!ch) return FILE_ILLEGAL_CALL;
     flushWrites(*ch);
-    const bool failed = ::close(ch->fd) != 0 || ch->writeFailed;
+    bool failed = ch->writeFailed;
+    if (ch->unpacking) {
+        failed = failed || ch->gzip->damaged;
+        gzipEnd(*ch->gzip);
+        ch->unpacking = false;
+    }
+    failed = ::close(ch->fd) != 0 || failed;
     ch->open = false;
     ch->fd = -1;
     return failed ? FILE_IO_ERROR : FILE_OK;

@@ -1,6 +1,7 @@
 // Numbered binary file channels: the converter's only access to files. Every channel is
 // buffered, reads past the end yield zero bytes, and a write error is remembered until the
-// channel is closed.
+// channel is closed. A channel opened with readUnpacked on gzip data delivers the
+// decompressed bytes: positions, skips and the end test all count decompressed bytes.
 #pragma once
 
 #include <cstdint>
@@ -12,15 +13,17 @@ inline constexpr int FILE_BUFFER_SIZE = 8192;
 enum FileStatus { FILE_OK, FILE_ILLEGAL_CALL, FILE_NOT_FOUND, FILE_IO_ERROR };
 
 enum class FileAccess {
-    readOnly,   // an existing regular file, never written, created or shortened
-    createNew,  // a file that must not exist yet, created for reading and writing
+    readOnly,      // an existing regular file, never written, created or shortened
+    createNew,     // a file that must not exist yet, created for reading and writing
+    readUnpacked,  // as readOnly, but a file that starts with the gzip magic is decompressed
 };
 
 // Lowest number 1..255 with no open channel; 0 when all are open. Reserves nothing.
 int fileFreeNumber();
 FileStatus fileOpen(const std::string& name, int number, FileAccess access);
 
-// Positions are 1-based; position 0 means the current position.
+// Positions are 1-based; position 0 means the current position. On gzip data a position
+// beyond the end of the decompressed data cannot be reached (FILE_IO_ERROR).
 // A read always fills all n bytes: those beyond the end of the file are zero.
 FileStatus fileRead(int number, std::int32_t position, void* destination, int n);
 // Reads capacity - 1 bytes as text that ends at the first zero byte.
@@ -28,10 +31,15 @@ FileStatus fileReadText(int number, std::int32_t position, std::string& text, in
 FileStatus fileWrite(int number, std::int32_t position, const void* source, int n);
 // Moves forward by up to count bytes without going past the end of the file.
 FileStatus fileSkip(int number, std::int64_t count);
-// True once the position has reached the length the file had when it was opened.
+// True once the position has reached the length the file had when it was opened; on gzip
+// data, once the last decompressed byte has been read (or the data was found damaged).
 bool fileAtEnd(int number);
+// True once the gzip data of the channel has turned out corrupt or cut short; the bytes
+// that would have followed read as zeros.
+bool fileDamaged(int number);
 std::int64_t fileOffset(int number);
-// Writes out the buffer and closes. FILE_IO_ERROR if any write on the channel failed.
+// Writes out the buffer and closes. FILE_IO_ERROR if any write on the channel failed or its
+// gzip data was found damaged.
 FileStatus fileClose(int number);
 void fileCloseAll();
 

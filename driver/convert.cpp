@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <string>
 
 #include "channels/console.hpp"
@@ -23,12 +24,39 @@ int cannotWrite(RunState& state) {
     return fail(state, "can't write " + state.outputName + " :( ");
 }
 
-bool inputIsVgm(RunState& state, const std::string& inputName) {
+struct InputChoice {
+    std::string inputName;
+    std::string outputBase;  // the output is this + ".x"
+};
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// BASE.vgm, else BASE.vgz, else BASE itself when the name typed already carries one of the
+// two extensions (the output then drops it). Nothing found: BASE.vgm, which is reported.
+InputChoice chooseInput(const std::string& baseName) {
+    for (const char* extension : {".vgm", ".vgz"})
+        if (fileExists(baseName + extension)) return {baseName + extension, baseName};
+    for (const char* extension : {".vgm", ".vgz"})
+        if (endsWith(baseName, extension) && fileExists(baseName))
+            return {baseName, baseName.substr(0, baseName.size() - 4)};
+    return {baseName + ".vgm", baseName};
+}
+
+enum class InputCheck { vgm, notVgm, damaged };
+
+// Opens the input and reads its identification. Compressed data is first read through
+// once, so that damage is reported before any of it is converted or identified.
+InputCheck checkInput(RunState& state, const std::string& inputName) {
     state.inputChannel = fileFreeNumber();
-    fileOpen(inputName, state.inputChannel, FileAccess::readOnly);
+    fileOpen(inputName, state.inputChannel, FileAccess::readUnpacked);
+    fileSkip(state.inputChannel, INT64_MAX);
+    if (fileDamaged(state.inputChannel)) return InputCheck::damaged;
     std::string identification;
-    fileReadText(state.inputChannel, 0, identification, 5);
-    return identification == "Vgm ";
+    fileReadText(state.inputChannel, 1, identification, 5);  // from the start again
+    return identification == "Vgm " ? InputCheck::vgm : InputCheck::notVgm;
 }
 
 bool stubIsExecutable(RunState& state) {
@@ -60,9 +88,13 @@ std::string baseNameFromArguments(int argc, const char* const* argv) {
 int runConversion(const std::string& baseName) {
     RunState state;
     initOpmShadow(state.shadow, state.latches);
-    if (!inputIsVgm(state, baseName + ".vgm")) return fail(state, "not Vgm :( ");
+    const InputChoice choice = chooseInput(baseName);
+    const std::string cannotUnpack = "can't unpack " + choice.inputName + " :( ";
+    const InputCheck check = checkInput(state, choice.inputName);
+    if (check == InputCheck::damaged) return fail(state, cannotUnpack);
+    if (check == InputCheck::notVgm) return fail(state, "not Vgm :( ");
     if (!stubIsExecutable(state)) return fail(state, "can't open vgmstub.bin :( ");
-    state.outputName = baseName + ".x";
+    state.outputName = choice.outputBase + ".x";
     if (!fileReplaceable(state.outputName) || !createTemporaryOutput(state))
         return cannotWrite(state);
 
@@ -74,6 +106,9 @@ int runConversion(const std::string& baseName) {
     runCommandLoop(state);
     finishExecutable(state);
 
+    // Checked once more to the end, in case the file changed since it was first read.
+    fileSkip(state.inputChannel, INT64_MAX);
+    if (fileDamaged(state.inputChannel)) return fail(state, cannotUnpack);
     fileClose(state.inputChannel);
     const bool written = fileClose(state.outputChannel) == FILE_OK;
     fileClose(state.stubChannel);

@@ -22,8 +22,10 @@ struct RunState {
     SourceLatches latches{};
 };
 
-// Converts baseName + ".vgm" into baseName + ".x" with the player from "vgmstub.bin".
-// Prints its own messages and returns the exit status.
+// Converts baseName + ".vgm" (or, when that does not exist, baseName + ".vgz", or baseName
+// itself when it ends in one of the two) into a ".x" with the player from "vgmstub.bin".
+// Gzip input is decompressed as it is read. Prints its own messages and returns the exit
+// status.
 int runConversion(const std::string& baseName);
 
 // Joins the command-line arguments after the program name with single blanks.

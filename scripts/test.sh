@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages cmake g++ make libgtest-dev
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+ensure_packages cmake g++ make libgtest-dev zlib1g-dev
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DOPMCAST_TESTS=ON >/dev/null
 cmake --build build -j "$(nproc)"
 ctest --test-dir build -j "$(nproc)" --output-on-failure

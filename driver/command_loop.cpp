@@ -19,6 +19,7 @@ void markLoopPoint(RunState& state) {
     if (state.loopPoint <= 0 || state.inputPos < state.loopPoint) return;
     writePairAfterFlush(state, STREAM_COMMAND, LOOP_MARKER);
     state.loopPoint = 0;
+    state.loopMarkerWritten = true;
 }
 
 // Data block: 0x66 marker, type, 32-bit size, then the data, which the OPM cannot use.

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int HEADER_SIZE = 64;
 constexpr std::int32_t TEXT_SIZE_LOW_BYTES = 14;  // 1-based position of header offset 13
 
 void copyStubBytes(RunState& state, int count) {
@@ -26,12 +25,18 @@ void copyStubHead(RunState& state) {
 }
 
 void finishExecutable(RunState& state) {
-    writePair(state, STREAM_COMMAND, END_MARKER);
+    // A looping song goes back to the loop marker at the end marker, so the ticks after the
+    // last change are part of the loop and are written first. Without a loop they would
+    // only delay the end and are left out.
+    if (state.loopMarkerWritten)
+        writePairAfterFlush(state, STREAM_COMMAND, END_MARKER);
+    else
+        writePair(state, STREAM_COMMAND, END_MARKER);
     copyStubBytes(state, STUB_TAIL_SIZE);
     // The big-endian text size at offsets 12-15 must cover the player code and the stream:
     // everything but the header and the data section. Offset 12 keeps the stub's byte.
     const auto length = std::int32_t(fileOffset(state.outputChannel));
-    const std::int32_t textSize = length - HEADER_SIZE - STUB_TAIL_SIZE;
+    const auto textSize = std::int32_t(textSizeFor(length));
     const std::uint8_t high = std::uint8_t(textSize >> 16);
     const std::uint8_t middle = std::uint8_t(textSize >> 8);
     const std::uint8_t low = std::uint8_t(textSize);

@@ -13,8 +13,9 @@ struct RunState {
     int inputChannel = 0;
     int stubChannel = 0;
     int outputChannel = 0;
-    std::int32_t inputPos = 0;       // absolute offset of the next unread input byte
-    std::int32_t loopPoint = 0;      // input offset of the loop point; 0 when none is pending
+    std::int32_t inputPos = 0;   // absolute offset of the next unread input byte
+    std::int32_t loopPoint = 0;  // input offset of the loop point; 0 when none is pending
+    bool loopMarkerWritten = false;
     std::int32_t sampleBacklog = 0;  // VGM samples not yet turned into ticks
     std::uint32_t pendingTicks = 0;  // ticks not yet written as a wait
     bool forceFlush = false;         // write the pending wait even if no register changed

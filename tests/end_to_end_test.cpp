@@ -91,6 +91,24 @@ TEST(Converter, ConvertsASmallFmTune) {
     EXPECT_EQ(out, expectedOutput(w.stub, stream));
 }
 
+TEST(Converter, ALoopKeepsTheTicksAfterItsLastChange) {
+    Workspace w;
+    // Loop point at the first command; a key-on 2 ticks in, then 3 ticks and 100 samples of
+    // silence that belong to the loop.
+    const Bytes commands = {0x61, 0x26, 0x06, 0x52, 0x28, 0xF0, 0x61, 0x7D, 0x09, 0x66};
+    writeFile(w.dir.file("loop.vgm"), makeVgm(commands, 0x40 - 0x1C));
+    ASSERT_EQ(w.run({"loop"}).exitStatus, 0);
+    const Bytes looped = readFile(w.dir.file("loop.x"));
+    const Bytes ending(looped.end() - 12 - 10, looped.end() - 12);
+    EXPECT_EQ(ending, (Bytes{0x00, 0xFE, 0x00, 0x01, 0x08, 0x78, 0x00, 0x02, 0x00, 0xFF}));
+
+    // Without a loop the trailing ticks would only delay the end.
+    writeFile(w.dir.file("once.vgm"), makeVgm(commands));
+    ASSERT_EQ(w.run({"once"}).exitStatus, 0);
+    const Bytes once = readFile(w.dir.file("once.x"));
+    EXPECT_EQ(Bytes(once.end() - 12 - 4, once.end() - 12), (Bytes{0x08, 0x78, 0x00, 0xFF}));
+}
+
 TEST(Converter, UsesOnlyTheFirst446StubBytesAndZeroFillsAShortStub) {
     for (std::size_t stubLength : {600u, 434u, 2u}) {
         Workspace w;

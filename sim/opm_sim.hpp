@@ -1,0 +1,122 @@
+// Replays a Human68k ".x" music program on an emulated 68000 (Unicorn engine) with a model of the
+// X68000 parts a player touches: the YM2151 (OPM) ports, its timers at 4 MHz, the MFP interrupt
+// enables, and the DOS and IOCS calls the player makes. Time is virtual: every instruction,
+// memory access and system call costs a fixed amount, and a loop that only polls the OPM status
+// skips ahead to the moment that status changes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace opmsim {
+
+// One replay tick, 787/44100 s, in nanoseconds.
+inline constexpr double TICK_NS = 787.0 * 1e9 / 44100.0;
+
+// Layout shared by the player stub and the converter: the stub's first 434 bytes (header and
+// code), then the register stream, then the stub's 12 data bytes.
+inline constexpr std::size_t HEADER_SIZE = 64;
+inline constexpr std::size_t STREAM_OFFSET = 434;
+inline constexpr std::size_t STUB_TAIL_SIZE = 12;
+inline constexpr std::size_t STUB_SIZE = STREAM_OFFSET + STUB_TAIL_SIZE;
+
+// Human68k executable header, fields as stored (big-endian in the file).
+struct XHeader {
+    std::uint8_t loadMode = 0;
+    std::uint32_t baseAddress = 0;
+    std::uint32_t entry = 0;
+    std::uint32_t textSize = 0;
+    std::uint32_t dataSize = 0;
+    std::uint32_t bssSize = 0;
+    std::uint32_t relocSize = 0;
+    std::uint32_t symbolSize = 0;
+    std::uint32_t bindOffset = 0;
+};
+
+// Reads the header; returns an empty string on success, else what is wrong.
+std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header);
+
+// Builds a song executable exactly as the converter does: stub head, stream, stub tail, and the
+// text size at offsets 13-15 set to length - 76 (offset 12 keeps the stub's byte).
+std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,
+                                          const std::vector<std::uint8_t>& stream);
+
+// The player passes every register pair to the chip except the timer registers 0x10-0x14,
+// which it runs itself, and 0x1B, whose top bits drive other X68000 hardware.
+bool playerWrites(std::uint8_t reg);
+
+// One register write of the stream, at the tick the stream puts it.
+struct StreamEvent {
+    std::uint32_t tick = 0;
+    std::uint8_t reg = 0;
+    std::uint8_t value = 0;
+};
+
+// A register stream as the player replays it: `events[0 .. loopStart)` once, then (if `loops`)
+// `events[loopStart ..]` over and over. Ticks of the repeated part count from the start of the
+// stream for the first pass; every later pass adds `loopTicks`.
+struct DecodedStream {
+    std::vector<StreamEvent> events;  // writes the player makes, in order (skipped pairs left out)
+    std::vector<bool> named;          // named[r]: some pair writes register r (256 entries)
+    std::size_t loopStart = 0;        // index of the first event after the (last) loop marker
+    std::uint32_t loopTick = 0;       // tick of the loop marker
+    std::uint32_t endTick = 0;        // tick of the end marker
+    std::uint32_t loopTicks = 0;      // endTick - loopTick
+    bool loops = false;
+    std::size_t pairs = 0;  // pairs read up to and including the end marker
+    std::string error;      // empty unless the stream has no end marker
+};
+
+// Decodes pairs from `data` up to the first end marker (00 FF).
+DecodedStream decodeStream(const std::uint8_t* data, std::size_t size);
+
+// Decodes the stream of a song executable: from file offset 434 through text and data.
+DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file);
+
+struct SimOptions {
+    std::int64_t keyPressNs = -1;                // virtual time of one key press; -1: none
+    std::int64_t timeLimitNs = 600'000'000'000;  // the run is abandoned after this
+    std::uint32_t cpuHz = 10'000'000;            // 68000 clock of the X68000
+    std::int64_t systemCallNs = 20'000;          // one DOS or IOCS call
+    bool opmInterruptEnabled = true;             // MFP IERB/IMRB bit 3 (GPIP3) set at start
+    bool scrambleRegisters = true;               // system calls return garbage in d1-d7/a0-a6
+};
+
+struct OpmWrite {
+    std::int64_t timeNs = 0;
+    std::uint8_t reg = 0;
+    std::uint8_t value = 0;
+};
+
+struct SimResult {
+    bool exited = false;  // the program ended through DOS _EXIT or _EXIT2
+    int exitCode = -1;
+    std::int64_t endNs = 0;        // virtual time when the run ended
+    std::int64_t keyTakenNs = -1;  // when the key press was read out of the buffer; -1: never
+    std::uint64_t instructions = 0;
+    std::uint64_t timerAOverflows = 0;
+    std::vector<OpmWrite> writes;     // every OPM data write, timer registers included
+    std::vector<std::string> errors;  // every fault found; empty for a clean run
+};
+
+// Loads `file` as Human68k would and runs it until it exits, faults or hits the time limit.
+SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options);
+
+// Comparison of a run with the stream it was given.
+struct ReplayCheck {
+    std::vector<std::string> problems;  // empty when the replay is right
+    std::size_t streamWrites = 0;       // writes matched to stream events
+    std::uint32_t loopPasses = 0;       // how many times the replay went back to the loop
+    double maxTickError = 0;            // largest |time / TICK_NS - expected tick|
+};
+
+// Checks that the run wrote the stream's registers in order, each within `tickTolerance` of
+// its tick, went on through the loop as long as it ran, stopped only at the end marker or at
+// the key press, and then only silenced the chip (key off, TL 127). Timer registers 0x10-0x14
+// are left out of the comparison. Harness errors are included in the problems.
+ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
+                        double tickTolerance = 1.0);
+
+}  // namespace opmsim

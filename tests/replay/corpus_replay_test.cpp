@@ -1,0 +1,107 @@
+// Every VGM file of the shared corpus, converted by opmcast with our player stub and replayed on
+// the emulated X68000: the writes must be the stream's, on its ticks, through the loop at least
+// once, and the run must end cleanly.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "replay_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string converterPath() {
+    if (const char* env = std::getenv("OPMCAST_EXE")) return env;
+    return OPMCAST_EXE;  // empty while the converter target does not exist
+}
+
+std::vector<std::string> corpusFiles() {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(OPMCAST_CORPUS_DIR, ec)) {
+        if (e.path().extension() == ".vgm") files.push_back(e.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    if (files.empty()) files.push_back("");  // one test that reports the missing corpus
+    return files;
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class CorpusReplay : public testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusReplay, MatchesTheConvertedStream) {
+    if (GetParam().empty()) GTEST_SKIP() << "no corpus at " << OPMCAST_CORPUS_DIR;
+    std::string converter = converterPath();
+    if (converter.empty() || !fs::exists(converter)) {
+        GTEST_SKIP() << "the converter opmcast has not been built";
+    }
+
+    char pattern[] = "/tmp/opmcast-replay-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    fs::path dir = pattern;
+    std::string base = fs::path(GetParam()).stem().string();
+    fs::copy_file(GetParam(), dir / (base + ".vgm"));
+    fs::copy_file(OPMCAST_VGMSTUB, dir / "vgmstub.bin");
+    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellQuote(converter) + " " +
+                          shellQuote(base) + " > convert.log 2>&1";
+    int status = std::system(command.c_str());
+    std::vector<std::uint8_t> exe;
+    if (fs::exists(dir / (base + ".x"))) exe = replay::readFile((dir / (base + ".x")).string());
+    fs::remove_all(dir);
+    ASSERT_EQ(status, 0) << command;
+    ASSERT_GT(exe.size(), opmsim::STUB_SIZE) << "no song written";
+
+    opmsim::DecodedStream stream = opmsim::decodeExecutableStream(exe);
+    ASSERT_TRUE(stream.error.empty()) << stream.error;
+    opmsim::SimOptions options;
+    std::uint32_t keyTick = stream.endTick;
+    if (stream.loops) {
+        // Press the key two ticks after the first write of the second pass through the loop.
+        std::uint32_t firstBodyWrite = stream.loopStart < stream.events.size()
+                                           ? stream.events[stream.loopStart].tick - stream.loopTick
+                                           : 0;
+        keyTick = stream.endTick + firstBodyWrite + 2;
+        options.keyPressNs = replay::ticksToNs(keyTick);
+    }
+    options.timeLimitNs = replay::ticksToNs(keyTick) + 60'000'000'000;
+
+    auto start = std::chrono::steady_clock::now();
+    replay::Replay r = replay::replay(exe, options);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "%-20s %7zu pairs %7u ticks  %s  %7zu writes matched, %u loop passes, largest "
+        "timing error %.4f ticks, %.1f s virtual in %.2f s\n",
+        base.c_str(), stream.pairs, stream.endTick, stream.loops ? "loop   " : "no loop",
+        r.check.streamWrites, r.check.loopPasses, r.check.maxTickError, r.result.endNs / 1e9, wall);
+    EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+    EXPECT_EQ(r.result.exitCode, 0);
+    if (stream.loops) {
+        EXPECT_GE(r.check.loopPasses, 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplay, testing::ValuesIn(corpusFiles()),
+                         [](const testing::TestParamInfo<std::string>& param) {
+                             std::string name = fs::path(param.param).stem().string();
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name.empty() ? std::string("NoCorpus") : name;
+                         });
+
+}  // namespace

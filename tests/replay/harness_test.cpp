@@ -1,0 +1,131 @@
+// The emulated X68000 must catch the faults a player can have; otherwise a clean replay would
+// prove nothing. Each program below has one fault (68000 code, source in the comments).
+
+#include <gtest/gtest.h>
+
+#include "replay_support.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct FaultyProgram {
+    const char* name;
+    std::vector<std::uint16_t> code;
+    const char* expectedError;  // part of the harness's error message
+};
+
+// Common opening: move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / lea 0xE90001,%a5
+#define ENTER_SUPERVISOR 0x2E49, 0x42A7, 0xFF20, 0x4BF9, 0x00E9, 0x0001
+
+const FaultyProgram FAULTY_PROGRAMS[] = {
+    {"UserModeIo",
+     // move.l %a1,%sp / move.b #0x20,0xE90001 / DOS _EXIT
+     {0x2E49, 0x13FC, 0x0020, 0x00E9, 0x0001, 0xFF00},
+     "in user mode"},
+    {"OddWordRead",
+     // move.l %a1,%sp / lea -3(%sp),%a0 / move.w (%a0),%d0 / DOS _EXIT
+     {0x2E49, 0x41EF, 0xFFFD, 0x3010, 0xFF00},
+     "odd address"},
+    {"UnknownDosCall",
+     // move.l %a1,%sp / DOS _PRINT / DOS _EXIT
+     {0x2E49, 0xFF09, 0xFF00},
+     "unknown DOS call $FF09"},
+    {"TimerLeftRunning",
+     // move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / move.l %d0,(%sp) / lea 0xE90001,%a5
+     // move.b #0x14,(%a5) / move.b #0x01,2(%a5) / DOS _SUPER / DOS _EXIT
+     {0x2E49, 0x42A7, 0xFF20, 0x2E80, 0x4BF9, 0x00E9, 0x0001, 0x1ABC, 0x0014, 0x1B7C, 0x0001,
+      0x0002, 0xFF20, 0xFF00},
+     "timer A still running"},
+    {"WriteWhileBusy",
+     // ENTER_SUPERVISOR / move.b #8,(%a5) / move.b #0,2(%a5) / move.b #8,(%a5) /
+     // move.b #1,2(%a5) / DOS _EXIT
+     {ENTER_SUPERVISOR, 0x1ABC, 0x0008, 0x1B7C, 0x0000, 0x0002, 0x1ABC, 0x0008, 0x1B7C, 0x0001,
+      0x0002, 0xFF00},
+     "while the OPM is busy"},
+    {"PushOnParentStack",
+     // move.l %d0,-(%sp) / DOS _EXIT
+     {0x2F00, 0xFF00},
+     "outside the program's"},
+    {"StackAboveTheBss",
+     // move.l %a1,%sp / addq.l #8,%sp / nop / DOS _EXIT
+     {0x2E49, 0x508F, 0x4E71, 0xFF00},
+     "left the program's stack"},
+    {"RegisterNotInStream",
+     // ENTER_SUPERVISOR / move.b #0x20,(%a5) / move.b #0xC7,2(%a5) / DOS _EXIT
+     {ENTER_SUPERVISOR, 0x1ABC, 0x0020, 0x1B7C, 0x00C7, 0x0002, 0xFF00},
+     "never names"},
+    {"ExitInSupervisorMode",
+     // move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / DOS _EXIT
+     {0x2E49, 0x42A7, 0xFF20, 0xFF00},
+     "without leaving the supervisor mode"},
+    {"PollsAStoppedTimer",
+     // ENTER_SUPERVISOR / 1: btst #0,2(%a5) / beq.s 1b / DOS _EXIT
+     {ENTER_SUPERVISOR, 0x082D, 0x0000, 0x0002, 0x67F8, 0xFF00},
+     "can no longer change"},
+    {"OpmInterruptLeftOpen",
+     // ENTER_SUPERVISOR / move.b #0x14,(%a5) / move.b #0x05,2(%a5) / 1: bra.s 1b
+     {ENTER_SUPERVISOR, 0x1ABC, 0x0014, 0x1B7C, 0x0005, 0x0002, 0x60FE},
+     "would reach the CPU"},
+};
+
+class HarnessCatches : public testing::TestWithParam<FaultyProgram> {};
+
+TEST_P(HarnessCatches, TheFault) {
+    opmsim::SimOptions options;
+    options.timeLimitNs = 1'000'000'000;
+    opmsim::SimResult result = opmsim::runProgram(replay::program(GetParam().code), options);
+    std::string all;
+    for (const std::string& e : result.errors) all += e + "\n";
+    EXPECT_NE(all.find(GetParam().expectedError), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HarnessCatches, testing::ValuesIn(FAULTY_PROGRAMS),
+                         [](const testing::TestParamInfo<FaultyProgram>& param) {
+                             return param.param.name;
+                         });
+
+TEST(HarnessLoader, RejectsWhatHuman68kCouldNotRunAsAPlayer) {
+    Bytes good = replay::program({0xFF00});  // DOS _EXIT
+    EXPECT_TRUE(opmsim::runProgram(good, {}).exited);
+
+    Bytes truncated(good.begin(), good.end() - 1);
+    Bytes relocated = good;
+    relocated[0x1B] = 2;
+    Bytes badMagic = good;
+    badMagic[1] = 'V';
+    for (const Bytes& file : {truncated, relocated, badMagic}) {
+        opmsim::SimResult result = opmsim::runProgram(file, {});
+        EXPECT_FALSE(result.exited);
+        EXPECT_FALSE(result.errors.empty());
+    }
+}
+
+// The comparison must notice a replay that differs from its stream.
+TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
+    Bytes stream = {0x20, 0xC7, 0x00, 0x04, 0x28, 0x4A, 0x00, 0x04, 0x08, 0x78, 0x00, 0xFF};
+    replay::Replay good = replay::replay(replay::song(stream));
+    ASSERT_TRUE(good.check.problems.empty()) << replay::describe(good);
+
+    auto indexOf = [](const opmsim::SimResult& r, std::uint8_t reg) {
+        for (std::size_t i = 0; i < r.writes.size(); ++i) {
+            if (r.writes[i].reg == reg) return i;
+        }
+        return r.writes.size();
+    };
+    opmsim::SimResult missing = good.result;
+    missing.writes.erase(missing.writes.begin() + indexOf(missing, 0x28));
+    opmsim::SimResult wrongValue = good.result;
+    wrongValue.writes[indexOf(wrongValue, 0x28)].value = 0x4B;
+    opmsim::SimResult late = good.result;
+    late.writes[indexOf(late, 0x28)].timeNs += replay::ticksToNs(1.5);
+    opmsim::SimResult loud = good.result;  // the shutdown misses the TL of slot 31
+    while (loud.writes.back().reg != 0x7F) loud.writes.pop_back();
+    loud.writes.pop_back();
+
+    for (const opmsim::SimResult* r : {&missing, &wrongValue, &late, &loud}) {
+        EXPECT_FALSE(opmsim::checkReplay(good.stream, *r).problems.empty());
+    }
+}
+
+}  // namespace

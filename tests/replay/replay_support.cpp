@@ -1,0 +1,63 @@
+#include "replay_support.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace replay {
+
+std::vector<std::uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot open " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::vector<std::uint8_t>& stub() {
+    static const std::vector<std::uint8_t> bytes = readFile(OPMCAST_VGMSTUB);
+    return bytes;
+}
+
+std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream) {
+    return opmsim::buildExecutable(stub(), stream);
+}
+
+std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code) {
+    std::vector<std::uint8_t> file(opmsim::HEADER_SIZE, 0);
+    auto put32 = [&file](std::size_t offset, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) file[offset + i] = std::uint8_t(value >> (24 - 8 * i));
+    };
+    file[0] = 'H';
+    file[1] = 'U';
+    put32(0x0C, std::uint32_t(2 * code.size()));  // text
+    put32(0x14, 256);                             // bss
+    for (std::uint16_t word : code) {
+        file.push_back(std::uint8_t(word >> 8));
+        file.push_back(std::uint8_t(word));
+    }
+    return file;
+}
+
+Replay replay(const std::vector<std::uint8_t>& executable, const opmsim::SimOptions& options,
+              double tickTolerance) {
+    Replay r;
+    r.stream = opmsim::decodeExecutableStream(executable);
+    r.result = opmsim::runProgram(executable, options);
+    r.check = opmsim::checkReplay(r.stream, r.result, tickTolerance);
+    return r;
+}
+
+std::string describe(const Replay& r) {
+    std::string text;
+    for (const std::string& p : r.check.problems) text += p + "\n";
+    return text;
+}
+
+std::vector<opmsim::OpmWrite> nonTimerWrites(const opmsim::SimResult& result) {
+    std::vector<opmsim::OpmWrite> writes;
+    for (const opmsim::OpmWrite& w : result.writes) {
+        if (w.reg < 0x10 || w.reg > 0x14) writes.push_back(w);
+    }
+    return writes;
+}
+
+}  // namespace replay

@@ -1,0 +1,44 @@
+// Shared helpers of the replay tests: the player stub, song executables built around a stream,
+// and one call that runs a program and compares the run with its stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "opm_sim.hpp"
+
+namespace replay {
+
+std::vector<std::uint8_t> readFile(const std::string& path);
+
+// The player stub the build produced (or the committed one without the cross assembler).
+const std::vector<std::uint8_t>& stub();
+
+// A song executable holding `stream`, built as the converter builds it.
+std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream);
+
+// A stand-alone program: a Human68k header in front of `code` (68000 words), no data, 256
+// bytes of bss.
+std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code);
+
+struct Replay {
+    opmsim::DecodedStream stream;
+    opmsim::SimResult result;
+    opmsim::ReplayCheck check;
+};
+
+Replay replay(const std::vector<std::uint8_t>& executable, const opmsim::SimOptions& options = {},
+              double tickTolerance = 1.0);
+
+// Everything that went wrong, one item a line, for failure messages.
+std::string describe(const Replay& r);
+
+// Writes other than the player's timer registers.
+std::vector<opmsim::OpmWrite> nonTimerWrites(const opmsim::SimResult& result);
+
+inline std::int64_t ticksToNs(double ticks) {
+    return std::int64_t(ticks * opmsim::TICK_NS);
+}
+
+}  // namespace replay

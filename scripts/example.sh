@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages cmake g++ make
+ensure_packages cmake g++ make zlib1g-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DOPMCAST_TESTS=OFF >/dev/null
 cmake --build build -j "$(nproc)" --target opmcast make_example_vgm
 mkdir -p build/example

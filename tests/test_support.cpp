@@ -83,8 +83,28 @@ const Bytes& streamPrologue() {
     return prologue;
 }
 
+// The build folder may be closed to other users: "nobody" runs a copy in an open folder.
+static std::string converterFor(bool unprivileged) {
+    if (!unprivileged || ::geteuid() != 0) return OPMCAST_BINARY;
+    static const ScratchDir openDir;
+    static const std::string copy = [] {
+        namespace fs = std::filesystem;
+        fs::permissions(openDir.path, fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+        const fs::path target = openDir.path / "opmcast";
+        fs::copy_file(OPMCAST_BINARY, target);
+        fs::permissions(target, fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+        return target.string();
+    }();
+    return copy;
+}
+
 ProgramResult runConverter(const std::string& dir, const std::vector<std::string>& args,
                            long fileSizeLimit, bool unprivileged) {
+    std::string program = converterFor(unprivileged);
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = ::fork();
@@ -104,7 +124,6 @@ ProgramResult runConverter(const std::string& dir, const std::vector<std::string
                 ::_exit(125);
         }
         std::vector<char*> argv;
-        std::string program = OPMCAST_BINARY;
         argv.push_back(program.data());
         std::vector<std::string> copies = args;
         for (std::string& a : copies) argv.push_back(a.data());

@@ -1,0 +1,94 @@
+#include "dump/executable_stream.hpp"
+
+#include "driver/executable.hpp"
+#include "dump/opm_registers.hpp"
+#include "dump/text_format.hpp"
+#include "stream/register_stream.hpp"
+
+namespace {
+
+constexpr std::uint64_t LAYOUT_BYTES = STUB_HEAD_SIZE + STUB_TAIL_SIZE;
+
+std::string hex32(std::uint32_t value) {
+    return format("0x%08X", unsigned(value));
+}
+
+std::string hexByte(std::uint8_t value) {
+    return format("0x%02X", unsigned(value));
+}
+
+std::optional<Problem> checkLayout(const Bytes& file) {
+    const std::uint64_t length = file.size();
+    if (length < 2 || file[0] != 'H' || file[1] != 'U')
+        return Problem{"not an X68000 executable: it does not start with \"HU\"", 0};
+    if (length < LAYOUT_BYTES)
+        return Problem{"file ends after " + std::to_string(length) + " bytes; the player head " +
+                           "and tail alone take " + std::to_string(LAYOUT_BYTES),
+                       length};
+    if (length < LAYOUT_BYTES + PROLOGUE_BYTES + 2)
+        return Problem{"stream of " + std::to_string(length - LAYOUT_BYTES) +
+                           " bytes is shorter than the " + std::to_string(PROLOGUE_BYTES) +
+                           "-byte prologue and the end marker",
+                       STUB_HEAD_SIZE};
+    if (length % 2 != 0)
+        return Problem{"odd file length " + std::to_string(length) +
+                           ": the stream is made of 2-byte pairs and this last byte has none",
+                       length - 1};
+    return std::nullopt;
+}
+
+// Offset of the first end marker: the stream is read two bytes at a time from its start.
+std::optional<std::uint64_t> findEndMarker(const Bytes& file) {
+    for (std::uint64_t at = STUB_HEAD_SIZE; at + 2 <= file.size(); at += 2)
+        if (file[at] == STREAM_COMMAND && file[at + 1] == END_MARKER) return at;
+    return std::nullopt;
+}
+
+// Reads the pairs up to and including the end marker at `end`.
+std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end,
+                                 std::vector<StreamPair>& pairs) {
+    std::optional<std::uint64_t> loopAt;
+    for (std::uint64_t at = STUB_HEAD_SIZE; at <= end; at += 2) {
+        const StreamPair pair{at, file[at], file[at + 1]};
+        const PairGroup group = pairGroup(pair.first, pair.second);
+        if (group == PairGroup::missing)
+            return Problem{"register " + hexByte(pair.first) + " does not exist on the OPM", at};
+        if (group == PairGroup::loopMarker) {
+            if (loopAt)
+                return Problem{"second loop marker (the first is at " + hexOffset(*loopAt) + ")",
+                               at};
+            loopAt = at;
+        }
+        pairs.push_back(pair);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream) {
+    stream = ExecutableStream{};
+    if (auto problem = checkLayout(file)) return problem;
+    const std::optional<std::uint64_t> end = findEndMarker(file);
+    if (!end)
+        return Problem{
+            "no end marker (00 FF) in the stream that starts at " + hexOffset(STUB_HEAD_SIZE),
+            file.size()};
+    const std::uint64_t after = file.size() - (*end + 2);
+    if (after != STUB_TAIL_SIZE)
+        return Problem{std::to_string(after) + " bytes follow the end marker where the " +
+                           std::to_string(STUB_TAIL_SIZE) + "-byte player tail belongs",
+                       *end + 2};
+    if (auto problem = readPairs(file, *end, stream.pairs)) return problem;
+
+    stream.length = file.size();
+    for (int i = 0; i < 4; ++i)
+        stream.sizeField = stream.sizeField << 8 | file[std::size_t(TEXT_SIZE_FIELD + i)];
+    const std::int64_t expected = textSizeFor(std::int64_t(stream.length));
+    if (stream.sizeField != expected)
+        return Problem{"text size " + hex32(stream.sizeField) +
+                           " is not the file length less 76 (" + hex32(std::uint32_t(expected)) +
+                           ")",
+                       TEXT_SIZE_FIELD};
+    return std::nullopt;
+}

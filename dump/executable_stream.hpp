@@ -1,0 +1,29 @@
+// The RegisterStream inside an X68000 executable written by opmcast: the 434-byte player head,
+// the stream of byte pairs through its end marker, the 12-byte player tail, and the header's
+// text size covering head and stream.
+#pragma once
+
+#include <optional>
+
+#include "dump/problem.hpp"
+
+struct StreamPair {
+    std::uint64_t offset;  // in the file
+    std::uint8_t first;
+    std::uint8_t second;
+};
+
+struct ExecutableStream {
+    std::uint64_t length = 0;       // of the file
+    std::uint32_t sizeField = 0;    // big-endian text size at offsets 12-15
+    std::vector<StreamPair> pairs;  // from offset 434 through the end marker
+};
+
+// The bytes of a stream opening: a wait, noise off, the LFO rate, the two PSG-voice channels'
+// 28 registers each and their key-on.
+inline constexpr int PROLOGUE_BYTES = 122;
+
+// Checks the whole layout before anything is reported: the magic, the length, the pairs
+// (registers the OPM has, at most one loop marker, an end marker followed by exactly the
+// player tail) and the text size. Fills `stream` and returns nothing when all is well.
+std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream);

@@ -1,0 +1,174 @@
+#include "dump/opm_registers.hpp"
+
+#include "stream/register_stream.hpp"
+#include "translate/opm_image.hpp"
+
+namespace {
+
+const GroupNames GROUP_NAMES[PAIR_GROUPS] = {
+    {"wait", "wait"},
+    {"loop", "loop marker"},
+    {"end", "end marker"},
+    {"test", "TEST (01)"},
+    {"key", "key on/off (08)"},
+    {"noise", "NE/NFRQ noise (0F)"},
+    {"timer", "timers (10-14)"},
+    {"lfoFrequency", "LFRQ (18)"},
+    {"lfoDepth", "PMD/AMD (19)"},
+    {"waveform", "CT/W (1B)"},
+    {"connect", "RL/FB/CON (20-27)"},
+    {"keyCode", "KC (28-2F)"},
+    {"keyFraction", "KF (30-37)"},
+    {"modSens", "PMS/AMS (38-3F)"},
+    {"dt1Mul", "DT1/MUL (40-5F)"},
+    {"totalLevel", "TL (60-7F)"},
+    {"ksAr", "KS/AR (80-9F)"},
+    {"amsD1r", "AMS-EN/D1R (A0-BF)"},
+    {"dt2D2r", "DT2/D2R (C0-DF)"},
+    {"d1lRr", "D1L/RR (E0-FF)"},
+    {"missing", "no such register"},
+};
+
+// Short names of the per-channel and per-slot groups, as they head a pair's description.
+const char* registerName(PairGroup group) {
+    switch (group) {
+        case PairGroup::connect:
+            return "RL/FB/CON";
+        case PairGroup::keyCode:
+            return "KC";
+        case PairGroup::keyFraction:
+            return "KF";
+        case PairGroup::modSens:
+            return "PMS/AMS";
+        case PairGroup::dt1Mul:
+            return "DT1/MUL";
+        case PairGroup::totalLevel:
+            return "TL";
+        case PairGroup::ksAr:
+            return "KS/AR";
+        case PairGroup::amsD1r:
+            return "AMS-EN/D1R";
+        case PairGroup::dt2D2r:
+            return "DT2/D2R";
+        case PairGroup::d1lRr:
+            return "D1L/RR";
+        default:
+            return "";
+    }
+}
+
+const char* chipRegisterName(std::uint8_t reg) {
+    switch (reg) {
+        case 0x01:
+            return "TEST (LFO reset)";
+        case NOISE_REGISTER:
+            return "NE/NFRQ (noise)";
+        case 0x10:
+            return "CLKA1 (timer A high)";
+        case 0x11:
+            return "CLKA2 (timer A low)";
+        case 0x12:
+            return "CLKB (timer B)";
+        case 0x14:
+            return "CSM/timer control";
+        case LFO_FREQ_REGISTER:
+            return "LFRQ (LFO frequency)";
+        case 0x19:
+            return "PMD/AMD (LFO depth)";
+        case 0x1B:
+            return "CT/W (LFO waveform)";
+        default:
+            return "no such register";
+    }
+}
+
+}  // namespace
+
+PairGroup pairGroup(std::uint8_t first, std::uint8_t second) {
+    if (first == STREAM_COMMAND) {
+        if (second == LOOP_MARKER) return PairGroup::loopMarker;
+        if (second == END_MARKER) return PairGroup::endMarker;
+        return PairGroup::wait;
+    }
+    // Channel registers: eight each from 0x20; operator registers: 32 slots each from 0x40.
+    if (first >= opParamRegister(0, 0))
+        return PairGroup(int(PairGroup::dt1Mul) + (first - 0x40) / 32);
+    if (first >= CONNECT_REGISTER) return PairGroup(int(PairGroup::connect) + (first - 0x20) / 8);
+    switch (first) {
+        case 0x01:
+            return PairGroup::test;
+        case KEY_ON_REGISTER:
+            return PairGroup::keyOnOff;
+        case NOISE_REGISTER:
+            return PairGroup::noise;
+        case 0x10:
+        case 0x11:
+        case 0x12:
+        case 0x14:
+            return PairGroup::timer;
+        case LFO_FREQ_REGISTER:
+            return PairGroup::lfoFrequency;
+        case 0x19:
+            return PairGroup::lfoDepth;
+        case 0x1B:
+            return PairGroup::waveform;
+        default:
+            return PairGroup::missing;
+    }
+}
+
+const GroupNames& groupNames(PairGroup group) {
+    return GROUP_NAMES[int(group)];
+}
+
+int pairChannel(std::uint8_t first, std::uint8_t second) {
+    if (first == KEY_ON_REGISTER) return second & 0x07;
+    if (first >= CONNECT_REGISTER) return first & 0x07;
+    return -1;
+}
+
+int pairOperator(std::uint8_t first) {
+    return first >= opParamRegister(0, 0) ? (first & 0x1F) / 8 : -1;
+}
+
+std::string keyOperators(std::uint8_t value) {
+    static constexpr int BIT_OF_OPERATOR[4] = {3, 5, 4, 6};
+    std::string digits;
+    for (int bit : BIT_OF_OPERATOR) digits += (value >> bit) & 1 ? '1' : '0';
+    return digits;
+}
+
+bool keysOn(std::uint8_t value) {
+    return (value & 0x78) != 0;
+}
+
+unsigned waitTicks(std::uint8_t first, std::uint8_t second) {
+    return first == STREAM_COMMAND && second <= LONGEST_WAIT ? second + 1u : 0u;
+}
+
+std::string describePair(std::uint8_t first, std::uint8_t second) {
+    const PairGroup group = pairGroup(first, second);
+    switch (group) {
+        case PairGroup::wait: {
+            const unsigned ticks = waitTicks(first, second);
+            return "wait " + std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks");
+        }
+        case PairGroup::loopMarker:
+            return "loop marker";
+        case PairGroup::endMarker:
+            return "end marker";
+        case PairGroup::keyOnOff: {
+            const std::string channel = "ch" + std::to_string(second & 0x07);
+            if (!keysOn(second)) return "key off " + channel;
+            return "key on " + channel + " ops " + keyOperators(second);
+        }
+        default:
+            break;
+    }
+    const int channel = pairChannel(first, second);
+    if (channel < 0) return chipRegisterName(first);
+    std::string text = std::string(registerName(group)) + " ch" + std::to_string(channel);
+    const int op = pairOperator(first);
+    if (op >= 0) text += " op" + std::to_string(op);
+    return text;
+}

@@ -1,0 +1,55 @@
+// Names of the RegisterStream pairs: the stream commands and the YM2151 (OPM) registers by
+// their datasheet names, with channel and operator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What a pair of the stream is. Every register the OPM has belongs to one group.
+enum class PairGroup : std::uint8_t {
+    wait,
+    loopMarker,
+    endMarker,
+    test,          // 0x01
+    keyOnOff,      // 0x08
+    noise,         // 0x0F
+    timer,         // 0x10-0x12, 0x14
+    lfoFrequency,  // 0x18
+    lfoDepth,      // 0x19
+    waveform,      // 0x1B
+    connect,       // 0x20 + channel
+    keyCode,       // 0x28 + channel
+    keyFraction,   // 0x30 + channel
+    modSens,       // 0x38 + channel
+    dt1Mul,        // 0x40 + slot
+    totalLevel,    // 0x60 + slot
+    ksAr,          // 0x80 + slot
+    amsD1r,        // 0xA0 + slot
+    dt2D2r,        // 0xC0 + slot
+    d1lRr,         // 0xE0 + slot
+    missing,       // a register number the OPM does not have
+};
+inline constexpr int PAIR_GROUPS = int(PairGroup::missing) + 1;
+
+struct GroupNames {
+    const char* id;     // identifier for the machine-readable output
+    const char* label;  // OPM datasheet name and register range
+};
+
+PairGroup pairGroup(std::uint8_t first, std::uint8_t second);
+const GroupNames& groupNames(PairGroup group);
+
+// Channel 0-7 of a channel or operator register, or of a key on/off value; -1 otherwise.
+int pairChannel(std::uint8_t first, std::uint8_t second);
+// Operator 0-3 (the slot's register offset / 8) of an operator register; -1 otherwise.
+int pairOperator(std::uint8_t first);
+
+// The key on/off operator mask as four digits, operator 0 first: "1010" keys on operators 0
+// and 2. The OPM holds the mask as bits 3 (M1, op 0), 5 (M2, op 1), 4 (C1, op 2), 6 (C2, op 3).
+std::string keyOperators(std::uint8_t value);
+bool keysOn(std::uint8_t value);
+
+// "wait 3 ticks", "loop marker", "TL ch2 op1", "KC ch5", "key on ch0 ops 1111".
+std::string describePair(std::uint8_t first, std::uint8_t second);
+// Ticks a wait pair stands for; 0 for every other pair.
+unsigned waitTicks(std::uint8_t first, std::uint8_t second);

@@ -1,0 +1,170 @@
+// The --vgm summary as text and as one JSON line.
+#include "dump/json_line.hpp"
+#include "dump/text_format.hpp"
+#include "dump/vgm_summary.hpp"
+#include "translate/opm_image.hpp"
+
+namespace {
+
+std::string versionText(std::uint32_t version) {
+    return format("%X.%02X", unsigned(version >> 8), unsigned(version & 0xFF));
+}
+
+std::string samplesText(std::uint64_t samples) {
+    return format("%llu (%.3f s)", ull(samples), double(samples) / VGM_SAMPLE_RATE);
+}
+
+std::string loopText(const VgmSummary& s) {
+    if (s.loopPoint == 0) return "none\n";
+    std::string text =
+        hexOffset(s.loopPoint) + " (loop offset field " + hexOffset(s.header.loopOffset) + "): ";
+    if (!s.loopCommand) return text + "beyond the last command, so the conversion does not loop\n";
+    if (*s.loopCommand == s.loopPoint) return text + "a command starts there\n";
+    return text + "inside a command; the loop marker goes before the next one at " +
+           hexOffset(*s.loopCommand) + "\n";
+}
+
+std::string endText(const VgmSummary& s) {
+    if (!s.endOfData) return "none: the commands run to the end of the file\n";
+    return "0x66 at " + hexOffset(*s.endOfData) +
+           format(", %llu bytes follow\n", ull(s.fileLength - *s.endOfData - 1));
+}
+
+std::uint64_t kindCount(const VgmSummary& s, VgmCommandKind kind) {
+    std::uint64_t count = 0;
+    for (int c = 0; c < 256; ++c)
+        if (vgmCommandKind(std::uint8_t(c)) == kind) count += s.commands[std::size_t(c)];
+    return count;
+}
+
+// "0x54: 12, 0xA0: 3", each with its first offset when asked; "none" for none.
+std::string commandList(const VgmSummary& s, VgmCommandKind kind, bool withOffsets) {
+    std::string text;
+    for (std::size_t c = 0; c < 256; ++c) {
+        if (vgmCommandKind(std::uint8_t(c)) != kind || s.commands[c] == 0) continue;
+        if (!text.empty()) text += ", ";
+        text += format("0x%02X: %llu", unsigned(c), ull(s.commands[c]));
+        if (withOffsets) text += " (first at " + hexOffset(s.firstCommandAt[c]) + ")";
+    }
+    return text.empty() ? "none" : text;
+}
+
+std::string line(const char* label, const std::string& value) {
+    return format("  %-38s ", label) + value + "\n";
+}
+
+std::string number(std::uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string droppedText(const VgmSummary& s) {
+    const VgmDropped& d = s.dropped;
+    const auto psg = [&](std::size_t channel) {
+        return number(d.psgBytes[channel]) + (d.psgAudible[channel] ? " (made audible)" : "");
+    };
+    return "dropped by the conversion\n" + line("YM2612 DAC data (2A)", number(d.dacData)) +
+           line("YM2612 DAC enable (2B)", number(d.dacEnable)) +
+           line("DAC sample and wait (80-8F)",
+                number(kindCount(s, VgmCommandKind::dacSampleWait))) +
+           line("PCM data seeks (E0)", number(kindCount(s, VgmCommandKind::pcmSeek))) +
+           line("data blocks (67)", number(kindCount(s, VgmCommandKind::dataBlock)) + ", " +
+                                        number(d.dataBlockBytes) + " bytes") +
+           line("PCM RAM writes (68)", number(kindCount(s, VgmCommandKind::pcmRamWrite))) +
+           line("DAC stream control (90-95)", number(kindCount(s, VgmCommandKind::dacStream))) +
+           line("YM2612 SSG-EG (90-9F)",
+                number(d.ssgEg) + ", " + number(d.ssgEgOn) + " enabling it") +
+           line("YM2612 channel 3 frequencies (A8-AF)", number(d.channel3Frequency) + ", " +
+                                                            number(d.channel3ModeOn) +
+                                                            " mode writes (27) turning it on") +
+           line("other YM2612 registers", number(d.otherYm2612)) +
+           line("SN76489 tone channel 2 bytes", psg(2)) + line("SN76489 noise bytes", psg(3)) +
+           line("Game Gear stereo (4F)", number(kindCount(s, VgmCommandKind::psgStereo))) +
+           line("other chips", commandList(s, VgmCommandKind::otherChip, false)) +
+           line("unknown command bytes", commandList(s, VgmCommandKind::unknown, true));
+}
+
+JsonLine countsJson(const VgmSummary& s) {
+    JsonLine counts;
+    for (std::size_t c = 0; c < 256; ++c)
+        if (s.commands[c] > 0)
+            jsonNumber(counts, format("0x%02X", unsigned(c)).c_str(), s.commands[c]);
+    return counts;
+}
+
+}  // namespace
+
+std::string vgmSummaryText(const VgmSummary& s) {
+    const VgmHeader& h = s.header;
+    std::string text =
+        "version        " + versionText(h.version) + "\n" +
+        format("file length    %llu bytes; end-of-file field 0x%X puts the end at %llu\n",
+               ull(s.fileLength), unsigned(h.eofOffset), ull(std::uint64_t(h.eofOffset) + 4)) +
+        "data start     " + hexOffset(s.dataStart) + " (data offset field " +
+        hexOffset(h.dataOffset) + ")\n" + "loop point     " + loopText(s) + "end of data    " +
+        endText(s) +
+        format(
+            "clocks         SN76489 %u Hz, YM2612 %u Hz, YM2151 %u Hz; the conversion assumes "
+            "%d and %d Hz\n",
+            unsigned(h.psgClock), unsigned(h.ym2612Clock), unsigned(h.ym2151Clock), PSG_CLOCK,
+            FM_CLOCK) +
+        format("%-15s%-30s%s\n", "", "header", "commands") +
+        format("%-15s%-30s%s\n", "total samples", samplesText(h.totalSamples).c_str(),
+               samplesText(s.samples).c_str()) +
+        format("%-15s%-30s%s\n", "loop samples", samplesText(h.loopSamples).c_str(),
+               s.loopCommand ? samplesText(s.samples - s.samplesBeforeLoop).c_str() : "none") +
+        "commands\n";
+    for (int k = 0; k < VGM_COMMAND_KINDS; ++k) {
+        const auto kind = VgmCommandKind(k);
+        if (const std::uint64_t count = kindCount(s, kind); count > 0)
+            text += line(vgmCommandKindNames(kind).label, number(count));
+    }
+    return text + droppedText(s);
+}
+
+std::string vgmSummaryJson(const VgmSummary& s) {
+    const VgmHeader& h = s.header;
+    const VgmDropped& d = s.dropped;
+    JsonLine json;
+    jsonText(json, "type", "vgm");
+    jsonText(json, "version", versionText(h.version));
+    jsonNumber(json, "length", s.fileLength);
+    jsonNumber(json, "eofOffset", h.eofOffset);
+    jsonNumber(json, "dataOffset", h.dataOffset);
+    jsonNumber(json, "dataStart", s.dataStart);
+    jsonNumber(json, "loopOffset", h.loopOffset);
+    jsonOptional(json, "loopPoint",
+                 s.loopPoint > 0 ? std::optional<std::uint64_t>(s.loopPoint) : std::nullopt);
+    jsonOptional(json, "loopCommand", s.loopCommand);
+    jsonOptional(json, "endOfData", s.endOfData);
+    jsonNumber(json, "psgClock", h.psgClock);
+    jsonNumber(json, "ym2612Clock", h.ym2612Clock);
+    jsonNumber(json, "ym2151Clock", h.ym2151Clock);
+    jsonNumber(json, "headerSamples", h.totalSamples);
+    jsonNumber(json, "headerLoopSamples", h.loopSamples);
+    jsonNumber(json, "samples", s.samples);
+    jsonSeconds(json, "seconds", double(s.samples) / VGM_SAMPLE_RATE);
+    jsonOptional(json, "loopSamples",
+                 s.loopCommand ? std::optional<std::uint64_t>(s.samples - s.samplesBeforeLoop)
+                               : std::nullopt);
+    JsonLine kinds;
+    for (int k = 0; k < VGM_COMMAND_KINDS; ++k)
+        jsonNumber(kinds, vgmCommandKindNames(VgmCommandKind(k)).id,
+                   kindCount(s, VgmCommandKind(k)));
+    jsonObject(json, "kinds", kinds);
+    jsonObject(json, "commands", countsJson(s));
+    JsonLine dropped;
+    jsonNumber(dropped, "dacData", d.dacData);
+    jsonNumber(dropped, "dacEnable", d.dacEnable);
+    jsonNumber(dropped, "dataBlockBytes", d.dataBlockBytes);
+    jsonNumber(dropped, "ssgEg", d.ssgEg);
+    jsonNumber(dropped, "ssgEgOn", d.ssgEgOn);
+    jsonNumber(dropped, "channel3Frequency", d.channel3Frequency);
+    jsonNumber(dropped, "channel3ModeOn", d.channel3ModeOn);
+    jsonNumber(dropped, "otherYm2612", d.otherYm2612);
+    jsonNumber(dropped, "psgTone2", d.psgBytes[2]);
+    jsonBool(dropped, "psgTone2Audible", d.psgAudible[2]);
+    jsonNumber(dropped, "psgNoise", d.psgBytes[3]);
+    jsonBool(dropped, "psgNoiseAudible", d.psgAudible[3]);
+    jsonObject(json, "dropped", dropped);
+    return jsonEnd(json);
+}

@@ -1,0 +1,217 @@
+// The opmdump program on conversions made by opmcast, on broken files and on the corpus.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "dump/problem.hpp"
+#include "tests/dump_support.hpp"
+#include "tests/gzip_support.hpp"
+#include "tests/stream_reader.hpp"
+#include "tests/vgm_scan.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Converts the VGM data in a scratch directory; the output is dir/song.x.
+void convert(const ScratchDir& dir, const Bytes& vgm) {
+    writeFile(dir.file("vgmstub.bin"), makeDumpStub());
+    writeFile(dir.file("song.vgm"), vgm);
+    ASSERT_EQ(runConverter(dir.path.string(), {"song"}).exitStatus, 0);
+}
+
+TEST(OpmdumpProgram, ShowsTheTimelineAndSummaryOfAConversion) {
+    // YM2612 channel 0: algorithm 7, F-number 0x269 block 4, key on, one second, key off.
+    ScratchDir dir;
+    convert(dir, makeVgm({0x52, 0xB0, 0x07, 0x52, 0xA4, 0x22, 0x52, 0xA0, 0x69, 0x52, 0x28, 0xF0,
+                          0x61, 0x44, 0xAC, 0x52, 0x28, 0x00, 0x66}));
+    const DumpResult dump = runDump({dir.file("song.x")});
+    EXPECT_EQ(dump.exitStatus, 0);
+    EXPECT_EQ(dump.err, "");
+    const std::vector<std::string> lines = linesOf(dump.out);
+    ASSERT_EQ(lines.size(), 5u + 171);
+    EXPECT_EQ(lines[0], "length     788 bytes");
+    EXPECT_EQ(lines[1], "text size  712 (0x000002C8) at offset 12, the length less 76");
+    EXPECT_EQ(lines[lines.size() - 4], "       1    0.018    0x300  08 78  key on ch0 ops 1111");
+    EXPECT_EQ(lines[lines.size() - 3], "       1    0.018    0x302  00 37  wait 56 ticks");
+    EXPECT_EQ(lines[lines.size() - 2], "      57    1.017    0x304  08 00  key off ch0");
+    EXPECT_EQ(lines[lines.size() - 1], "      57    1.017    0x306  00 FF  end marker");
+
+    const DumpResult summary = runDump({"--summary", dir.file("song.x")});
+    EXPECT_EQ(summary.exitStatus, 0);
+    EXPECT_NE(summary.out.find("pairs      171\n"), std::string::npos) << summary.out;
+    EXPECT_NE(summary.out.find("duration   57 ticks (1.017 s)\nloop       none\n"),
+              std::string::npos)
+        << summary.out;
+    EXPECT_NE(summary.out.find("  ch0        1 / 1\n"), std::string::npos) << summary.out;
+}
+
+TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
+    ScratchDir dir;
+    std::vector<MalformedFile> cases = malformedExecutables();
+    Bytes notVgm = makeVgm({0x66});
+    notVgm[0] = 'v';
+    cases.push_back({"VGM without its magic", notVgm, 0});
+    cases.push_back({"VGM command cut short", makeVgm({0x61, 0x44}), 0x40});
+    for (const MalformedFile& bad : cases) {
+        const bool vgm = bad.name.starts_with("VGM");
+        const std::string name = dir.file(vgm ? "bad.vgm" : "bad.x");
+        writeFile(name, bad.bytes);
+        for (bool json : {false, true}) {
+            std::vector<std::string> args = {name};
+            if (vgm) args.insert(args.begin(), "--vgm");
+            if (json) args.insert(args.begin(), "--json");
+            const DumpResult r = runDump(args);
+            EXPECT_EQ(r.exitStatus, 1) << bad.name;
+            EXPECT_EQ(r.out, "") << bad.name;
+            const std::string expectedStart =
+                "opmdump: " + name + ": offset " + hexOffset(bad.offset) + ": ";
+            EXPECT_TRUE(r.err.starts_with(expectedStart)) << bad.name << ": " << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad.name;
+            EXPECT_TRUE(r.err.ends_with("\n")) << bad.name;
+        }
+    }
+}
+
+TEST(OpmdumpProgram, SummarisesCompressedVgmAsItsUnpackedData) {
+    ScratchDir dir;
+    const Bytes vgm = makeVgm({0x52, 0x2A, 0x80, 0x62, 0x50, 0xDF, 0x66}, 0x43 - 0x1C);
+    writeFile(dir.file("song.vgm"), vgm);
+    writeFile(dir.file("song.vgz"), gzipped(vgm));
+    const DumpResult plain = runDump({"--vgm", dir.file("song.vgm")});
+    const DumpResult packed = runDump({"--vgm", dir.file("song.vgz")});
+    EXPECT_EQ(packed.exitStatus, 0) << packed.err;
+    EXPECT_EQ(packed.out, plain.out);
+
+    Bytes cut = gzipped(concat({vgm, noise(4000)}));
+    cut.resize(cut.size() - 100);
+    writeFile(dir.file("cut.vgz"), cut);
+    const DumpResult damaged = runDump({"--vgm", dir.file("cut.vgz")});
+    EXPECT_EQ(damaged.exitStatus, 1);
+    EXPECT_EQ(damaged.out, "");
+    EXPECT_NE(damaged.err.find("gzip data is corrupt or cut short"), std::string::npos)
+        << damaged.err;
+}
+
+TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"a.x", "b.x"}, {"--csv", "a.x"}}) {
+        const DumpResult r = runDump(args);
+        EXPECT_EQ(r.exitStatus, 2);
+        EXPECT_TRUE(r.err.starts_with("usage: opmdump")) << r.err;
+    }
+    ScratchDir dir;
+    const DumpResult missing = runDump({dir.file("missing.x")});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.err, "opmdump: " + dir.file("missing.x") +
+                               ": cannot read the file: No such file or directory\n");
+    EXPECT_EQ(runDump({"--vgm", dir.path.string()}).exitStatus, 1);
+}
+
+std::uint32_t littleLong(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
+std::uint64_t number(const std::string& line, const std::string& key) {
+    return std::stoull(jsonField(line, key));
+}
+
+std::string channelList(const std::array<int, 8>& counts) {
+    std::string text = "[";
+    for (std::size_t c = 0; c < counts.size(); ++c) {
+        if (c > 0) text += ',';
+        text += std::to_string(counts[c]);
+    }
+    return text + "]";
+}
+
+// What opmdump reads from each corpus conversion agrees with the stream the converter wrote,
+// counted independently, and with the VGM file it came from.
+TEST(OpmdumpCorpus, RoundTripAgreesWithTheConvertedStream) {
+    if (!fs::is_directory(corpusDir())) GTEST_SKIP() << "no corpus at " << corpusDir();
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(corpusDir())) {
+        if (entry.path().extension() != ".vgm") continue;
+        ++files;
+        SCOPED_TRACE(entry.path().filename().string());
+        ScratchDir dir;
+        const Bytes vgm = readFile(entry.path().string());
+        writeFile(dir.file("vgmstub.bin"), makeDumpStub());
+        writeFile(dir.file("song.vgm"), vgm);
+        const ProgramResult converted = runConverter(dir.path.string(), {"song"});
+        ASSERT_EQ(converted.exitStatus, 0);
+        const Bytes out = readFile(dir.file("song.x"));
+        const Bytes stream(out.begin() + 434, out.end() - 12);
+        const StreamSummary written = summarizeStream(stream);
+
+        const DumpResult summary = runDump({"--summary", "--json", dir.file("song.x")});
+        ASSERT_EQ(summary.exitStatus, 0) << summary.err;
+        const std::string& s = summary.out;
+        EXPECT_EQ(number(s, "pairs"), stream.size() / 2);
+        EXPECT_EQ(number(s, "ticks"), written.totalTicks);
+        const std::uint32_t totalSamples = littleLong(vgm, 0x18);
+        const std::uint32_t loopSamples = littleLong(vgm, 0x20);
+        if (littleLong(vgm, 0x1C) != 0) {
+            EXPECT_EQ(number(s, "loopTick"), 1 + (totalSamples - loopSamples) / 787);
+            EXPECT_EQ(number(s, "loopTick"), written.ticksBeforeLoop);
+            EXPECT_EQ(number(s, "loopedTicks"), written.totalTicks - written.ticksBeforeLoop);
+        } else {
+            EXPECT_EQ(jsonField(s, "loopTick"), "null");
+        }
+        // Key on/off pairs: the VGM's own, plus the prologue's key-on of channels 6 and 7.
+        const VgmScan scan = scanVgm(vgm);
+        std::array<int, 8> keyOns{}, keyOffs{};
+        for (std::size_t c = 0; c < 6; ++c) {
+            keyOns[c] = scan.keyOns[c];
+            keyOffs[c] = scan.keyWrites[c] - scan.keyOns[c];
+        }
+        keyOns[6] = keyOns[7] = 1;
+        EXPECT_EQ(jsonField(s, "keyOn"), channelList(keyOns));
+        EXPECT_EQ(jsonField(s, "keyOff"), channelList(keyOffs));
+
+        // The timeline: one line per pair, ending at the total duration.
+        const DumpResult dump = runDump({"--json", dir.file("song.x")});
+        ASSERT_EQ(dump.exitStatus, 0) << dump.err;
+        const std::vector<std::string> lines = linesOf(dump.out);
+        ASSERT_EQ(lines.size(), 1 + stream.size() / 2);
+        EXPECT_EQ(jsonField(lines.back(), "group"), "\"end\"");
+        EXPECT_EQ(number(lines.back(), "tick"), written.totalTicks);
+
+        // The VGM summary: the commands wait what the header says, and every command the
+        // converter reported as unexpected is counted under its byte.
+        const DumpResult vgmSummary = runDump({"--vgm", "--json", entry.path().string()});
+        ASSERT_EQ(vgmSummary.exitStatus, 0) << vgmSummary.err;
+        const std::string& v = vgmSummary.out;
+        // (The headers of two corpus files count one sample less than their commands wait.)
+        EXPECT_EQ(number(v, "headerSamples"), totalSamples);
+        EXPECT_NEAR(double(number(v, "samples")), totalSamples, 1.0);
+        if (littleLong(vgm, 0x1C) != 0) {
+            EXPECT_NEAR(double(number(v, "loopSamples")), loopSamples, 1.0);
+        }
+        std::map<unsigned, std::uint64_t> reported;
+        for (const std::string& line : linesOf(converted.console)) {
+            unsigned command = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "unexpected byte %u", &command), 1) << line;
+            ++reported[command];
+        }
+        const std::string counts = jsonField(v, "commands");
+        for (const auto& [command, count] : reported) {
+            char key[8];
+            std::snprintf(key, sizeof key, "0x%02X", command);
+            EXPECT_EQ(jsonField(counts, key), std::to_string(count)) << key;
+        }
+    }
+    EXPECT_GT(files, 0);
+}
+
+}  // namespace

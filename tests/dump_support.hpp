@@ -1,0 +1,36 @@
+// Executables and runs of opmdump for its tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/test_support.hpp"
+
+// A stand-in player stub whose header holds a text size below 16 MiB, as a real one does:
+// the converter leaves the size field's top byte as the stub has it.
+Bytes makeDumpStub();
+
+// An executable around the given stream, with the text size patched as the converter does.
+Bytes makeExecutable(const Bytes& stream);
+
+// A stream that replays: the prologue, then the given pairs, then the end marker.
+Bytes streamWith(const Bytes& pairs);
+
+// An executable broken in one way, and the offset at which the break is reported.
+struct MalformedFile {
+    std::string name;
+    Bytes bytes;
+    std::uint64_t offset;
+};
+std::vector<MalformedFile> malformedExecutables();
+
+struct DumpResult {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+DumpResult runDump(const std::vector<std::string>& args);
+
+// The text of a field of a one-line JSON object: a number, a quoted text with its quotes, an
+// array or an object; empty when the key is absent.
+std::string jsonField(const std::string& line, const std::string& key);

@@ -1,0 +1,176 @@
+// opmdump's reading of executables and VGM files, run in-process on hand-made data.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+#include "dump/executable_stream.hpp"
+#include "dump/stream_report.hpp"
+#include "dump/vgm_summary.hpp"
+#include "tests/dump_support.hpp"
+#include "translate/opm_image.hpp"
+
+namespace {
+
+TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
+    const std::set<int> missing = {0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
+                                   0x0E, 0x13, 0x15, 0x16, 0x17, 0x1A, 0x1C, 0x1D, 0x1E, 0x1F};
+    for (int reg = 1; reg < 256; ++reg)
+        EXPECT_EQ(pairGroup(std::uint8_t(reg), 0) == PairGroup::missing, missing.count(reg) == 1)
+            << std::hex << reg;
+    for (int second = 0; second < 256; ++second) {
+        const PairGroup expected = second == 0xFE   ? PairGroup::loopMarker
+                                   : second == 0xFF ? PairGroup::endMarker
+                                                    : PairGroup::wait;
+        EXPECT_EQ(pairGroup(0, std::uint8_t(second)), expected) << second;
+    }
+}
+
+TEST(DumpNames, OperatorRegistersFollowTheConvertersSlotNumbering) {
+    for (int row = 0; row < OP_PARAM_ROWS; ++row)
+        for (int c = 0; c < OPM_CHANNELS; ++c)
+            for (int op = 0; op < 4; ++op) {
+                const std::uint8_t reg = opParamRegister(row, slotOf(c, op));
+                EXPECT_EQ(pairGroup(reg, 0), PairGroup(int(PairGroup::dt1Mul) + row));
+                EXPECT_EQ(pairChannel(reg, 0), c);
+                EXPECT_EQ(pairOperator(reg), op);
+            }
+}
+
+TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
+    const std::pair<Bytes, std::string> cases[] = {
+        {{0x00, 0x00}, "wait 1 tick"},
+        {{0x00, 0xFD}, "wait 254 ticks"},
+        {{0x00, 0xFE}, "loop marker"},
+        {{0x00, 0xFF}, "end marker"},
+        {{0x01, 0x02}, "TEST (LFO reset)"},
+        {{0x08, 0x78}, "key on ch0 ops 1111"},
+        {{0x08, 0x05}, "key off ch5"},
+        {{0x0F, 0x00}, "NE/NFRQ (noise)"},
+        {{0x10, 0x00}, "CLKA1 (timer A high)"},
+        {{0x11, 0x00}, "CLKA2 (timer A low)"},
+        {{0x12, 0x00}, "CLKB (timer B)"},
+        {{0x14, 0x00}, "CSM/timer control"},
+        {{0x18, 0x01}, "LFRQ (LFO frequency)"},
+        {{0x19, 0x00}, "PMD/AMD (LFO depth)"},
+        {{0x1B, 0x00}, "CT/W (LFO waveform)"},
+        {{0x20, 0xC7}, "RL/FB/CON ch0"},
+        {{0x2D, 0x44}, "KC ch5"},
+        {{0x31, 0x04}, "KF ch1"},
+        {{0x3F, 0x00}, "PMS/AMS ch7"},
+        {{0x40, 0x07}, "DT1/MUL ch0 op0"},
+        {{0x6A, 0x20}, "TL ch2 op1"},
+        {{0x93, 0x1F}, "KS/AR ch3 op2"},
+        {{0xA9, 0x80}, "AMS-EN/D1R ch1 op1"},
+        {{0xDC, 0x00}, "DT2/D2R ch4 op3"},
+        {{0xFF, 0x12}, "D1L/RR ch7 op3"},
+    };
+    for (const auto& [pair, text] : cases) EXPECT_EQ(describePair(pair[0], pair[1]), text);
+}
+
+TEST(DumpNames, KeyOnDigitsFollowTheOpmOperatorBits) {
+    // M1 (bit 3) is operator 0, M2 (bit 5) operator 1, C1 (bit 4) operator 2, C2 (bit 6) 3.
+    EXPECT_EQ(describePair(0x08, 0x0A), "key on ch2 ops 1000");
+    EXPECT_EQ(describePair(0x08, 0x22), "key on ch2 ops 0100");
+    EXPECT_EQ(describePair(0x08, 0x12), "key on ch2 ops 0010");
+    EXPECT_EQ(describePair(0x08, 0x47), "key on ch7 ops 0001");
+}
+
+// Prologue; 254 + 46 ticks; TL ch2 op1; key on ch0; loop; 5 ticks; key off ch0; end.
+const Bytes SAMPLE_PAIRS = {0x00, 0xFD, 0x00, 0x2D, 0x6A, 0x20, 0x08,
+                            0x78, 0x00, 0xFE, 0x00, 0x04, 0x08, 0x00};
+constexpr std::uint64_t SAMPLE_STREAM_AT = 434 + 122;
+
+ExecutableStream sampleStream() {
+    ExecutableStream stream;
+    const auto problem = readExecutable(makeExecutable(streamWith(SAMPLE_PAIRS)), stream);
+    EXPECT_FALSE(problem) << describeProblem(*problem);
+    return stream;
+}
+
+TEST(DumpExecutable, ReadsTheStreamAndCountsItsTicksKeysAndLoop) {
+    const ExecutableStream stream = sampleStream();
+    EXPECT_EQ(stream.length, 446u + 122 + 16);
+    EXPECT_EQ(stream.sizeField, stream.length - 76);
+    ASSERT_EQ(stream.pairs.size(), 61u + 8);
+    EXPECT_EQ(stream.pairs[61 + 2].offset, SAMPLE_STREAM_AT + 4);
+
+    const StreamStats stats = streamStats(stream);
+    EXPECT_EQ(stats.pairs, 69u);
+    EXPECT_EQ(stats.ticks, 1u + 254 + 46 + 5);
+    EXPECT_TRUE(stats.loops);
+    EXPECT_EQ(stats.loopTick, 1u + 254 + 46);
+    EXPECT_EQ(stats.keyOns, (std::array<std::uint64_t, 8>{1, 0, 0, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(stats.keyOffs, (std::array<std::uint64_t, 8>{1, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::wait)], 4u);
+    EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::totalLevel)], 8u + 1);
+    EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::keyOnOff)], 4u);
+    EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::connect)], 2u);
+}
+
+TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
+    for (const MalformedFile& bad : malformedExecutables()) {
+        ExecutableStream stream;
+        const auto problem = readExecutable(bad.bytes, stream);
+        ASSERT_TRUE(problem) << bad.name;
+        EXPECT_EQ(problem->offset, bad.offset) << bad.name << ": " << problem->text;
+    }
+}
+
+TEST(DumpExecutable, EveryTruncationIsAProblemNeverAStrayRead) {
+    const Bytes good = makeExecutable(streamWith(SAMPLE_PAIRS));
+    for (std::size_t length = 0; length < good.size(); ++length) {
+        ExecutableStream stream;
+        EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))
+            << length;
+    }
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(DumpTimeline, WaitsAdvanceTheTickOfThePairsAfterThem) {
+    const std::vector<std::string> lines = linesOf(dumpText(sampleStream()));
+    ASSERT_EQ(lines.size(), 5u + 69);
+    EXPECT_EQ(lines[0], "length     584 bytes");
+    EXPECT_EQ(lines[5], "       0    0.000    0x1B2  00 00  wait 1 tick");
+    EXPECT_EQ(lines[6], "       1    0.018    0x1B4  0F 00  NE/NFRQ (noise)");
+    EXPECT_EQ(lines[5 + 61 + 2], "     301    5.372    0x230  6A 20  TL ch2 op1");
+    EXPECT_EQ(lines[5 + 61 + 4], "     301    5.372    0x234  00 FE  loop marker");
+    EXPECT_EQ(lines.back(), "     306    5.461    0x23A  00 FF  end marker");
+}
+
+TEST(DumpTimeline, JsonLinesCarryTheSameFacts) {
+    const std::vector<std::string> lines = linesOf(dumpJson(sampleStream()));
+    ASSERT_EQ(lines.size(), 1u + 69);
+    EXPECT_EQ(lines[0],
+              R"({"type":"header","length":584,"textSize":508,"streamOffset":434,"pairs":69})");
+    EXPECT_EQ(
+        lines[1 + 61 + 2],
+        R"({"type":"pair","offset":560,"tick":301,"seconds":5.371587,"register":106,)"
+        R"("value":32,"group":"totalLevel","meaning":"TL ch2 op1","channel":2,"operator":1})");
+    EXPECT_EQ(jsonField(lines[1 + 61 + 3], "ops"), "\"1111\"");
+    EXPECT_EQ(jsonField(lines[1 + 61 + 1], "ticks"), "46");
+
+    const std::string summary = summaryJson(sampleStream());
+    EXPECT_EQ(jsonField(summary, "ticks"), "306");
+    EXPECT_EQ(jsonField(summary, "loopTick"), "301");
+    EXPECT_EQ(jsonField(summary, "loopedTicks"), "5");
+    EXPECT_EQ(jsonField(summary, "keyOn"), "[1,0,0,0,0,0,1,1]");
+    EXPECT_EQ(jsonField(summary, "keyOff"), "[1,0,0,0,0,0,0,0]");
+}
+
+TEST(DumpTimeline, TextSummaryGivesDurationAndLoop) {
+    const std::string text = summaryText(sampleStream());
+    EXPECT_NE(text.find("duration   306 ticks (5.461 s)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("loop       at tick 301 (5.372 s); looped part 5 ticks (0.089 s)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("  ch0        1 / 1\n"), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// opmdump's summary of VGM files, on hand-made files.
+#include <gtest/gtest.h>
+
+#include "dump/vgm_summary.hpp"
+#include "tests/dump_support.hpp"
+
+namespace {
+
+// One of every command kind, and every YM2612 and SN76489 write the conversion drops, next
+// to some it carries. The comments give the command's offset.
+const Bytes EVERY_KIND = {
+    0x52, 0x2A, 0x80,           // 40 DAC data
+    0x52, 0x2B, 0x80,           // 43 DAC enable
+    0x52, 0x90, 0x08,           // 46 SSG-EG on
+    0x53, 0x94, 0x00,           // 49 SSG-EG off
+    0x52, 0xA9, 0x12,           // 4C channel 3 special frequency
+    0x52, 0x27, 0x40,           // 4F channel 3 special mode on
+    0x52, 0x24, 0x00,           // 52 timer A
+    0x53, 0x33, 0x00,           // 55 port 1, low bits 3: no such channel
+    0x52, 0x43, 0x10,           // 58 port 0, low bits 3: carried as channel 3
+    0x52, 0x28, 0xF7,           // 5B key on of no channel
+    0x52, 0x28, 0xF3,           // 5E key on channel 3: carried
+    0x52, 0x22, 0x0B,           // 61 LFO: carried
+    0x50, 0xDF,                 // 64 tone 2 silent
+    0x50, 0xC5,                 // 66 tone 2 period latch
+    0x50, 0x3F,                 // 68 tone 2 period data
+    0x50, 0xE4,                 // 6A noise control
+    0x50, 0xF3,                 // 6C noise attenuation 3
+    0x50, 0x90,                 // 6E tone 0 loud: carried
+    0x4F, 0x00,                 // 70 Game Gear stereo
+    0x54, 0x20, 0x00,           // 72 YM2151
+    0xA0, 0x00, 0x00,           // 75 AY8910
+    0x31, 0x00,                 // 78 AY8910 stereo mask
+    0x61, 0x44, 0xAC,           // 7A 44100 samples
+    0x62,                       // 7D 735: the loop point
+    0x63,                       // 7E 882
+    0x70, 0x7F,                 // 7F 1 + 16
+    0x80, 0x8F,                 // 81 0 + 15, with DAC samples
+    0xE0, 0,    0,    0,    0,  // 83 PCM seek
+    0x67, 0x66, 0x00, 0x04, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC, 0xDD,     // 88 data block
+    0x68, 0x66, 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,  // 93 PCM RAM write
+    0x90, 0x00, 0x02, 0x00, 0x2A,                                         // 9F DAC stream setup
+    0x95, 0x00, 0x00, 0x00, 0x00,                                         // A4 DAC stream start
+    0x2F, 0x96, 0x65,                                                     // A9 unknown
+    0x66,                                                                 // AC end of data
+    0x01, 0x02, 0x03,
+};
+constexpr std::uint32_t LOOP_AT_0X7D = 0x7D - 0x1C;
+
+std::uint64_t kinds(const VgmSummary& s, VgmCommandKind kind) {
+    std::uint64_t count = 0;
+    for (int c = 0; c < 256; ++c)
+        if (vgmCommandKind(std::uint8_t(c)) == kind) count += s.commands[std::size_t(c)];
+    return count;
+}
+
+VgmSummary summaryOf(const Bytes& file) {
+    VgmSummary s;
+    const auto problem = summarizeVgm(file, s);
+    EXPECT_FALSE(problem) << describeProblem(*problem);
+    return s;
+}
+
+TEST(DumpVgm, CountsEveryCommandKindAndTheWaitedSamples) {
+    const VgmSummary s = summaryOf(makeVgm(EVERY_KIND, LOOP_AT_0X7D));
+    EXPECT_EQ(s.header.version, 0x150u);
+    EXPECT_EQ(s.dataStart, 0x40u);
+    EXPECT_EQ(s.endOfData, 0xACu);
+    EXPECT_EQ(s.samples, 44100u + 735 + 882 + 1 + 16 + 15);
+    EXPECT_EQ(s.loopPoint, 0x7Du);
+    EXPECT_EQ(s.loopCommand, 0x7Du);
+    EXPECT_EQ(s.samples - s.samplesBeforeLoop, 735u + 882 + 1 + 16 + 15);
+
+    EXPECT_EQ(kinds(s, VgmCommandKind::ym2612Port0), 10u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::ym2612Port1), 2u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::psgWrite), 6u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::shortWait), 2u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::dacSampleWait), 2u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::pcmSeek), 1u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::dataBlock), 1u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::pcmRamWrite), 1u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::dacStream), 2u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::otherChip), 3u);
+    EXPECT_EQ(kinds(s, VgmCommandKind::unknown), 3u);
+    EXPECT_EQ(s.firstCommandAt[0x96], 0xAAu);
+    EXPECT_EQ(kinds(s, VgmCommandKind::endOfData), 1u);
+}
+
+TEST(DumpVgm, CountsWhatTheConversionDrops) {
+    const VgmDropped d = summaryOf(makeVgm(EVERY_KIND)).dropped;
+    EXPECT_EQ(d.dacData, 1u);
+    EXPECT_EQ(d.dacEnable, 1u);
+    EXPECT_EQ(d.ssgEg, 2u);
+    EXPECT_EQ(d.ssgEgOn, 1u);
+    EXPECT_EQ(d.channel3Frequency, 1u);
+    EXPECT_EQ(d.channel3ModeOn, 1u);
+    EXPECT_EQ(d.otherYm2612, 4u);  // 0x27, 0x24, port 1 0x33, key on of channel 6
+    EXPECT_EQ(d.dataBlockBytes, 4u);
+    EXPECT_EQ(d.psgBytes, (std::array<std::uint64_t, 4>{1, 0, 3, 2}));
+    EXPECT_EQ(d.psgAudible, (std::array<bool, 4>{true, false, false, true}));
+}
+
+TEST(DumpVgm, FindsTheDataStartAsTheConverterDoes) {
+    const Bytes padded = concat({Bytes(0x80, 0x00), {0x62, 0x66}});
+    EXPECT_EQ(summaryOf(makeVgm(padded, 0, 0x8C)).dataStart, 0xC0u);
+    EXPECT_EQ(summaryOf(makeVgm(padded, 0, 0x8C)).commands[0x00], 0u);
+    EXPECT_EQ(summaryOf(makeVgm(padded, 0, 0)).dataStart, 0x40u);  // before version 1.50
+    EXPECT_EQ(summaryOf(makeVgm(padded, 0, 0)).commands[0x00], 0x80u);
+    EXPECT_EQ(summaryOf(makeVgm(padded, 0, 0xFFFFFFF0)).dataStart, 0x38u);  // negative
+}
+
+TEST(DumpVgm, PlacesTheLoopBeforeTheFirstCommandAtOrAfterTheLoopPoint) {
+    const Bytes commands = {0x61, 0x44, 0xAC, 0x62, 0x66};
+    const VgmSummary inside = summaryOf(makeVgm(commands, 0x41 - 0x1C));
+    EXPECT_EQ(inside.loopPoint, 0x41u);
+    EXPECT_EQ(inside.loopCommand, 0x43u);
+    EXPECT_EQ(inside.samplesBeforeLoop, 44100u);
+
+    const VgmSummary atEnd = summaryOf(makeVgm(commands, 0x44 - 0x1C));
+    EXPECT_EQ(atEnd.loopCommand, 0x44u);  // the marker still precedes the 0x66
+    const VgmSummary beyond = summaryOf(makeVgm(commands, 0x45 - 0x1C));
+    EXPECT_EQ(beyond.loopPoint, 0x45u);
+    EXPECT_FALSE(beyond.loopCommand);
+    EXPECT_EQ(summaryOf(makeVgm(commands, 0xFFFFFF00)).loopPoint, 0u);  // negative: no loop
+}
+
+TEST(DumpVgm, DataWithoutEndCommandIsAcceptedToTheEndOfTheFile) {
+    const VgmSummary s = summaryOf(makeVgm({0x62, 0x62}));
+    EXPECT_FALSE(s.endOfData);
+    EXPECT_EQ(s.samples, 1470u);
+}
+
+TEST(DumpVgm, ReportsMalformedFilesAtTheirOffset) {
+    const Bytes vgm = makeVgm({0x66});
+    Bytes notVgm = vgm;
+    notVgm[2] = 'n';
+    const std::pair<Bytes, std::uint64_t> cases[] = {
+        {notVgm, 0},
+        {Bytes(vgm.begin(), vgm.begin() + 0x30), 0x30},
+        {makeVgm({0x66}, 0, 0x1000), 0x34},
+        {makeVgm({0x62, 0x61, 0x44}), 0x41},
+        {makeVgm({0x62, 0x52}), 0x41},
+        {makeVgm({0x67, 0x66, 0x00, 0x10, 0x00, 0x00, 0x00, 1, 2, 3, 4}), 0x40},
+    };
+    for (const auto& [file, offset] : cases) {
+        VgmSummary s;
+        const auto problem = summarizeVgm(file, s);
+        ASSERT_TRUE(problem) << offset;
+        EXPECT_EQ(problem->offset, offset) << problem->text;
+    }
+}
+
+TEST(DumpVgm, EveryTruncationIsReadWithinTheFile) {
+    const Bytes full = makeVgm(EVERY_KIND, LOOP_AT_0X7D);
+    for (std::size_t length = 0; length < full.size(); ++length) {
+        VgmSummary s;
+        const auto problem = summarizeVgm(Bytes(full.begin(), full.begin() + long(length)), s);
+        if (!problem) {
+            EXPECT_LE(s.samples, 45749u) << length;
+        }
+        if (length < 0x38) {
+            EXPECT_TRUE(problem) << length;
+        }
+    }
+}
+
+}  // namespace

@@ -12,31 +12,15 @@
 #include <memory>
 #include <utility>
 
+FileChannel fileChannelTable[MAX_FILE_CHANNELS + 1];
+
+FileChannel::~FileChannel() = default;
+
 namespace {
 
-struct FileChannel {
-    bool open = false;
-    int fd = -1;
-    FileAccess access = FileAccess::readOnly;
-    std::int64_t sizeAtOpen = 0;
-    std::int64_t position = 0;  // logical position the caller sees
-    std::unique_ptr<std::uint8_t[]> buffer;
-    // Read-ahead: bytes [readIndex, readLength) of the buffer come next; the descriptor
-    // stands after them. Pending writes: the first writeLength bytes of the buffer, ending
-    // at position; the descriptor stands before them. At most one of the two is in use.
-    int readIndex = 0;
-    int readLength = 0;
-    int writeLength = 0;
-    bool writeFailed = false;
-    bool unpacking = false;  // reads come from gzip below instead of the descriptor
-    std::unique_ptr<GzipReader> gzip;
-};
-
-FileChannel channels[MAX_FILE_CHANNELS + 1];  // entry 0 is never used
-
 FileChannel* openChannel(int number) {
-    if (number < 1 || number > MAX_FILE_CHANNELS || !channels[number].open) return nullptr;
-    return &channels[number];
+    if (number < 1 || number > MAX_FILE_CHANNELS || !fileChannelTable[number].open) return nullptr;
+    return &fileChannelTable[number];
 }
 
 void flushWrites(FileChannel& ch) {
@@ -70,7 +54,12 @@ bool refill(FileChannel& ch) {
     for (;;) {
         const ssize_t n = ::read(ch.fd, ch.buffer.get(), FILE_BUFFER_SIZE);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            // A file shortened since it was opened, or one that cannot be read any further,
+            // ends here.
+            ch.sizeAtOpen = std::min(ch.sizeAtOpen, ch.position);
+            return false;
+        }
         ch.readIndex = 0;
         ch.readLength = int(n);
         return true;
@@ -129,12 +118,13 @@ int openDescriptor(const std::string& name, FileAccess access) {
 
 int fileFreeNumber() {
     for (int number = 1; number <= MAX_FILE_CHANNELS; ++number)
-        if (!channels[number].open) return number;
+        if (!fileChannelTable[number].open) return number;
     return 0;
 }
 
 FileStatus fileOpen(const std::string& name, int number, FileAccess access) {
-    if (number < 1 || number > MAX_FILE_CHANNELS || channels[number].open) return FILE_ILLEGAL_CALL;
+    if (number < 1 || number > MAX_FILE_CHANNELS || fileChannelTable[number].open)
+        return FILE_ILLEGAL_CALL;
     const int fd = openDescriptor(name, access);
     if (fd < 0) return FILE_NOT_FOUND;
     const off_t size = ::lseek(fd, 0, SEEK_END);
@@ -142,7 +132,7 @@ FileStatus fileOpen(const std::string& name, int number, FileAccess access) {
         ::close(fd);
         return FILE_ILLEGAL_CALL;
     }
-    FileChannel& ch = channels[number];
+    FileChannel& ch = fileChannelTable[number];
     ch.unpacking = access == FileAccess::readUnpacked && gzipMagicAt(fd);
     if (ch.unpacking) {
         if (!ch.gzip) ch.gzip = std::make_unique<GzipReader>();
@@ -156,6 +146,7 @@ FileStatus fileOpen(const std::string& name, int number, FileAccess access) {
     ch.open = true;
     ch.fd = fd;
     ch.access = access;
+    ch.writable = access == FileAccess::createNew;
     ch.sizeAtOpen = size;
     ch.position = 0;
     ch.readIndex = ch.readLength = ch.writeLength = 0;
@@ -258,13 +249,15 @@ FileStatus fileClose(int number) {
     }
     failed = ::close(ch->fd) != 0 || failed;
     ch->open = false;
+    ch->writable = false;
     ch->fd = -1;
+    ch->readIndex = ch->readLength = ch->writeLength = 0;
     return failed ? FILE_IO_ERROR : FILE_OK;
 }
 
 void fileCloseAll() {
     for (int number = 1; number <= MAX_FILE_CHANNELS; ++number)
-        if (channels[number].open) fileClose(number);
+        if (fileChannelTable[number].open) fileClose(number);
 }
 
 bool fileCreateTemporary(const std::string& target, int number, std::string& createdName) {

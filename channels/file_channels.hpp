@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 inline constexpr int MAX_FILE_CHANNELS = 255;
@@ -17,6 +18,33 @@ enum class FileAccess {
     createNew,     // a file that must not exist yet, created for reading and writing
     readUnpacked,  // as readOnly, but a file that starts with the gzip magic is decompressed
 };
+
+struct GzipReader;
+
+// One numbered channel. Single-byte transfers are served from the buffer inline (see
+// fileReadByte and fileWriteByte below); everything else goes through the routines.
+struct FileChannel {
+    bool open = false;
+    bool writable = false;  // open on a file created by this program
+    int fd = -1;
+    FileAccess access = FileAccess::readOnly;
+    std::int64_t sizeAtOpen = 0;
+    std::int64_t position = 0;  // logical position the caller sees
+    std::unique_ptr<std::uint8_t[]> buffer;
+    // Read-ahead: bytes [readIndex, readLength) of the buffer come next; the descriptor
+    // stands after them. Pending writes: the first writeLength bytes of the buffer, ending
+    // at position; the descriptor stands before them. At most one of the two is in use, and
+    // both are empty while the channel is closed.
+    int readIndex = 0;
+    int readLength = 0;
+    int writeLength = 0;
+    bool writeFailed = false;
+    bool unpacking = false;  // reads come from gzip below instead of the descriptor
+    std::unique_ptr<GzipReader> gzip;
+    ~FileChannel();
+};
+
+extern FileChannel fileChannelTable[MAX_FILE_CHANNELS + 1];  // entry 0 is never used
 
 // Lowest number 1..255 with no open channel; 0 when all are open. Reserves nothing.
 int fileFreeNumber();
@@ -46,6 +74,33 @@ void fileCloseAll();
 // Creates a new file named after target (in the same directory) and opens it on the number
 // for writing; its name is stored in createdName.
 bool fileCreateTemporary(const std::string& target, int number, std::string& createdName);
+
+// fileRead and fileWrite of one byte at the current position, without a call while the
+// buffer holds the next byte or has room for one more.
+inline std::uint8_t fileReadByte(int number) {
+    std::uint8_t b = 0;
+    if (number >= 1 && number <= MAX_FILE_CHANNELS) {
+        FileChannel& ch = fileChannelTable[number];
+        if (ch.readIndex < ch.readLength) {
+            ++ch.position;
+            return ch.buffer[std::size_t(ch.readIndex++)];
+        }
+    }
+    fileRead(number, 0, &b, 1);
+    return b;
+}
+
+inline void fileWriteByte(int number, std::uint8_t b) {
+    if (number >= 1 && number <= MAX_FILE_CHANNELS) {
+        FileChannel& ch = fileChannelTable[number];
+        if (ch.writable && ch.readLength == 0 && ch.writeLength < FILE_BUFFER_SIZE) {
+            ++ch.position;
+            ch.buffer[std::size_t(ch.writeLength++)] = b;
+            return;
+        }
+    }
+    fileWrite(number, 0, &b, 1);
+}
 
 // Whole-file operations used around the output.
 bool fileExists(const std::string& name);

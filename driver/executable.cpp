@@ -9,11 +9,8 @@ namespace {
 constexpr std::int32_t TEXT_SIZE_LOW_BYTES = 14;  // 1-based position of header offset 13
 
 void copyStubBytes(RunState& state, int count) {
-    for (int i = 0; i < count; ++i) {
-        std::uint8_t b = 0;
-        fileRead(state.stubChannel, 0, &b, 1);
-        fileWrite(state.outputChannel, 0, &b, 1);
-    }
+    for (int i = 0; i < count; ++i)
+        fileWriteByte(state.outputChannel, fileReadByte(state.stubChannel));
 }
 
 }  // namespace

@@ -4,10 +4,8 @@
 #include "driver/run_state.hpp"
 
 std::uint8_t readInputByte(RunState& state) {
-    std::uint8_t b = 0;
-    fileRead(state.inputChannel, 0, &b, 1);
     state.inputPos = advanceOffset(state.inputPos, 1);
-    return b;
+    return fileReadByte(state.inputChannel);
 }
 
 std::uint16_t readInputWord(RunState& state) {

@@ -1,14 +1,12 @@
 #include "stream/register_stream.hpp"
 
-#include <cstring>
-
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
 #include "stream/channel_pairs.hpp"
 
 void writePair(RunState& state, std::uint8_t first, std::uint8_t second) {
-    fileWrite(state.outputChannel, 0, &first, 1);
-    fileWrite(state.outputChannel, 0, &second, 1);
+    fileWriteByte(state.outputChannel, first);
+    fileWriteByte(state.outputChannel, second);
 }
 
 namespace {
@@ -29,7 +27,8 @@ void writeWait(RunState& state) {
 void flushChanges(RunState& state) {
     OpmImage& wanted = state.shadow.wanted;
     OpmImage& sent = state.shadow.sent;
-    if (std::memcmp(&wanted, &sent, sizeof wanted) != 0) state.forceFlush = true;
+    const unsigned channels = changedChannels(wanted, sent);
+    if (channels != 0 || wanted.lfoFreq != sent.lfoFreq) state.forceFlush = true;
     if (!state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
@@ -37,7 +36,8 @@ void flushChanges(RunState& state) {
         writePair(state, LFO_FREQ_REGISTER, wanted.lfoFreq);
         sent.lfoFreq = wanted.lfoFreq;
     }
-    for (int c = 0; c < OPM_CHANNELS; ++c) sendChannel(state, c, ChannelPairs::changedOnly);
+    for (int c = 0; c < OPM_CHANNELS; ++c)
+        if (channels & (1u << c)) sendChannel(state, c, ChannelPairs::changedOnly);
 }
 
 void writePairAfterFlush(RunState& state, std::uint8_t first, std::uint8_t second) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,6 +32,11 @@ void printByteValue(std::uint8_t value, bool lineEnd) {
     char digits[8];
     const int n = std::snprintf(digits, sizeof digits, "%u", unsigned(value));
     printMessage(std::string_view(digits, std::size_t(n)), lineEnd);
+}
+
+void ignoreWriteSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void endProgram(int status) {

@@ -8,5 +8,8 @@
 void printMessage(std::string_view text, bool lineEnd);
 // Writes the value in unsigned decimal ("%u"), then CR LF if lineEnd is set.
 void printByteValue(std::uint8_t value, bool lineEnd);
+// Lets failed writes be reported by the calls that make them instead of ending the process:
+// a console that has gone away (SIGPIPE) and a file size limit (SIGXFSZ).
+void ignoreWriteSignals();
 // Closes every file channel, writing out its buffer, and ends the process.
 [[noreturn]] void endProgram(int status);

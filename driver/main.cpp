@@ -4,5 +4,6 @@
 #include "driver/run_state.hpp"
 
 int main(int argc, char** argv) {
+    ignoreWriteSignals();
     endProgram(runConversion(baseNameFromArguments(argc, argv)));
 }

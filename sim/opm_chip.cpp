@@ -1,0 +1,163 @@
+// The YM2151 (OPM) as a player sees it: the register-number and data ports, the BUSY flag, timers
+// A and B with their status flags and IRQ line, and the registers a song may write.
+
+#include <algorithm>
+
+#include "sim_machine.hpp"
+
+namespace opmsim {
+
+namespace {
+
+// OPM timing at 4 MHz: BUSY lasts 64 clock cycles after a data write; timer A counts in units
+// of 64 cycles, timer B in units of 1024.
+constexpr std::int64_t OPM_BUSY_NS = 16'000;
+constexpr std::int64_t TIMER_A_UNIT_NS = 16'000;
+constexpr std::int64_t TIMER_B_UNIT_NS = 256'000;
+
+std::int64_t timerAPeriod(const Machine& m) {
+    int na = m.regs[0x10] << 2 | (m.regs[0x11] & 3);
+    return TIMER_A_UNIT_NS * (1024 - na);
+}
+
+std::int64_t timerBPeriod(const Machine& m) {
+    return TIMER_B_UNIT_NS * (256 - m.regs[0x12]);
+}
+
+std::uint8_t opmStatus(const Machine& m) {
+    return std::uint8_t((m.now < m.busyUntil ? 0x80 : 0) | (m.flagA ? 1 : 0) | (m.flagB ? 2 : 0));
+}
+
+// The next time the status byte can change by itself, or -1 if it never will.
+std::int64_t nextStatusChange(const Machine& m) {
+    std::int64_t next = -1;
+    auto consider = [&next](std::int64_t t) {
+        if (next < 0 || t < next) next = t;
+    };
+    if (m.now < m.busyUntil) consider(m.busyUntil);
+    if (m.runA && !m.flagA && (m.regs[0x14] & 0x04)) consider(m.nextA);
+    if (m.runB && !m.flagB && (m.regs[0x14] & 0x08)) consider(m.nextB);
+    return next;
+}
+
+// LOAD starts a stopped timer with a full period; set again on a running timer it changes
+// nothing.
+void loadTimer(const Machine& m, bool load, bool& running, std::int64_t& next,
+               std::int64_t period) {
+    if (!load) {
+        running = false;
+    } else if (!running) {
+        running = true;
+        next = m.now + period;
+    }
+}
+
+void writeTimerControl(Machine& m, std::uint8_t value) {
+    if (value & 0x80) {
+        fail(m, "set CSM in register $14: every timer A overflow would key on all slots");
+        return;
+    }
+    if (value & 0x10) m.flagA = false;
+    if (value & 0x20) m.flagB = false;
+    m.regs[0x14] = value;
+    loadTimer(m, value & 0x01, m.runA, m.nextA, timerAPeriod(m));
+    loadTimer(m, value & 0x02, m.runB, m.nextB, timerBPeriod(m));
+}
+
+void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
+    switch (reg) {
+        case 0x1B:
+            fail(m,
+                 "wrote register $1B: its bits 7-6 drive the ADPCM clock and the floppy "
+                 "READY line");
+            return;
+        case 0x10:
+        case 0x11:
+        case 0x12:
+            m.regs[reg] = value;  // a new timer value applies from the next reload
+            return;
+        case 0x14:
+            writeTimerControl(m, value);
+            return;
+        default:
+            break;
+    }
+    // Silencing the chip at the end is allowed whatever the stream held.
+    if (!m.named[reg] && !keysOff(reg, value) && !mutesSlot(reg, value)) {
+        fail(m, format("wrote $%02X to register $%02X, which the stream never names", value, reg));
+        return;
+    }
+    m.regs[reg] = value;
+    if (reg == 0x08) m.keyMask[value & 7] = (value >> 3) & 0x0F;
+}
+
+}  // namespace
+
+// Runs the timers up to the current time. A timer reloads itself from its register at every
+// overflow, and raises its status flag only when its IRQEN bit is set.
+void runTimers(Machine& m) {
+    while (m.runA && m.nextA <= m.now) {
+        if (m.regs[0x14] & 0x04) m.flagA = true;
+        ++m.res->timerAOverflows;
+        m.nextA += timerAPeriod(m);
+    }
+    while (m.runB && m.nextB <= m.now) {
+        if (m.regs[0x14] & 0x08) m.flagB = true;
+        m.nextB += timerBPeriod(m);
+    }
+}
+
+bool opmIrq(const Machine& m) {
+    return (m.flagA && (m.regs[0x14] & 0x04)) || (m.flagB && (m.regs[0x14] & 0x08));
+}
+
+std::uint64_t onOpmRead(uc_engine*, std::uint64_t offset, unsigned size, void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    if (!ioAccess(m, OPM_BASE + std::uint32_t(offset), size, "read")) return 0xFF;
+    if (offset != 3) {
+        ++m.ioCount;
+        return 0;  // the register-number port reads as 0
+    }
+    std::uint8_t status = opmStatus(m);
+    if (m.lastStatusIo == m.ioCount && m.lastStatusPc == m.lastPc && status == m.lastStatus) {
+        // A loop doing nothing but polling: let it see the next change right away.
+        std::int64_t next = nextStatusChange(m);
+        if (next < 0) {
+            fail(m,
+                 format("keeps polling an OPM status ($%02X) that can no longer change", status));
+        } else {
+            m.now = std::max(m.now, next);
+            runTimers(m);
+        }
+    }
+    m.lastStatusIo = m.ioCount;
+    m.lastStatusPc = m.lastPc;
+    m.lastStatus = status;
+    return status;
+}
+
+void onOpmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    if (!ioAccess(m, OPM_BASE + std::uint32_t(offset), size, "write")) return;
+    ++m.ioCount;
+    std::uint8_t byte = std::uint8_t(value);
+    if (offset == 1) {
+        if (m.now < m.busyUntil) fail(m, "register number written while the OPM is busy");
+        m.opmAddr = byte;
+        return;
+    }
+    if (offset != 3) {
+        fail(m, format("write to unused OPM address $%06X", OPM_BASE + std::uint32_t(offset)));
+        return;
+    }
+    if (m.now < m.busyUntil) {
+        fail(m, format("data $%02X for register $%02X written while the OPM is busy", byte,
+                       m.opmAddr));
+        return;
+    }
+    m.res->writes.push_back({m.now, m.opmAddr, byte});
+    m.busyUntil = m.now + OPM_BUSY_NS;
+    writeRegister(m, m.opmAddr, byte);
+}
+
+}  // namespace opmsim

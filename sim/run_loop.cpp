@@ -1,0 +1,153 @@
+// The run: the cost of each instruction and memory access in virtual time, the checks made on
+// each of them, and the state a program must leave behind when it exits.
+
+#include <algorithm>
+
+#include "sim_machine.hpp"
+
+namespace opmsim {
+
+namespace {
+
+void onCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    if (m.stopped) {
+        uc_emu_stop(uc);
+        return;
+    }
+    m.lastPc = std::uint32_t(address);
+    ++m.res->instructions;
+    m.now += (2 + 2 * std::int64_t(size)) * m.nsPerCycle;  // 4 cycles per word fetched, plus 2
+    runTimers(m);
+    if (m.now > m.opt.timeLimitNs) {
+        fail(m, "still running at the time limit");
+        return;
+    }
+    if (address < m.text || address >= m.textEnd) {
+        fail(m, "executing outside the program's text");
+        return;
+    }
+    std::uint32_t sp = regRead(m, UC_M68K_REG_A7);
+    bool inBss = sp >= m.bssStart && sp <= m.bssEnd && !(sp & 1);
+    if (!m.ownStack) {
+        if (inBss) {
+            m.ownStack = true;
+        } else if (sp != m.entrySp) {
+            fail(m, format("stack pointer $%06X is outside the program's stack (bss $%06X-$%06X)",
+                           sp, m.bssStart, m.bssEnd));
+            return;
+        }
+    } else if (!inBss) {
+        fail(m, format("stack pointer $%06X left the program's stack (bss $%06X-$%06X)", sp,
+                       m.bssStart, m.bssEnd));
+        return;
+    }
+    checkOpmInterrupt(m);
+}
+
+void onMemory(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+              void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    if (m.stopped) return;
+    m.now += (size == 4 ? 8 : 4) * m.nsPerCycle;
+    bool write = type == UC_MEM_WRITE;
+    if (size > 1 && (address & 1)) {
+        fail(m, format("%d-byte %s at odd address $%06X (an address error on the 68000)", size,
+                       write ? "write" : "read", std::uint32_t(address)));
+        return;
+    }
+    if (write && (address < m.dataStart || address + size > m.bssEnd)) {
+        fail(m,
+             format("write to $%06X, outside the program's data and bss", std::uint32_t(address)));
+    }
+}
+
+bool onUnmapped(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+                void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    const char* kind = type == UC_MEM_FETCH_UNMAPPED   ? "instruction fetch"
+                       : type == UC_MEM_WRITE_UNMAPPED ? "write"
+                                                       : "read";
+    fail(m, format("%d-byte %s at unmapped address $%06X", size, kind, std::uint32_t(address)));
+    return false;
+}
+
+}  // namespace
+
+void checkExitState(Machine& m) {
+    if (m.superByDos) report(m, "exited without leaving the supervisor mode it entered");
+    if (m.runA || m.runB)
+        report(m, format("timer %s still running at exit", m.runA && m.runB ? "A and B"
+                                                           : m.runA         ? "A"
+                                                                            : "B"));
+    if (m.regs[0x14] & 0x0C) report(m, "timer IRQEN left set at exit");
+    if (opmIrq(m)) report(m, "OPM interrupt request still raised at exit");
+    for (int reg = 1; reg < MFP_REGISTERS; ++reg) {
+        if (m.mfp[reg] != m.mfpStart[reg]) {
+            report(m, format("MFP register %d changed from $%02X to $%02X", reg, m.mfpStart[reg],
+                             m.mfp[reg]));
+        }
+    }
+    if (memRead(m, OPM_VECTOR_ADDR, 4) != m.opmVectorStart) {
+        report(m, "OPM interrupt vector (0x43 at $10C) changed");
+    }
+    std::string keyed, loud;
+    for (int c = 0; c < 8; ++c) {
+        if (m.keyMask[c]) keyed += format(" %d", c);
+    }
+    for (int s = 0; s < 32; ++s) {
+        if (m.regs[0x60 + s] != 0x7F) loud += format(" %d", s);
+    }
+    if (!keyed.empty()) report(m, "channels still keyed on at exit:" + keyed);
+    if (!loud.empty()) report(m, "slots whose TL is not 127 at exit:" + loud);
+}
+
+SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options) {
+    SimResult res;
+    XHeader h;
+    std::string error = checkLoadable(file, h);
+    if (!error.empty()) {
+        res.errors.push_back(error);
+        return res;
+    }
+
+    Machine m;
+    m.opt = options;
+    m.res = &res;
+    m.nsPerCycle =
+        std::max<std::int64_t>(1, 1'000'000'000 / std::max<std::uint32_t>(1, options.cpuHz));
+    m.named = decodeExecutableStream(file).named;
+
+    uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
+    if (err != UC_ERR_OK) {
+        res.errors.push_back(std::string("Unicorn: ") + uc_strerror(err));
+        return res;
+    }
+    // The default model is a ColdFire; every instance in a process must use the same model.
+    uc_ctl_set_cpu_model(m.uc, UC_CPU_M68K_M68000);
+    uc_mem_map(m.uc, 0, RAM_SIZE, UC_PROT_ALL);
+    uc_mmio_map(m.uc, OPM_BASE, IO_WINDOW, onOpmRead, &m, onOpmWrite, &m);
+    uc_mmio_map(m.uc, MFP_BASE, IO_WINDOW, onMfpRead, &m, onMfpWrite, &m);
+    loadProgram(m, file, h);
+
+    uc_hook hooks[4];
+    uc_hook_add(m.uc, &hooks[0], UC_HOOK_CODE, reinterpret_cast<void*>(onCode), &m, 1, 0);
+    uc_hook_add(m.uc, &hooks[1], UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                reinterpret_cast<void*>(onMemory), &m, 0, RAM_SIZE - 1);
+    uc_hook_add(m.uc, &hooks[2], UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), &m, 1, 0);
+    uc_hook_add(m.uc, &hooks[3], UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(onUnmapped), &m, 1,
+                0);
+
+    m.lastPc = m.entry;
+    err = uc_emu_start(m.uc, m.entry, 0xFFFFFFFF, 0, 0);
+    if (err != UC_ERR_OK && !m.stopped) {
+        report(m, std::string("emulation stopped: ") + uc_strerror(err));
+    } else if (!res.exited && res.errors.empty()) {
+        report(m, "the program stopped without calling DOS _EXIT");
+    }
+    res.endNs = m.now;
+    uc_close(m.uc);
+    return res;
+}
+
+}  // namespace opmsim

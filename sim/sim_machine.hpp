@@ -1,0 +1,117 @@
+// Internal to the opmsim library: the emulated X68000's memory map and state, and the routines
+// its parts share. The library's interface is opm_sim.hpp.
+#pragma once
+
+#include <unicorn/unicorn.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "opm_sim.hpp"
+
+namespace opmsim {
+
+// Memory map.
+constexpr std::uint32_t RAM_SIZE = 0x400000;            // 4 MB of main memory at address 0
+constexpr std::uint32_t OPM_VECTOR_ADDR = 0x10C;        // vector 0x43: MFP GPIP3 = OPM /IRQ
+constexpr std::uint32_t SYSTEM_OPM_HANDLER = 0xFC0000;  // the system's own handler (ROM)
+constexpr std::uint32_t SYSTEM_SSP = 0x00008000;        // what DOS _SUPER hands out as the old SSP
+constexpr std::uint32_t PARENT_STACK = 0x0000F000;      // stack pointer the program starts with
+constexpr std::uint32_t COMMAND_LINE = 0x0000F100;
+constexpr std::uint32_t ENVIRONMENT = 0x0000F200;
+constexpr std::uint32_t MCB = 0x00010000;  // memory block; PSP at +0x10, text at +0x100
+constexpr std::uint32_t OPM_BASE = 0xE90000;
+constexpr std::uint32_t MFP_BASE = 0xE88000;
+constexpr std::uint32_t IO_WINDOW = 0x2000;
+
+constexpr int MFP_REGISTERS = 24;  // register n at MFP_BASE + 2n + 1
+
+struct Machine {
+    uc_engine* uc = nullptr;
+    SimOptions opt;
+    SimResult* res = nullptr;
+    std::int64_t now = 0;  // virtual time, ns
+    std::int64_t nsPerCycle = 100;
+    bool stopped = false;
+    std::uint32_t lastPc = 0;
+
+    // Program layout.
+    std::uint32_t text = 0, textEnd = 0, dataStart = 0, bssStart = 0, bssEnd = 0;
+    std::uint32_t entry = 0;
+    std::uint32_t entrySp = 0;
+    bool ownStack = false;  // the program has moved the stack pointer into its bss
+    bool superByDos = false;
+
+    // OPM.
+    std::vector<bool> named;  // registers the stream writes
+    std::uint8_t opmAddr = 0;
+    std::uint8_t regs[256] = {};
+    std::int64_t busyUntil = 0;
+    bool runA = false, runB = false, flagA = false, flagB = false;
+    std::int64_t nextA = 0, nextB = 0;
+    std::uint8_t keyMask[8] = {};
+
+    // MFP and the vector table.
+    std::uint8_t mfp[MFP_REGISTERS] = {};
+    std::uint8_t mfpStart[MFP_REGISTERS] = {};
+    std::uint32_t opmVectorStart = 0;
+
+    // Poll detection: I/O accesses and system calls other than status reads are counted. Two
+    // status reads by the same instruction with the same value and nothing counted in between
+    // are a polling loop.
+    std::uint64_t ioCount = 0;
+    std::uint64_t lastStatusIo = ~std::uint64_t{0};
+    std::uint32_t lastStatusPc = 0;
+    std::uint8_t lastStatus = 0;
+
+    bool keyTaken = false;
+};
+
+// OPM registers: the timers, and the two writes that silence the chip (a key off of a channel,
+// and TL 127 on a slot).
+inline bool isTimerRegister(std::uint8_t reg) {
+    return reg >= 0x10 && reg <= 0x14;
+}
+inline bool keysOff(std::uint8_t reg, std::uint8_t value) {
+    return reg == 0x08 && (value & 0x78) == 0;
+}
+inline bool mutesSlot(std::uint8_t reg, std::uint8_t value) {
+    return reg >= 0x60 && reg <= 0x7F && value == 0x7F;
+}
+
+// sim_machine.cpp: access to the machine, fault reports.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::uint32_t regRead(Machine& m, int reg);
+void regWrite(Machine& m, int reg, std::uint32_t value);
+std::uint32_t memRead(Machine& m, std::uint32_t addr, int size);
+void memWrite(Machine& m, std::uint32_t addr, std::uint32_t value, int size);
+void report(Machine& m, const std::string& what);  // records a fault with its place and time
+void fail(Machine& m, const std::string& what);    // records a fault and ends the run
+bool supervisor(Machine& m);
+void setSupervisor(Machine& m, bool on);
+bool ioAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind);
+
+// x_loader.cpp: the executable.
+std::string checkLoadable(const std::vector<std::uint8_t>& file, XHeader& header);
+void loadProgram(Machine& m, const std::vector<std::uint8_t>& file, const XHeader& header);
+
+// opm_chip.cpp: the YM2151.
+void runTimers(Machine& m);
+bool opmIrq(const Machine& m);
+std::uint64_t onOpmRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
+void onOpmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
+
+// mfp.cpp: the MFP and the OPM interrupt.
+void resetMfp(Machine& m);
+std::uint64_t onMfpRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
+void onMfpWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
+void checkOpmInterrupt(Machine& m);
+
+// system_calls.cpp: DOS, IOCS and the other CPU exceptions.
+void onInterrupt(uc_engine*, std::uint32_t number, void* user);
+
+// run_loop.cpp: the state a program must leave behind.
+void checkExitState(Machine& m);
+
+}  // namespace opmsim

@@ -1,0 +1,148 @@
+// The register stream of a song: decoding it as the player replays it, and checking a run's OPM
+// writes against it.
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "sim_machine.hpp"
+
+namespace opmsim {
+
+bool playerWrites(std::uint8_t reg) {
+    return !isTimerRegister(reg) && reg != 0x1B;
+}
+
+DecodedStream decodeStream(const std::uint8_t* data, std::size_t size) {
+    DecodedStream d;
+    d.named.assign(256, false);
+    std::uint32_t tick = 0;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        std::uint8_t first = data[i], second = data[i + 1];
+        ++d.pairs;
+        if (first != 0) {
+            d.named[first] = true;
+            if (playerWrites(first)) d.events.push_back({tick, first, second});
+        } else if (second <= 0xFD) {
+            tick += second + 1u;
+        } else if (second == 0xFE) {
+            d.loops = true;
+            d.loopStart = d.events.size();
+            d.loopTick = tick;
+        } else {
+            d.endTick = tick;
+            d.loopTicks = d.loops ? tick - d.loopTick : 0;
+            return d;
+        }
+    }
+    d.endTick = tick;
+    d.error = "the stream has no end marker (00 FF)";
+    return d;
+}
+
+DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file) {
+    XHeader h;
+    std::string error = parseXHeader(file, h);
+    if (error.empty() && std::uint64_t(h.textSize) + HEADER_SIZE < STREAM_OFFSET) {
+        error = "text section ends before the stream position";
+    } else if (error.empty() && file.size() < STREAM_OFFSET) {
+        error = "file ends before the stream position";
+    }
+    if (!error.empty()) {
+        DecodedStream d;
+        d.named.assign(256, false);
+        d.error = error;
+        return d;
+    }
+    std::size_t end =
+        std::min<std::uint64_t>(file.size(), std::uint64_t(HEADER_SIZE) + h.textSize + h.dataSize);
+    return decodeStream(file.data() + STREAM_OFFSET, end - STREAM_OFFSET);
+}
+
+ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
+                        double tickTolerance) {
+    constexpr std::size_t MAX_PROBLEMS = 20;
+    ReplayCheck c;
+    auto problem = [&c](const std::string& text) {
+        if (c.problems.size() < MAX_PROBLEMS) c.problems.push_back(text);
+    };
+    for (const std::string& e : result.errors) problem("harness: " + e);
+    if (!stream.error.empty()) problem("stream: " + stream.error);
+    if (!result.exited) problem("the program did not exit");
+
+    std::vector<OpmWrite> writes;
+    for (const OpmWrite& w : result.writes) {
+        if (!isTimerRegister(w.reg)) writes.push_back(w);
+    }
+    // Writes before the key was read are the replay; after it, or after the stream's last
+    // write when the song ends by itself, comes the shutdown.
+    std::size_t replayed = 0;
+    if (result.keyTakenNs >= 0) {
+        while (replayed < writes.size() && writes[replayed].timeNs < result.keyTakenNs) ++replayed;
+    } else {
+        if (stream.loops && result.exited) problem("a looping song ended without a key press");
+        replayed = std::min(writes.size(), stream.events.size());
+        if (result.exited && replayed < stream.events.size()) {
+            problem(format("the song ended after %zu of its %zu writes", replayed,
+                           stream.events.size()));
+        }
+    }
+
+    std::size_t bodySize = stream.events.size() - stream.loopStart;
+    for (std::size_t i = 0; i < replayed; ++i) {
+        StreamEvent expected;
+        std::uint32_t pass = 0;
+        if (i < stream.events.size()) {
+            expected = stream.events[i];
+        } else if (stream.loops && bodySize > 0) {
+            std::size_t k = i - stream.events.size();
+            pass = std::uint32_t(1 + k / bodySize);
+            expected = stream.events[stream.loopStart + k % bodySize];
+            expected.tick += pass * stream.loopTicks;
+        } else {
+            problem(format("write %zu ($%02X = $%02X) is beyond the end of the stream", i,
+                           writes[i].reg, writes[i].value));
+            break;
+        }
+        const OpmWrite& got = writes[i];
+        if (got.reg != expected.reg || got.value != expected.value) {
+            problem(
+                format("write %zu: register $%02X = $%02X, the stream has $%02X = $%02X "
+                       "(tick %u)",
+                       i, got.reg, got.value, expected.reg, expected.value, expected.tick));
+            break;
+        }
+        double error = double(got.timeNs) / TICK_NS - expected.tick;
+        c.maxTickError = std::max(c.maxTickError, std::abs(error));
+        if (std::abs(error) > tickTolerance) {
+            problem(format("write %zu ($%02X = $%02X) at tick %.3f, the stream puts it at tick %u",
+                           i, got.reg, got.value, double(got.timeNs) / TICK_NS, expected.tick));
+        }
+        c.loopPasses = std::max(c.loopPasses, pass);
+        ++c.streamWrites;
+    }
+
+    bool keyedOff[8] = {};
+    bool silent[32] = {};
+    for (std::size_t i = replayed; i < writes.size(); ++i) {
+        const OpmWrite& w = writes[i];
+        if (keysOff(w.reg, w.value)) {
+            keyedOff[w.value & 7] = true;
+        } else if (mutesSlot(w.reg, w.value)) {
+            silent[w.reg - 0x60] = true;
+        } else {
+            problem(format("after the replay: register $%02X = $%02X", w.reg, w.value));
+        }
+    }
+    if (result.exited) {
+        if (std::count(std::begin(keyedOff), std::end(keyedOff), true) != 8) {
+            problem("not every channel was keyed off at the end");
+        }
+        if (std::count(std::begin(silent), std::end(silent), true) != 32) {
+            problem("not every slot's TL was set to 127 at the end");
+        }
+    }
+    return c;
+}
+
+}  // namespace opmsim

@@ -1,0 +1,159 @@
+// The DOS calls (line-F opcodes $FFxx) and IOCS calls (TRAP #15) a player makes; any other CPU
+// exception is a fault.
+
+#include "sim_machine.hpp"
+
+namespace opmsim {
+
+namespace {
+
+constexpr std::uint32_t KEY_CODE = 0x3520;  // space bar: scan code 0x35, ASCII 0x20
+
+// Unicorn exception numbers for the 68000.
+constexpr std::uint32_t EXC_LINE_F = 11;
+constexpr std::uint32_t EXC_TRAP_15 = 47;
+constexpr std::uint32_t EXC_RTE = 0x100;
+
+// Returns from a call with its result in d0, past the 2-byte call instruction. Data registers
+// get garbage, address registers odd addresses in unmapped space, so that a program relying on
+// them after the call fails loudly.
+void returnFromCall(Machine& m, std::uint32_t pc, std::uint32_t d0) {
+    if (m.opt.scrambleRegisters) {
+        for (int i = 1; i <= 7; ++i) {
+            regWrite(m, UC_M68K_REG_D0 + i, 0x5CA3B1E0u + 0x01010101u * i);
+        }
+        for (int i = 0; i <= 6; ++i) regWrite(m, UC_M68K_REG_A0 + i, 0x00F00001u + 0x100u * i);
+    }
+    regWrite(m, UC_M68K_REG_D0, d0);
+    regWrite(m, UC_M68K_REG_PC, pc + 2);
+}
+
+void endProgram(Machine& m, int code) {
+    m.res->exited = true;
+    m.res->exitCode = code;
+    checkExitState(m);
+    m.stopped = true;
+    uc_emu_stop(m.uc);
+}
+
+bool keyWaiting(const Machine& m) {
+    return m.opt.keyPressNs >= 0 && m.now >= m.opt.keyPressNs && !m.keyTaken;
+}
+
+void iocsCall(Machine& m, std::uint32_t pc) {
+    std::uint8_t number = std::uint8_t(regRead(m, UC_M68K_REG_D0));
+    std::uint32_t d0 = 0;
+    switch (number) {
+        case 0x01:  // _B_KEYSNS: key code if one is waiting, 0 otherwise; the key stays
+            d0 = keyWaiting(m) ? KEY_CODE : 0;
+            break;
+        case 0x00:  // _B_KEYINP: waits for a key and takes it out of the buffer
+            if (!keyWaiting(m)) {
+                if (m.opt.keyPressNs < m.now || m.keyTaken) {
+                    fail(m, "IOCS _B_KEYINP waits for a key that never comes");
+                    return;
+                }
+                m.now = m.opt.keyPressNs;
+                runTimers(m);
+            }
+            m.keyTaken = true;
+            m.res->keyTakenNs = m.now;
+            d0 = KEY_CODE;
+            break;
+        default:
+            fail(m, format("unknown IOCS call $%02X", number));
+            return;
+    }
+    returnFromCall(m, pc, d0);
+}
+
+void dosCall(Machine& m, std::uint32_t pc) {
+    std::uint32_t opcode = memRead(m, pc, 2);
+    std::uint32_t sp = regRead(m, UC_M68K_REG_A7);
+    std::uint32_t d0 = 0;
+    switch (opcode) {
+        case 0xFF00:  // _EXIT
+            endProgram(m, 0);
+            return;
+        case 0xFF4C:  // _EXIT2: exit code word on the stack
+            endProgram(m, std::int16_t(memRead(m, sp, 2)));
+            return;
+        case 0xFF20: {  // _SUPER: 0 = enter supervisor mode, else go back with that SSP
+            std::uint32_t arg = memRead(m, sp, 4);
+            if (arg == 0) {
+                if (supervisor(m)) {
+                    d0 = std::uint32_t(-26);  // already in supervisor mode
+                } else {
+                    setSupervisor(m, true);
+                    m.superByDos = true;
+                    d0 = SYSTEM_SSP;
+                }
+            } else if (!supervisor(m)) {
+                fail(m, "DOS _SUPER back to user mode while in user mode");
+                return;
+            } else if (arg != SYSTEM_SSP) {
+                fail(m, format("DOS _SUPER back to user mode with SSP $%08X instead of $%08X", arg,
+                               SYSTEM_SSP));
+                return;
+            } else {
+                setSupervisor(m, false);
+                m.superByDos = false;
+            }
+            break;
+        }
+        default:
+            fail(m, format("unknown DOS call $%04X", opcode));
+            return;
+    }
+    returnFromCall(m, pc, d0);
+}
+
+std::string exceptionName(std::uint32_t number) {
+    switch (number) {
+        case 2:
+            return "bus error";
+        case 3:
+            return "address error";
+        case 4:
+            return "illegal instruction";
+        case 5:
+            return "division by zero";
+        case 6:
+            return "CHK exception";
+        case 7:
+            return "TRAPV exception";
+        case 8:
+            return "privilege violation";
+        case 9:
+            return "trace exception";
+        case 10:
+            return "line-A instruction";
+        case EXC_RTE:
+            return "RTE without an exception to return from";
+        default:
+            break;
+    }
+    if (number >= 32 && number < 48) return format("TRAP #%u", number - 32);
+    return format("CPU exception %u", number);
+}
+
+}  // namespace
+
+void onInterrupt(uc_engine*, std::uint32_t number, void* user) {
+    Machine& m = *static_cast<Machine*>(user);
+    if (m.stopped) return;
+    std::uint32_t pc = regRead(m, UC_M68K_REG_PC);
+    m.lastPc = pc;
+    m.now += m.opt.systemCallNs;
+    runTimers(m);
+    ++m.ioCount;
+    if (number == EXC_TRAP_15) {
+        iocsCall(m, pc);
+    } else if (number == EXC_LINE_F) {
+        dosCall(m, pc);
+    } else {
+        fail(m, exceptionName(number));
+    }
+}
+
+}  // namespace opmsim

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -260,15 +261,40 @@ void fileCloseAll() {
         if (fileChannelTable[number].open) fileClose(number);
 }
 
+namespace {
+
+// The temporary output of the run, removed if the process is interrupted before it is
+// renamed into place. A fixed buffer, since the signal handler may not allocate.
+char pendingTemporary[4096];
+volatile std::sig_atomic_t temporaryPending = 0;
+
+void removeTemporaryAndStop(int signal) {
+    if (temporaryPending) ::unlink(pendingTemporary);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void setPendingTemporary(const std::string& name) {
+    temporaryPending = 0;
+    if (name.size() >= sizeof pendingTemporary) return;
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    temporaryPending = 1;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeTemporaryAndStop);
+}
+
+}  // namespace
+
 bool fileCreateTemporary(const std::string& target, int number, std::string& createdName) {
     const std::string stem = target + ".tmp" + std::to_string(::getpid());
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
+        setPendingTemporary(name);
         const FileStatus status = fileOpen(name, number, FileAccess::createNew);
         if (status == FILE_OK) {
             createdName = std::move(name);
             return true;
         }
+        temporaryPending = 0;
         if (status != FILE_NOT_FOUND || errno != EEXIST) return false;
     }
     return false;
@@ -286,9 +312,12 @@ bool fileReplaceable(const std::string& name) {
 }
 
 bool fileRename(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    temporaryPending = 0;
+    return true;
 }
 
 void fileRemove(const std::string& name) {
     ::unlink(name.c_str());
+    temporaryPending = 0;
 }

@@ -72,7 +72,8 @@ FileStatus fileClose(int number);
 void fileCloseAll();
 
 // Creates a new file named after target (in the same directory) and opens it on the number
-// for writing; its name is stored in createdName.
+// for writing; its name is stored in createdName. Until it is renamed or removed, an
+// interrupt (SIGINT, SIGTERM, SIGHUP) removes it before the process ends.
 bool fileCreateTemporary(const std::string& target, int number, std::string& createdName);
 
 // fileRead and fileWrite of one byte at the current position, without a call while the

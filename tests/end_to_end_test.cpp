@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,6 +261,26 @@ TEST(Converter, AnOutputThatMayNotBeWrittenIsLeftAlone) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(readFile(w.dir.file("a.x")), old);
     EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+}
+
+TEST(Converter, AnInterruptedRunLeavesNoTemporaryFile) {
+    Workspace w;
+    // Enough console lines to fill the pipe, so the converter waits there with its output
+    // half written.
+    Bytes commands;
+    for (int i = 0; i < 100000; ++i) commands.insert(commands.end(), {0x31, 0x00});
+    commands.push_back(0x66);
+    writeFile(w.dir.file("a.vgm"), makeVgm(commands));
+    const RunningConverter running = startConverter(w.dir.path.string(), {"a"});
+    bool writing = false;
+    for (int i = 0; i < 500 && !writing; ++i) {
+        writing = filesIn(w.dir).size() == 3;
+        if (!writing) ::usleep(10000);
+    }
+    ASSERT_TRUE(writing) << "the converter never started its output";
+    ::kill(running.pid, SIGTERM);
+    EXPECT_EQ(finishConverter(running).exitStatus, 128 + SIGTERM);
+    EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "vgmstub.bin"}));
 }
 
 }  // namespace

@@ -102,8 +102,8 @@ static std::string converterFor(bool unprivileged) {
     return copy;
 }
 
-ProgramResult runConverter(const std::string& dir, const std::vector<std::string>& args,
-                           long fileSizeLimit, bool unprivileged) {
+RunningConverter startConverter(const std::string& dir, const std::vector<std::string>& args,
+                                long fileSizeLimit, bool unprivileged) {
     std::string program = converterFor(unprivileged);
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
@@ -132,15 +132,24 @@ ProgramResult runConverter(const std::string& dir, const std::vector<std::string
         ::_exit(127);
     }
     ::close(pipeFds[1]);
+    return {pid, pipeFds[0]};
+}
+
+ProgramResult finishConverter(RunningConverter running) {
     ProgramResult result;
     char chunk[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+    for (ssize_t n; (n = ::read(running.console, chunk, sizeof chunk)) > 0;)
         result.console.append(chunk, std::size_t(n));
-    ::close(pipeFds[0]);
+    ::close(running.console);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::waitpid(running.pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+ProgramResult runConverter(const std::string& dir, const std::vector<std::string>& args,
+                           long fileSizeLimit, bool unprivileged) {
+    return finishConverter(startConverter(dir, args, fileSizeLimit, unprivileged));
 }
 
 std::filesystem::path corpusDir() {

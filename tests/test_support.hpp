@@ -42,5 +42,15 @@ struct ProgramResult {
 ProgramResult runConverter(const std::string& dir, const std::vector<std::string>& args,
                            long fileSizeLimit = 0, bool unprivileged = false);
 
+// The same in two steps, for tests that act while the converter runs: its console is a
+// pipe that nobody reads until finishConverter.
+struct RunningConverter {
+    int pid;
+    int console;
+};
+RunningConverter startConverter(const std::string& dir, const std::vector<std::string>& args,
+                                long fileSizeLimit = 0, bool unprivileged = false);
+ProgramResult finishConverter(RunningConverter running);
+
 std::filesystem::path corpusDir();
 Bytes concat(std::initializer_list<Bytes> parts);

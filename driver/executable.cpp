@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::int32_t TEXT_SIZE_LOW_BYTES = 14;  // 1-based position of header offset 13
-
 void copyStubBytes(RunState& state, int count) {
     for (int i = 0; i < count; ++i)
         fileWriteByte(state.outputChannel, fileReadByte(state.stubChannel));
@@ -31,13 +29,16 @@ void finishExecutable(RunState& state) {
         writePair(state, STREAM_COMMAND, END_MARKER);
     copyStubBytes(state, STUB_TAIL_SIZE);
     // The big-endian text size at offsets 12-15 must cover the player code and the stream:
-    // everything but the header and the data section. Offset 12 keeps the stub's byte.
-    const auto length = std::int32_t(fileOffset(state.outputChannel));
-    const auto textSize = std::int32_t(textSizeFor(length));
-    const std::uint8_t high = std::uint8_t(textSize >> 16);
-    const std::uint8_t middle = std::uint8_t(textSize >> 8);
-    const std::uint8_t low = std::uint8_t(textSize);
-    fileWrite(state.outputChannel, TEXT_SIZE_LOW_BYTES, &high, 1);
-    fileWrite(state.outputChannel, 0, &middle, 1);
-    fileWrite(state.outputChannel, 0, &low, 1);
+    // everything but the header and the data section. Offset 12 keeps the stub's byte
+    // unless the size needs it (a stream of 16 MiB or more).
+    const auto textSize = std::uint32_t(textSizeFor(fileOffset(state.outputChannel)));
+    const std::uint8_t bytes[4] = {std::uint8_t(textSize >> 24), std::uint8_t(textSize >> 16),
+                                   std::uint8_t(textSize >> 8), std::uint8_t(textSize)};
+    if (textSize > 0xFFFFFF) {
+        fileWrite(state.outputChannel, TEXT_SIZE_FIELD + 1, bytes, 4);
+    } else {
+        fileWrite(state.outputChannel, TEXT_SIZE_FIELD + 2, &bytes[1], 1);
+        fileWrite(state.outputChannel, 0, &bytes[2], 1);
+        fileWrite(state.outputChannel, 0, &bytes[3], 1);
+    }
 }

@@ -27,8 +27,8 @@ void writeWait(RunState& state) {
 void flushChanges(RunState& state) {
     OpmImage& wanted = state.shadow.wanted;
     OpmImage& sent = state.shadow.sent;
-    const unsigned channels = changedChannels(wanted, sent);
-    if (channels != 0 || wanted.lfoFreq != sent.lfoFreq) state.forceFlush = true;
+    const ImageDifferences differences = findDifferences(wanted, sent);
+    if (differences.channels != 0 || wanted.lfoFreq != sent.lfoFreq) state.forceFlush = true;
     if (!state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
@@ -37,7 +37,8 @@ void flushChanges(RunState& state) {
         sent.lfoFreq = wanted.lfoFreq;
     }
     for (int c = 0; c < OPM_CHANNELS; ++c)
-        if (channels & (1u << c)) sendChannel(state, c, ChannelPairs::changedOnly);
+        if (differences.channels & (1u << c))
+            sendChannel(state, c, ChannelPairs::changedOnly, differences.operators[c]);
 }
 
 void writePairAfterFlush(RunState& state, std::uint8_t first, std::uint8_t second) {

@@ -288,13 +288,13 @@ bool fileCreateTemporary(const std::string& target, int number, std::string& cre
     const std::string stem = target + ".tmp" + std::to_string(::getpid());
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
-        setPendingTemporary(name);
         const FileStatus status = fileOpen(name, number, FileAccess::createNew);
         if (status == FILE_OK) {
+            // Only a file this run created may be removed on an interrupt.
+            setPendingTemporary(name);
             createdName = std::move(name);
             return true;
         }
-        temporaryPending = 0;
         if (status != FILE_NOT_FOUND || errno != EEXIST) return false;
     }
     return false;

@@ -109,14 +109,6 @@ ProgramResult runBounded(const std::string& dir, const std::string& baseName,
     return result;
 }
 
-std::vector<std::string> entriesOf(const ScratchDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(Adversarial, FilesOfUpTo64BytesConvertOrAreRejected) {
     InProcess p;
     // A header of zeros with the data at 0x40, and one of 0xFF bytes: a negative loop and
@@ -271,7 +263,7 @@ TEST(Adversarial, InputsAndStubsThatAreNotRegularFilesAreRejectedAtOnce) {
         ProgramResult r = runBounded(dir.path.string(), "song");
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.console, NOT_VGM);
-        EXPECT_EQ(entriesOf(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
+        EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
 
         ScratchDir other;
         writeFile(other.file("song.vgm"), makeVgm({0x66}));
@@ -279,7 +271,7 @@ TEST(Adversarial, InputsAndStubsThatAreNotRegularFilesAreRejectedAtOnce) {
         r = runBounded(other.path.string(), "song");
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.console, "can't open vgmstub.bin :( \r\n");
-        EXPECT_EQ(entriesOf(other), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
+        EXPECT_EQ(filesIn(other), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
     }
 }
 
@@ -296,7 +288,7 @@ TEST(Adversarial, AnOutputLinkedToADeviceIsRefusedAndKept) {
     EXPECT_EQ(r.console, "can't write song.x :( \r\n");
     EXPECT_TRUE(fs::is_symlink(dir.file("song.x")));
     EXPECT_EQ(fs::read_symlink(dir.file("song.x")), "/dev/full");
-    EXPECT_EQ(entriesOf(dir), (std::vector<std::string>{"song.vgm", "song.x", "vgmstub.bin"}));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "song.x", "vgmstub.bin"}));
 }
 
 // Signals that would end the run halfway through must not leave the temporary output
@@ -318,11 +310,11 @@ TEST(Adversarial, AVanishingConsoleOrAFileSizeLimitLeavesNoTemporaryFile) {
     EXPECT_EQ(closed.exitStatus, 0);
     EXPECT_EQ(readFile(dir.file("song.x")), complete);
     fs::remove(dir.file("song.x"));
-    EXPECT_EQ(entriesOf(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
 
     const ProgramResult limited = runBounded(dir.path.string(), "song", -1, 4096);
     EXPECT_EQ(limited.exitStatus, 1);
-    EXPECT_EQ(entriesOf(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
 }
 
 // A file shortened by someone else while it is read (or one that cannot be read any

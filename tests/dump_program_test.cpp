@@ -138,14 +138,12 @@ std::string channelList(const std::array<int, 8>& counts) {
 // What opmdump reads from each corpus conversion agrees with the stream the converter wrote,
 // counted independently, and with the VGM file it came from.
 TEST(OpmdumpCorpus, RoundTripAgreesWithTheConvertedStream) {
-    if (!fs::is_directory(corpusDir())) GTEST_SKIP() << "no corpus at " << corpusDir();
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(corpusDir())) {
-        if (entry.path().extension() != ".vgm") continue;
-        ++files;
-        SCOPED_TRACE(entry.path().filename().string());
+    const std::vector<fs::path> files = corpusFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
         ScratchDir dir;
-        const Bytes vgm = readFile(entry.path().string());
+        const Bytes vgm = readFile(file.string());
         writeFile(dir.file("vgmstub.bin"), makeDumpStub());
         writeFile(dir.file("song.vgm"), vgm);
         const ProgramResult converted = runConverter(dir.path.string(), {"song"});
@@ -189,7 +187,7 @@ TEST(OpmdumpCorpus, RoundTripAgreesWithTheConvertedStream) {
 
         // The VGM summary: the commands wait what the header says, and every command the
         // converter reported as unexpected is counted under its byte.
-        const DumpResult vgmSummary = runDump({"--vgm", "--json", entry.path().string()});
+        const DumpResult vgmSummary = runDump({"--vgm", "--json", file.string()});
         ASSERT_EQ(vgmSummary.exitStatus, 0) << vgmSummary.err;
         const std::string& v = vgmSummary.out;
         // (The headers of two corpus files count one sample less than their commands wait.)
@@ -211,7 +209,6 @@ TEST(OpmdumpCorpus, RoundTripAgreesWithTheConvertedStream) {
             EXPECT_EQ(jsonField(counts, key), std::to_string(count)) << key;
         }
     }
-    EXPECT_GT(files, 0);
 }
 
 }  // namespace

@@ -27,14 +27,6 @@ Bytes expectedOutput(const Bytes& stub, const Bytes& stream) {
     return out;
 }
 
-std::vector<std::string> filesIn(const ScratchDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct Workspace {
     ScratchDir dir;
     Bytes stub = makeDummyStub();

@@ -15,14 +15,6 @@ namespace fs = std::filesystem;
 
 const std::string NOT_VGM = "not Vgm :( \r\n";
 
-std::vector<std::string> filesIn(const ScratchDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct Workspace {
     ScratchDir dir;
     Workspace() { writeFile(dir.file("vgmstub.bin"), makeDummyStub()); }
@@ -56,13 +48,11 @@ Bytes sampleVgm() {
 }
 
 TEST(GzipInput, EveryCorpusFileConvertsAsItsPlainSelf) {
-    if (!fs::is_directory(corpusDir())) GTEST_SKIP() << "no corpus at " << corpusDir();
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(corpusDir())) {
-        if (entry.path().extension() != ".vgm") continue;
-        ++files;
-        SCOPED_TRACE(entry.path().filename().string());
-        const Bytes vgm = readFile(entry.path().string());
+    const std::vector<fs::path> files = corpusFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const Bytes vgm = readFile(file.string());
         Workspace w;
         writeFile(w.dir.file("plain.vgm"), vgm);
         const ProgramResult plain = w.run({"plain"});
@@ -78,7 +68,6 @@ TEST(GzipInput, EveryCorpusFileConvertsAsItsPlainSelf) {
             EXPECT_EQ(readFile(w.dir.file(std::string(name) + ".x")), expected) << name;
         }
     }
-    EXPECT_GT(files, 0);
 }
 
 TEST(GzipInput, OffsetsCountDecompressedBytes) {

@@ -156,6 +156,23 @@ std::filesystem::path corpusDir() {
     return OPMCAST_CORPUS_DIR;
 }
 
+std::vector<std::filesystem::path> corpusFiles() {
+    std::vector<std::filesystem::path> files;
+    std::error_code absent;
+    for (const auto& entry : std::filesystem::directory_iterator(corpusDir(), absent))
+        if (entry.path().extension() == ".vgm") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<std::string> filesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());

@@ -53,4 +53,8 @@ RunningConverter startConverter(const std::string& dir, const std::vector<std::s
 ProgramResult finishConverter(RunningConverter running);
 
 std::filesystem::path corpusDir();
+// The .vgm files of the corpus, sorted; empty when the corpus is absent.
+std::vector<std::filesystem::path> corpusFiles();
+// The names in a folder, sorted.
+std::vector<std::string> filesIn(const ScratchDir& dir);
 Bytes concat(std::initializer_list<Bytes> parts);

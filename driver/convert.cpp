@@ -29,18 +29,13 @@ struct InputChoice {
     std::string outputBase;  // the output is this + ".x"
 };
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // BASE.vgm, else BASE.vgz, else BASE itself when the name typed already carries one of the
 // two extensions (the output then drops it). Nothing found: BASE.vgm, which is reported.
 InputChoice chooseInput(const std::string& baseName) {
     for (const char* extension : {".vgm", ".vgz"})
         if (fileExists(baseName + extension)) return {baseName + extension, baseName};
     for (const char* extension : {".vgm", ".vgz"})
-        if (endsWith(baseName, extension) && fileExists(baseName))
+        if (baseName.ends_with(extension) && fileExists(baseName))
             return {baseName, baseName.substr(0, baseName.size() - 4)};
     return {baseName + ".vgm", baseName};
 }

@@ -42,10 +42,8 @@ std::string shellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-class CorpusReplay : public testing::TestWithParam<std::string> {};
-
-TEST_P(CorpusReplay, MatchesTheConvertedStream) {
-    if (GetParam().empty()) GTEST_SKIP() << "no corpus at " << OPMCAST_CORPUS_DIR;
+// Converts the VGM file with opmcast and our player, then replays the program.
+void convertAndReplay(const std::string& vgm) {
     std::string converter = converterPath();
     if (converter.empty() || !fs::exists(converter)) {
         GTEST_SKIP() << "the converter opmcast has not been built";
@@ -54,8 +52,8 @@ TEST_P(CorpusReplay, MatchesTheConvertedStream) {
     char pattern[] = "/tmp/opmcast-replay-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     fs::path dir = pattern;
-    std::string base = fs::path(GetParam()).stem().string();
-    fs::copy_file(GetParam(), dir / (base + ".vgm"));
+    std::string base = fs::path(vgm).stem().string();
+    fs::copy_file(vgm, dir / (base + ".vgm"));
     fs::copy_file(OPMCAST_VGMSTUB, dir / "vgmstub.bin");
     std::string command = "cd " + shellQuote(dir.string()) + " && " + shellQuote(converter) + " " +
                           shellQuote(base) + " > convert.log 2>&1";
@@ -93,6 +91,22 @@ TEST_P(CorpusReplay, MatchesTheConvertedStream) {
     if (stream.loops) {
         EXPECT_GE(r.check.loopPasses, 1u);
     }
+}
+
+class CorpusReplay : public testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusReplay, MatchesTheConvertedStream) {
+    if (GetParam().empty()) GTEST_SKIP() << "no corpus at " << OPMCAST_CORPUS_DIR;
+    convertAndReplay(GetParam());
+}
+
+// The bundled example, as the README's first command makes it.
+TEST(ExampleTune, ConvertsAndReplaysThroughItsLoop) {
+    const fs::path vgm = fs::temp_directory_path() / "opmcast-example-replay.vgm";
+    const std::string command = shellQuote(MAKE_EXAMPLE_VGM) + " " + shellQuote(vgm.string());
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    convertAndReplay(vgm.string());
+    fs::remove(vgm);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplay, testing::ValuesIn(corpusFiles()),

@@ -1,10 +1,7 @@
 // Hostile inputs and surroundings: every run must end, in time proportional to its input,
 // with a correct output or its message and status 1, and leave nothing else behind.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string NOT_VGM = "not Vgm :( \r\n";
-constexpr unsigned DEADLINE_SECONDS = 60;
 
 Bytes executable(const Bytes& stub, const Bytes& stream) {
     Bytes used = stub;
@@ -68,46 +64,6 @@ struct InProcess {
         return r;
     }
 };
-
-// Runs the converter as a process in dir. It is killed after DEADLINE_SECONDS, so a run that
-// hangs fails instead of stopping the suite. consoleBytes >= 0 closes the reading end of
-// standard output after that many bytes; fileSizeLimit > 0 limits the size of written files
-// with the signal left at its default action.
-ProgramResult runBounded(const std::string& dir, const std::string& baseName,
-                         long consoleBytes = -1, long fileSizeLimit = 0) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        ::signal(SIGPIPE, SIG_DFL);
-        if (::chdir(dir.c_str()) != 0) ::_exit(126);
-        if (fileSizeLimit > 0) {
-            const rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ::alarm(DEADLINE_SECONDS);  // kept across exec
-        std::string program = OPMCAST_BINARY;
-        std::string name = baseName;
-        char* argv[] = {program.data(), name.data(), nullptr};
-        ::execv(program.c_str(), argv);
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    ProgramResult result;
-    char chunk[4096];
-    for (ssize_t n; consoleBytes != 0 && (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
-        result.console.append(chunk, std::size_t(n));
-        if (consoleBytes > 0 && long(result.console.size()) >= consoleBytes) break;
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
 
 TEST(Adversarial, FilesOfUpTo64BytesConvertOrAreRejected) {
     InProcess p;
@@ -260,7 +216,7 @@ TEST(Adversarial, InputsAndStubsThatAreNotRegularFilesAreRejectedAtOnce) {
         ScratchDir dir;
         writeFile(dir.file("vgmstub.bin"), stub);
         make(dir.file("song.vgm"));
-        ProgramResult r = runBounded(dir.path.string(), "song");
+        ProgramResult r = runConverter(dir.path.string(), {"song"});
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.console, NOT_VGM);
         EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
@@ -268,7 +224,7 @@ TEST(Adversarial, InputsAndStubsThatAreNotRegularFilesAreRejectedAtOnce) {
         ScratchDir other;
         writeFile(other.file("song.vgm"), makeVgm({0x66}));
         make(other.file("vgmstub.bin"));
-        r = runBounded(other.path.string(), "song");
+        r = runConverter(other.path.string(), {"song"});
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(r.console, "can't open vgmstub.bin :( \r\n");
         EXPECT_EQ(filesIn(other), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
@@ -283,7 +239,7 @@ TEST(Adversarial, AnOutputLinkedToADeviceIsRefusedAndKept) {
     writeFile(dir.file("vgmstub.bin"), makeDummyStub());
     writeFile(dir.file("song.vgm"), makeVgm({0x50, 0x90, 0x66}));
     fs::create_symlink("/dev/full", dir.file("song.x"));
-    const ProgramResult r = runBounded(dir.path.string(), "song");
+    const ProgramResult r = runConverter(dir.path.string(), {"song"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.console, "can't write song.x :( \r\n");
     EXPECT_TRUE(fs::is_symlink(dir.file("song.x")));
@@ -302,17 +258,17 @@ TEST(Adversarial, AVanishingConsoleOrAFileSizeLimitLeavesNoTemporaryFile) {
     ScratchDir dir;
     writeFile(dir.file("vgmstub.bin"), makeDummyStub());
     writeFile(dir.file("song.vgm"), makeVgm(commands));
-    ASSERT_EQ(runBounded(dir.path.string(), "song").exitStatus, 0);
+    ASSERT_EQ(runConverter(dir.path.string(), {"song"}).exitStatus, 0);
     const Bytes complete = readFile(dir.file("song.x"));
     fs::remove(dir.file("song.x"));
 
-    const ProgramResult closed = runBounded(dir.path.string(), "song", 16);
+    const ProgramResult closed = finishConverter(startConverter(dir.path.string(), {"song"}), 16);
     EXPECT_EQ(closed.exitStatus, 0);
     EXPECT_EQ(readFile(dir.file("song.x")), complete);
     fs::remove(dir.file("song.x"));
     EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
 
-    const ProgramResult limited = runBounded(dir.path.string(), "song", -1, 4096);
+    const ProgramResult limited = runConverter(dir.path.string(), {"song"}, 4096);
     EXPECT_EQ(limited.exitStatus, 1);
     EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"song.vgm", "vgmstub.bin"}));
 }

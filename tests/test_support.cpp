@@ -113,8 +113,9 @@ RunningConverter startConverter(const std::string& dir, const std::vector<std::s
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::alarm(60);  // kept across exec
         if (fileSizeLimit > 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
@@ -135,11 +136,13 @@ RunningConverter startConverter(const std::string& dir, const std::vector<std::s
     return {pid, pipeFds[0]};
 }
 
-ProgramResult finishConverter(RunningConverter running) {
+ProgramResult finishConverter(RunningConverter running, long consoleBytes) {
     ProgramResult result;
     char chunk[4096];
-    for (ssize_t n; (n = ::read(running.console, chunk, sizeof chunk)) > 0;)
+    for (ssize_t n; consoleBytes != 0 && (n = ::read(running.console, chunk, sizeof chunk)) > 0;) {
         result.console.append(chunk, std::size_t(n));
+        if (consoleBytes > 0 && long(result.console.size()) >= consoleBytes) break;
+    }
     ::close(running.console);
     int status = 0;
     ::waitpid(running.pid, &status, 0);

@@ -36,9 +36,10 @@ struct ProgramResult {
     std::string console;  // everything the program wrote to standard output
 };
 
-// Runs the converter in dir with the given arguments. fileSizeLimit > 0 makes every write
-// beyond that many bytes fail, as on a full disk. unprivileged runs it as user "nobody"
-// when the tests run as root, so that file permissions apply.
+// Runs the converter in dir with the given arguments. It is killed after a minute, so a run
+// that hangs fails instead of stopping the suite. fileSizeLimit > 0 makes every write beyond
+// that many bytes fail, as on a full disk (the signal keeps its default action). unprivileged runs
+// it as user "nobody" when the tests run as root, so that file permissions apply.
 ProgramResult runConverter(const std::string& dir, const std::vector<std::string>& args,
                            long fileSizeLimit = 0, bool unprivileged = false);
 
@@ -50,7 +51,8 @@ struct RunningConverter {
 };
 RunningConverter startConverter(const std::string& dir, const std::vector<std::string>& args,
                                 long fileSizeLimit = 0, bool unprivileged = false);
-ProgramResult finishConverter(RunningConverter running);
+// consoleBytes >= 0 stops reading the console after that many bytes and closes it.
+ProgramResult finishConverter(RunningConverter running, long consoleBytes = -1);
 
 std::filesystem::path corpusDir();
 // The .vgm files of the corpus, sorted; empty when the corpus is absent.

@@ -20,6 +20,7 @@ std::uint32_t littleLong(const Bytes& b, std::size_t at) {
 TEST(Corpus, EveryFileConvertsToAWellFormedExecutable) {
     const std::vector<fs::path> files = corpusFiles();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    int panned = 0, writesD2rUpperBits = 0;  // channels panned to one side; files
     for (const fs::path& file : files) {
         SCOPED_TRACE(file.filename().string());
         ScratchDir dir;
@@ -77,9 +78,25 @@ TEST(Corpus, EveryFileConvertsToAWellFormedExecutable) {
             }
         }
         EXPECT_GT(distinctKeyedChannels, 0);
+
+        // Left and right trade bit places between the chips (output pattern n becomes the
+        // pattern with bits 0 and 1 swapped); the start-up voice has both outputs. The bits
+        // the YM2612 ignores above D2R never become a coarse detune.
+        constexpr unsigned BOTH_OUTPUTS = 1u << 3;
+        for (std::size_t c = 0; c < 6; ++c) {
+            unsigned expected = BOTH_OUTPUTS;
+            for (unsigned n = 0; n < 4; ++n)
+                if (scan.outputPatterns[c] & (1u << n)) expected |= 1u << ((n >> 1) | (n & 1) << 1);
+            EXPECT_EQ(s.outputPatterns[c], expected) << "channel " << c;
+            panned += (scan.outputPatterns[c] & 0b0110) != 0;
+        }
+        EXPECT_FALSE(s.coarseDetune);
+        writesD2rUpperBits += scan.d2rUpperBits;
         for (std::size_t p = 0; p < 2; ++p)
             EXPECT_EQ(s.quietestTl[6 + p] < 127, scan.psgAudible[p]) << "tone channel " << p;
     }
+    std::printf("corpus: %d channels panned to one side, %d files with D2R upper bits\n", panned,
+                writesD2rUpperBits);
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct StreamSummary {
     std::array<int, 8> keyOns{};      // of which with at least one operator on
     std::array<int, 8> keyCodes{};    // key code pairs by channel
     std::array<int, 8> quietestTl{};  // lowest TL written to any operator, by channel
+    // Output bits 7-6 (R, L) written to 0x20 + c: bit n set when the value n << 6 occurred.
+    std::array<unsigned, 8> outputPatterns{};
+    bool coarseDetune = false;  // some DT2 (bits 7-6 of 0xC0-0xDF) set
 };
 
 inline StreamSummary summarizeStream(const Bytes& stream) {
@@ -31,7 +34,9 @@ inline StreamSummary summarizeStream(const Bytes& stream) {
                 ++s.keyWrites[second & 7];
                 if (second & 0x78) ++s.keyOns[second & 7];
             }
+            if (first >= 0x20 && first < 0x28) s.outputPatterns[first & 7] |= 1u << (second >> 6);
             if (first >= 0x28 && first < 0x30) ++s.keyCodes[first & 7];
+            if (first >= 0xC0 && first < 0xE0 && (second & 0xC0)) s.coarseDetune = true;
             if (first >= 0x60 && first < 0x80)
                 s.quietestTl[first & 7] = std::min(s.quietestTl[first & 7], int(second));
         } else if (second <= 0xFD) {

@@ -52,8 +52,10 @@ TEST(Ym2612, OperatorRowsAreCopiedBitForBit) {
                     const auto reg = std::uint8_t(0x30 + 0x10 * row + 4 * op + ch);
                     m.ym(std::uint8_t(port), reg, 0xA5);
                     const int slot = ch + 3 * port + 8 * op;
-                    EXPECT_EQ(m.wanted().opParam[row][slot], 0xA5) << int(reg);
-                    const Bytes pair = {std::uint8_t(0x40 + 0x20 * row + slot), 0xA5};
+                    // D2R uses bits 4-0 only; the OPM would read bits 7-6 as DT2
+                    const std::uint8_t copied = row == 4 ? 0x05 : 0xA5;
+                    EXPECT_EQ(m.wanted().opParam[row][slot], copied) << int(reg);
+                    const Bytes pair = {std::uint8_t(0x40 + 0x20 * row + slot), copied};
                     EXPECT_EQ(m.output(), pair);
                 }
 }
@@ -76,12 +78,17 @@ TEST(Ym2612, AlgorithmPanningAndModulationSensitivity) {
     EXPECT_EQ(m.wanted().modSens[0], 0x70);
     m.ym(1, 0xB2, 0x3D);  // channel 5: feedback 7, algorithm 5; outputs kept
     EXPECT_EQ(m.wanted().connect[5], 0xFD);
-    m.ym(1, 0xB6, 0x75);  // left only, AMS 3, FMS 5
-    EXPECT_EQ(m.wanted().connect[5], 0x7D);
+    m.ym(1, 0xB6, 0x75);  // right only (YM2612 bit 6), AMS 3, FMS 5: OPM R is bit 7
+    EXPECT_EQ(m.wanted().connect[5], 0xBD);
     EXPECT_EQ(m.wanted().modSens[5], 0x53);
+    m.ym(1, 0xB6, 0x80);  // left only (YM2612 bit 7): OPM L is bit 6
+    EXPECT_EQ(m.wanted().connect[5], 0x7D);
+    m.ym(1, 0xB6, 0x00);  // neither output
+    EXPECT_EQ(m.wanted().connect[5], 0x3D);
     m.ym(0, 0x22, 0x0B);  // LFO enabled, rate 3: the enable bit is ignored
     EXPECT_EQ(m.wanted().lfoFreq, 3);
-    EXPECT_EQ(m.output(), (Bytes{0x38, 0x70, 0x25, 0xFD, 0x25, 0x7D, 0x3D, 0x53, 0x18, 0x03}));
+    EXPECT_EQ(m.output(), (Bytes{0x38, 0x70, 0x25, 0xFD, 0x25, 0xBD, 0x3D, 0x53, 0x25, 0x7D, 0x3D,
+                                 0x00, 0x25, 0x3D, 0x18, 0x03}));
 }
 
 TEST(Ym2612, FNumberWritesEachRecomputeThePitch) {

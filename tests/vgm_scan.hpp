@@ -11,6 +11,9 @@ struct VgmScan {
     std::array<int, 6> keyWrites{};    // YM2612 key on/off writes per FM channel
     std::array<int, 6> keyOns{};       // of which with at least one operator on
     std::array<bool, 2> psgAudible{};  // tone channel 0/1 given an attenuation below 15
+    // Output bits 7-6 (L, R) written to 0xB4 + n: bit n set when the value n << 6 occurred.
+    std::array<unsigned, 6> outputPatterns{};
+    bool d2rUpperBits = false;  // some write to 0x70-0x7F with bits 7-5 set
 };
 
 inline VgmScan scanVgm(const Bytes& vgm) {
@@ -30,6 +33,13 @@ inline VgmScan scanVgm(const Bytes& vgm) {
                 ++scan.keyWrites[std::size_t(channel)];
                 if (data & 0xF0) ++scan.keyOns[std::size_t(channel)];
             }
+        }
+        if (command == VGM_YM2612_PORT0 || command == VGM_YM2612_PORT1) {
+            const std::uint8_t reg = at(pos), data = at(pos + 1);
+            const int channel = (reg & 3) + (command == VGM_YM2612_PORT1 ? 3 : 0);
+            if ((reg & 0xFC) == 0xB4 && channel < 6)
+                scan.outputPatterns[std::size_t(channel)] |= 1u << (data >> 6);
+            if ((reg & 0xF0) == 0x70 && (data & 0xE0)) scan.d2rUpperBits = true;
         }
         if (command == VGM_PSG_WRITE) {
             const std::uint8_t b = at(pos);

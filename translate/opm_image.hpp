@@ -22,6 +22,7 @@ inline constexpr int OPM_CHANNELS = 8;
 inline constexpr int OPM_SLOTS = 32;     // slot = channel + 8 * operator
 inline constexpr int OP_PARAM_ROWS = 6;  // DT1/MUL, TL, KS/AR, AMS-EN/D1R, DT2/D2R, D1L/RR
 inline constexpr int TL_ROW = 1;
+inline constexpr int D2R_ROW = 4;
 
 constexpr std::uint8_t slotOf(int channel, int op) {
     return std::uint8_t(channel + 8 * op);

@@ -18,6 +18,12 @@ void keyOnOff(RunState& state, std::uint8_t data) {
     writePairAfterFlush(state, KEY_ON_REGISTER, std::uint8_t(((data >> 1) & 0x78) + channel));
 }
 
+// YM2612 0xB4 has left in bit 7 and right in bit 6; OPM 0x20 + c has right (R) in bit 7 and
+// left (L) in bit 6. AMS in bits 5-4 and FMS in bits 2-0 swap places on the OPM as well.
+std::uint8_t opmOutputBits(std::uint8_t data) {
+    return std::uint8_t(((data & 0x80) >> 1) | ((data & 0x40) << 1));
+}
+
 void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint8_t data) {
     OpmImage& wanted = state.shadow.wanted;
     SourceLatches& latches = state.latches;
@@ -33,8 +39,8 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
         case 0xB0:  // feedback and algorithm
             wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0xC0) + (data & 0x3F));
             return;
-        case 0xB4:  // L/R outputs; AMS in bits 5-4 and FMS in bits 2-0 swap places on the OPM
-            wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0x3F) + (data & 0xC0));
+        case 0xB4:  // outputs and modulation sensitivities
+            wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0x3F) + opmOutputBits(data));
             wanted.modSens[c] = std::uint8_t(((data & 0x30) >> 4) + ((data & 0x07) << 4));
             return;
         default:
@@ -43,7 +49,10 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
     // DT/MUL, TL, RS/AR, AM/D1R, D2R and SL/RR rows at 0x30-0x8F; SSG-EG (0x90-0x9F), the
     // channel-3 special frequencies (0xA8-0xAF) and the rest have no OPM counterpart.
     const int row = (reg >> 4) - 3;
-    if (row >= 0 && row < OP_PARAM_ROWS) wanted.opParam[row][slotOf(c, op)] = data;
+    if (row < 0 || row >= OP_PARAM_ROWS) return;
+    // The YM2612 ignores bits 7-5 of D2R; on the OPM bits 7-6 of that row are DT2, a coarse
+    // detune of 600 to 950 cents, so they must not come across.
+    wanted.opParam[row][slotOf(c, op)] = row == D2R_ROW ? data & 0x1F : data;
 }
 
 }  // namespace

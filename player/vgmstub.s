@@ -30,6 +30,8 @@
 | Timer A only raises its status flag with IRQEN A set, and that also pulls the OPM /IRQ line
 | (MFP GPIP3). The player disables GPIP3 in the MFP's IERB while it runs and restores it after.
 |
+| Before the stream the player sets both LFO depths (register 19: AMD, then PMD) to 0.
+|
 | Any key stops the replay (the key is taken out of the buffer). On the way out the player keys
 | off all eight channels, sets the TL of all 32 slots to 127, stops the timer, restores the MFP,
 | leaves supervisor mode and exits with status 0.
@@ -88,6 +90,11 @@ start:  move.l  %a1,%sp                 | a1 = end of bss: the stack grows down 
         bsr     opmw
         moveq   #0x14,%d1               | F-RESET A, IRQEN A, LOAD A: timer A runs from now on
         moveq   #0x15,%d2
+        bsr     opmw
+        moveq   #0x19,%d1               | LFO depth: AMD 0 (bit 7 clear), then PMD 0 (bit 7
+        moveq   #0,%d2                  | set); the stream never writes 0x19, and an earlier
+        bsr     opmw                    | program may have left a depth that would modulate
+        moveq   #-128,%d2               | every channel
         bsr     opmw
         moveq   #0,%d5
         moveq   #0,%d6

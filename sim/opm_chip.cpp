@@ -82,8 +82,10 @@ void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
         default:
             break;
     }
-    // Silencing the chip at the end is allowed whatever the stream held.
-    if (!m.named[reg] && !keysOff(reg, value) && !mutesSlot(reg, value)) {
+    // Clearing the LFO depths at the start and silencing the chip at the end are allowed
+    // whatever the stream held.
+    if (!m.named[reg] && reg != PLAYER_START_WRITES[0].reg && !keysOff(reg, value) &&
+        !mutesSlot(reg, value)) {
         fail(m, format("wrote $%02X to register $%02X, which the stream never names", value, reg));
         return;
     }

@@ -70,9 +70,6 @@ struct Machine {
 
 // OPM registers: the timers, and the two writes that silence the chip (a key off of a channel,
 // and TL 127 on a slot).
-inline bool isTimerRegister(std::uint8_t reg) {
-    return reg >= 0x10 && reg <= 0x14;
-}
 inline bool keysOff(std::uint8_t reg, std::uint8_t value) {
     return reg == 0x08 && (value & 0x78) == 0;
 }

@@ -74,6 +74,18 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
     for (const OpmWrite& w : result.writes) {
         if (!isTimerRegister(w.reg)) writes.push_back(w);
     }
+    // The start-up writes come first, before the stream's first pair.
+    std::size_t startWrites = 0;
+    for (const StartWrite& s : PLAYER_START_WRITES) {
+        if (startWrites < writes.size() && writes[startWrites].reg == s.reg &&
+            writes[startWrites].value == s.value) {
+            ++startWrites;
+        } else {
+            problem(format("start-up write %zu is not $%02X = $%02X", startWrites, s.reg, s.value));
+            break;
+        }
+    }
+    writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startWrites));
     // Writes before the key was read are the replay; after it, or after the stream's last
     // write when the song ends by itself, comes the shutdown.
     std::size_t replayed = 0;

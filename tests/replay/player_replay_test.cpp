@@ -11,10 +11,10 @@ namespace {
 
 using opmsim::TICK_NS;
 using replay::describe;
-using replay::nonTimerWrites;
 using replay::replay;
 using replay::song;
 using replay::ticksToNs;
+using replay::writesAfterStartUp;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -58,8 +58,8 @@ TEST(Stub, RunByItselfPlaysNothingAndExitsCleanly) {
     EXPECT_EQ(r.result.exitCode, 0);
     EXPECT_EQ(r.check.streamWrites, 0u);
     EXPECT_LT(r.result.endNs, ticksToNs(0.5)) << "no tick should be waited for";
-    // Only the shutdown reaches the chip: 8 key-offs and 32 TLs.
-    EXPECT_EQ(nonTimerWrites(r.result).size(), 40u);
+    // After the start-up writes only the shutdown reaches the chip: 8 key-offs and 32 TLs.
+    EXPECT_EQ(writesAfterStartUp(r.result).size(), 40u);
 }
 
 TEST(HandMadeStream, WritesEveryPairInOrderAtItsTick) {
@@ -86,7 +86,7 @@ TEST(HandMadeStream, WritesEveryPairInOrderAtItsTick) {
     // Writes come a fixed 0.1-0.3 ms after their tick: timer start-up, then flag handling.
     EXPECT_LT(r.check.maxTickError, 0.02) << "each write just after its tick starts";
     // The last write comes at tick 1 + 5 + 4 + 254 + 1000.
-    std::vector<opmsim::OpmWrite> writes = nonTimerWrites(r.result);
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
     ASSERT_GE(writes.size(), 10u);
     EXPECT_NEAR(writes[9].timeNs / TICK_NS, 1264.0, 0.02);
 }
@@ -101,7 +101,7 @@ TEST(HandMadeStream, LeavesTimerAndControlRegistersAlone) {
     replay::Replay r = replay(song(stream));
     EXPECT_TRUE(r.check.problems.empty()) << describe(r);
     EXPECT_EQ(r.check.streamWrites, 2u);
-    std::vector<opmsim::OpmWrite> writes = nonTimerWrites(r.result);
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
     ASSERT_GE(writes.size(), 2u);
     EXPECT_EQ(writes[1].reg, 0x28);
     EXPECT_NEAR(writes[1].timeNs / TICK_NS, 10.0, 0.02) << "timer undisturbed";
@@ -190,7 +190,7 @@ TEST(Timing, MeanTickOverALongStreamIsWithinTolerance) {
     stream.insert(stream.end(), {0x00, 0xFF});
     replay::Replay r = replay(song(stream));
     ASSERT_TRUE(r.check.problems.empty()) << describe(r);
-    std::vector<opmsim::OpmWrite> writes = nonTimerWrites(r.result);
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
     ASSERT_GE(writes.size(), 41u);
     double meanNs = double(writes[40].timeNs - writes[0].timeNs) / (40 * 254);
     double relative = meanNs / TICK_NS - 1;
@@ -216,7 +216,7 @@ TEST(Timing, SlowBurstOfWritesIsMadeUpByTheNextWait) {
     options.cpuHz = 1'000'000;
     replay::Replay r = replay(song(stream), options, 10.0);
     ASSERT_TRUE(r.check.problems.empty()) << describe(r);
-    std::vector<opmsim::OpmWrite> writes = nonTimerWrites(r.result);
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
     ASSERT_GE(writes.size(), 221u);
     double burstTicks = writes[199].timeNs / TICK_NS;
     EXPECT_GT(burstTicks, 2.0) << "the burst should outlast a few ticks";

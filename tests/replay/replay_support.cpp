@@ -52,11 +52,13 @@ std::string describe(const Replay& r) {
     return text;
 }
 
-std::vector<opmsim::OpmWrite> nonTimerWrites(const opmsim::SimResult& result) {
+std::vector<opmsim::OpmWrite> writesAfterStartUp(const opmsim::SimResult& result) {
     std::vector<opmsim::OpmWrite> writes;
     for (const opmsim::OpmWrite& w : result.writes) {
-        if (w.reg < 0x10 || w.reg > 0x14) writes.push_back(w);
+        if (!opmsim::isTimerRegister(w.reg)) writes.push_back(w);
     }
+    const std::size_t startUp = std::min(writes.size(), std::size(opmsim::PLAYER_START_WRITES));
+    writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startUp));
     return writes;
 }
 

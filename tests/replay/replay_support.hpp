@@ -34,8 +34,9 @@ Replay replay(const std::vector<std::uint8_t>& executable, const opmsim::SimOpti
 // Everything that went wrong, one item a line, for failure messages.
 std::string describe(const Replay& r);
 
-// Writes other than the player's timer registers.
-std::vector<opmsim::OpmWrite> nonTimerWrites(const opmsim::SimResult& result);
+// Writes other than the player's timer registers and its start-up writes (which every replay
+// checks): the stream's writes, then the shutdown.
+std::vector<opmsim::OpmWrite> writesAfterStartUp(const opmsim::SimResult& result);
 
 inline std::int64_t ticksToNs(double ticks) {
     return std::int64_t(ticks * opmsim::TICK_NS);

@@ -7,8 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "channels/console.hpp"
 #include "dump/executable_stream.hpp"
 #include "dump/stream_report.hpp"
+#include "dump/vgm_export.hpp"
 #include "dump/vgm_summary.hpp"
 #include "dump/vgz_input.hpp"
 
@@ -16,16 +18,25 @@ namespace {
 
 const char* const USAGE =
     "usage: opmdump [--summary] [--json] FILE.x\n"
-    "       opmdump --vgm [--json] FILE.vgm|FILE.vgz\n";
+    "       opmdump --vgm [--json] FILE.vgm|FILE.vgz\n"
+    "       opmdump --to-vgm FILE.x OUT.vgm\n";
 
 struct Options {
     bool summary = false;
     bool json = false;
     bool vgm = false;
+    bool toVgm = false;
     std::string file;
+    std::string output;  // of --to-vgm
 };
 
 bool parseArguments(int argc, char** argv, Options& options) {
+    if (argc == 4 && std::string(argv[1]) == "--to-vgm") {
+        options.toVgm = true;
+        options.file = argv[2];
+        options.output = argv[3];
+        return !options.file.starts_with("--") && !options.output.starts_with("--");
+    }
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -65,6 +76,22 @@ int reportProblem(const std::string& file, const Problem& problem) {
     return 1;
 }
 
+// The executable's stream as a YM2151 VGM file; nothing is written unless the whole
+// executable is well formed.
+int exportToVgm(const Options& options, const Bytes& bytes) {
+    ExecutableStream stream;
+    Bytes vgm;
+    if (auto problem = readExecutable(bytes, stream)) return reportProblem(options.file, *problem);
+    if (auto problem = exportVgm(stream, vgm)) return reportProblem(options.file, *problem);
+    ignoreWriteSignals();
+    if (auto reason = writeFileInPlace(options.output, vgm)) {
+        std::fprintf(stderr, "opmdump: %s: cannot write the file: %s\n", options.output.c_str(),
+                     reason->c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int run(const Options& options) {
     Bytes bytes;
     if (auto reason = readWholeFile(options.file, bytes)) {
@@ -73,6 +100,7 @@ int run(const Options& options) {
         return 1;
     }
     std::string output;
+    if (options.toVgm) return exportToVgm(options, bytes);
     if (options.vgm) {
         if (isGzip(bytes))
             if (auto problem = unpackGzip(options.file, bytes))

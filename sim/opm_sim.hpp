@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "player/player_writes.hpp"
+
 namespace opmsim {
 
 // One replay tick, 787/44100 s, in nanoseconds.
@@ -43,21 +45,6 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header)
 std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,
                                           const std::vector<std::uint8_t>& stream);
 
-inline bool isTimerRegister(std::uint8_t reg) {
-    return reg >= 0x10 && reg <= 0x14;
-}
-
-// The player's start-up writes before the stream: LFO depth 0 for amplitude (AMD, bit 7
-// clear) and for phase (PMD, bit 7 set), whatever an earlier program left in register 0x19.
-struct StartWrite {
-    std::uint8_t reg;
-    std::uint8_t value;
-};
-inline constexpr StartWrite PLAYER_START_WRITES[] = {{0x19, 0x00}, {0x19, 0x80}};
-
-// The player passes every register pair to the chip except the timer registers 0x10-0x14,
-// which it runs itself, and 0x1B, whose top bits drive other X68000 hardware.
-bool playerWrites(std::uint8_t reg);
 
 // One register write of the stream, at the tick the stream puts it.
 struct StreamEvent {

@@ -9,10 +9,6 @@
 
 namespace opmsim {
 
-bool playerWrites(std::uint8_t reg) {
-    return !isTimerRegister(reg) && reg != 0x1B;
-}
-
 DecodedStream decodeStream(const std::uint8_t* data, std::size_t size) {
     DecodedStream d;
     d.named.assign(256, false);
@@ -76,7 +72,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
     }
     // The start-up writes come first, before the stream's first pair.
     std::size_t startWrites = 0;
-    for (const StartWrite& s : PLAYER_START_WRITES) {
+    for (const PlayerWrite& s : PLAYER_START_WRITES) {
         if (startWrites < writes.size() && writes[startWrites].reg == s.reg &&
             writes[startWrites].value == s.value) {
             ++startWrites;

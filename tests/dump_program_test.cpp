@@ -80,7 +80,13 @@ TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad.name;
             EXPECT_TRUE(r.err.ends_with("\n")) << bad.name;
         }
+        if (vgm) continue;
+        const DumpResult exported = runDump({"--to-vgm", name, dir.file("out.vgm")});
+        EXPECT_EQ(exported.exitStatus, 1) << bad.name;
+        EXPECT_FALSE(fs::exists(dir.file("out.vgm"))) << bad.name;
     }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 2)
+        << "only the two inputs";
 }
 
 TEST(OpmdumpProgram, SummarisesCompressedVgmAsItsUnpackedData) {
@@ -105,7 +111,11 @@ TEST(OpmdumpProgram, SummarisesCompressedVgmAsItsUnpackedData) {
 
 TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
     for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{}, {"a.x", "b.x"}, {"--csv", "a.x"}}) {
+         std::vector<std::vector<std::string>>{{},
+                                               {"a.x", "b.x"},
+                                               {"--csv", "a.x"},
+                                               {"--to-vgm", "a.x"},
+                                               {"--json", "--to-vgm", "a.x", "b.vgm"}}) {
         const DumpResult r = runDump(args);
         EXPECT_EQ(r.exitStatus, 2);
         EXPECT_TRUE(r.err.starts_with("usage: opmdump")) << r.err;
@@ -116,6 +126,17 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
     EXPECT_EQ(missing.err, "opmdump: " + dir.file("missing.x") +
                                ": cannot read the file: No such file or directory\n");
     EXPECT_EQ(runDump({"--vgm", dir.path.string()}).exitStatus, 1);
+
+    // An export that cannot be written leaves nothing behind.
+    convert(dir, makeVgm({0x61, 0x44, 0xAC, 0x66}));
+    fs::create_directory(dir.file("folder.vgm"));
+    for (const std::string& out : {dir.file("folder.vgm"), dir.file("no/such/folder.vgm")}) {
+        const DumpResult r = runDump({"--to-vgm", dir.file("song.x"), out});
+        EXPECT_EQ(r.exitStatus, 1) << out;
+        EXPECT_TRUE(r.err.starts_with("opmdump: " + out + ": cannot write the file: ")) << r.err;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 4)
+        << "song.vgm, song.x, vgmstub.bin, folder.vgm";
 }
 
 std::uint32_t littleLong(const Bytes& b, std::size_t at) {
@@ -184,6 +205,23 @@ TEST(OpmdumpCorpus, RoundTripAgreesWithTheConvertedStream) {
         ASSERT_EQ(lines.size(), 1 + stream.size() / 2);
         EXPECT_EQ(jsonField(lines.back(), "group"), "\"end\"");
         EXPECT_EQ(number(lines.back(), "tick"), written.totalTicks);
+
+        // The export as a YM2151 VGM: one pass of the stream in samples, the loop where the
+        // stream loops, and a write for every pair the player passes on plus its two start-up
+        // writes.
+        ASSERT_EQ(runDump({"--to-vgm", dir.file("song.x"), dir.file("song.opm.vgm")}).exitStatus,
+                  0);
+        const DumpResult exported = runDump({"--vgm", "--json", dir.file("song.opm.vgm")});
+        ASSERT_EQ(exported.exitStatus, 0) << exported.err;
+        const std::string& e = exported.out;
+        EXPECT_EQ(number(e, "headerSamples"), written.totalTicks * 787);
+        EXPECT_EQ(number(e, "samples"), written.totalTicks * 787);
+        if (written.loopMarkers == 1) {
+            EXPECT_EQ(number(e, "loopSamples"),
+                      (written.totalTicks - written.ticksBeforeLoop) * 787);
+        }
+        EXPECT_EQ(jsonField(jsonField(e, "commands"), "0x54"),
+                  std::to_string(written.registerPairs + 2));
 
         // The VGM summary: the commands wait what the header says, and every command the
         // converter reported as unexpected is counted under its byte.

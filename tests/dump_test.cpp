@@ -6,6 +6,7 @@
 
 #include "dump/executable_stream.hpp"
 #include "dump/stream_report.hpp"
+#include "dump/vgm_export.hpp"
 #include "dump/vgm_summary.hpp"
 #include "tests/dump_support.hpp"
 #include "translate/opm_image.hpp"
@@ -174,3 +175,59 @@ TEST(DumpTimeline, TextSummaryGivesDurationAndLoop) {
 }
 
 }  // namespace
+
+std::uint32_t littleLongAt(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
+ExecutableStream streamOfPairs(const std::vector<std::array<std::uint8_t, 2>>& pairs) {
+    ExecutableStream stream;
+    for (const auto& [first, second] : pairs) stream.pairs.push_back({0, first, second});
+    return stream;
+}
+
+TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
+    // Timer and 0x1B pairs are skipped; 1 + 83 ticks merge into 66108 samples; loop; 5 ticks
+    // and 2 ticks of 787 samples.
+    Bytes vgm;
+    ASSERT_FALSE(exportVgm(streamOfPairs({{0x20, 0xC7},
+                                          {0x10, 0x00},
+                                          {0x14, 0x15},
+                                          {0x1B, 0x02},
+                                          {0x00, 0x00},
+                                          {0x00, 0x52},
+                                          {0x00, 0xFE},
+                                          {0x08, 0x78},
+                                          {0x00, 0x04},
+                                          {0x08, 0x00},
+                                          {0x00, 0x01},
+                                          {0x00, 0xFF}}),
+                           vgm));
+    const Bytes data = {0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x54, 0x20, 0xC7, 0x61,
+                        0xFF, 0xFF, 0x61, 0x3D, 0x02, 0x54, 0x08, 0x78, 0x61, 0x5F,
+                        0x0F, 0x54, 0x08, 0x00, 0x61, 0x26, 0x06, 0x66};
+    ASSERT_EQ(vgm.size(), 0x80 + data.size());
+    EXPECT_EQ(Bytes(vgm.begin() + 0x80, vgm.end()), data);
+    EXPECT_EQ(Bytes(vgm.begin(), vgm.begin() + 4), (Bytes{'V', 'g', 'm', ' '}));
+    EXPECT_EQ(littleLongAt(vgm, 0x04), vgm.size() - 4);
+    EXPECT_EQ(littleLongAt(vgm, 0x08), 0x151u);
+    EXPECT_EQ(littleLongAt(vgm, 0x18), 91u * 787);
+    EXPECT_EQ(littleLongAt(vgm, 0x1C) + 0x1C, 0x80u + 15);
+    EXPECT_EQ(littleLongAt(vgm, 0x20), 7u * 787);
+    EXPECT_EQ(littleLongAt(vgm, 0x30), 4000000u);
+    EXPECT_EQ(littleLongAt(vgm, 0x34) + 0x34, 0x80u);
+
+    // A loop without a wait would never advance a VGM player's time: no loop.
+    ASSERT_FALSE(
+        exportVgm(streamOfPairs({{0x00, 0x03}, {0x00, 0xFE}, {0x08, 0x00}, {0x00, 0xFF}}), vgm));
+    EXPECT_EQ(littleLongAt(vgm, 0x18), 4u * 787);
+    EXPECT_EQ(littleLongAt(vgm, 0x1C), 0u);
+    EXPECT_EQ(littleLongAt(vgm, 0x20), 0u);
+
+    // 21485 waits of 254 ticks fit into the header's 2^32 samples, 21487 do not.
+    std::vector<std::array<std::uint8_t, 2>> waits(21487, {0x00, 0xFD});
+    waits.push_back({0x00, 0xFF});
+    ExecutableStream longStream = streamOfPairs(waits);
+    EXPECT_FALSE(exportVgm(streamOfPairs({waits.end() - 21486, waits.end()}), vgm));
+    EXPECT_TRUE(exportVgm(longStream, vgm));
+}

@@ -55,9 +55,9 @@ std::string describe(const Replay& r) {
 std::vector<opmsim::OpmWrite> writesAfterStartUp(const opmsim::SimResult& result) {
     std::vector<opmsim::OpmWrite> writes;
     for (const opmsim::OpmWrite& w : result.writes) {
-        if (!opmsim::isTimerRegister(w.reg)) writes.push_back(w);
+        if (!isTimerRegister(w.reg)) writes.push_back(w);
     }
-    const std::size_t startUp = std::min(writes.size(), std::size(opmsim::PLAYER_START_WRITES));
+    const std::size_t startUp = std::min(writes.size(), std::size(PLAYER_START_WRITES));
     writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startUp));
     return writes;
 }

@@ -1,0 +1,96 @@
+#include "dump/vgm_export.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "channels/file_channels.hpp"
+#include "dump/opm_registers.hpp"
+#include "player/player_writes.hpp"
+#include "translate/opm_image.hpp"
+
+namespace {
+
+constexpr std::uint8_t VGM_YM2151_WRITE = 0x54;
+constexpr std::uint8_t VGM_WAIT = 0x61;
+constexpr std::uint8_t VGM_END = 0x66;
+constexpr std::uint32_t LONGEST_VGM_WAIT = 0xFFFF;
+constexpr std::size_t WRITE_CHUNK = 65536;
+
+void putLong(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+}
+
+// Waits of any length as 0x61 commands of at most 65535 samples each.
+void putWait(Bytes& vgm, std::uint64_t samples) {
+    while (samples > 0) {
+        const auto n = std::uint32_t(std::min<std::uint64_t>(samples, LONGEST_VGM_WAIT));
+        vgm.insert(vgm.end(), {VGM_WAIT, std::uint8_t(n), std::uint8_t(n >> 8)});
+        samples -= n;
+    }
+}
+
+}  // namespace
+
+std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
+    vgm.assign(VGM_EXPORT_HEADER_SIZE, 0);
+    vgm[0] = 'V', vgm[1] = 'g', vgm[2] = 'm', vgm[3] = ' ';
+    for (const PlayerWrite& w : PLAYER_START_WRITES)
+        vgm.insert(vgm.end(), {VGM_YM2151_WRITE, w.reg, w.value});
+    std::uint64_t ticks = 0, pendingTicks = 0, loopTick = 0;
+    std::size_t loopOffset = 0;
+    for (const StreamPair& pair : stream.pairs) {
+        const PairGroup group = pairGroup(pair.first, pair.second);
+        if (group == PairGroup::wait) {
+            pendingTicks += waitTicks(pair.first, pair.second);
+            if ((ticks + pendingTicks) * SAMPLES_PER_TICK > UINT32_MAX)
+                return Problem{
+                    "the stream plays for longer than a VGM file can count "
+                    "(2^32 samples, about 27 hours)",
+                    pair.offset};
+            continue;
+        }
+        putWait(vgm, pendingTicks * SAMPLES_PER_TICK);
+        ticks += pendingTicks;
+        pendingTicks = 0;
+        if (group == PairGroup::loopMarker) {
+            loopOffset = vgm.size();
+            loopTick = ticks;
+        } else if (group == PairGroup::endMarker) {
+            break;
+        } else if (playerWrites(pair.first)) {
+            vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, pair.second});
+        }
+    }
+    vgm.push_back(VGM_END);
+
+    // Header: offsets are relative to the field that holds them.
+    const bool loops = loopOffset != 0 && ticks > loopTick;
+    putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
+    putLong(vgm, 0x08, VGM_EXPORT_VERSION);
+    putLong(vgm, 0x18, std::uint32_t(ticks * SAMPLES_PER_TICK));
+    putLong(vgm, 0x1C, loops ? std::uint32_t(loopOffset - 0x1C) : 0);
+    putLong(vgm, 0x20, loops ? std::uint32_t((ticks - loopTick) * SAMPLES_PER_TICK) : 0);
+    putLong(vgm, 0x30, OPM_CLOCK);
+    putLong(vgm, 0x34, std::uint32_t(VGM_EXPORT_HEADER_SIZE - 0x34));
+    return std::nullopt;
+}
+
+std::optional<std::string> writeFileInPlace(const std::string& name, const Bytes& bytes) {
+    if (!fileReplaceable(name)) return std::string("it is a folder or a file this user may not replace");
+    const int channel = fileFreeNumber();
+    std::string temporary;
+    if (channel == 0 || !fileCreateTemporary(name, channel, temporary))
+        return std::string(std::strerror(errno));
+    int error = 0;
+    for (std::size_t at = 0; at < bytes.size() && error == 0; at += WRITE_CHUNK) {
+        const auto n = int(std::min(WRITE_CHUNK, bytes.size() - at));
+        if (fileWrite(channel, 0, bytes.data() + at, n) != FILE_OK) error = errno;
+    }
+    if (fileClose(channel) != FILE_OK && error == 0) error = errno;
+    if (error == 0 && fileRename(temporary, name)) return std::nullopt;
+    if (error == 0) error = errno;
+    fileRemove(temporary);
+    return std::string(error ? std::strerror(error) : "the write failed");
+}

@@ -1,0 +1,23 @@
+// The RegisterStream of an executable as a VGM file for the YM2151: what the player sends to
+// the chip, at the sample it sends it, playable by any VGM player.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "dump/executable_stream.hpp"
+
+inline constexpr std::uint32_t VGM_EXPORT_VERSION = 0x151;
+inline constexpr std::uint32_t OPM_CLOCK = 4000000;  // the X68000's YM2151, Hz
+inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
+
+// The player's start-up writes, then one 0x54 write per register pair the player passes on,
+// the waits as 0x61 commands (787 samples a tick, merged), the loop marker as the header's
+// loop offset and loop samples, and the end command 0x66. A loop with no wait in it is left
+// out: a VGM player would spin on it without advancing time. A stream longer than the 32-bit
+// sample count of a VGM file (about 27 hours) is a problem.
+std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm);
+
+// Writes bytes to a temporary file beside name and renames it into place; on failure removes
+// the temporary file and returns the reason.
+std::optional<std::string> writeFileInPlace(const std::string& name, const Bytes& bytes);

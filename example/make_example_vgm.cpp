@@ -1,6 +1,6 @@
 // Writes the bundled example: a short looping tune in C major for three YM2612 FM voices
-// (bass, chord pad, bell lead) and the first two SN76489 tone channels (melody and
-// arpeggio), as a VGM 1.50 log.
+// (bass, chord pad, bell lead; the pad spread from left to right, the bell on the left) and
+// the first two SN76489 tone channels (melody and arpeggio), as a VGM 1.50 log.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -65,13 +65,16 @@ constexpr FmVoice BELL = {0x04,
                            {0x07, 0x26, 0x1F, 0x0A, 0x04, 0x35},
                            {0x01, 0x10, 0x1F, 0x08, 0x04, 0x36}}};
 
-void setVoice(Song& song, int channel, const FmVoice& voice) {
+// YM2612 0xB4 output bits: left is bit 7, right bit 6.
+constexpr int LEFT = 0x80, RIGHT = 0x40, BOTH = LEFT | RIGHT;
+
+void setVoice(Song& song, int channel, const FmVoice& voice, int outputs) {
     const int port = channel / 3, c = channel % 3;
     for (int op = 0; op < 4; ++op)
         for (int row = 0; row < 6; ++row)
             ym(song, port, 0x30 + 0x10 * row + 4 * op + c, voice.op[op][row]);
     ym(song, port, 0xB0 + c, voice.algorithmFeedback);
-    ym(song, port, 0xB4 + c, 0xC0);  // both speakers
+    ym(song, port, 0xB4 + c, outputs);
 }
 
 void fmKey(Song& song, int channel, bool on) {
@@ -150,8 +153,13 @@ int main(int argc, char** argv) {
         {B, _, D + 12, _, B, _, G, _, D, _, F, _, G, _, _, _}};
 
     Song song;
-    for (int channel = 0; channel < 5; ++channel)
-        setVoice(song, channel, channel == 0 ? BASS : channel == 4 ? BELL : PAD);
+    // Bass and the middle pad voice in the centre, the pad's outer voices hard left and hard
+    // right, the bell hard left.
+    setVoice(song, 0, BASS, BOTH);
+    setVoice(song, 1, PAD, LEFT);
+    setVoice(song, 2, PAD, BOTH);
+    setVoice(song, 3, PAD, RIGHT);
+    setVoice(song, 4, BELL, LEFT);
     ym(song, 0, 0x22, 0x00);                                                       // LFO off
     for (int channel = 0; channel < 4; ++channel) psg(song, 0x9F | channel << 5);  // silence
     // Intro: the pad alone on the first chord.

@@ -1,6 +1,7 @@
-// Writes the bundled example: a short looping tune in C major for three YM2612 FM voices
-// (bass, chord pad, bell lead; the pad spread from left to right, the bell on the left) and
-// the first two SN76489 tone channels (melody and arpeggio), as a VGM 1.50 log.
+// Writes the bundled example: a short looping tune in C major for four YM2612 FM voices
+// (bass, chord pad, bell, and a lead doubling the melody; the pad spread from left to right,
+// the bell on the left, the lead on the right) and the first two SN76489 tone channels (melody
+// and arpeggio), as a VGM 1.50 log.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +66,13 @@ constexpr FmVoice BELL = {0x04,
                            {0x07, 0x26, 0x1F, 0x0A, 0x04, 0x35},
                            {0x01, 0x10, 0x1F, 0x08, 0x04, 0x36}}};
 
+// Lead: one modulator over three carriers, a soft reed that doubles the PSG melody.
+constexpr FmVoice LEAD = {0x05,
+                          {{0x02, 0x24, 0x1F, 0x06, 0x02, 0x27},
+                           {0x01, 0x14, 0x1A, 0x04, 0x02, 0x27},
+                           {0x02, 0x1C, 0x1A, 0x04, 0x02, 0x27},
+                           {0x01, 0x12, 0x1A, 0x04, 0x02, 0x27}}};
+
 // YM2612 0xB4 output bits: left is bit 7, right bit 6.
 constexpr int LEFT = 0x80, RIGHT = 0x40, BOTH = LEFT | RIGHT;
 
@@ -116,16 +124,20 @@ void bar(Song& song, const int chord[3], const int melody[STEPS_PER_BAR]) {
             fmKey(song, 0, true);
         }
         if (melody[step] != REST) {
-            psgNote(song, 0, melody[step], 2);
+            psgNote(song, 0, melody[step], 6);
+            fmKey(song, 5, false);
+            fmPitch(song, 5, melody[step]);
+            fmKey(song, 5, true);
             if (step % 8 == 4) {
                 fmKey(song, 4, false);
                 fmPitch(song, 4, melody[step] + 12);
                 fmKey(song, 4, true);
             }
         }
-        psgNote(song, 1, chord[step % 3] + 12, 6 + step % 4);
+        psgNote(song, 1, chord[step % 3] + 12, 11 + step % 4);
         waitFrames(song, FRAMES_PER_STEP / 2);
-        psg(song, 0x90 | 0 << 5 | (melody[step] == REST ? 15 : 5));  // melody decays
+        psg(song, 0x90 | 0 << 5 | (melody[step] == REST ? 15 : 9));  // melody decays
+        if (melody[step] == REST) fmKey(song, 5, false);
         waitFrames(song, FRAMES_PER_STEP / 2);
     }
 }
@@ -154,12 +166,13 @@ int main(int argc, char** argv) {
 
     Song song;
     // Bass and the middle pad voice in the centre, the pad's outer voices hard left and hard
-    // right, the bell hard left.
+    // right, the bell hard left, the lead hard right.
     setVoice(song, 0, BASS, BOTH);
     setVoice(song, 1, PAD, LEFT);
     setVoice(song, 2, PAD, BOTH);
     setVoice(song, 3, PAD, RIGHT);
     setVoice(song, 4, BELL, LEFT);
+    setVoice(song, 5, LEAD, RIGHT);
     ym(song, 0, 0x22, 0x00);                                                       // LFO off
     for (int channel = 0; channel < 4; ++channel) psg(song, 0x9F | channel << 5);  // silence
     // Intro: the pad alone on the first chord.

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "channels/file_channels.hpp"
 
@@ -21,11 +23,38 @@ void writeOut(const char* bytes, std::size_t length) {
     }
 }
 
+// Messages wait here and go out in one write when the buffer fills or the run ends: a log
+// with thousands of unrecognised commands would otherwise cost thousands of system calls.
+char pending[32768];
+std::size_t pendingLength = 0;
+// Set while the buffer is being written: an interrupt that arrives then leaves it alone
+// rather than write the same text twice.
+volatile std::sig_atomic_t flushing = 0;
+
+void append(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        if (pendingLength == sizeof pending) flushConsole();
+        const std::size_t n = std::min(length, sizeof pending - pendingLength);
+        std::memcpy(pending + pendingLength, bytes, n);
+        pendingLength += n;
+        bytes += n;
+        length -= n;
+    }
+}
+
 }  // namespace
 
 void printMessage(std::string_view text, bool lineEnd) {
-    writeOut(text.data(), text.size());
-    if (lineEnd) writeOut("\r\n", 2);
+    append(text.data(), text.size());
+    if (lineEnd) append("\r\n", 2);
+}
+
+void flushConsole() {
+    if (flushing) return;
+    flushing = 1;
+    writeOut(pending, pendingLength);
+    pendingLength = 0;
+    flushing = 0;
 }
 
 void printByteValue(std::uint8_t value, bool lineEnd) {
@@ -40,6 +69,7 @@ void ignoreWriteSignals() {
 }
 
 void endProgram(int status) {
+    flushConsole();
     fileCloseAll();
     std::exit(status);
 }

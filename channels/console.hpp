@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <string_view>
 
-// Writes the text unchanged, then CR LF if lineEnd is set. Nothing is held back in a buffer.
+// Writes the text unchanged, then CR LF if lineEnd is set. The text waits in a buffer until
+// flushConsole, which the end of a conversion, endProgram and an interrupt call.
 void printMessage(std::string_view text, bool lineEnd);
+// Writes out what printMessage holds. Safe in a signal handler; one that interrupts a flush
+// leaves it to finish.
+void flushConsole();
 // Writes the value in unsigned decimal ("%u"), then CR LF if lineEnd is set.
 void printByteValue(std::uint8_t value, bool lineEnd);
 // Lets failed writes be reported by the calls that make them instead of ending the process:

@@ -1,5 +1,6 @@
 #include "channels/file_channels.hpp"
 
+#include "channels/console.hpp"
 #include "channels/gzip_reader.hpp"
 
 #include <fcntl.h>
@@ -222,7 +223,13 @@ FileStatus fileSkip(int number, std::int64_t count) {
     return FILE_OK;
 }
 
-bool fileAtEnd(int number) {
+std::uint8_t fileReadByteThroughCall(int number) {
+    std::uint8_t b = 0;
+    fileRead(number, 0, &b, 1);
+    return b;
+}
+
+bool fileAtEndUnpacking(int number) {
     FileChannel* ch = openChannel(number);
     if (ch && ch->unpacking) return ch->readIndex == ch->readLength && !refill(*ch);
     return !ch || ch->position >= ch->sizeAtOpen;
@@ -270,6 +277,7 @@ volatile std::sig_atomic_t temporaryPending = 0;
 
 void removeTemporaryAndStop(int signal) {
     if (temporaryPending) ::unlink(pendingTemporary);
+    flushConsole();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }

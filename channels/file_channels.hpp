@@ -59,9 +59,17 @@ FileStatus fileReadText(int number, std::int32_t position, std::string& text, in
 FileStatus fileWrite(int number, std::int32_t position, const void* source, int n);
 // Moves forward by up to count bytes without going past the end of the file.
 FileStatus fileSkip(int number, std::int64_t count);
+// fileAtEnd of a channel that unpacks gzip data, or of a number with no open channel.
+bool fileAtEndUnpacking(int number);
 // True once the position has reached the length the file had when it was opened; on gzip
 // data, once the last decompressed byte has been read (or the data was found damaged).
-bool fileAtEnd(int number);
+inline bool fileAtEnd(int number) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
+        const FileChannel& ch = fileChannelTable[number];
+        if (ch.open && !ch.unpacking) return ch.position >= ch.sizeAtOpen;
+    }
+    return fileAtEndUnpacking(number);
+}
 // True once the gzip data of the channel has turned out corrupt or cut short; the bytes
 // that would have followed read as zeros.
 bool fileDamaged(int number);
@@ -78,21 +86,20 @@ bool fileCreateTemporary(const std::string& target, int number, std::string& cre
 
 // fileRead and fileWrite of one byte at the current position, without a call while the
 // buffer holds the next byte or has room for one more.
+std::uint8_t fileReadByteThroughCall(int number);
 inline std::uint8_t fileReadByte(int number) {
-    std::uint8_t b = 0;
-    if (number >= 1 && number <= MAX_FILE_CHANNELS) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
         FileChannel& ch = fileChannelTable[number];
-        if (ch.readIndex < ch.readLength) {
+        if (ch.readIndex < ch.readLength) [[likely]] {
             ++ch.position;
             return ch.buffer[std::size_t(ch.readIndex++)];
         }
     }
-    fileRead(number, 0, &b, 1);
-    return b;
+    return fileReadByteThroughCall(number);
 }
 
 inline void fileWriteByte(int number, std::uint8_t b) {
-    if (number >= 1 && number <= MAX_FILE_CHANNELS) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) {
         FileChannel& ch = fileChannelTable[number];
         if (ch.writable && ch.readLength == 0 && ch.writeLength < FILE_BUFFER_SIZE) {
             ++ch.position;
@@ -101,6 +108,24 @@ inline void fileWriteByte(int number, std::uint8_t b) {
         }
     }
     fileWrite(number, 0, &b, 1);
+}
+
+// fileWrite of two bytes at the current position, without a call while the buffer has room.
+inline void fileWritePair(int number, std::uint8_t first, std::uint8_t second) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
+        FileChannel& ch = fileChannelTable[number];
+        if (ch.writable && ch.readLength == 0 && ch.writeLength <= FILE_BUFFER_SIZE - 2)
+            [[likely]] {
+            ch.position += 2;
+            std::uint8_t* at = ch.buffer.get() + ch.writeLength;
+            at[0] = first;
+            at[1] = second;
+            ch.writeLength += 2;
+            return;
+        }
+    }
+    fileWriteByte(number, first);
+    fileWriteByte(number, second);
 }
 
 // Whole-file operations used around the output.

@@ -80,7 +80,9 @@ std::string baseNameFromArguments(int argc, const char* const* argv) {
     return baseName;
 }
 
-int runConversion(const std::string& baseName) {
+namespace {
+
+int convert(const std::string& baseName) {
     RunState state;
     initOpmShadow(state.shadow, state.latches);
     const InputChoice choice = chooseInput(baseName);
@@ -110,4 +112,12 @@ int runConversion(const std::string& baseName) {
     if (!written || !fileRename(state.temporaryName, state.outputName)) return cannotWrite(state);
     state.temporaryName.clear();
     return 0;
+}
+
+}  // namespace
+
+int runConversion(const std::string& baseName) {
+    const int status = convert(baseName);
+    flushConsole();
+    return status;
 }

@@ -3,11 +3,6 @@
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
 
-std::uint8_t readInputByte(RunState& state) {
-    state.inputPos = advanceOffset(state.inputPos, 1);
-    return fileReadByte(state.inputChannel);
-}
-
 std::uint16_t readInputWord(RunState& state) {
     std::uint8_t b[2] = {};
     fileRead(state.inputChannel, 0, b, 2);

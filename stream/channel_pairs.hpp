@@ -1,22 +1,31 @@
-// The register pairs of one OPM channel, in the order the stream always uses: connect, key
-// code, key fraction, modulation sensitivity, then per operator its six parameter rows.
+// The register pairs of the image's fields, in the order the stream always uses (see
+// CHANNEL_FIELDS): per channel its connect, key code, key fraction and modulation
+// sensitivity, then per operator its six parameter rows.
 #pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "translate/opm_image.hpp"
 
 struct RunState;
 
-enum class ChannelPairs { changedOnly, every };
-
-struct OpmImage;
-
-// Where two images differ: bit c of channels when any register of channel c does, and bit o
-// of operators[c] when any parameter of its operator o does.
-struct ImageDifferences {
-    unsigned channels = 0;
-    unsigned char operators[8] = {};
+// Where a field lives: its OPM register and its byte in the image.
+struct FieldPlace {
+    std::uint8_t reg;
+    std::uint8_t offset;
 };
-ImageDifferences findDifferences(const OpmImage& a, const OpmImage& b);
 
-// Writes the channel's wanted values (all of them, or those that differ from the sent ones)
-// and records each written value as sent. Operators whose bit (1 << operator) is clear in
-// operators are passed over.
-void sendChannel(RunState& state, int channel, ChannelPairs which, unsigned operators = 0x0F);
+// The place of every field, by field index.
+extern const std::array<FieldPlace, IMAGE_FIELDS> FIELD_PLACES;
+
+inline const std::uint8_t* bytesOf(const OpmImage& image) {
+    return reinterpret_cast<const std::uint8_t*>(&image);
+}
+inline std::uint8_t* bytesOf(OpmImage& image) {
+    return reinterpret_cast<std::uint8_t*>(&image);
+}
+
+// Writes every register of the channel and records the values as sent.
+void sendChannel(RunState& state, int channel);

@@ -7,7 +7,7 @@ void writePsgVoices(RunState& state) {
     OpmShadow& shadow = state.shadow;
     writePair(state, LFO_FREQ_REGISTER, shadow.wanted.lfoFreq);
     shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
-    for (int c = FIRST_PSG_VOICE; c < OPM_CHANNELS; ++c) sendChannel(state, c, ChannelPairs::every);
+    for (int c = FIRST_PSG_VOICE; c < OPM_CHANNELS; ++c) sendChannel(state, c);
 }
 
 void writeStreamPrologue(RunState& state) {

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-struct RunState;
+#include "channels/file_channels.hpp"
+#include "driver/run_state.hpp"
 
 inline constexpr std::uint8_t STREAM_COMMAND = 0x00;
 inline constexpr std::uint8_t LONGEST_WAIT = 0xFD;  // 254 ticks
@@ -18,7 +19,9 @@ inline constexpr std::uint8_t KEY_CODE_REGISTER = 0x28;
 inline constexpr std::uint8_t KEY_FRACTION_REGISTER = 0x30;
 inline constexpr std::uint8_t MOD_SENS_REGISTER = 0x38;
 
-void writePair(RunState& state, std::uint8_t first, std::uint8_t second);
+inline void writePair(RunState& state, std::uint8_t first, std::uint8_t second) {
+    fileWritePair(state.outputChannel, first, second);
+}
 
 // Writes the pending wait and every register whose wanted value differs from the sent one,
 // in channel order; writes nothing unless something differs or forceFlush is set.

@@ -202,6 +202,7 @@ std::string captureStdout(void (*print)()) {
     const int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
     ::dup2(fd, STDOUT_FILENO);
     print();
+    flushConsole();
     ::dup2(saved, STDOUT_FILENO);
     ::close(fd);
     ::close(saved);

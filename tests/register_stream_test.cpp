@@ -10,7 +10,7 @@ namespace {
 Bytes flushedWith(std::uint32_t ticks, bool force, void (*change)(OpmImage&) = nullptr) {
     RunFixture f;
     f.markAllSent();
-    if (change) change(f.state.shadow.wanted);
+    if (change) change(f.wantedToChange());
     f.state.pendingTicks = ticks;
     f.state.forceFlush = force;
     flushChanges(f.state);
@@ -26,7 +26,7 @@ Bytes repeatedPairs(int count, std::uint8_t first, std::uint8_t second) {
 TEST(FlushChanges, WritesTheWaitThenTheChangedRegister) {
     RunFixture f;
     f.markAllSent();
-    f.state.shadow.wanted.opParam[TL_ROW][10] = 0x20;  // channel 2, operator 1
+    f.wantedToChange().opParam[TL_ROW][10] = 0x20;  // channel 2, operator 1
     f.state.pendingTicks = 300;
     flushChanges(f.state);
     EXPECT_EQ(f.state.pendingTicks, 0u);
@@ -54,7 +54,7 @@ TEST(FlushChanges, WritesNothingWithoutAChangeOrForce) {
     f.state.pendingTicks = 40;
     flushChanges(f.state);
     EXPECT_EQ(f.state.pendingTicks, 40u);
-    f.state.shadow.wanted.keyCode[3] = 0x41;
+    f.wantedToChange().keyCode[3] = 0x41;
     flushChanges(f.state);
     EXPECT_EQ(f.output(), (Bytes{0x00, 0x27, 0x2B, 0x41}));
 
@@ -90,7 +90,7 @@ TEST(FlushChanges, CombinedExampleWithAPendingWait) {
     RunFixture f;
     f.markAllSent();
     f.state.shadow.sent.modSens[7] = 0x23;
-    OpmImage& w = f.state.shadow.wanted;
+    OpmImage& w = f.wantedToChange();
     w.lfoFreq = 5;
     w.opParam[TL_ROW][0] = 0x10;
     w.keyCode[1] = 0x33;

@@ -30,4 +30,11 @@ struct RunFixture {
 
     // Pretends the stream already holds every wanted value.
     void markAllSent() { state.shadow.sent = state.shadow.wanted; }
+
+    // The wanted image, for a change made outside the translation: the next flush looks at
+    // every register.
+    OpmImage& wantedToChange() {
+        markEverythingChanged(state.shadow);
+        return state.shadow.wanted;
+    }
 };

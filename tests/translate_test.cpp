@@ -110,7 +110,7 @@ TEST(Ym2612, DroppedRegistersStillFlush) {
         m.ym(0, reg, 0x5A);
         EXPECT_EQ(std::memcmp(&before, &m.wanted(), sizeof before), 0) << int(reg);
         EXPECT_EQ(m.state.pendingTicks, 40u);
-        m.state.shadow.wanted.opParam[TL_ROW][0] = 0x10;
+        m.wantedToChange().opParam[TL_ROW][0] = 0x10;
         m.ym(0, reg, 0x5A);  // the flush now finds the change
         EXPECT_EQ(m.output(), (Bytes{0x00, 0x27, 0x60, 0x10})) << int(reg);
     }

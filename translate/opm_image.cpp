@@ -18,4 +18,11 @@ void initOpmShadow(OpmShadow& shadow, SourceLatches& latches) {
             w.opParam[5][s] = 0xFF;  // D1L 15, RR 15
         }
     }
+    markEverythingChanged(shadow);
+}
+
+void markEverythingChanged(OpmShadow& shadow) {
+    shadow.changed.lfo = true;
+    for (int c = 0; c < OPM_CHANNELS; ++c)
+        for (int field = 0; field < CHANNEL_FIELDS; ++field) markChanged(shadow, c, field);
 }

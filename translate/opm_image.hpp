@@ -44,11 +44,39 @@ struct OpmImage {
     std::uint8_t opParam[OP_PARAM_ROWS][OPM_SLOTS];  // 0x40 + 0x20 * row + slot
 };
 
+// The image's registers in the order a flush writes them: channel by channel, each with its
+// connect, key code, key fraction and modulation sensitivity, then the six parameter rows of
+// operator 0, 1, 2 and 3. Field f of channel c has the index c x CHANNEL_FIELDS + f.
+inline constexpr int CHANNEL_FIELDS = 4 + 4 * OP_PARAM_ROWS;
+inline constexpr int IMAGE_FIELDS = OPM_CHANNELS * CHANNEL_FIELDS;
+enum ChannelField { CONNECT_FIELD, KEY_CODE_FIELD, KEY_FRACTION_FIELD, MOD_SENS_FIELD };
+constexpr int operatorField(int op, int row) {
+    return 4 + OP_PARAM_ROWS * op + row;
+}
+
+// Where `wanted` may differ from `sent`: after a flush the two agree, and every routine that
+// changes `wanted` marks the fields it changed, so the next flush looks there only.
+inline constexpr int CHANGE_WORDS = (IMAGE_FIELDS + 63) / 64;
+struct ImageChanges {
+    bool lfo;
+    std::uint8_t words;                   // bit w: fields[w] is not 0
+    std::uint64_t fields[CHANGE_WORDS];  // bit i of the whole: field index i
+};
+
 // What the translation wants the chip to hold, and what the stream has already written.
 struct OpmShadow {
     OpmImage wanted;
     OpmImage sent;
+    ImageChanges changed;
 };
+
+inline void markChanged(OpmShadow& shadow, int channel, int field) {
+    const auto index = unsigned(channel * CHANNEL_FIELDS + field);
+    shadow.changed.fields[index / 64] |= std::uint64_t(1) << (index % 64);
+    shadow.changed.words = std::uint8_t(shadow.changed.words | 1u << (index / 64));
+}
+// Every register of the image, as after start-up or a change made outside the translation.
+void markEverythingChanged(OpmShadow& shadow);
 
 // Source-chip state kept between writes.
 struct SourceLatches {

@@ -1,6 +1,7 @@
 #include "translate/pitch.hpp"
 
 #include <cmath>
+#include <cstddef>
 
 #include "translate/opm_image.hpp"
 
@@ -81,4 +82,34 @@ double fmFrequency(std::uint8_t fnumLow, std::uint8_t fnumHigh) {
 
 double psgFrequency(std::uint16_t period) {
     return PSG_CLOCK / double(period) / 16.0;
+}
+
+namespace {
+
+// A remembered key code: bit 15 set, KC in bits 14-8 (it never exceeds 0x7E), KF in bits 7-0.
+constexpr std::uint16_t KNOWN = 0x8000;
+
+std::uint16_t entryOf(KeyCode code) {
+    return std::uint16_t(KNOWN | code.keyCode << 8 | code.keyFraction);
+}
+
+KeyCode keyCodeOf(std::uint16_t entry) {
+    return {std::uint8_t((entry >> 8) & 0x7F), std::uint8_t(entry)};
+}
+
+std::uint16_t fmKeyCodes[1 << 14];  // by block and F-number: fnumHigh bits 5-0, fnumLow
+std::uint16_t psgKeyCodes[1 << 10];
+
+}  // namespace
+
+KeyCode fmKeyCode(std::uint8_t fnumLow, std::uint8_t fnumHigh) {
+    std::uint16_t& entry = fmKeyCodes[std::size_t((fnumHigh & 0x3F) << 8 | fnumLow)];
+    if (!(entry & KNOWN)) entry = entryOf(pitchToKeyCode(fmFrequency(fnumLow, fnumHigh)));
+    return keyCodeOf(entry);
+}
+
+KeyCode psgKeyCode(std::uint16_t period) {
+    std::uint16_t& entry = psgKeyCodes[period & 0x3FF];
+    if (!(entry & KNOWN)) entry = entryOf(pitchToKeyCode(psgFrequency(period)));
+    return keyCodeOf(entry);
 }

@@ -38,3 +38,8 @@ double fmFrequency(std::uint8_t fnumLow, std::uint8_t fnumHigh);
 
 // Frequency of an SN76489 tone period; period must not be 0.
 double psgFrequency(std::uint16_t period);
+
+// pitchToKeyCode of fmFrequency and of psgFrequency, each worked out once per F-number and block
+// or per tone period and then remembered: the logarithm is the costliest step of a write.
+KeyCode fmKeyCode(std::uint8_t fnumLow, std::uint8_t fnumHigh);
+KeyCode psgKeyCode(std::uint16_t period);

@@ -13,10 +13,12 @@ constexpr std::uint8_t SILENT_ATTENUATION = 15;
 
 // Each attenuation step (2 dB) is 4 TL steps (0.75 dB each); operator op is 4 x op TL steps
 // louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
-void setAttenuation(OpmImage& wanted, int channel, std::uint8_t attenuation) {
-    for (int op = 0; op < 4; ++op)
-        wanted.opParam[TL_ROW][slotOf(channel, op)] =
+void setAttenuation(OpmShadow& shadow, int channel, std::uint8_t attenuation) {
+    for (int op = 0; op < 4; ++op) {
+        shadow.wanted.opParam[TL_ROW][slotOf(channel, op)] =
             attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
+        markChanged(shadow, channel, operatorField(op, TL_ROW));
+    }
 }
 
 }  // namespace
@@ -24,10 +26,12 @@ void setAttenuation(OpmImage& wanted, int channel, std::uint8_t attenuation) {
 void convertPsgPitch(RunState& state, int p) {
     const std::uint16_t period = state.latches.psgPeriod[p];
     if (period == 0) return;
-    const KeyCode code = pitchToKeyCode(psgFrequency(period));
+    const KeyCode code = psgKeyCode(period);
     const int channel = p + FIRST_PSG_VOICE;
     state.shadow.wanted.keyCode[channel] = code.keyCode;
     state.shadow.wanted.keyFraction[channel] = code.keyFraction;
+    markChanged(state.shadow, channel, KEY_CODE_FIELD);
+    markChanged(state.shadow, channel, KEY_FRACTION_FIELD);
 }
 
 // A latch byte (bit 7 set) selects channel and register and carries the low 4 bits; a data
@@ -46,7 +50,7 @@ void translatePsgWrite(RunState& state, std::uint8_t b) {
             if (psgChannel < PSG_CHANNELS) convertPsgPitch(state, psgChannel);
         }
     } else if (psgChannel < PSG_CHANNELS) {
-        setAttenuation(state.shadow.wanted, psgChannel + FIRST_PSG_VOICE, b & 0x0F);
+        setAttenuation(state.shadow, psgChannel + FIRST_PSG_VOICE, b & 0x0F);
     }
     flushChanges(state);
 }

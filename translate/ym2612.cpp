@@ -38,10 +38,13 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
             return;
         case 0xB0:  // feedback and algorithm
             wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0xC0) + (data & 0x3F));
+            markChanged(state.shadow, c, CONNECT_FIELD);
             return;
         case 0xB4:  // outputs and modulation sensitivities
             wanted.connect[c] = std::uint8_t((wanted.connect[c] & 0x3F) + opmOutputBits(data));
             wanted.modSens[c] = std::uint8_t(((data & 0x30) >> 4) + ((data & 0x07) << 4));
+            markChanged(state.shadow, c, CONNECT_FIELD);
+            markChanged(state.shadow, c, MOD_SENS_FIELD);
             return;
         default:
             break;
@@ -53,15 +56,17 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
     // The YM2612 ignores bits 7-5 of D2R; on the OPM bits 7-6 of that row are DT2, a coarse
     // detune of 600 to 950 cents, so they must not come across.
     wanted.opParam[row][slotOf(c, op)] = row == D2R_ROW ? data & 0x1F : data;
+    markChanged(state.shadow, c, operatorField(op, row));
 }
 
 }  // namespace
 
 void convertFmPitch(RunState& state, int c) {
-    const KeyCode code =
-        pitchToKeyCode(fmFrequency(state.latches.fnumLow[c], state.latches.fnumHigh[c]));
+    const KeyCode code = fmKeyCode(state.latches.fnumLow[c], state.latches.fnumHigh[c]);
     state.shadow.wanted.keyCode[c] = code.keyCode;
     state.shadow.wanted.keyFraction[c] = code.keyFraction;
+    markChanged(state.shadow, c, KEY_CODE_FIELD);
+    markChanged(state.shadow, c, KEY_FRACTION_FIELD);
 }
 
 void translateYm2612Write(RunState& state, std::uint8_t channelOffset, std::uint8_t reg,
@@ -69,6 +74,7 @@ void translateYm2612Write(RunState& state, std::uint8_t channelOffset, std::uint
     if (FM_CHANNELS == 0) return;
     if (reg == LFO_REGISTER) {
         state.shadow.wanted.lfoFreq = data & 0x07;  // the enable bit is ignored
+        state.shadow.changed.lfo = true;
     } else if (reg == KEY_ON_OFF_REGISTER) {
         keyOnOff(state, data);
     } else {

@@ -59,7 +59,7 @@ constexpr int operatorField(int op, int row) {
 inline constexpr int CHANGE_WORDS = (IMAGE_FIELDS + 63) / 64;
 struct ImageChanges {
     bool lfo;
-    std::uint8_t words;                   // bit w: fields[w] is not 0
+    std::uint8_t words;                  // bit w: fields[w] is not 0
     std::uint64_t fields[CHANGE_WORDS];  // bit i of the whole: field index i
 };
 

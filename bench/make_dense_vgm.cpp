@@ -2,13 +2,18 @@
 // measuring the converter: every frame moves the pitch, levels and keys of the six FM
 // channels and the pitch and loudness of the tone channels, then waits one NTSC frame.
 //
-//     make_dense_vgm SIZE OUTPUT
+//     make_dense_vgm SIZE OUTPUT [--dac]
 //
 // SIZE is the exact length of the file in bytes (at least 0x41). The same size always gives
-// the same file.
+// the same file. With --dac the file is laid out as logs with sampled drums are: a data block
+// of PCM at the start, and in every frame a little music (a new note on one FM channel, the
+// tone channels), then the frame's samples played through the YM2612 DAC, mostly as
+// sample-and-wait commands 0x80-0x8F, with a seek into the data block (0xE0) where a drum
+// starts, direct DAC writes (0x52 0x2A) and short waits (0x70-0x7F) between them.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -19,7 +24,8 @@ constexpr std::size_t HEADER_SIZE = 0x40;
 constexpr std::uint32_t FM_CLOCK = 7670453;
 constexpr std::uint32_t PSG_CLOCK = 3579545;
 constexpr std::uint32_t FRAME_SAMPLES = 735;
-constexpr std::size_t FRAME_BYTES_MAX = 200;  // more than one frame ever takes
+constexpr std::size_t FRAME_BYTES_MAX = 200;       // more than one frame ever takes
+constexpr std::size_t DAC_FRAME_BYTES_MAX = 4000;  // the same with DAC drums
 
 struct Generator {
     std::uint32_t seed = 12345;
@@ -83,11 +89,50 @@ void writeFrame(Bytes& out, Generator& g, std::uint32_t frame) {
     out.push_back(frame % 2 ? 0x62 : 0x63);
 }
 
+constexpr std::uint32_t PCM_BLOCK_BYTES = 16384;
+
+void writePcmBlock(Bytes& out, Generator& g) {
+    out.insert(out.end(), {0x67, 0x66, 0x00});
+    for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(PCM_BLOCK_BYTES >> (8 * i)));
+    for (std::uint32_t i = 0; i < PCM_BLOCK_BYTES; ++i) out.push_back(g.below(0x100));
+}
+
+// One frame of a log with DAC drums, of at least 735 samples; returns its samples.
+std::uint32_t writeDacFrame(Bytes& out, Generator& g, std::uint32_t frame) {
+    const int c = int(frame % 6);
+    keyWrite(out, c, 0);
+    fmWrite(out, c, 0xA4, std::uint8_t(3 << 3 | g.below(8)));
+    fmWrite(out, c, 0xA0, g.below(0x100));
+    keyWrite(out, c, 0x0F);
+    psgWrite(out, std::uint8_t(0x90 | g.below(16)));
+    std::uint32_t samples = 0;
+    while (samples < FRAME_SAMPLES) {
+        if (samples % 256 == 0) {
+            const std::uint32_t at = g.next() % PCM_BLOCK_BYTES;
+            out.insert(out.end(), {0xE0, std::uint8_t(at), std::uint8_t(at >> 8), 0, 0});
+        }
+        const std::uint8_t kind = g.below(16);
+        if (kind == 0) {
+            fmWrite(out, 0, 0x2A, g.below(0x100));
+        } else if (kind == 1) {
+            const std::uint8_t n = g.below(4);
+            out.push_back(std::uint8_t(0x70 + n));
+            samples += n + 1u;
+        } else {
+            const std::uint8_t n = std::uint8_t(1 + g.below(3));
+            out.push_back(std::uint8_t(0x80 + n));
+            samples += n;
+        }
+    }
+    return samples;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_dense_vgm SIZE OUTPUT\n");
+    const bool dac = argc == 4 && std::string(argv[3]) == "--dac";
+    if (argc != 3 && !dac) {
+        std::fprintf(stderr, "usage: make_dense_vgm SIZE OUTPUT [--dac]\n");
         return 2;
     }
     const std::size_t size = std::strtoull(argv[1], nullptr, 0);
@@ -96,18 +141,24 @@ int main(int argc, char** argv) {
         return 2;
     }
     Bytes vgm(HEADER_SIZE, 0);
-    vgm.reserve(size + FRAME_BYTES_MAX);
+    const std::size_t frameBytesMax = dac ? DAC_FRAME_BYTES_MAX : FRAME_BYTES_MAX;
+    vgm.reserve(size + frameBytesMax);
     Generator g;
+    if (dac) writePcmBlock(vgm, g);
     std::uint64_t samples = 0;
     std::uint32_t loopOffset = 0;
     std::uint64_t loopSamples = 0;
-    for (std::uint32_t frame = 0; vgm.size() + FRAME_BYTES_MAX < size; ++frame) {
+    for (std::uint32_t frame = 0; vgm.size() + frameBytesMax < size; ++frame) {
         if (loopOffset == 0 && vgm.size() >= size / 8) {
             loopOffset = std::uint32_t(vgm.size() - 0x1C);
             loopSamples = samples;
         }
-        writeFrame(vgm, g, frame);
-        samples += frame % 2 ? FRAME_SAMPLES : 882;
+        if (dac) {
+            samples += writeDacFrame(vgm, g, frame);
+        } else {
+            writeFrame(vgm, g, frame);
+            samples += frame % 2 ? FRAME_SAMPLES : 882;
+        }
     }
     // Fill up to the exact size with one-sample waits, then end the data.
     while (vgm.size() + 1 < size) {

@@ -4,6 +4,7 @@
 // decompressed bytes: positions, skips and the end test all count decompressed bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -110,6 +111,31 @@ inline void fileWriteByte(int number, std::uint8_t b) {
     fileWrite(number, 0, &b, 1);
 }
 
+// The bytes a reading channel holds ready at its position, up to the length the file had when
+// it was opened, for a reader that takes several at a time; fileConsume moves past them.
+struct FileReadWindow {
+    const std::uint8_t* bytes;
+    int count;
+};
+inline FileReadWindow fileReadWindow(int number) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) {
+        const FileChannel& ch = fileChannelTable[number];
+        if (ch.open && ch.readIndex < ch.readLength) {
+            std::int64_t count = ch.readLength - ch.readIndex;
+            if (!ch.unpacking) count = std::min(count, ch.sizeAtOpen - ch.position);
+            return {ch.buffer.get() + ch.readIndex, int(std::max<std::int64_t>(count, 0))};
+        }
+    }
+    return {nullptr, 0};
+}
+// count must not exceed the count of the window last taken.
+inline void fileConsume(int number, int count) {
+    if (std::uint32_t(number - 1) >= MAX_FILE_CHANNELS) return;
+    FileChannel& ch = fileChannelTable[number];
+    ch.readIndex += count;
+    ch.position += count;
+}
+
 // fileWrite of two bytes at the current position, without a call while the buffer has room.
 inline void fileWritePair(int number, std::uint8_t first, std::uint8_t second) {
     if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
@@ -126,6 +152,22 @@ inline void fileWritePair(int number, std::uint8_t first, std::uint8_t second) {
     }
     fileWriteByte(number, first);
     fileWriteByte(number, second);
+}
+
+// fileWrite of a few bytes at the current position, without a call while the buffer has room.
+inline void fileWriteBytes(int number, const std::uint8_t* bytes, int n) {
+    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
+        FileChannel& ch = fileChannelTable[number];
+        if (ch.writable && ch.readLength == 0 && ch.writeLength <= FILE_BUFFER_SIZE - n)
+            [[likely]] {
+            std::uint8_t* at = ch.buffer.get() + ch.writeLength;
+            for (int i = 0; i < n; ++i) at[i] = bytes[i];
+            ch.writeLength += n;
+            ch.position += n;
+            return;
+        }
+    }
+    fileWrite(number, 0, bytes, n);
 }
 
 // Whole-file operations used around the output.

@@ -1,4 +1,8 @@
 #include "driver/command_loop.hpp"
+
+#include <algorithm>
+#include <array>
+
 #include "channels/console.hpp"
 #include "channels/file_channels.hpp"
 #include "driver/input.hpp"
@@ -29,61 +33,126 @@ void skipDataBlock(RunState& state) {
     skipInput(state, size);
 }
 
-// Returns false at the end-of-data command.
-bool runCommand(RunState& state, std::uint8_t command) {
-    if (command <= 0x2F) return true;
-    if (command >= 0x70 && command <= 0x7F) {
-        state.sampleBacklog += (command & 0x0F) + 1;
-        return true;
+// Commands run from their bytes alone, by their whole length (command byte and operands): the
+// waits, the chip writes, and commands for other chips and data seeks that are passed over in
+// silence. 0 for every other command.
+constexpr int SHORT_COMMAND_MAX = 5;
+constexpr std::array<std::uint8_t, 256> SHORT_COMMAND_LENGTH = [] {
+    std::array<std::uint8_t, 256> length{};
+    for (int c = 0; c < 256; ++c) {
+        const auto command = std::uint8_t(c);
+        const bool passedOver = command == 0x4F || (command >= 0x51 && command <= 0x5F) ||
+                                (command >= 0xE0 && command <= 0xEF);
+        const bool wait = command == VGM_WAIT || command == VGM_WAIT_NTSC_FRAME ||
+                          command == VGM_WAIT_PAL_FRAME || (command >= 0x70 && command <= 0x8F);
+        if (command <= 0x2F || command == VGM_PSG_WRITE || passedOver || wait)
+            length[std::size_t(c)] = std::uint8_t(1 + vgmOperandLength(command));
     }
-    if (command >= 0x80 && command <= 0x8F) {
-        // Wait after a DAC sample; the sample itself is not played.
-        state.sampleBacklog += command & 0x0F;
-        return true;
-    }
+    return length;
+}();
+
+void runShortCommand(RunState& state, const std::uint8_t* bytes) {
+    const std::uint8_t command = bytes[0];
     switch (command) {
         case VGM_PSG_WRITE:
-            translatePsgWrite(state, readInputByte(state));
-            return true;
+            translatePsgWrite(state, bytes[1]);
+            return;
         case VGM_YM2612_PORT0:
-        case VGM_YM2612_PORT1: {
-            const std::uint8_t reg = readInputByte(state);
-            const std::uint8_t data = readInputByte(state);
-            translateYm2612Write(state, command == VGM_YM2612_PORT0 ? 0 : 3, reg, data);
-            return true;
-        }
+        case VGM_YM2612_PORT1:
+            translateYm2612Write(state, command == VGM_YM2612_PORT0 ? 0 : 3, bytes[1], bytes[2]);
+            return;
         case VGM_WAIT:
-            state.sampleBacklog += readInputWord(state);
-            return true;
+            state.sampleBacklog += bytes[1] | bytes[2] << 8;
+            return;
         case VGM_WAIT_NTSC_FRAME:
             state.sampleBacklog += NTSC_FRAME_SAMPLES;
-            return true;
+            return;
         case VGM_WAIT_PAL_FRAME:
             state.sampleBacklog += PAL_FRAME_SAMPLES;
-            return true;
-        case VGM_END_OF_DATA:
-            return false;
-        case VGM_DATA_BLOCK:
-            skipDataBlock(state);
-            return true;
+            return;
         default:
             break;
     }
-    // Commands for other chips, the PSG stereo mask and data bank seeks are passed over.
-    const bool known = command == 0x4F || (command >= 0x51 && command <= 0x5F) ||
-                       (command >= 0xE0 && command <= 0xEF);
-    if (!known) {
-        printMessage("unexpected byte ", false);
-        printByteValue(command, true);
+    if (command >= 0x70 && command <= 0x7F) {
+        state.sampleBacklog += (command & 0x0F) + 1;
+    } else if (command >= 0x80 && command <= 0x8F) {
+        // Wait after a DAC sample; the sample itself is not played.
+        state.sampleBacklog += command & 0x0F;
     }
+}
+
+// Runs the command whose byte has just been read, reading its operands; returns false at the
+// end-of-data command.
+bool runCommand(RunState& state, std::uint8_t command) {
+    if (const int length = SHORT_COMMAND_LENGTH[command]; length > 0) {
+        std::uint8_t bytes[SHORT_COMMAND_MAX] = {command};
+        for (int i = 1; i < length; ++i) bytes[i] = readInputByte(state);
+        runShortCommand(state, bytes);
+        return true;
+    }
+    if (command == VGM_END_OF_DATA) return false;
+    if (command == VGM_DATA_BLOCK) {
+        skipDataBlock(state);
+        return true;
+    }
+    printMessage("unexpected byte ", false);
+    printByteValue(command, true);
     skipInput(state, vgmOperandLength(command));
     return true;
+}
+
+constexpr bool isShortWait(std::uint8_t command) {
+    return command >= 0x70 && command <= 0x8F;
+}
+
+// A run of one-byte waits (0x70-0x8F, the bulk of a log with DAC samples) only adds to the
+// backlog, which becomes ticks before the next command; the run stops at `available` bytes and
+// where the loop marker is due. Returns the bytes it took, at least one.
+int runShortWaits(RunState& state, const std::uint8_t* bytes, int available) {
+    std::int64_t limit = available;
+    if (state.loopPoint > 0)
+        limit = std::min<std::int64_t>(limit, std::int64_t(state.loopPoint) - state.inputPos);
+    std::int32_t backlog = state.sampleBacklog;
+    int n = 0;
+    do {
+        const std::uint8_t command = bytes[n++];
+        backlog += (command & 0x0F) + (command < 0x80 ? 1 : 0);
+    } while (n < limit && isShortWait(bytes[n]));
+    state.sampleBacklog = backlog;
+    state.inputPos = advanceOffset(state.inputPos, n);
+    return n;
+}
+
+// Runs the short commands that lie wholly in the bytes the input holds ready, as long as more
+// bytes follow them (so none of them is the last of the file); returns how many bytes they took.
+int runBufferedCommands(RunState& state, FileReadWindow window) {
+    int used = 0;
+    while (window.count - used > SHORT_COMMAND_MAX) {
+        const int length = SHORT_COMMAND_LENGTH[window.bytes[used]];
+        if (length == 0) break;
+        countTicks(state);
+        markLoopPoint(state);  // afterwards the loop point, if any, lies ahead
+        if (isShortWait(window.bytes[used])) {
+            used +=
+                runShortWaits(state, window.bytes + used, window.count - SHORT_COMMAND_MAX - used);
+            continue;
+        }
+        state.inputPos = advanceOffset(state.inputPos, length);
+        runShortCommand(state, window.bytes + used);
+        used += length;
+    }
+    return used;
 }
 
 }  // namespace
 
 void runCommandLoop(RunState& state) {
     for (;;) {
+        const int used = runBufferedCommands(state, fileReadWindow(state.inputChannel));
+        if (used > 0) {
+            fileConsume(state.inputChannel, used);
+            continue;
+        }
         countTicks(state);
         markLoopPoint(state);
         if (!runCommand(state, readInputByte(state))) return;

@@ -25,39 +25,32 @@ void flushChanges(RunState& state) {
     OpmShadow& shadow = state.shadow;
     ImageChanges& changed = shadow.changed;
     if (changed.words == 0 && !changed.lfo && !state.forceFlush) return;
+    // The pairs of the LFO rate and of the marked fields that really differ, in field order;
+    // they follow the pending wait. The marks are cleared on the way.
+    std::uint8_t pairs[2 * (1 + IMAGE_FIELDS)];
+    int length = 0;
+    if (shadow.wanted.lfoFreq != shadow.sent.lfoFreq) {
+        pairs[length++] = LFO_FREQ_REGISTER;
+        pairs[length++] = shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
+    }
     const std::uint8_t* wanted = bytesOf(shadow.wanted);
     std::uint8_t* sent = bytesOf(shadow.sent);
-    // The marked fields that really differ, in field order, are the ones to write.
-    bool differs = shadow.wanted.lfoFreq != shadow.sent.lfoFreq;
-    for (unsigned words = changed.words; words != 0 && !differs; words &= words - 1) {
+    for (unsigned words = changed.words; words != 0; words &= words - 1) {
         const auto word = std::size_t(std::countr_zero(words));
-        for (std::uint64_t bits = changed.fields[word]; bits != 0 && !differs; bits &= bits - 1) {
+        for (std::uint64_t bits = changed.fields[word]; bits != 0; bits &= bits - 1) {
             const FieldPlace place = FIELD_PLACES[64 * word + std::size_t(std::countr_zero(bits))];
-            differs = wanted[place.offset] != sent[place.offset];
+            if (wanted[place.offset] == sent[place.offset]) continue;
+            pairs[length++] = place.reg;
+            pairs[length++] = sent[place.offset] = wanted[place.offset];
         }
+        changed.fields[word] = 0;
     }
-    if (differs || state.forceFlush) {
-        writeWait(state);
-        state.forceFlush = false;
-        if (shadow.wanted.lfoFreq != shadow.sent.lfoFreq) {
-            writePair(state, LFO_FREQ_REGISTER, shadow.wanted.lfoFreq);
-            shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
-        }
-        for (unsigned words = changed.words; words != 0; words &= words - 1) {
-            const auto word = std::size_t(std::countr_zero(words));
-            for (std::uint64_t bits = changed.fields[word]; bits != 0; bits &= bits - 1) {
-                const FieldPlace place =
-                    FIELD_PLACES[64 * word + std::size_t(std::countr_zero(bits))];
-                if (wanted[place.offset] == sent[place.offset]) continue;
-                writePair(state, place.reg, wanted[place.offset]);
-                sent[place.offset] = wanted[place.offset];
-            }
-        }
-    }
-    for (unsigned words = changed.words; words != 0; words &= words - 1)
-        changed.fields[std::countr_zero(words)] = 0;
     changed.words = 0;
     changed.lfo = false;
+    if (length == 0 && !state.forceFlush) return;
+    writeWait(state);
+    state.forceFlush = false;
+    fileWriteBytes(state.outputChannel, pairs, length);
 }
 
 void writePairAfterFlush(RunState& state, std::uint8_t first, std::uint8_t second) {

@@ -128,6 +128,16 @@ TEST(CommandLoop, LoopMarkerFollowsEveryWholeTickBeforeTheLoopPoint) {
     shortWait[1] = 0x10, shortWait[2] = 0x00;  // 16 samples: no whole tick
     LoopRun noTick(makeVgm(shortWait, 0x0FE4));
     EXPECT_EQ(noTick.output(), (Bytes{0x00, 0xFE}));
+
+    // Inside a long run of one-byte waits (DAC sample and wait 15 samples): the 4032 before
+    // the loop point make 76 ticks.
+    Bytes dacWaits(0x1000 - 0x40 + 64, 0x8F);
+    dacWaits.push_back(0x66);
+    LoopRun inRun(makeVgm(dacWaits, 0x0FE4));
+    EXPECT_EQ(inRun.output(), (Bytes{0x00, 75, 0x00, 0xFE}));
+    // After it, 668 + 64 x 15 samples: two more ticks and 54 samples.
+    EXPECT_EQ(inRun.state.pendingTicks, 2u);
+    EXPECT_EQ(inRun.state.sampleBacklog, 54);
 }
 
 TEST(CommandLoop, LoopOffsetZeroOrNegativeMeansNoLoop) {

@@ -58,9 +58,13 @@ void flushConsole() {
 }
 
 void printByteValue(std::uint8_t value, bool lineEnd) {
-    char digits[8];
-    const int n = std::snprintf(digits, sizeof digits, "%u", unsigned(value));
-    printMessage(std::string_view(digits, std::size_t(n)), lineEnd);
+    char digits[3];  // unsigned decimal, as %u prints it
+    std::size_t start = sizeof digits;
+    do {
+        digits[--start] = char('0' + value % 10);
+        value = std::uint8_t(value / 10);
+    } while (value != 0);
+    printMessage(std::string_view(digits + start, sizeof digits - start), lineEnd);
 }
 
 void ignoreWriteSignals() {

@@ -154,20 +154,23 @@ inline void fileWritePair(int number, std::uint8_t first, std::uint8_t second) {
     fileWriteByte(number, second);
 }
 
-// fileWrite of a few bytes at the current position, without a call while the buffer has room.
-inline void fileWriteBytes(int number, const std::uint8_t* bytes, int n) {
+// Room for n bytes at the current position of a channel open for writing, straight in its
+// buffer, or nullptr when the buffer has no such room (then fileWrite does the work). Bytes
+// put there count once fileCommit(number, n) has been called.
+inline std::uint8_t* fileWriteRoom(int number, int n) {
     if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
         FileChannel& ch = fileChannelTable[number];
         if (ch.writable && ch.readLength == 0 && ch.writeLength <= FILE_BUFFER_SIZE - n)
             [[likely]] {
-            std::uint8_t* at = ch.buffer.get() + ch.writeLength;
-            for (int i = 0; i < n; ++i) at[i] = bytes[i];
-            ch.writeLength += n;
-            ch.position += n;
-            return;
+            return ch.buffer.get() + ch.writeLength;
         }
     }
-    fileWrite(number, 0, bytes, n);
+    return nullptr;
+}
+inline void fileCommit(int number, int n) {
+    FileChannel& ch = fileChannelTable[number];
+    ch.writeLength += n;
+    ch.position += n;
 }
 
 // Whole-file operations used around the output.

@@ -25,32 +25,42 @@ void flushChanges(RunState& state) {
     OpmShadow& shadow = state.shadow;
     ImageChanges& changed = shadow.changed;
     if (changed.words == 0 && !changed.lfo && !state.forceFlush) return;
-    // The pairs of the LFO rate and of the marked fields that really differ, in field order;
-    // they follow the pending wait. The marks are cleared on the way.
-    std::uint8_t pairs[2 * (1 + IMAGE_FIELDS)];
-    int length = 0;
-    if (shadow.wanted.lfoFreq != shadow.sent.lfoFreq) {
-        pairs[length++] = LFO_FREQ_REGISTER;
-        pairs[length++] = shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
-    }
+    // The marked fields that really differ, in field order; the marks are cleared on the way.
     const std::uint8_t* wanted = bytesOf(shadow.wanted);
     std::uint8_t* sent = bytesOf(shadow.sent);
+    FieldPlace differing[IMAGE_FIELDS];
+    int count = 0;
     for (unsigned words = changed.words; words != 0; words &= words - 1) {
         const auto word = std::size_t(std::countr_zero(words));
         for (std::uint64_t bits = changed.fields[word]; bits != 0; bits &= bits - 1) {
             const FieldPlace place = FIELD_PLACES[64 * word + std::size_t(std::countr_zero(bits))];
-            if (wanted[place.offset] == sent[place.offset]) continue;
-            pairs[length++] = place.reg;
-            pairs[length++] = sent[place.offset] = wanted[place.offset];
+            if (wanted[place.offset] != sent[place.offset]) differing[count++] = place;
         }
         changed.fields[word] = 0;
     }
     changed.words = 0;
     changed.lfo = false;
-    if (length == 0 && !state.forceFlush) return;
+    const bool lfoDiffers = shadow.wanted.lfoFreq != shadow.sent.lfoFreq;
+    if (count == 0 && !lfoDiffers && !state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
-    fileWriteBytes(state.outputChannel, pairs, length);
+    if (lfoDiffers) {
+        writePair(state, LFO_FREQ_REGISTER, shadow.wanted.lfoFreq);
+        shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
+    }
+    // Straight into the output buffer when it has room, else pair by pair.
+    std::uint8_t* room = fileWriteRoom(state.outputChannel, 2 * count);
+    for (int i = 0; i < count; ++i) {
+        const FieldPlace place = differing[i];
+        const std::uint8_t value = sent[place.offset] = wanted[place.offset];
+        if (room) {
+            room[2 * i] = place.reg;
+            room[2 * i + 1] = value;
+        } else {
+            writePair(state, place.reg, value);
+        }
+    }
+    if (room) fileCommit(state.outputChannel, 2 * count);
 }
 
 void writePairAfterFlush(RunState& state, std::uint8_t first, std::uint8_t second) {

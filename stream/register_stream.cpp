@@ -24,21 +24,22 @@ void writeWait(RunState& state) {
 void flushChanges(RunState& state) {
     OpmShadow& shadow = state.shadow;
     ImageChanges& changed = shadow.changed;
-    if (changed.words == 0 && !changed.lfo && !state.forceFlush) return;
+    if (changed.channels == 0 && !changed.lfo && !state.forceFlush) return;
     // The marked fields that really differ, in field order; the marks are cleared on the way.
     const std::uint8_t* wanted = bytesOf(shadow.wanted);
     std::uint8_t* sent = bytesOf(shadow.sent);
     FieldPlace differing[IMAGE_FIELDS];
     int count = 0;
-    for (unsigned words = changed.words; words != 0; words &= words - 1) {
-        const auto word = std::size_t(std::countr_zero(words));
-        for (std::uint64_t bits = changed.fields[word]; bits != 0; bits &= bits - 1) {
-            const FieldPlace place = FIELD_PLACES[64 * word + std::size_t(std::countr_zero(bits))];
+    for (unsigned channels = changed.channels; channels != 0; channels &= channels - 1) {
+        const int c = std::countr_zero(channels);
+        const FieldPlace* places = &FIELD_PLACES[std::size_t(c * CHANNEL_FIELDS)];
+        for (std::uint32_t bits = changed.fields[c]; bits != 0; bits &= bits - 1) {
+            const FieldPlace place = places[std::countr_zero(bits)];
             if (wanted[place.offset] != sent[place.offset]) differing[count++] = place;
         }
-        changed.fields[word] = 0;
+        changed.fields[c] = 0;
     }
-    changed.words = 0;
+    changed.channels = 0;
     changed.lfo = false;
     const bool lfoDiffers = shadow.wanted.lfoFreq != shadow.sent.lfoFreq;
     if (count == 0 && !lfoDiffers && !state.forceFlush) return;

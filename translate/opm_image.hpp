@@ -56,11 +56,10 @@ constexpr int operatorField(int op, int row) {
 
 // Where `wanted` may differ from `sent`: after a flush the two agree, and every routine that
 // changes `wanted` marks the fields it changed, so the next flush looks there only.
-inline constexpr int CHANGE_WORDS = (IMAGE_FIELDS + 63) / 64;
 struct ImageChanges {
     bool lfo;
-    std::uint8_t words;                  // bit w: fields[w] is not 0
-    std::uint64_t fields[CHANGE_WORDS];  // bit i of the whole: field index i
+    std::uint8_t channels;               // bit c: some field of channel c
+    std::uint32_t fields[OPM_CHANNELS];  // bit f of entry c: field f of channel c
 };
 
 // What the translation wants the chip to hold, and what the stream has already written.
@@ -71,9 +70,8 @@ struct OpmShadow {
 };
 
 inline void markChanged(OpmShadow& shadow, int channel, int field) {
-    const auto index = unsigned(channel * CHANNEL_FIELDS + field);
-    shadow.changed.fields[index / 64] |= std::uint64_t(1) << (index % 64);
-    shadow.changed.words = std::uint8_t(shadow.changed.words | 1u << (index / 64));
+    shadow.changed.fields[channel] |= std::uint32_t(1) << field;
+    shadow.changed.channels = std::uint8_t(shadow.changed.channels | 1u << channel);
 }
 // Every register of the image, as after start-up or a change made outside the translation.
 void markEverythingChanged(OpmShadow& shadow);

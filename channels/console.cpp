@@ -23,8 +23,9 @@ void writeOut(const char* bytes, std::size_t length) {
     }
 }
 
-// Messages wait here and go out in one write when the buffer fills or the run ends: a log
-// with thousands of unrecognised commands would otherwise cost thousands of system calls.
+// A message goes out in one write when its line ends (or the buffer fills, or the run ends),
+// rather than a write per piece: a log with thousands of unrecognised commands prints
+// thousands of lines.
 char pending[32768];
 std::size_t pendingLength = 0;
 // Set while the buffer is being written: an interrupt that arrives then leaves it alone
@@ -46,7 +47,9 @@ void append(const char* bytes, std::size_t length) {
 
 void printMessage(std::string_view text, bool lineEnd) {
     append(text.data(), text.size());
-    if (lineEnd) append("\r\n", 2);
+    if (!lineEnd) return;
+    append("\r\n", 2);
+    flushConsole();
 }
 
 void flushConsole() {

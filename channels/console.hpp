@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-// Writes the text unchanged, then CR LF if lineEnd is set. The text waits in a buffer until
-// flushConsole, which the end of a conversion, endProgram and an interrupt call.
+// Writes the text unchanged, then CR LF if lineEnd is set. A line goes out in one write once
+// it ends; a line not yet ended waits for flushConsole, which the end of a conversion,
+// endProgram and an interrupt call.
 void printMessage(std::string_view text, bool lineEnd);
 // Writes out what printMessage holds. Safe in a signal handler; one that interrupts a flush
 // leaves it to finish.

@@ -108,16 +108,27 @@ constexpr bool isShortWait(std::uint8_t command) {
 // A run of one-byte waits (0x70-0x8F, the bulk of a log with DAC samples) only adds to the
 // backlog, which becomes ticks before the next command; the run stops at `available` bytes and
 // where the loop marker is due. Returns the bytes it took, at least one.
+// Samples of each one-byte wait: 0x7n waits n + 1, 0x8n waits n; -1 for every other byte.
+constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
+    std::array<std::int8_t, 256> samples{};
+    for (int c = 0; c < 256; ++c)
+        samples[std::size_t(c)] = std::int8_t(!isShortWait(std::uint8_t(c)) ? -1
+                                              : c < 0x80                    ? (c & 0x0F) + 1
+                                                                            : c & 0x0F);
+    return samples;
+}();
+
 int runShortWaits(RunState& state, const std::uint8_t* bytes, int available) {
     std::int64_t limit = available;
     if (state.loopPoint > 0)
         limit = std::min<std::int64_t>(limit, std::int64_t(state.loopPoint) - state.inputPos);
     std::int32_t backlog = state.sampleBacklog;
     int n = 0;
+    int samples = SHORT_WAIT_SAMPLES[bytes[0]];
     do {
-        const std::uint8_t command = bytes[n++];
-        backlog += (command & 0x0F) + (command < 0x80 ? 1 : 0);
-    } while (n < limit && isShortWait(bytes[n]));
+        backlog += samples;
+        ++n;
+    } while (n < limit && (samples = SHORT_WAIT_SAMPLES[bytes[n]]) >= 0);
     state.sampleBacklog = backlog;
     state.inputPos = advanceOffset(state.inputPos, n);
     return n;

@@ -16,6 +16,7 @@ namespace {
 void printUsage() {
     std::printf(
         "usage: opmplay-sim FILE.x [options]\n"
+        "       opmplay-sim --version\n"
         "  --key-at SECONDS   press a key at this virtual time (a looping song needs one)\n"
         "  --limit SECONDS    give up after this much virtual time (default 600)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
@@ -29,7 +30,8 @@ void printUsage() {
 bool parseSeconds(const char* text, std::int64_t& ns) {
     char* end = nullptr;
     double seconds = std::strtod(text, &end);
-    if (end == text || *end != '\0' || seconds < 0) return false;
+    // Up to a day of virtual time: beyond it (or for nan and inf) nanoseconds would not fit.
+    if (end == text || *end != '\0' || !(seconds >= 0 && seconds <= 86400)) return false;
     ns = std::int64_t(seconds * 1e9);
     return true;
 }
@@ -59,6 +61,9 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (arg == "-h" || arg == "--help") {
             printUsage();
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("opmplay-sim " OPMCAST_VERSION);
             return 0;
         } else if (arg[0] != '-' && path == nullptr) {
             path = argv[i];

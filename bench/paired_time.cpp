@@ -23,7 +23,7 @@ double runSeconds(const Command& command) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
+        if (!std::freopen("/dev/null", "w", stdout)) ::_exit(126);
         ::execvp(command[0], command.data());
         ::_exit(127);
     }

@@ -19,7 +19,8 @@ namespace {
 const char* const USAGE =
     "usage: opmdump [--summary] [--json] FILE.x\n"
     "       opmdump --vgm [--json] FILE.vgm|FILE.vgz\n"
-    "       opmdump --to-vgm FILE.x OUT.vgm\n";
+    "       opmdump --to-vgm FILE.x OUT.vgm\n"
+    "       opmdump --version\n";
 
 struct Options {
     bool summary = false;
@@ -128,6 +129,10 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts("opmdump " OPMCAST_VERSION);
+        return 0;
+    }
     Options options;
     if (!parseArguments(argc, argv, options)) {
         std::fputs(USAGE, stderr);

@@ -12,6 +12,7 @@ namespace {
 
 const char* const USAGE =
     "usage: opmfidelity [--json] SOURCE.wav CONVERTED.wav\n"
+    "       opmfidelity --version\n"
     "Compares two stereo renderings of the same song: pitch classes, onset timing, left/right\n"
     "balance and level.\n";
 
@@ -63,6 +64,10 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts("opmfidelity " OPMCAST_VERSION);
+        return 0;
+    }
     Options options;
     if (!parseArguments(argc, argv, options)) {
         std::fputs(USAGE, stderr);

@@ -24,7 +24,9 @@ inline void writePair(RunState& state, std::uint8_t first, std::uint8_t second) 
 }
 
 // Writes the pending wait and every register whose wanted value differs from the sent one,
-// in channel order; writes nothing unless something differs or forceFlush is set.
+// in channel order; writes nothing unless something differs or forceFlush is set. Only the
+// registers marked as changed (markChanged) are looked at: after a flush wanted and sent
+// agree everywhere else.
 void flushChanges(RunState& state);
 
 // Sets forceFlush, flushes, then writes a pair that is not part of the register image, so

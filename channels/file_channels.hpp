@@ -136,43 +136,6 @@ inline void fileConsume(int number, int count) {
     ch.position += count;
 }
 
-// fileWrite of two bytes at the current position, without a call while the buffer has room.
-inline void fileWritePair(int number, std::uint8_t first, std::uint8_t second) {
-    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
-        FileChannel& ch = fileChannelTable[number];
-        if (ch.writable && ch.readLength == 0 && ch.writeLength <= FILE_BUFFER_SIZE - 2)
-            [[likely]] {
-            ch.position += 2;
-            std::uint8_t* at = ch.buffer.get() + ch.writeLength;
-            at[0] = first;
-            at[1] = second;
-            ch.writeLength += 2;
-            return;
-        }
-    }
-    fileWriteByte(number, first);
-    fileWriteByte(number, second);
-}
-
-// Room for n bytes at the current position of a channel open for writing, straight in its
-// buffer, or nullptr when the buffer has no such room (then fileWrite does the work). Bytes
-// put there count once fileCommit(number, n) has been called.
-inline std::uint8_t* fileWriteRoom(int number, int n) {
-    if (std::uint32_t(number - 1) < MAX_FILE_CHANNELS) [[likely]] {
-        FileChannel& ch = fileChannelTable[number];
-        if (ch.writable && ch.readLength == 0 && ch.writeLength <= FILE_BUFFER_SIZE - n)
-            [[likely]] {
-            return ch.buffer.get() + ch.writeLength;
-        }
-    }
-    return nullptr;
-}
-inline void fileCommit(int number, int n) {
-    FileChannel& ch = fileChannelTable[number];
-    ch.writeLength += n;
-    ch.position += n;
-}
-
 // Whole-file operations used around the output.
 bool fileExists(const std::string& name);
 // True when the name is free, or names a regular file this process may replace.

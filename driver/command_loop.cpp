@@ -13,12 +13,6 @@
 
 namespace {
 
-void countTicks(RunState& state) {
-    if (state.sampleBacklog < SAMPLES_PER_TICK) return;
-    state.pendingTicks += std::uint32_t(state.sampleBacklog / SAMPLES_PER_TICK);
-    state.sampleBacklog %= SAMPLES_PER_TICK;
-}
-
 void markLoopPoint(RunState& state) {
     if (state.loopPoint <= 0 || state.inputPos < state.loopPoint) return;
     writePairAfterFlush(state, STREAM_COMMAND, LOOP_MARKER);
@@ -105,10 +99,8 @@ constexpr bool isShortWait(std::uint8_t command) {
     return command >= 0x70 && command <= 0x8F;
 }
 
-// A run of one-byte waits (0x70-0x8F, the bulk of a log with DAC samples) only adds to the
-// backlog, which becomes ticks before the next command; the run stops at `available` bytes and
-// where the loop marker is due. Returns the bytes it took, at least one.
-// Samples of each one-byte wait: 0x7n waits n + 1, 0x8n waits n; -1 for every other byte.
+// Samples of each one-byte wait: 0x7n waits n + 1, 0x8n waits n (after a DAC sample, which is
+// not played); -1 for every other byte.
 constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
     std::array<std::int8_t, 256> samples{};
     for (int c = 0; c < 256; ++c)
@@ -118,54 +110,83 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
     return samples;
 }();
 
-int runShortWaits(RunState& state, const std::uint8_t* bytes, int available) {
-    std::int64_t limit = available;
-    if (state.loopPoint > 0)
-        limit = std::min<std::int64_t>(limit, std::int64_t(state.loopPoint) - state.inputPos);
-    std::int32_t backlog = state.sampleBacklog;
-    int n = 0;
-    int samples = SHORT_WAIT_SAMPLES[bytes[0]];
-    do {
-        backlog += samples;
-        ++n;
-    } while (n < limit && (samples = SHORT_WAIT_SAMPLES[bytes[n]]) >= 0);
-    state.sampleBacklog = backlog;
-    state.inputPos = advanceOffset(state.inputPos, n);
-    return n;
-}
-
-// Runs the short commands that lie wholly in the bytes the input holds ready, as long as more
-// bytes follow them (so none of them is the last of the file); returns how many bytes they took.
+// Runs the short commands that start before `stop` in the bytes the input holds ready, and
+// returns how many bytes they took. `stop` leaves room for the longest short command and at
+// least one byte after it (so none of them is the last of the file), and lies no further than
+// the loop point. Ticks are counted only where a wait is written (flushChanges), so a run of
+// waits, the bulk of a log with DAC samples, only adds to the backlog.
 // This is where nearly all the time of a conversion goes: the translations and the flush are
 // compiled into it in one piece (flatten), without a call per command.
-[[gnu::flatten]] int runBufferedCommands(RunState& state, FileReadWindow window) {
+[[gnu::flatten]] int runBufferedCommands(RunState& state, const std::uint8_t* bytes, int stop) {
     int used = 0;
-    while (window.count - used > SHORT_COMMAND_MAX) {
-        const int length = SHORT_COMMAND_LENGTH[window.bytes[used]];
-        if (length == 0) break;
-        countTicks(state);
-        markLoopPoint(state);  // afterwards the loop point, if any, lies ahead
-        if (isShortWait(window.bytes[used])) {
-            used +=
-                runShortWaits(state, window.bytes + used, window.count - SHORT_COMMAND_MAX - used);
+    while (used < stop) {
+        const std::uint8_t* command = bytes + used;
+        switch (command[0]) {
+            case VGM_YM2612_PORT0:
+                translateYm2612Write(state, 0, command[1], command[2]);
+                used += 3;
+                continue;
+            case VGM_YM2612_PORT1:
+                translateYm2612Write(state, 3, command[1], command[2]);
+                used += 3;
+                continue;
+            case VGM_PSG_WRITE:
+                translatePsgWrite(state, command[1]);
+                used += 2;
+                continue;
+            case VGM_WAIT:
+                state.sampleBacklog += command[1] | command[2] << 8;
+                used += 3;
+                continue;
+            case VGM_WAIT_NTSC_FRAME:
+                state.sampleBacklog += NTSC_FRAME_SAMPLES;
+                used += 1;
+                continue;
+            case VGM_WAIT_PAL_FRAME:
+                state.sampleBacklog += PAL_FRAME_SAMPLES;
+                used += 1;
+                continue;
+            default:
+                break;
+        }
+        if (int samples = SHORT_WAIT_SAMPLES[command[0]]; samples >= 0) {
+            std::int32_t backlog = state.sampleBacklog;
+            do {
+                backlog += samples;
+                ++used;
+            } while (used < stop && (samples = SHORT_WAIT_SAMPLES[bytes[used]]) >= 0);
+            state.sampleBacklog = backlog;
             continue;
         }
-        state.inputPos = advanceOffset(state.inputPos, length);
-        runShortCommand(state, window.bytes + used);
-        used += length;
+        const int length = SHORT_COMMAND_LENGTH[command[0]];
+        if (length == 0) break;
+        used += length;  // passed over in silence
     }
     return used;
+}
+
+// Runs the short commands the input holds ready; returns false when there were none to run.
+bool runReadyCommands(RunState& state) {
+    markLoopPoint(state);  // afterwards the loop point, if any, lies ahead
+    const FileReadWindow window = fileReadWindow(state.inputChannel);
+    std::int64_t stop = window.count - SHORT_COMMAND_MAX;
+    if (state.loopPoint > 0)
+        stop = std::min<std::int64_t>(stop, std::int64_t(state.loopPoint) - state.inputPos);
+    if (stop <= 0) return false;
+    const int used = runBufferedCommands(state, window.bytes, int(stop));
+    if (used == 0) return false;
+    // The backlog of one window stays far below 2^31 samples: at most 65535 per 3 bytes.
+    countTicks(state);
+    state.inputPos = advanceOffset(state.inputPos, used);
+    fileConsume(state.inputChannel, used);
+    return true;
 }
 
 }  // namespace
 
 void runCommandLoop(RunState& state) {
     for (;;) {
-        const int used = runBufferedCommands(state, fileReadWindow(state.inputChannel));
-        if (used > 0) {
-            fileConsume(state.inputChannel, used);
-            continue;
-        }
+        if (runReadyCommands(state)) continue;
         countTicks(state);
         markLoopPoint(state);
         if (!runCommand(state, readInputByte(state))) return;

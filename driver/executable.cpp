@@ -27,6 +27,7 @@ void finishExecutable(RunState& state) {
         writePairAfterFlush(state, STREAM_COMMAND, END_MARKER);
     else
         writePair(state, STREAM_COMMAND, END_MARKER);
+    drainStream(state);
     copyStubBytes(state, STUB_TAIL_SIZE);
     // The big-endian text size at offsets 12-15 must cover the player code and the stream:
     // everything but the header and the data section. Offset 12 keeps the stub's byte

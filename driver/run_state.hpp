@@ -7,6 +7,13 @@
 
 #include "translate/opm_image.hpp"
 
+// RegisterStream bytes gathered before they go to the output channel, several pairs at a time.
+inline constexpr int STREAM_BUFFER_SIZE = 8192;
+struct StreamBuffer {
+    std::uint8_t bytes[STREAM_BUFFER_SIZE];
+    int length = 0;
+};
+
 struct RunState {
     std::string outputName;     // base name + ".x"
     std::string temporaryName;  // where the output is written until it is complete
@@ -19,6 +26,7 @@ struct RunState {
     std::int32_t sampleBacklog = 0;  // VGM samples not yet turned into ticks
     std::uint32_t pendingTicks = 0;  // ticks not yet written as a wait
     bool forceFlush = false;         // write the pending wait even if no register changed
+    StreamBuffer stream;             // pairs not yet handed to the output channel (drainStream)
     OpmShadow shadow{};
     SourceLatches latches{};
 };

@@ -20,12 +20,5 @@ struct FieldPlace {
 // The place of every field, by field index.
 extern const std::array<FieldPlace, IMAGE_FIELDS> FIELD_PLACES;
 
-inline const std::uint8_t* bytesOf(const OpmImage& image) {
-    return reinterpret_cast<const std::uint8_t*>(&image);
-}
-inline std::uint8_t* bytesOf(OpmImage& image) {
-    return reinterpret_cast<std::uint8_t*>(&image);
-}
-
 // Writes every register of the channel and records the values as sent.
 void sendChannel(RunState& state, int channel);

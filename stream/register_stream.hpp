@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
 
 inline constexpr std::uint8_t STREAM_COMMAND = 0x00;
@@ -19,8 +18,31 @@ inline constexpr std::uint8_t KEY_CODE_REGISTER = 0x28;
 inline constexpr std::uint8_t KEY_FRACTION_REGISTER = 0x30;
 inline constexpr std::uint8_t MOD_SENS_REGISTER = 0x38;
 
+// Turns the whole ticks of the sample backlog into pending ticks; the rest (0 to 786 samples)
+// stays in the backlog. Ticks are counted this late, where a wait is about to be written,
+// because the sums come out the same however the samples were grouped.
+inline void countTicks(RunState& state) {
+    if (state.sampleBacklog < SAMPLES_PER_TICK) return;
+    state.pendingTicks += std::uint32_t(state.sampleBacklog / SAMPLES_PER_TICK);
+    state.sampleBacklog %= SAMPLES_PER_TICK;
+}
+
+// Hands the gathered stream bytes to the output channel; due before anything else is written
+// there or the channel is closed.
+void drainStream(RunState& state);
+
+// Room for n more stream bytes (n at most STREAM_BUFFER_SIZE) after those gathered so far;
+// what is put there counts once state.stream.length has been moved past it.
+inline std::uint8_t* streamRoom(RunState& state, int n) {
+    if (state.stream.length > STREAM_BUFFER_SIZE - n) drainStream(state);
+    return state.stream.bytes + state.stream.length;
+}
+
 inline void writePair(RunState& state, std::uint8_t first, std::uint8_t second) {
-    fileWritePair(state.outputChannel, first, second);
+    std::uint8_t* at = streamRoom(state, 2);
+    at[0] = first;
+    at[1] = second;
+    state.stream.length += 2;
 }
 
 // Writes the pending wait and every register whose wanted value differs from the sent one,

@@ -3,6 +3,7 @@
 
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
+#include "stream/register_stream.hpp"
 #include "tests/test_support.hpp"
 
 struct RunFixture {
@@ -24,6 +25,7 @@ struct RunFixture {
 
     // Everything written so far; closes the output.
     Bytes output() {
+        drainStream(state);
         fileClose(state.outputChannel);
         return readFile(dir.file("out"));
     }

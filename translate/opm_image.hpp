@@ -44,6 +44,13 @@ struct OpmImage {
     std::uint8_t opParam[OP_PARAM_ROWS][OPM_SLOTS];  // 0x40 + 0x20 * row + slot
 };
 
+inline const std::uint8_t* bytesOf(const OpmImage& image) {
+    return reinterpret_cast<const std::uint8_t*>(&image);
+}
+inline std::uint8_t* bytesOf(OpmImage& image) {
+    return reinterpret_cast<std::uint8_t*>(&image);
+}
+
 // The image's registers in the order a flush writes them: channel by channel, each with its
 // connect, key code, key fraction and modulation sensitivity, then the six parameter rows of
 // operator 0, 1, 2 and 3. Field f of channel c has the index c x CHANNEL_FIELDS + f.
@@ -55,7 +62,7 @@ constexpr int operatorField(int op, int row) {
 }
 
 // Where `wanted` may differ from `sent`: after a flush the two agree, and every routine that
-// changes `wanted` marks the fields it changed, so the next flush looks there only.
+// changes `wanted` marks the fields it changed (setWanted), so the next flush looks there only.
 struct ImageChanges {
     bool lfo;
     std::uint8_t channels;               // bit c: some field of channel c
@@ -72,6 +79,14 @@ struct OpmShadow {
 inline void markChanged(OpmShadow& shadow, int channel, int field) {
     shadow.changed.fields[channel] |= std::uint32_t(1) << field;
     shadow.changed.channels = std::uint8_t(shadow.changed.channels | 1u << channel);
+}
+// Sets a field of `wanted` (a byte of shadow.wanted, field `field` of the channel) and marks it
+// when it now differs from what was sent; a value the stream already holds needs no mark.
+inline void setWanted(OpmShadow& shadow, int channel, int field, std::uint8_t& wanted,
+                      std::uint8_t value) {
+    wanted = value;
+    if (value != bytesOf(shadow.sent)[&wanted - bytesOf(shadow.wanted)])
+        markChanged(shadow, channel, field);
 }
 // Every register of the image, as after start-up or a change made outside the translation.
 void markEverythingChanged(OpmShadow& shadow);

@@ -15,9 +15,10 @@ constexpr std::uint8_t SILENT_ATTENUATION = 15;
 // louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
 void setAttenuation(OpmShadow& shadow, int channel, std::uint8_t attenuation) {
     for (int op = 0; op < 4; ++op) {
-        shadow.wanted.opParam[TL_ROW][slotOf(channel, op)] =
-            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
-        markChanged(shadow, channel, operatorField(op, TL_ROW));
+        setWanted(
+            shadow, channel, operatorField(op, TL_ROW),
+            shadow.wanted.opParam[TL_ROW][slotOf(channel, op)],
+            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op));
     }
 }
 
@@ -28,10 +29,10 @@ void convertPsgPitch(RunState& state, int p) {
     if (period == 0) return;
     const KeyCode code = psgKeyCode(period);
     const int channel = p + FIRST_PSG_VOICE;
-    state.shadow.wanted.keyCode[channel] = code.keyCode;
-    state.shadow.wanted.keyFraction[channel] = code.keyFraction;
-    markChanged(state.shadow, channel, KEY_CODE_FIELD);
-    markChanged(state.shadow, channel, KEY_FRACTION_FIELD);
+    OpmShadow& shadow = state.shadow;
+    setWanted(shadow, channel, KEY_CODE_FIELD, shadow.wanted.keyCode[channel], code.keyCode);
+    setWanted(shadow, channel, KEY_FRACTION_FIELD, shadow.wanted.keyFraction[channel],
+              code.keyFraction);
 }
 
 // A latch byte (bit 7 set) selects channel and register and carries the low 4 bits; a data

@@ -1,6 +1,6 @@
 #include "stream/register_stream.hpp"
 
-#include <bit>
+#include <algorithm>
 
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
@@ -8,8 +8,8 @@
 
 namespace {
 
-// The most a flush writes after its wait: the LFO rate and every field of the image.
-constexpr int MOST_FLUSH_BYTES = 2 * (1 + IMAGE_FIELDS);
+// The most a flush writes after its wait: every field of the image.
+constexpr int MOST_FLUSH_BYTES = 2 * IMAGE_FIELDS;
 constexpr int WAIT_BYTES = 2;
 
 // r ticks become (r - 1) / 254 waits of 254 ticks and one wait of the rest.
@@ -23,33 +23,34 @@ void writeWait(RunState& state) {
     state.pendingTicks = 0;
 }
 
-// Puts the pair of every marked field whose wanted value differs at `at`, in field order,
-// records it as sent and clears the marks; returns where the pairs end.
+// Puts the pair of one field at `at` if its wanted value differs, and records it as sent;
+// returns where the pairs end.
+std::uint8_t* putIfDiffers(OpmShadow& shadow, int field, std::uint8_t* at) {
+    const FieldPlace place = FIELD_PLACES[std::size_t(field)];
+    const std::uint8_t value = bytesOf(shadow.wanted)[place.offset];
+    std::uint8_t& sent = bytesOf(shadow.sent)[place.offset];
+    if (value == sent) return at;
+    sent = value;
+    at[0] = place.reg;
+    at[1] = value;
+    return at + 2;
+}
+
+// Puts the pair of every listed field whose wanted value differs at `at`, in field order,
+// records it as sent and clears the list; returns where the pairs end.
 std::uint8_t* putDifferingPairs(OpmShadow& shadow, std::uint8_t* at) {
     ImageChanges& changed = shadow.changed;
-    if (changed.lfo && shadow.wanted.lfoFreq != shadow.sent.lfoFreq) {
-        at[0] = LFO_FREQ_REGISTER;
-        at[1] = shadow.sent.lfoFreq = shadow.wanted.lfoFreq;
-        at += 2;
+    if (changed.everything) {
+        for (int field = 0; field < IMAGE_FIELDS; ++field) at = putIfDiffers(shadow, field, at);
+    } else {
+        // A translation sets the fields of one write in field order; anything else is sorted.
+        std::uint8_t* listed = changed.fields;
+        if (!std::is_sorted(listed, listed + changed.count))
+            std::sort(listed, listed + changed.count);
+        for (int i = 0; i < changed.count; ++i) at = putIfDiffers(shadow, listed[i], at);
     }
-    changed.lfo = false;
-    const std::uint8_t* wanted = bytesOf(shadow.wanted);
-    std::uint8_t* sent = bytesOf(shadow.sent);
-    for (unsigned channels = changed.channels; channels != 0; channels &= channels - 1) {
-        const int c = std::countr_zero(channels);
-        const FieldPlace* places = &FIELD_PLACES[std::size_t(c * CHANNEL_FIELDS)];
-        for (std::uint32_t bits = changed.fields[c]; bits != 0; bits &= bits - 1) {
-            const FieldPlace place = places[std::countr_zero(bits)];
-            const std::uint8_t value = wanted[place.offset];
-            if (value == sent[place.offset]) continue;
-            sent[place.offset] = value;
-            at[0] = place.reg;
-            at[1] = value;
-            at += 2;
-        }
-        changed.fields[c] = 0;
-    }
-    changed.channels = 0;
+    changed.everything = false;
+    changed.count = 0;
     return at;
 }
 
@@ -68,7 +69,7 @@ void flushPairByPair(RunState& state) {
 
 void flushChanges(RunState& state) {
     const ImageChanges& changed = state.shadow.changed;
-    if (changed.channels == 0 && !changed.lfo && !state.forceFlush) return;
+    if (changed.count == 0 && !changed.everything && !state.forceFlush) return;
     countTicks(state);
     if (state.pendingTicks > LONGEST_WAIT + 1u) {
         flushPairByPair(state);

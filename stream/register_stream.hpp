@@ -12,11 +12,6 @@ inline constexpr std::uint8_t LOOP_MARKER = 0xFE;
 inline constexpr std::uint8_t END_MARKER = 0xFF;
 inline constexpr std::uint8_t KEY_ON_REGISTER = 0x08;
 inline constexpr std::uint8_t NOISE_REGISTER = 0x0F;
-inline constexpr std::uint8_t LFO_FREQ_REGISTER = 0x18;
-inline constexpr std::uint8_t CONNECT_REGISTER = 0x20;
-inline constexpr std::uint8_t KEY_CODE_REGISTER = 0x28;
-inline constexpr std::uint8_t KEY_FRACTION_REGISTER = 0x30;
-inline constexpr std::uint8_t MOD_SENS_REGISTER = 0x38;
 
 // Turns the whole ticks of the sample backlog into pending ticks; the rest (0 to 786 samples)
 // stays in the backlog. Ticks are counted this late, where a wait is about to be written,
@@ -47,7 +42,7 @@ inline void writePair(RunState& state, std::uint8_t first, std::uint8_t second) 
 
 // Writes the pending wait and every register whose wanted value differs from the sent one,
 // in channel order; writes nothing unless something differs or forceFlush is set. Only the
-// registers marked as changed (markChanged) are looked at: after a flush wanted and sent
+// registers listed as changed (setWanted) are looked at: after a flush wanted and sent
 // agree everywhere else.
 void flushChanges(RunState& state);
 

@@ -22,7 +22,6 @@ void initOpmShadow(OpmShadow& shadow, SourceLatches& latches) {
 }
 
 void markEverythingChanged(OpmShadow& shadow) {
-    shadow.changed.lfo = true;
-    for (int c = 0; c < OPM_CHANNELS; ++c)
-        for (int field = 0; field < CHANNEL_FIELDS; ++field) markChanged(shadow, c, field);
+    shadow.changed.everything = true;
+    shadow.changed.count = 0;
 }

@@ -2,6 +2,8 @@
 // fixed conversion constants.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 // YM2612 channels taken over; they occupy OPM channels 0 to FM_CHANNELS - 1.
@@ -51,22 +53,64 @@ inline std::uint8_t* bytesOf(OpmImage& image) {
     return reinterpret_cast<std::uint8_t*>(&image);
 }
 
-// The image's registers in the order a flush writes them: channel by channel, each with its
-// connect, key code, key fraction and modulation sensitivity, then the six parameter rows of
-// operator 0, 1, 2 and 3. Field f of channel c has the index c x CHANNEL_FIELDS + f.
+// OPM registers of the image's channel fields, for channel 0; channel c adds c.
+inline constexpr std::uint8_t LFO_FREQ_REGISTER = 0x18;
+inline constexpr std::uint8_t CONNECT_REGISTER = 0x20;
+inline constexpr std::uint8_t KEY_CODE_REGISTER = 0x28;
+inline constexpr std::uint8_t KEY_FRACTION_REGISTER = 0x30;
+inline constexpr std::uint8_t MOD_SENS_REGISTER = 0x38;
+
+// The image's registers in the order a flush writes them: the LFO rate, then channel by
+// channel, each with its connect, key code, key fraction and modulation sensitivity, then the
+// six parameter rows of operator 0, 1, 2 and 3. Field f of channel c has the index
+// fieldIndex(c, f).
 inline constexpr int CHANNEL_FIELDS = 4 + 4 * OP_PARAM_ROWS;
-inline constexpr int IMAGE_FIELDS = OPM_CHANNELS * CHANNEL_FIELDS;
+inline constexpr int IMAGE_FIELDS = 1 + OPM_CHANNELS * CHANNEL_FIELDS;
+inline constexpr int LFO_FIELD = 0;
 enum ChannelField { CONNECT_FIELD, KEY_CODE_FIELD, KEY_FRACTION_FIELD, MOD_SENS_FIELD };
 constexpr int operatorField(int op, int row) {
     return 4 + OP_PARAM_ROWS * op + row;
 }
+constexpr int fieldIndex(int channel, int field) {
+    return 1 + channel * CHANNEL_FIELDS + field;
+}
+
+// Where a field lives: its OPM register and its byte in the image.
+struct FieldPlace {
+    std::uint8_t reg;
+    std::uint8_t offset;
+};
+
+inline constexpr std::array<FieldPlace, IMAGE_FIELDS> FIELD_PLACES = [] {
+    std::array<FieldPlace, IMAGE_FIELDS> places{};
+    places[LFO_FIELD] = {LFO_FREQ_REGISTER, std::uint8_t(offsetof(OpmImage, lfoFreq))};
+    for (int c = 0; c < OPM_CHANNELS; ++c) {
+        FieldPlace* channel = &places[std::size_t(fieldIndex(c, 0))];
+        const auto at = [c](std::size_t base) { return std::uint8_t(base + std::size_t(c)); };
+        channel[CONNECT_FIELD] = {at(CONNECT_REGISTER), at(offsetof(OpmImage, connect))};
+        channel[KEY_CODE_FIELD] = {at(KEY_CODE_REGISTER), at(offsetof(OpmImage, keyCode))};
+        channel[KEY_FRACTION_FIELD] = {at(KEY_FRACTION_REGISTER),
+                                       at(offsetof(OpmImage, keyFraction))};
+        channel[MOD_SENS_FIELD] = {at(MOD_SENS_REGISTER), at(offsetof(OpmImage, modSens))};
+        for (int op = 0; op < 4; ++op)
+            for (int row = 0; row < OP_PARAM_ROWS; ++row) {
+                const int slot = slotOf(c, op);
+                channel[operatorField(op, row)] = {
+                    opParamRegister(row, slot),
+                    std::uint8_t(offsetof(OpmImage, opParam) + OPM_SLOTS * row + slot)};
+            }
+    }
+    return places;
+}();
 
 // Where `wanted` may differ from `sent`: after a flush the two agree, and every routine that
-// changes `wanted` marks the fields it changed (setWanted), so the next flush looks there only.
+// changes `wanted` lists the fields it set to a value not yet sent (setWanted), so the next
+// flush looks there only. A change made outside the translation marks everything instead.
+inline constexpr int CHANGE_LIST_SIZE = 16;
 struct ImageChanges {
-    bool lfo;
-    std::uint8_t channels;               // bit c: some field of channel c
-    std::uint32_t fields[OPM_CHANNELS];  // bit f of entry c: field f of channel c
+    bool everything;                        // every field may differ
+    std::uint8_t count;                     // entries of `fields` in use
+    std::uint8_t fields[CHANGE_LIST_SIZE];  // field indices, as set
 };
 
 // What the translation wants the chip to hold, and what the stream has already written.
@@ -76,17 +120,16 @@ struct OpmShadow {
     ImageChanges changed;
 };
 
-inline void markChanged(OpmShadow& shadow, int channel, int field) {
-    shadow.changed.fields[channel] |= std::uint32_t(1) << field;
-    shadow.changed.channels = std::uint8_t(shadow.changed.channels | 1u << channel);
-}
-// Sets a field of `wanted` (a byte of shadow.wanted, field `field` of the channel) and marks it
-// when it now differs from what was sent; a value the stream already holds needs no mark.
-inline void setWanted(OpmShadow& shadow, int channel, int field, std::uint8_t& wanted,
-                      std::uint8_t value) {
+// Sets the byte `wanted` of shadow.wanted, the field with index `field`, and lists it when it
+// now differs from what was sent; a value the stream already holds needs no entry.
+inline void setWanted(OpmShadow& shadow, int field, std::uint8_t& wanted, std::uint8_t value) {
     wanted = value;
-    if (value != bytesOf(shadow.sent)[&wanted - bytesOf(shadow.wanted)])
-        markChanged(shadow, channel, field);
+    if (value == bytesOf(shadow.sent)[&wanted - bytesOf(shadow.wanted)]) return;
+    ImageChanges& changed = shadow.changed;
+    if (changed.count < CHANGE_LIST_SIZE)
+        changed.fields[changed.count++] = std::uint8_t(field);
+    else
+        changed.everything = true;
 }
 // Every register of the image, as after start-up or a change made outside the translation.
 void markEverythingChanged(OpmShadow& shadow);

@@ -15,10 +15,10 @@ constexpr std::uint8_t SILENT_ATTENUATION = 15;
 // louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
 void setAttenuation(OpmShadow& shadow, int channel, std::uint8_t attenuation) {
     for (int op = 0; op < 4; ++op) {
-        setWanted(
-            shadow, channel, operatorField(op, TL_ROW),
-            shadow.wanted.opParam[TL_ROW][slotOf(channel, op)],
-            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op));
+        const std::uint8_t level =
+            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
+        setWanted(shadow, fieldIndex(channel, operatorField(op, TL_ROW)),
+                  shadow.wanted.opParam[TL_ROW][slotOf(channel, op)], level);
     }
 }
 
@@ -30,8 +30,9 @@ void convertPsgPitch(RunState& state, int p) {
     const KeyCode code = psgKeyCode(period);
     const int channel = p + FIRST_PSG_VOICE;
     OpmShadow& shadow = state.shadow;
-    setWanted(shadow, channel, KEY_CODE_FIELD, shadow.wanted.keyCode[channel], code.keyCode);
-    setWanted(shadow, channel, KEY_FRACTION_FIELD, shadow.wanted.keyFraction[channel],
+    setWanted(shadow, fieldIndex(channel, KEY_CODE_FIELD), shadow.wanted.keyCode[channel],
+              code.keyCode);
+    setWanted(shadow, fieldIndex(channel, KEY_FRACTION_FIELD), shadow.wanted.keyFraction[channel],
               code.keyFraction);
 }
 

@@ -1,10 +1,7 @@
 #include "stream/register_stream.hpp"
 
-#include <algorithm>
-
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
-#include "stream/channel_pairs.hpp"
 
 namespace {
 
@@ -13,7 +10,7 @@ constexpr int MOST_FLUSH_BYTES = 2 * IMAGE_FIELDS;
 constexpr int WAIT_BYTES = 2;
 
 // r ticks become (r - 1) / 254 waits of 254 ticks and one wait of the rest.
-void writeWait(RunState& state) {
+[[gnu::noinline]] void writeWait(RunState& state) {
     while (state.pendingTicks > LONGEST_WAIT + 1u) {
         writePair(state, STREAM_COMMAND, LONGEST_WAIT);
         state.pendingTicks -= LONGEST_WAIT + 1u;
@@ -23,41 +20,24 @@ void writeWait(RunState& state) {
     state.pendingTicks = 0;
 }
 
-// Puts the pair of one field at `at` if its wanted value differs, and records it as sent;
-// returns where the pairs end.
-std::uint8_t* putIfDiffers(OpmShadow& shadow, int field, std::uint8_t* at) {
-    const FieldPlace place = FIELD_PLACES[std::size_t(field)];
-    const std::uint8_t value = bytesOf(shadow.wanted)[place.offset];
-    std::uint8_t& sent = bytesOf(shadow.sent)[place.offset];
-    if (value == sent) return at;
-    sent = value;
-    at[0] = place.reg;
-    at[1] = value;
-    return at + 2;
-}
-
-// Puts the pair of every listed field whose wanted value differs at `at`, in field order,
-// records it as sent and clears the list; returns where the pairs end.
-std::uint8_t* putDifferingPairs(OpmShadow& shadow, std::uint8_t* at) {
-    ImageChanges& changed = shadow.changed;
-    if (changed.everything) {
-        for (int field = 0; field < IMAGE_FIELDS; ++field) at = putIfDiffers(shadow, field, at);
-    } else {
-        // A translation sets the fields of one write in field order; anything else is sorted.
-        std::uint8_t* listed = changed.fields;
-        if (!std::is_sorted(listed, listed + changed.count))
-            std::sort(listed, listed + changed.count);
-        for (int i = 0; i < changed.count; ++i) at = putIfDiffers(shadow, listed[i], at);
-    }
-    changed.everything = false;
-    changed.count = 0;
-    return at;
-}
-
-// The same where the wait needs more than one pair.
-void flushPairByPair(RunState& state) {
+// Compares every field, in field order, and writes the pending wait and the pairs of those
+// that differ, recording them as sent.
+[[gnu::noinline]] void flushEverything(RunState& state) {
+    OpmShadow& shadow = state.shadow;
     std::uint8_t pairs[MOST_FLUSH_BYTES];
-    const std::uint8_t* end = putDifferingPairs(state.shadow, pairs);
+    std::uint8_t* end = pairs;
+    for (const FieldPlace& place : FIELD_PLACES) {
+        const std::uint8_t value = bytesOf(shadow.wanted)[place.offset];
+        std::uint8_t& sent = bytesOf(shadow.sent)[place.offset];
+        if (value == sent) continue;
+        sent = value;
+        end[0] = place.reg;
+        end[1] = value;
+        end += 2;
+    }
+    shadow.changed.everything = false;
+    shadow.changed.lastField = -1;
+    shadow.changed.count = 0;
     if (end == pairs && !state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
@@ -67,29 +47,59 @@ void flushPairByPair(RunState& state) {
 
 }  // namespace
 
-void flushChanges(RunState& state) {
-    const ImageChanges& changed = state.shadow.changed;
-    if (changed.count == 0 && !changed.everything && !state.forceFlush) return;
+bool openChangedPairs(RunState& state) {
     countTicks(state);
     if (state.pendingTicks > LONGEST_WAIT + 1u) {
-        flushPairByPair(state);
-        return;
+        compareEverything(state);
+        return false;
     }
-    std::uint8_t* room = streamRoom(state, WAIT_BYTES + MOST_FLUSH_BYTES);
-    // The pairs go after the place of the wait, which is filled in once they turn out to exist.
-    std::uint8_t* pairs = state.pendingTicks > 0 ? room + WAIT_BYTES : room;
-    const std::uint8_t* end = putDifferingPairs(state.shadow, pairs);
-    if (end == pairs && !state.forceFlush) return;
+    // Room for the wait and every field, so that the pairs of one flush stay together.
+    std::uint8_t* at = streamRoom(state, WAIT_BYTES + MOST_FLUSH_BYTES);
     if (state.pendingTicks > 0) {
-        room[0] = STREAM_COMMAND;
-        room[1] = std::uint8_t(state.pendingTicks - 1);
-        state.pendingTicks = 0;
+        at[0] = STREAM_COMMAND;
+        at[1] = std::uint8_t(state.pendingTicks - 1);
+        state.stream.length += WAIT_BYTES;
     }
-    state.forceFlush = false;
-    state.stream.length = int(end - state.stream.bytes);
+    return true;
 }
 
-void drainStream(RunState& state) {
+[[gnu::noinline]] void compareEverything(RunState& state) {
+    ImageChanges& changed = state.shadow.changed;
+    if (changed.everything) return;
+    if (changed.count > 0) {
+        // The ticks stay pending; the wait written before the pairs is taken back with them.
+        const std::uint8_t* pair = state.stream.bytes + state.stream.length - 2 * changed.count;
+        for (int i = 0; i < changed.count; ++i, pair += 2)
+            bytesOf(state.shadow.sent)[IMAGE_OFFSET_OF_REGISTER[pair[0]]] = changed.previous[i];
+        state.stream.length -= 2 * changed.count + (state.pendingTicks > 0 ? WAIT_BYTES : 0);
+    }
+    changed.everything = true;
+    changed.lastField = IMAGE_FIELDS;
+    changed.count = 0;
+}
+
+void flushChanges(RunState& state) {
+    ImageChanges& changed = state.shadow.changed;
+    if (changed.lastField < 0 && !state.forceFlush) return;
+    if (changed.everything) {
+        countTicks(state);
+        flushEverything(state);
+        return;
+    }
+    if (changed.count == 0) {  // forced, with nothing changed: the wait alone
+        countTicks(state);
+        writeWait(state);
+        state.forceFlush = false;
+        return;
+    }
+    // The wait and the pairs are in the stream already.
+    changed.lastField = -1;
+    changed.count = 0;
+    state.pendingTicks = 0;
+    state.forceFlush = false;
+}
+
+[[gnu::noinline]] void drainStream(RunState& state) {
     fileWrite(state.outputChannel, 0, state.stream.bytes, state.stream.length);
     state.stream.length = 0;
 }

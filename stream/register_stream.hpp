@@ -41,10 +41,40 @@ inline void writePair(RunState& state, std::uint8_t first, std::uint8_t second) 
 }
 
 // Writes the pending wait and every register whose wanted value differs from the sent one,
-// in channel order; writes nothing unless something differs or forceFlush is set. Only the
-// registers listed as changed (setWanted) are looked at: after a flush wanted and sent
-// agree everywhere else.
+// in field order; writes nothing unless something differs or forceFlush is set.
 void flushChanges(RunState& state);
+
+// Makes the next flush compare every field, taking back the pairs setWanted has put in the
+// stream since the last flush.
+void compareEverything(RunState& state);
+// Keeps the place of the wait before the first pair of changed fields; false when the wait
+// needs more than one pair (then everything is compared instead).
+bool openChangedPairs(RunState& state);
+
+// Sets the byte `wanted` of state.shadow.wanted, the field with index `field` and register
+// `reg`. A value that differs from the sent one goes into the stream at once, behind the wait
+// the next flush completes, and counts as sent; that keeps the stream in field order as long
+// as the fields of one flush are set in that order, once each. Any other order takes those
+// pairs back and makes the flush compare every field.
+inline void setWanted(RunState& state, int field, std::uint8_t reg, std::uint8_t& wanted,
+                      std::uint8_t value) {
+    ImageChanges& changed = state.shadow.changed;
+    wanted = value;
+    if (field <= changed.lastField) [[unlikely]] {
+        compareEverything(state);
+        return;
+    }
+    std::uint8_t& sent = bytesOf(state.shadow.sent)[&wanted - bytesOf(state.shadow.wanted)];
+    if (value == sent) return;
+    if (changed.count == 0 && !openChangedPairs(state)) return;
+    std::uint8_t* at = state.stream.bytes + state.stream.length;
+    at[0] = reg;
+    at[1] = value;
+    state.stream.length += 2;
+    changed.previous[changed.count++] = sent;
+    changed.lastField = field;
+    sent = value;
+}
 
 // Sets forceFlush, flushes, then writes a pair that is not part of the register image, so
 // that it follows every tick and change counted so far.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "stream/register_stream.hpp"
 #include "tests/run_fixture.hpp"
@@ -113,6 +114,43 @@ TEST(FlushChanges, AValueThatReturnsBeforeTheFlushWritesNothing) {
                               w.connect[2] = 0xC7;
                           }),
               Bytes{});
+}
+
+// Fields set one at a time, as the translation sets them, give the stream a full compare would
+// give, whatever their order and however often one is set before the flush.
+TEST(FlushChanges, FieldsSetOneAtATimeComeOutInFieldOrder) {
+    struct Set {
+        int field;
+        std::uint8_t value;
+    };
+    const int kc1 = fieldIndex(1, KEY_CODE_FIELD), kf1 = fieldIndex(1, KEY_FRACTION_FIELD);
+    const int tl0 = fieldIndex(0, operatorField(0, TL_ROW)), kc5 = fieldIndex(5, KEY_CODE_FIELD);
+    const struct {
+        std::vector<Set> sets;
+        Bytes stream;
+    } cases[] = {
+        {{{kc1, 0x33}, {kf1, 0x04}}, {0x00, 0x27, 0x29, 0x33, 0x31, 0x04}},
+        {{{kf1, 0x04}, {kc1, 0x33}}, {0x00, 0x27, 0x29, 0x33, 0x31, 0x04}},
+        {{{kc1, 0x33}, {kc1, 0x35}}, {0x00, 0x27, 0x29, 0x35}},
+        {{{kc1, 0x33}, {kc1, 0x00}}, {}},
+        {{{kc5, 0x44}, {tl0, 0x10}, {LFO_FIELD, 5}},
+         {0x00, 0x27, 0x18, 0x05, 0x60, 0x10, 0x2D, 0x44}},
+    };
+    for (const auto& c : cases) {
+        RunFixture f;
+        f.markAllSent();
+        flushChanges(f.state);  // from here on the image agrees with the stream
+        f.state.pendingTicks = 40;
+        for (const Set& set : c.sets) {
+            const FieldPlace place = FIELD_PLACES[std::size_t(set.field)];
+            setWanted(f.state, set.field, place.reg, bytesOf(f.state.shadow.wanted)[place.offset],
+                      set.value);
+        }
+        flushChanges(f.state);
+        EXPECT_EQ(f.state.pendingTicks, c.stream.empty() ? 40u : 0u);
+        EXPECT_EQ(std::memcmp(&f.state.shadow.sent, &f.state.shadow.wanted, sizeof(OpmImage)), 0);
+        EXPECT_EQ(f.output(), c.stream);
+    }
 }
 
 TEST(StreamPrologue, IsTheSame122BytesAndSyncsThePsgVoices) {

@@ -103,14 +103,22 @@ inline constexpr std::array<FieldPlace, IMAGE_FIELDS> FIELD_PLACES = [] {
     return places;
 }();
 
-// Where `wanted` may differ from `sent`: after a flush the two agree, and every routine that
-// changes `wanted` lists the fields it set to a value not yet sent (setWanted), so the next
-// flush looks there only. A change made outside the translation marks everything instead.
-inline constexpr int CHANGE_LIST_SIZE = 16;
+// The image byte each register of the image comes from, by register number.
+inline constexpr std::array<std::uint8_t, 256> IMAGE_OFFSET_OF_REGISTER = [] {
+    std::array<std::uint8_t, 256> offsets{};
+    for (const FieldPlace& place : FIELD_PLACES) offsets[place.reg] = place.offset;
+    return offsets;
+}();
+
+// Where `wanted` may differ from `sent`, for the next flush. After a flush the two agree; a
+// translation that then sets fields in field order puts the pair of each one it changes
+// straight into the stream and records it as sent (setWanted), so the flush has nothing left
+// to compare. After start-up, or a change made any other way, the flush compares every field.
 struct ImageChanges {
-    bool everything;                        // every field may differ
-    std::uint8_t count;                     // entries of `fields` in use
-    std::uint8_t fields[CHANGE_LIST_SIZE];  // field indices, as set
+    bool everything;  // compare every field
+    int lastField;    // last field set since the flush: -1 for none, IMAGE_FIELDS while everything
+    int count;        // pairs of changed fields at the end of the stream, behind their wait
+    std::uint8_t previous[IMAGE_FIELDS];  // the sent value each of them replaced
 };
 
 // What the translation wants the chip to hold, and what the stream has already written.
@@ -120,18 +128,8 @@ struct OpmShadow {
     ImageChanges changed;
 };
 
-// Sets the byte `wanted` of shadow.wanted, the field with index `field`, and lists it when it
-// now differs from what was sent; a value the stream already holds needs no entry.
-inline void setWanted(OpmShadow& shadow, int field, std::uint8_t& wanted, std::uint8_t value) {
-    wanted = value;
-    if (value == bytesOf(shadow.sent)[&wanted - bytesOf(shadow.wanted)]) return;
-    ImageChanges& changed = shadow.changed;
-    if (changed.count < CHANGE_LIST_SIZE)
-        changed.fields[changed.count++] = std::uint8_t(field);
-    else
-        changed.everything = true;
-}
-// Every register of the image, as after start-up or a change made outside the translation.
+// Every register of the image, as after start-up or a change made outside the translation;
+// only while no changed fields are waiting in the stream.
 void markEverythingChanged(OpmShadow& shadow);
 
 // Source-chip state kept between writes.

@@ -69,7 +69,7 @@ PitchSteps pitchStepsPlainDouble(double frequency) {
     return pitchStepsIn<double>(frequency);
 }
 
-KeyCode pitchToKeyCode(double frequency) {
+[[gnu::noinline]] KeyCode pitchToKeyCode(double frequency) {
     return pitchSteps(frequency).code;
 }
 

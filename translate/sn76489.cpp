@@ -13,12 +13,13 @@ constexpr std::uint8_t SILENT_ATTENUATION = 15;
 
 // Each attenuation step (2 dB) is 4 TL steps (0.75 dB each); operator op is 4 x op TL steps
 // louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
-void setAttenuation(OpmShadow& shadow, int channel, std::uint8_t attenuation) {
+void setAttenuation(RunState& state, int channel, std::uint8_t attenuation) {
     for (int op = 0; op < 4; ++op) {
         const std::uint8_t level =
             attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
-        setWanted(shadow, fieldIndex(channel, operatorField(op, TL_ROW)),
-                  shadow.wanted.opParam[TL_ROW][slotOf(channel, op)], level);
+        const std::uint8_t slot = slotOf(channel, op);
+        setWanted(state, fieldIndex(channel, operatorField(op, TL_ROW)),
+                  opParamRegister(TL_ROW, slot), state.shadow.wanted.opParam[TL_ROW][slot], level);
     }
 }
 
@@ -30,9 +31,10 @@ void convertPsgPitch(RunState& state, int p) {
     const KeyCode code = psgKeyCode(period);
     const int channel = p + FIRST_PSG_VOICE;
     OpmShadow& shadow = state.shadow;
-    setWanted(shadow, fieldIndex(channel, KEY_CODE_FIELD), shadow.wanted.keyCode[channel],
-              code.keyCode);
-    setWanted(shadow, fieldIndex(channel, KEY_FRACTION_FIELD), shadow.wanted.keyFraction[channel],
+    setWanted(state, fieldIndex(channel, KEY_CODE_FIELD), std::uint8_t(KEY_CODE_REGISTER + channel),
+              shadow.wanted.keyCode[channel], code.keyCode);
+    setWanted(state, fieldIndex(channel, KEY_FRACTION_FIELD),
+              std::uint8_t(KEY_FRACTION_REGISTER + channel), shadow.wanted.keyFraction[channel],
               code.keyFraction);
 }
 
@@ -52,7 +54,7 @@ void translatePsgWrite(RunState& state, std::uint8_t b) {
             if (psgChannel < PSG_CHANNELS) convertPsgPitch(state, psgChannel);
         }
     } else if (psgChannel < PSG_CHANNELS) {
-        setAttenuation(state.shadow, psgChannel + FIRST_PSG_VOICE, b & 0x0F);
+        setAttenuation(state, psgChannel + FIRST_PSG_VOICE, b & 0x0F);
     }
     flushChanges(state);
 }

@@ -37,14 +37,15 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
             convertFmPitch(state, c);
             return;
         case 0xB0:  // feedback and algorithm
-            setWanted(state.shadow, fieldIndex(c, CONNECT_FIELD), wanted.connect[c],
-                      std::uint8_t((wanted.connect[c] & 0xC0) + (data & 0x3F)));
+            setWanted(state, fieldIndex(c, CONNECT_FIELD), std::uint8_t(CONNECT_REGISTER + c),
+                      wanted.connect[c], std::uint8_t((wanted.connect[c] & 0xC0) + (data & 0x3F)));
             return;
         case 0xB4:  // outputs and modulation sensitivities
-            setWanted(state.shadow, fieldIndex(c, CONNECT_FIELD), wanted.connect[c],
+            setWanted(state, fieldIndex(c, CONNECT_FIELD), std::uint8_t(CONNECT_REGISTER + c),
+                      wanted.connect[c],
                       std::uint8_t((wanted.connect[c] & 0x3F) + opmOutputBits(data)));
-            setWanted(state.shadow, fieldIndex(c, MOD_SENS_FIELD), wanted.modSens[c],
-                      std::uint8_t(((data & 0x30) >> 4) + ((data & 0x07) << 4)));
+            setWanted(state, fieldIndex(c, MOD_SENS_FIELD), std::uint8_t(MOD_SENS_REGISTER + c),
+                      wanted.modSens[c], std::uint8_t(((data & 0x30) >> 4) + ((data & 0x07) << 4)));
             return;
         default:
             break;
@@ -55,8 +56,9 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
     if (row < 0 || row >= OP_PARAM_ROWS) return;
     // The YM2612 ignores bits 7-5 of D2R; on the OPM bits 7-6 of that row are DT2, a coarse
     // detune of 600 to 950 cents, so they must not come across.
-    setWanted(state.shadow, fieldIndex(c, operatorField(op, row)),
-              wanted.opParam[row][slotOf(c, op)], row == D2R_ROW ? data & 0x1F : data);
+    const std::uint8_t slot = slotOf(c, op);
+    setWanted(state, fieldIndex(c, operatorField(op, row)), opParamRegister(row, slot),
+              wanted.opParam[row][slot], row == D2R_ROW ? data & 0x1F : data);
 }
 
 }  // namespace
@@ -64,9 +66,10 @@ void channelRegister(RunState& state, int c, int op, std::uint8_t reg, std::uint
 void convertFmPitch(RunState& state, int c) {
     const KeyCode code = fmKeyCode(state.latches.fnumLow[c], state.latches.fnumHigh[c]);
     OpmShadow& shadow = state.shadow;
-    setWanted(shadow, fieldIndex(c, KEY_CODE_FIELD), shadow.wanted.keyCode[c], code.keyCode);
-    setWanted(shadow, fieldIndex(c, KEY_FRACTION_FIELD), shadow.wanted.keyFraction[c],
-              code.keyFraction);
+    setWanted(state, fieldIndex(c, KEY_CODE_FIELD), std::uint8_t(KEY_CODE_REGISTER + c),
+              shadow.wanted.keyCode[c], code.keyCode);
+    setWanted(state, fieldIndex(c, KEY_FRACTION_FIELD), std::uint8_t(KEY_FRACTION_REGISTER + c),
+              shadow.wanted.keyFraction[c], code.keyFraction);
 }
 
 void translateYm2612Write(RunState& state, std::uint8_t channelOffset, std::uint8_t reg,
@@ -74,7 +77,7 @@ void translateYm2612Write(RunState& state, std::uint8_t channelOffset, std::uint
     if (FM_CHANNELS == 0) return;
     if (reg == LFO_REGISTER) {
         // The enable bit (3) is ignored.
-        setWanted(state.shadow, LFO_FIELD, state.shadow.wanted.lfoFreq, data & 0x07);
+        setWanted(state, LFO_FIELD, LFO_FREQ_REGISTER, state.shadow.wanted.lfoFreq, data & 0x07);
     } else if (reg == KEY_ON_OFF_REGISTER) {
         keyOnOff(state, data);
     } else {

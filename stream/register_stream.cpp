@@ -37,7 +37,6 @@ constexpr int WAIT_BYTES = 2;
     }
     shadow.changed.everything = false;
     shadow.changed.lastField = -1;
-    shadow.changed.count = 0;
     if (end == pairs && !state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
@@ -60,22 +59,25 @@ bool openChangedPairs(RunState& state) {
         at[1] = std::uint8_t(state.pendingTicks - 1);
         state.stream.length += WAIT_BYTES;
     }
+    state.shadow.changed.firstPair = state.stream.length;
     return true;
 }
 
 [[gnu::noinline]] void compareEverything(RunState& state) {
     ImageChanges& changed = state.shadow.changed;
     if (changed.everything) return;
-    if (changed.count > 0) {
+    if (changed.lastField >= 0) {
+        const std::uint8_t* end = state.stream.bytes + state.stream.length;
+        for (const std::uint8_t* pair = state.stream.bytes + changed.firstPair; pair != end;
+             pair += 2) {
+            const std::uint8_t offset = IMAGE_OFFSET_OF_REGISTER[pair[0]];
+            bytesOf(state.shadow.sent)[offset] = changed.previous[offset];
+        }
         // The ticks stay pending; the wait written before the pairs is taken back with them.
-        const std::uint8_t* pair = state.stream.bytes + state.stream.length - 2 * changed.count;
-        for (int i = 0; i < changed.count; ++i, pair += 2)
-            bytesOf(state.shadow.sent)[IMAGE_OFFSET_OF_REGISTER[pair[0]]] = changed.previous[i];
-        state.stream.length -= 2 * changed.count + (state.pendingTicks > 0 ? WAIT_BYTES : 0);
+        state.stream.length = changed.firstPair - (state.pendingTicks > 0 ? WAIT_BYTES : 0);
     }
     changed.everything = true;
     changed.lastField = IMAGE_FIELDS;
-    changed.count = 0;
 }
 
 void flushChanges(RunState& state) {
@@ -86,7 +88,7 @@ void flushChanges(RunState& state) {
         flushEverything(state);
         return;
     }
-    if (changed.count == 0) {  // forced, with nothing changed: the wait alone
+    if (changed.lastField < 0) {  // forced, with nothing changed: the wait alone
         countTicks(state);
         writeWait(state);
         state.forceFlush = false;
@@ -94,7 +96,6 @@ void flushChanges(RunState& state) {
     }
     // The wait and the pairs are in the stream already.
     changed.lastField = -1;
-    changed.count = 0;
     state.pendingTicks = 0;
     state.forceFlush = false;
 }

@@ -2,6 +2,7 @@
 // command: 00 n waits n + 1 ticks (n <= 0xFD), 00 FE marks the loop point, 00 FF ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/run_state.hpp"
@@ -51,28 +52,28 @@ void compareEverything(RunState& state);
 // needs more than one pair (then everything is compared instead).
 bool openChangedPairs(RunState& state);
 
-// Sets the byte `wanted` of state.shadow.wanted, the field with index `field` and register
-// `reg`. A value that differs from the sent one goes into the stream at once, behind the wait
-// the next flush completes, and counts as sent; that keeps the stream in field order as long
-// as the fields of one flush are set in that order, once each. Any other order takes those
-// pairs back and makes the flush compare every field.
-inline void setWanted(RunState& state, int field, std::uint8_t reg, std::uint8_t& wanted,
-                      std::uint8_t value) {
+// Sets `wanted`, a byte of state.shadow.wanted. A value that differs from the sent one goes
+// into the stream at once, behind the wait the next flush completes, and counts as sent; that
+// keeps the stream in field order as long as the fields of one flush are set in that order,
+// once each. Any other order takes those pairs back and makes the flush compare every field.
+inline void setWanted(RunState& state, std::uint8_t& wanted, std::uint8_t value) {
     ImageChanges& changed = state.shadow.changed;
     wanted = value;
-    if (field <= changed.lastField) [[unlikely]] {
+    const std::ptrdiff_t offset = &wanted - bytesOf(state.shadow.wanted);
+    const ImageField field = FIELD_OF_IMAGE_BYTE[std::size_t(offset)];
+    if (field.field <= changed.lastField) [[unlikely]] {
         compareEverything(state);
         return;
     }
-    std::uint8_t& sent = bytesOf(state.shadow.sent)[&wanted - bytesOf(state.shadow.wanted)];
+    std::uint8_t& sent = bytesOf(state.shadow.sent)[offset];
     if (value == sent) return;
-    if (changed.count == 0 && !openChangedPairs(state)) return;
+    if (changed.lastField < 0 && !openChangedPairs(state)) return;
     std::uint8_t* at = state.stream.bytes + state.stream.length;
-    at[0] = reg;
+    at[0] = field.reg;
     at[1] = value;
     state.stream.length += 2;
-    changed.previous[changed.count++] = sent;
-    changed.lastField = field;
+    changed.previous[offset] = sent;
+    changed.lastField = field.field;
     sent = value;
 }
 

@@ -143,8 +143,7 @@ TEST(FlushChanges, FieldsSetOneAtATimeComeOutInFieldOrder) {
         f.state.pendingTicks = 40;
         for (const Set& set : c.sets) {
             const FieldPlace place = FIELD_PLACES[std::size_t(set.field)];
-            setWanted(f.state, set.field, place.reg, bytesOf(f.state.shadow.wanted)[place.offset],
-                      set.value);
+            setWanted(f.state, bytesOf(f.state.shadow.wanted)[place.offset], set.value);
         }
         flushChanges(f.state);
         EXPECT_EQ(f.state.pendingTicks, c.stream.empty() ? 40u : 0u);

@@ -24,5 +24,4 @@ void initOpmShadow(OpmShadow& shadow, SourceLatches& latches) {
 void markEverythingChanged(OpmShadow& shadow) {
     shadow.changed.everything = true;
     shadow.changed.lastField = IMAGE_FIELDS;
-    shadow.changed.count = 0;
 }

@@ -103,6 +103,20 @@ inline constexpr std::array<FieldPlace, IMAGE_FIELDS> FIELD_PLACES = [] {
     return places;
 }();
 
+// Each byte of the image as a field: its index in field order and its register.
+struct ImageField {
+    std::uint8_t field;
+    std::uint8_t reg;
+};
+inline constexpr std::array<ImageField, sizeof(OpmImage)> FIELD_OF_IMAGE_BYTE = [] {
+    std::array<ImageField, sizeof(OpmImage)> fields{};
+    for (int field = 0; field < IMAGE_FIELDS; ++field) {
+        const FieldPlace place = FIELD_PLACES[std::size_t(field)];
+        fields[place.offset] = {std::uint8_t(field), place.reg};
+    }
+    return fields;
+}();
+
 // The image byte each register of the image comes from, by register number.
 inline constexpr std::array<std::uint8_t, 256> IMAGE_OFFSET_OF_REGISTER = [] {
     std::array<std::uint8_t, 256> offsets{};
@@ -116,9 +130,10 @@ inline constexpr std::array<std::uint8_t, 256> IMAGE_OFFSET_OF_REGISTER = [] {
 // to compare. After start-up, or a change made any other way, the flush compares every field.
 struct ImageChanges {
     bool everything;  // compare every field
-    int lastField;    // last field set since the flush: -1 for none, IMAGE_FIELDS while everything
-    int count;        // pairs of changed fields at the end of the stream, behind their wait
-    std::uint8_t previous[IMAGE_FIELDS];  // the sent value each of them replaced
+    int lastField;    // last field changed since the flush: -1 for none, IMAGE_FIELDS while
+                      // everything
+    int firstPair;    // where the pairs of the changed fields start in the stream buffer
+    std::uint8_t previous[sizeof(OpmImage)];  // by image byte: the sent value a pair replaced
 };
 
 // What the translation wants the chip to hold, and what the stream has already written.

@@ -17,9 +17,7 @@ void setAttenuation(RunState& state, int channel, std::uint8_t attenuation) {
     for (int op = 0; op < 4; ++op) {
         const std::uint8_t level =
             attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
-        const std::uint8_t slot = slotOf(channel, op);
-        setWanted(state, fieldIndex(channel, operatorField(op, TL_ROW)),
-                  opParamRegister(TL_ROW, slot), state.shadow.wanted.opParam[TL_ROW][slot], level);
+        setWanted(state, state.shadow.wanted.opParam[TL_ROW][slotOf(channel, op)], level);
     }
 }
 
@@ -31,11 +29,8 @@ void convertPsgPitch(RunState& state, int p) {
     const KeyCode code = psgKeyCode(period);
     const int channel = p + FIRST_PSG_VOICE;
     OpmShadow& shadow = state.shadow;
-    setWanted(state, fieldIndex(channel, KEY_CODE_FIELD), std::uint8_t(KEY_CODE_REGISTER + channel),
-              shadow.wanted.keyCode[channel], code.keyCode);
-    setWanted(state, fieldIndex(channel, KEY_FRACTION_FIELD),
-              std::uint8_t(KEY_FRACTION_REGISTER + channel), shadow.wanted.keyFraction[channel],
-              code.keyFraction);
+    setWanted(state, shadow.wanted.keyCode[channel], code.keyCode);
+    setWanted(state, shadow.wanted.keyFraction[channel], code.keyFraction);
 }
 
 // A latch byte (bit 7 set) selects channel and register and carries the low 4 bits; a data

@@ -118,33 +118,33 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
 // This is where nearly all the time of a conversion goes: the translations and the flush are
 // compiled into it in one piece (flatten), without a call per command.
 [[gnu::flatten]] int runBufferedCommands(RunState& state, const std::uint8_t* bytes, int stop) {
-    int used = 0;
-    while (used < stop) {
-        const std::uint8_t* command = bytes + used;
+    const std::uint8_t* command = bytes;
+    const std::uint8_t* const end = bytes + stop;
+    while (command < end) {
         switch (command[0]) {
             case VGM_YM2612_PORT0:
                 translateYm2612Write(state, 0, command[1], command[2]);
-                used += 3;
+                command += 3;
                 continue;
             case VGM_YM2612_PORT1:
                 translateYm2612Write(state, 3, command[1], command[2]);
-                used += 3;
+                command += 3;
                 continue;
             case VGM_PSG_WRITE:
                 translatePsgWrite(state, command[1]);
-                used += 2;
+                command += 2;
                 continue;
             case VGM_WAIT:
                 state.sampleBacklog += command[1] | command[2] << 8;
-                used += 3;
+                command += 3;
                 continue;
             case VGM_WAIT_NTSC_FRAME:
                 state.sampleBacklog += NTSC_FRAME_SAMPLES;
-                used += 1;
+                command += 1;
                 continue;
             case VGM_WAIT_PAL_FRAME:
                 state.sampleBacklog += PAL_FRAME_SAMPLES;
-                used += 1;
+                command += 1;
                 continue;
             default:
                 break;
@@ -153,16 +153,16 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
             std::int32_t backlog = state.sampleBacklog;
             do {
                 backlog += samples;
-                ++used;
-            } while (used < stop && (samples = SHORT_WAIT_SAMPLES[bytes[used]]) >= 0);
+                ++command;
+            } while (command < end && (samples = SHORT_WAIT_SAMPLES[command[0]]) >= 0);
             state.sampleBacklog = backlog;
             continue;
         }
         const int length = SHORT_COMMAND_LENGTH[command[0]];
         if (length == 0) break;
-        used += length;  // passed over in silence
+        command += length;  // passed over in silence
     }
-    return used;
+    return int(command - bytes);
 }
 
 // Runs the short commands the input holds ready; returns false when there were none to run.

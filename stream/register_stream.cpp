@@ -24,6 +24,7 @@ constexpr int WAIT_BYTES = 2;
 // that differ, recording them as sent.
 [[gnu::noinline]] void flushEverything(RunState& state) {
     OpmShadow& shadow = state.shadow;
+    countTicks(state);
     std::uint8_t pairs[MOST_FLUSH_BYTES];
     std::uint8_t* end = pairs;
     for (const FieldPlace& place : FIELD_PLACES) {
@@ -35,13 +36,19 @@ constexpr int WAIT_BYTES = 2;
         end[1] = value;
         end += 2;
     }
-    shadow.changed.everything = false;
-    shadow.changed.lastField = -1;
+    shadow.changed.lastField = NO_FIELD;
     if (end == pairs && !state.forceFlush) return;
     writeWait(state);
     state.forceFlush = false;
     for (const std::uint8_t* pair = pairs; pair != end; pair += 2)
         writePair(state, pair[0], pair[1]);
+}
+
+// A forced flush with nothing changed: the wait alone.
+[[gnu::noinline]] void flushWaitAlone(RunState& state) {
+    countTicks(state);
+    writeWait(state);
+    state.forceFlush = false;
 }
 
 }  // namespace
@@ -54,50 +61,46 @@ bool openChangedPairs(RunState& state) {
     }
     // Room for the wait and every field, so that the pairs of one flush stay together.
     std::uint8_t* at = streamRoom(state, WAIT_BYTES + MOST_FLUSH_BYTES);
+    ImageChanges& changed = state.shadow.changed;
+    changed.waitTicks = state.pendingTicks;
     if (state.pendingTicks > 0) {
         at[0] = STREAM_COMMAND;
         at[1] = std::uint8_t(state.pendingTicks - 1);
         state.stream.length += WAIT_BYTES;
+        state.pendingTicks = 0;
     }
-    state.shadow.changed.firstPair = state.stream.length;
+    changed.firstPair = state.stream.length;
     return true;
 }
 
 [[gnu::noinline]] void compareEverything(RunState& state) {
     ImageChanges& changed = state.shadow.changed;
-    if (changed.everything) return;
-    if (changed.lastField >= 0) {
+    if (changed.lastField == EVERY_FIELD) return;
+    if (changed.lastField != NO_FIELD) {
         const std::uint8_t* end = state.stream.bytes + state.stream.length;
         for (const std::uint8_t* pair = state.stream.bytes + changed.firstPair; pair != end;
              pair += 2) {
             const std::uint8_t offset = IMAGE_OFFSET_OF_REGISTER[pair[0]];
             bytesOf(state.shadow.sent)[offset] = changed.previous[offset];
         }
-        // The ticks stay pending; the wait written before the pairs is taken back with them.
-        state.stream.length = changed.firstPair - (state.pendingTicks > 0 ? WAIT_BYTES : 0);
+        // The wait written before the pairs is taken back with them; its ticks are pending again.
+        state.stream.length = changed.firstPair - (changed.waitTicks > 0 ? WAIT_BYTES : 0);
+        state.pendingTicks = changed.waitTicks;
     }
-    changed.everything = true;
-    changed.lastField = IMAGE_FIELDS;
+    changed.lastField = EVERY_FIELD;
 }
 
 void flushChanges(RunState& state) {
     ImageChanges& changed = state.shadow.changed;
-    if (changed.lastField < 0 && !state.forceFlush) return;
-    if (changed.everything) {
-        countTicks(state);
+    if (changed.lastField == NO_FIELD) {
+        if (state.forceFlush) flushWaitAlone(state);
+    } else if (changed.lastField == EVERY_FIELD) {
         flushEverything(state);
-        return;
-    }
-    if (changed.lastField < 0) {  // forced, with nothing changed: the wait alone
-        countTicks(state);
-        writeWait(state);
+    } else {
+        // The wait and the pairs are in the stream already.
+        changed.lastField = NO_FIELD;
         state.forceFlush = false;
-        return;
     }
-    // The wait and the pairs are in the stream already.
-    changed.lastField = -1;
-    state.pendingTicks = 0;
-    state.forceFlush = false;
 }
 
 [[gnu::noinline]] void drainStream(RunState& state) {

@@ -67,7 +67,7 @@ inline void setWanted(RunState& state, std::uint8_t& wanted, std::uint8_t value)
     }
     std::uint8_t& sent = bytesOf(state.shadow.sent)[offset];
     if (value == sent) return;
-    if (changed.lastField < 0 && !openChangedPairs(state)) return;
+    if (changed.lastField == NO_FIELD && !openChangedPairs(state)) return;
     std::uint8_t* at = state.stream.bytes + state.stream.length;
     at[0] = field.reg;
     at[1] = value;

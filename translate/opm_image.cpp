@@ -22,6 +22,5 @@ void initOpmShadow(OpmShadow& shadow, SourceLatches& latches) {
 }
 
 void markEverythingChanged(OpmShadow& shadow) {
-    shadow.changed.everything = true;
-    shadow.changed.lastField = IMAGE_FIELDS;
+    shadow.changed.lastField = EVERY_FIELD;
 }

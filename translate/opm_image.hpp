@@ -128,11 +128,13 @@ inline constexpr std::array<std::uint8_t, 256> IMAGE_OFFSET_OF_REGISTER = [] {
 // translation that then sets fields in field order puts the pair of each one it changes
 // straight into the stream and records it as sent (setWanted), so the flush has nothing left
 // to compare. After start-up, or a change made any other way, the flush compares every field.
+inline constexpr int NO_FIELD = -1;
+inline constexpr int EVERY_FIELD = IMAGE_FIELDS;
 struct ImageChanges {
-    bool everything;  // compare every field
-    int lastField;    // last field changed since the flush: -1 for none, IMAGE_FIELDS while
-                      // everything
-    int firstPair;    // where the pairs of the changed fields start in the stream buffer
+    int lastField;  // the last field changed since the flush; NO_FIELD for none, EVERY_FIELD
+                    // when every field is to be compared
+    int firstPair;  // where the pairs of the changed fields start in the stream buffer
+    std::uint32_t waitTicks;                  // the ticks of the wait written before them
     std::uint8_t previous[sizeof(OpmImage)];  // by image byte: the sent value a pair replaced
 };
 

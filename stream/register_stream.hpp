@@ -57,23 +57,28 @@ bool openChangedPairs(RunState& state);
 // keeps the stream in field order as long as the fields of one flush are set in that order,
 // once each. Any other order takes those pairs back and makes the flush compare every field.
 inline void setWanted(RunState& state, std::uint8_t& wanted, std::uint8_t value) {
+    // Byte stores may touch any object, so the counters are read before and written ahead
+    // of them.
     ImageChanges& changed = state.shadow.changed;
-    wanted = value;
+    const int last = changed.lastField;
     const std::ptrdiff_t offset = &wanted - bytesOf(state.shadow.wanted);
     const ImageField field = FIELD_OF_IMAGE_BYTE[std::size_t(offset)];
-    if (field.field <= changed.lastField) [[unlikely]] {
+    wanted = value;
+    if (field.field <= last) [[unlikely]] {
         compareEverything(state);
         return;
     }
     std::uint8_t& sent = bytesOf(state.shadow.sent)[offset];
-    if (value == sent) return;
-    if (changed.lastField == NO_FIELD && !openChangedPairs(state)) return;
-    std::uint8_t* at = state.stream.bytes + state.stream.length;
+    const std::uint8_t previous = sent;
+    if (value == previous) return;
+    if (last == NO_FIELD && !openChangedPairs(state)) return;
+    const int length = state.stream.length;
+    state.stream.length = length + 2;
+    changed.lastField = field.field;
+    std::uint8_t* at = state.stream.bytes + length;
     at[0] = field.reg;
     at[1] = value;
-    state.stream.length += 2;
-    changed.previous[offset] = sent;
-    changed.lastField = field.field;
+    changed.previous[offset] = previous;
     sent = value;
 }
 

@@ -6,6 +6,7 @@ void initOpmShadow(OpmShadow& shadow, SourceLatches& latches) {
     static constexpr std::uint8_t MULTIPLE_BY_OPERATOR[4] = {7, 5, 3, 1};
     std::memset(&shadow, 0, sizeof shadow);
     std::memset(&latches, 0, sizeof latches);
+    for (std::uint16_t& pitch : latches.convertedPitch) pitch = NO_PITCH;
     OpmImage& w = shadow.wanted;
     w.lfoFreq = 1;
     for (int c = 0; c < OPM_CHANNELS; ++c) {

@@ -149,10 +149,15 @@ struct OpmShadow {
 // only while no changed fields are waiting in the stream.
 void markEverythingChanged(OpmShadow& shadow);
 
+inline constexpr std::uint16_t NO_PITCH = 0xFFFF;
+
 // Source-chip state kept between writes.
 struct SourceLatches {
-    std::uint8_t fnumLow[8];     // YM2612 0xA0 + n: F-number bits 7-0
-    std::uint8_t fnumHigh[8];    // YM2612 0xA4 + n: block in bits 5-3, F-number bits 10-8
+    std::uint8_t fnumLow[8];   // YM2612 0xA0 + n: F-number bits 7-0
+    std::uint8_t fnumHigh[8];  // YM2612 0xA4 + n: block in bits 5-3, F-number bits 10-8
+    // Per channel, the block and F-number (fnumHigh bits 5-0, fnumLow) whose key code and
+    // fraction `wanted` holds; NO_PITCH before the first conversion.
+    std::uint16_t convertedPitch[8];
     std::uint8_t psgLatch;       // last SN76489 byte with bit 7 set
     std::uint16_t psgPeriod[4];  // 10-bit tone period per SN76489 channel
 };

@@ -90,7 +90,13 @@ std::uint8_t opmOutputBits(std::uint8_t data) {
 }  // namespace
 
 void convertFmPitch(RunState& state, int c) {
-    const KeyCode code = fmKeyCode(state.latches.fnumLow[c], state.latches.fnumHigh[c]);
+    SourceLatches& latches = state.latches;
+    // Games write both registers, and the same values again and again; only the key code and
+    // fraction of the channel depend on them, so a pitch already converted changes nothing.
+    const auto pitch = std::uint16_t((latches.fnumHigh[c] & 0x3F) << 8 | latches.fnumLow[c]);
+    if (pitch == latches.convertedPitch[c]) return;
+    latches.convertedPitch[c] = pitch;
+    const KeyCode code = fmKeyCode(latches.fnumLow[c], latches.fnumHigh[c]);
     OpmShadow& shadow = state.shadow;
     setWanted(state, shadow.wanted.keyCode[c], code.keyCode);
     setWanted(state, shadow.wanted.keyFraction[c], code.keyFraction);

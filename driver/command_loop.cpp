@@ -121,19 +121,24 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
     const std::uint8_t* command = bytes;
     const std::uint8_t* const end = bytes + stop;
     while (command < end) {
-        switch (command[0]) {
-            case VGM_YM2612_PORT0:
-                translateYm2612Write(state, 0, command[1], command[2]);
-                command += 3;
-                continue;
-            case VGM_YM2612_PORT1:
-                translateYm2612Write(state, 3, command[1], command[2]);
-                command += 3;
-                continue;
-            case VGM_PSG_WRITE:
-                translatePsgWrite(state, command[1]);
-                command += 2;
-                continue;
+        // Chip writes first, in the order of how often they come.
+        const std::uint8_t code = command[0];
+        if (code == VGM_YM2612_PORT0) {
+            translateYm2612Write(state, 0, command[1], command[2]);
+            command += 3;
+            continue;
+        }
+        if (code == VGM_YM2612_PORT1) {
+            translateYm2612Write(state, 3, command[1], command[2]);
+            command += 3;
+            continue;
+        }
+        if (code == VGM_PSG_WRITE) {
+            translatePsgWrite(state, command[1]);
+            command += 2;
+            continue;
+        }
+        switch (code) {
             case VGM_WAIT:
                 state.sampleBacklog += command[1] | command[2] << 8;
                 command += 3;

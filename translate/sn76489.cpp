@@ -1,5 +1,8 @@
 // SN76489 writes: tone channels 0 and 1 play on the PSG-voice channels, pitch through the
 // key code, loudness through the TL of all four operators.
+#include <array>
+#include <cstddef>
+
 #include "driver/run_state.hpp"
 #include "stream/register_stream.hpp"
 #include "translate/pitch.hpp"
@@ -13,12 +16,22 @@ constexpr std::uint8_t SILENT_ATTENUATION = 15;
 
 // Each attenuation step (2 dB) is 4 TL steps (0.75 dB each); operator op is 4 x op TL steps
 // louder than operator 0, so the fundamental (operator 3, multiplier 1) is the loudest partial.
+// Attenuation 15 is silence.
+constexpr std::array<std::array<std::uint8_t, 4>, 16> TL_BY_ATTENUATION = [] {
+    std::array<std::array<std::uint8_t, 4>, 16> levels{};
+    for (int attenuation = 0; attenuation < 16; ++attenuation)
+        for (int op = 0; op < 4; ++op)
+            levels[std::size_t(attenuation)][std::size_t(op)] =
+                attenuation == SILENT_ATTENUATION ? 0x7F
+                                                  : std::uint8_t(39 + 4 * attenuation - 4 * op);
+    return levels;
+}();
+
 void setAttenuation(RunState& state, int channel, std::uint8_t attenuation) {
-    for (int op = 0; op < 4; ++op) {
-        const std::uint8_t level =
-            attenuation == SILENT_ATTENUATION ? 0x7F : std::uint8_t(39 + 4 * attenuation - 4 * op);
-        setWanted(state, state.shadow.wanted.opParam[TL_ROW][slotOf(channel, op)], level);
-    }
+    const std::array<std::uint8_t, 4>& levels = TL_BY_ATTENUATION[attenuation];
+    for (int op = 0; op < 4; ++op)
+        setWanted(state, state.shadow.wanted.opParam[TL_ROW][slotOf(channel, op)],
+                  levels[std::size_t(op)]);
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
 
+// The rare paths (long waits, comparing every field, the forced flush, the buffer going out)
+// are kept out of line, so that the command loop they would be compiled into keeps its
+// registers for the common one.
+
 namespace {
 
 // The most a flush writes after its wait: every field of the image.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "driver/run_state.hpp"
+#include "translate/image_fields.hpp"
 
 inline constexpr std::uint8_t STREAM_COMMAND = 0x00;
 inline constexpr std::uint8_t LONGEST_WAIT = 0xFD;  // 254 ticks
@@ -57,8 +58,8 @@ bool openChangedPairs(RunState& state);
 // keeps the stream in field order as long as the fields of one flush are set in that order,
 // once each. Any other order takes those pairs back and makes the flush compare every field.
 inline void setWanted(RunState& state, std::uint8_t& wanted, std::uint8_t value) {
-    // Byte stores may touch any object, so the counters are read before and written ahead
-    // of them.
+    // A store through a byte pointer may change any object, so the counters are read before
+    // the byte stores and written ahead of them: that spares reloading them after each.
     ImageChanges& changed = state.shadow.changed;
     const int last = changed.lastField;
     const std::ptrdiff_t offset = &wanted - bytesOf(state.shadow.wanted);

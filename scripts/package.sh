@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 ensure_packages cmake g++ make pkg-config gzip dpkg-dev zlib1g-dev libunicorn-dev \
     binutils-m68k-linux-gnu libsndfile1-dev libfftw3-dev
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DOPMCAST_TESTS=OFF \
+# Debian links the C library and zlib dynamically, so that their security updates reach the
+# converter.
+cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DOPMCAST_TESTS=OFF -DOPMCAST_STATIC=OFF \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build build-package -j "$(nproc)" >/dev/null

@@ -33,6 +33,11 @@ std::size_t pendingLength = 0;
 volatile std::sig_atomic_t flushing = 0;
 
 void append(const char* bytes, std::size_t length) {
+    if (length <= sizeof pending - pendingLength) [[likely]] {
+        std::memcpy(pending + pendingLength, bytes, length);
+        pendingLength += length;
+        return;
+    }
     while (length > 0) {
         if (pendingLength == sizeof pending) flushConsole();
         const std::size_t n = std::min(length, sizeof pending - pendingLength);

@@ -75,6 +75,17 @@ void runShortCommand(RunState& state, const std::uint8_t* bytes) {
     }
 }
 
+void reportUnexpected(std::uint8_t command) {
+    printMessage("unexpected byte ", false);
+    printByteValue(command, true);
+}
+
+// Every command but the short ones, the data block and the end of the data.
+bool isUnexpected(std::uint8_t command) {
+    return SHORT_COMMAND_LENGTH[command] == 0 && command != VGM_END_OF_DATA &&
+           command != VGM_DATA_BLOCK;
+}
+
 // Runs the command whose byte has just been read, reading its operands; returns false at the
 // end-of-data command.
 bool runCommand(RunState& state, std::uint8_t command) {
@@ -89,8 +100,7 @@ bool runCommand(RunState& state, std::uint8_t command) {
         skipDataBlock(state);
         return true;
     }
-    printMessage("unexpected byte ", false);
-    printByteValue(command, true);
+    reportUnexpected(command);
     skipInput(state, vgmOperandLength(command));
     return true;
 }
@@ -178,7 +188,17 @@ bool runReadyCommands(RunState& state) {
     if (state.loopPoint > 0)
         stop = std::min<std::int64_t>(stop, std::int64_t(state.loopPoint) - state.inputPos);
     if (stop <= 0) return false;
-    const int used = runBufferedCommands(state, window.bytes, int(stop));
+    int used = runBufferedCommands(state, window.bytes, int(stop));
+    // Where they stopped at a command the converter does not know, that is reported and passed
+    // over here too, so that a log full of commands for other hardware is not read byte by byte.
+    // (when it lies wholly in the window with more bytes after it, as the others do).
+    if (used < stop && isUnexpected(window.bytes[used])) {
+        const std::uint8_t command = window.bytes[used];
+        if (const int length = 1 + vgmOperandLength(command); used + length < window.count) {
+            reportUnexpected(command);
+            used += length;
+        }
+    }
     if (used == 0) return false;
     // The backlog of one window stays far below 2^31 samples: at most 65535 per 3 bytes.
     countTicks(state);

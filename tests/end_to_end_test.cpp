@@ -168,9 +168,11 @@ TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
 
 TEST(Converter, ReportsUnknownCommandBytesAndGoesOn) {
     Workspace w;
-    writeFile(w.dir.file("a.vgm"), makeVgm({0x31, 0x00, 0x96, 0x54, 0x01, 0x02, 0x66}));
+    // 0x93 (a DAC stream start) has ten operand bytes, which are passed over.
+    writeFile(w.dir.file("a.vgm"), makeVgm({0x31, 0x00, 0x93, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x62,
+                                            0x96, 0x54, 0x01, 0x02, 0x66}));
     const ProgramResult r = w.run({"a"});
-    EXPECT_EQ(r.console, "unexpected byte 49\r\nunexpected byte 150\r\n");
+    EXPECT_EQ(r.console, "unexpected byte 49\r\nunexpected byte 147\r\nunexpected byte 150\r\n");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(readFile(w.dir.file("a.x")).size(), 570u);
 }

@@ -49,10 +49,12 @@ void runShortCommand(RunState& state, const std::uint8_t* bytes) {
     const std::uint8_t command = bytes[0];
     switch (command) {
         case VGM_PSG_WRITE:
+            state.sourceChipWritten = true;
             translatePsgWrite(state, bytes[1]);
             return;
         case VGM_YM2612_PORT0:
         case VGM_YM2612_PORT1:
+            state.sourceChipWritten = true;
             translateYm2612Write(state, command == VGM_YM2612_PORT0 ? 0 : 3, bytes[1], bytes[2]);
             return;
         case VGM_WAIT:
@@ -72,12 +74,15 @@ void runShortCommand(RunState& state, const std::uint8_t* bytes) {
     } else if (command >= 0x80 && command <= 0x8F) {
         // Wait after a DAC sample; the sample itself is not played.
         state.sampleBacklog += command & 0x0F;
+    } else {
+        state.otherChipCommand |= isOtherChipCommand(command);
     }
 }
 
-void reportUnexpected(std::uint8_t command) {
+void reportUnexpected(RunState& state, std::uint8_t command) {
     printMessage("unexpected byte ", false);
     printByteValue(command, true);
+    state.otherChipCommand |= isOtherChipCommand(command);
 }
 
 // Every command but the short ones, the data block and the end of the data.
@@ -100,7 +105,7 @@ bool runCommand(RunState& state, std::uint8_t command) {
         skipDataBlock(state);
         return true;
     }
-    reportUnexpected(command);
+    reportUnexpected(state, command);
     skipInput(state, vgmOperandLength(command));
     return true;
 }
@@ -134,16 +139,19 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
         // Chip writes first, in the order of how often they come.
         const std::uint8_t code = command[0];
         if (code == VGM_YM2612_PORT0) {
+            state.sourceChipWritten = true;
             translateYm2612Write(state, 0, command[1], command[2]);
             command += 3;
             continue;
         }
         if (code == VGM_YM2612_PORT1) {
+            state.sourceChipWritten = true;
             translateYm2612Write(state, 3, command[1], command[2]);
             command += 3;
             continue;
         }
         if (code == VGM_PSG_WRITE) {
+            state.sourceChipWritten = true;
             translatePsgWrite(state, command[1]);
             command += 2;
             continue;
@@ -175,6 +183,7 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
         }
         const int length = SHORT_COMMAND_LENGTH[command[0]];
         if (length == 0) break;
+        state.otherChipCommand |= isOtherChipCommand(command[0]);
         command += length;  // passed over in silence
     }
     return int(command - bytes);
@@ -195,7 +204,7 @@ bool runReadyCommands(RunState& state) {
     if (used < stop && isUnexpected(window.bytes[used])) {
         const std::uint8_t command = window.bytes[used];
         if (const int length = 1 + vgmOperandLength(command); used + length < window.count) {
-            reportUnexpected(command);
+            reportUnexpected(state, command);
             used += length;
         }
     }

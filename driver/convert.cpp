@@ -106,6 +106,9 @@ int convert(const std::string& baseName) {
     // Checked once more to the end, in case the file changed since it was first read.
     fileSkip(state.inputChannel, INT64_MAX);
     if (fileDamaged(state.inputChannel)) return fail(state, cannotUnpack);
+    // A log made for other chips would convert to a program that plays nothing.
+    if (state.otherChipCommand && !state.sourceChipWritten)
+        return fail(state, "no YM2612 or SN76489 data :( ");
     fileClose(state.inputChannel);
     const bool written = fileClose(state.outputChannel) == FILE_OK;
     fileClose(state.stubChannel);

@@ -15,6 +15,14 @@ inline constexpr std::uint8_t VGM_DATA_BLOCK = 0x67;
 inline constexpr std::int32_t NTSC_FRAME_SAMPLES = 735;
 inline constexpr std::int32_t PAL_FRAME_SAMPLES = 882;
 
+// Commands that write to chips other than the YM2612 and the SN76489 (the YM2151, the NES
+// APU, a second PSG and so on), or that later VGM versions reserve for them.
+constexpr bool isOtherChipCommand(std::uint8_t command) {
+    return (command >= 0x30 && command <= 0x4E) || command == 0x51 ||
+           (command >= 0x54 && command <= 0x5F) || (command >= 0xA0 && command <= 0xDF) ||
+           command >= 0xE1;
+}
+
 // Operand bytes the VGM format defines after a command byte. The data block (0x67) has six
 // fixed bytes (0x66 marker, type, 32-bit size) followed by the size in data. Bytes with no
 // defined meaning count as having no operands.

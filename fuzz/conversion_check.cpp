@@ -13,6 +13,7 @@
 
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
+#include "driver/vgm_commands.hpp"
 
 namespace {
 
@@ -34,6 +35,7 @@ constexpr int FM_CHANNELS = 6;
 const std::string INPUT_NAME = std::string(CHECK_BASE_NAME) + ".vgm";
 const std::string OUTPUT_NAME = std::string(CHECK_BASE_NAME) + ".x";
 const std::string STUB_NAME = "vgmstub.bin";
+const std::string NO_SOURCE_CHIP_DATA = "no YM2612 or SN76489 data :( ";
 
 Bytes readWhole(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
@@ -74,6 +76,34 @@ std::int32_t loopOffsetField(const Bytes& vgm) {
     for (std::size_t i = 0; i < 4; ++i)
         if (0x1C + i < vgm.size()) v |= std::uint32_t(vgm[0x1C + i]) << (8 * i);
     return std::int32_t(v);
+}
+
+// Whether the command data, walked as the converter walks it, writes to the YM2612 or the
+// SN76489, and whether it holds a command for some other chip.
+struct ChipUse {
+    bool sourceChips = false;
+    bool otherChips = false;
+};
+
+ChipUse chipUse(const Bytes& vgm) {
+    auto at = [&](std::size_t i) -> std::uint32_t { return i < vgm.size() ? vgm[i] : 0; };
+    auto longAt = [&](std::size_t i) {
+        return std::int32_t(at(i) | at(i + 1) << 8 | at(i + 2) << 16 | at(i + 3) << 24);
+    };
+    std::int32_t dataOffset = longAt(0x34);
+    if (dataOffset == 0) dataOffset = 12;
+    std::size_t pos = dataOffset >= 4 ? 0x34 + std::size_t(dataOffset) : 0x38;
+    ChipUse use;
+    while (pos < vgm.size()) {
+        const std::uint8_t command = vgm[pos++];
+        if (command == VGM_END_OF_DATA) break;
+        if (command == VGM_PSG_WRITE || command == VGM_YM2612_PORT0 || command == VGM_YM2612_PORT1)
+            use.sourceChips = true;
+        use.otherChips |= isOtherChipCommand(command);
+        pos += std::size_t(vgmOperandLength(command));
+        if (command == VGM_DATA_BLOCK) pos += std::size_t(std::max(longAt(pos - 4), 0));
+    }
+    return use;
 }
 
 // Splits the console into lines ending in CR LF; false if anything is left over.
@@ -226,15 +256,23 @@ std::string checkConversion(const Bytes& vgm, const Bytes& stub, const Bytes& pr
     if (result.exitStatus == 1) {
         if (result.outputExists) return "failed run left an output";
         if (!packed) {
-            if (isVgm) return "plain VGM input rejected: " + result.console;
+            if (isVgm) {
+                const ChipUse use = chipUse(vgm);
+                if (use.sourceChips || !use.otherChips)
+                    return "plain VGM input rejected: " + result.console;
+                return checkConsole(result.console, NO_SOURCE_CHIP_DATA);
+            }
             return result.console == "not Vgm :( \r\n" ? "" : "wrong message: " + result.console;
         }
         // Damage found at the end of the data comes after the conversion's own lines.
         if (result.console == "not Vgm :( \r\n") return "";
+        if (checkConsole(result.console, NO_SOURCE_CHIP_DATA).empty()) return "";
         return checkConsole(result.console, "can't unpack " + INPUT_NAME + " :( ");
     }
     if (result.exitStatus != 0) return "exit status " + std::to_string(result.exitStatus);
     if (!packed && !isVgm) return "input without \"Vgm \" accepted";
+    if (!packed && !chipUse(vgm).sourceChips && chipUse(vgm).otherChips)
+        return "log for other chips only accepted";
     if (!result.outputExists) return "successful run left no output";
     const std::string console = checkConsole(result.console, "");
     if (!console.empty()) return console;

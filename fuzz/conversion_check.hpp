@@ -30,7 +30,8 @@ ConversionResult convertInProcess(const Bytes& vgm);
 // Empty when the result has every property a conversion must have; otherwise a description
 // of the first one it lacks. The properties:
 // - the run either succeeded (status 0) or failed with its one message (status 1); a plain
-//   input succeeds exactly when it starts with "Vgm ";
+//   input succeeds exactly when it starts with "Vgm " and its command data does not hold
+//   commands for other chips without one YM2612 or SN76489 write;
 // - on success the output is the stub head (text size patched to L - 76), the prologue,
 //   pairs ending in exactly one end marker, then the 12-byte stub tail; at most one loop
 //   marker and none when the header has no loop; only the registers the converter drives;

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages time gzip
-converter=$(realpath "${1:-build/opmcast}")
+converter=$(realpath "${1:-build/bin/opmcast}")
 shift || true
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 512)

@@ -10,5 +10,5 @@ mkdir -p build/example
 cd build/example
 ../make_example_vgm example.vgm
 cp ../../player/vgmstub.bin vgmstub.bin
-../opmcast example
+../bin/opmcast example
 echo "wrote $(pwd)/example.x ($(stat -c %s example.x) bytes) from example.vgm"

@@ -46,7 +46,7 @@ cp /usr/share/opmcast/vgmstub.bin "$work/"
 (cd "$work" && /usr/bin/opmcast example)
 mkdir "$work/reference"
 cp "$work/example.vgm" "$work/vgmstub.bin" "$work/reference/"
-(cd "$work/reference" && "$OLDPWD/build-package/opmcast" example)
+(cd "$work/reference" && "$OLDPWD/build-package/bin/opmcast" example)
 cmp "$work/example.x" "$work/reference/example.x"
 echo "installed opmcast converted the example ($(stat -c %s "$work/example.x") bytes)"
 for tool in opmdump opmfidelity opmpreview opmplay-sim; do

@@ -166,15 +166,44 @@ TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
     }
 }
 
-TEST(Converter, ReportsUnknownCommandBytesAndGoesOn) {
-    Workspace w;
-    // 0x93 (a DAC stream start) has ten operand bytes, which are passed over.
-    writeFile(w.dir.file("a.vgm"), makeVgm({0x31, 0x00, 0x93, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x62,
-                                            0x96, 0x54, 0x01, 0x02, 0x66}));
-    const ProgramResult r = w.run({"a"});
-    EXPECT_EQ(r.console, "unexpected byte 49\r\nunexpected byte 147\r\nunexpected byte 150\r\n");
-    EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(readFile(w.dir.file("a.x")).size(), 570u);
+TEST(Converter, ReportsUnknownCommandBytesAndFailsALogForOtherChipsOnly) {
+    // 0x31 (a second PSG) and 0x54 (the YM2151) write to other chips; 0x93 (a DAC stream
+    // start) has ten operand bytes, which are passed over.
+    const Bytes otherChips = {0x31, 0x00, 0x93, 1,  2,    3,    4,    5,    6,
+                              7,    8,    9,    10, 0x62, 0x96, 0x54, 0x01, 0x02};
+    const std::string reports =
+        "unexpected byte 49\r\nunexpected byte 147\r\nunexpected byte 150\r\n";
+    struct Case {
+        const char* what;
+        Bytes commands;
+        std::string console;
+        std::size_t outputSize;  // 7: the earlier program is left; the first change of a
+                                 // source chip writes the whole start-up image
+    };
+    const Case cases[] = {
+        {"other chips only", concat({otherChips, {0x66}}),
+         reports + "no YM2612 or SN76489 data :( \r\n", 7},
+        {"other chips and one SN76489 write", concat({otherChips, {0x50, 0x9F, 0x66}}), reports,
+         774},
+        {"other chips and one YM2612 write", concat({{0x53, 0x30, 0x00}, otherChips, {0x66}}),
+         reports, 772},
+        {"DAC stream, stereo mask and seek, no chip",
+         {0x94, 0x00, 0x4F, 0xFF, 0xE0, 0, 0, 0, 0, 0x66},
+         "unexpected byte 148\r\n",
+         570},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Workspace w;
+        writeFile(w.dir.file("a.vgm"), makeVgm(c.commands));
+        writeFile(w.dir.file("a.x"), Bytes(7, 0xEE));  // an earlier program
+        const ProgramResult r = w.run({"a"});
+        EXPECT_EQ(r.console, c.console);
+        const bool fails = c.console.ends_with(":( \r\n");
+        EXPECT_EQ(r.exitStatus, fails ? 1 : 0);
+        EXPECT_EQ(readFile(w.dir.file("a.x")).size(), c.outputSize);
+        EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+    }
 }
 
 TEST(Converter, ReadOnlyInputsConvertAndStayUnchanged) {

@@ -97,9 +97,14 @@ TEST(Ym2612, FNumberWritesEachRecomputeThePitch) {
     EXPECT_EQ(m.pitch(4), std::pair(0x36, 0x0C));
     m.ym(1, 0xA1, 0x69);  // F-number 0x269
     EXPECT_EQ(m.pitch(4), std::pair(0x3A, 0x48));
+    m.ym(1, 0xA5, 0x2A);  // only the block changes, to 5: an octave up
+    EXPECT_EQ(m.pitch(4), std::pair(0x4A, 0x48));
+    m.ym(1, 0xA5, 0xEA);  // bits 7-6 play no part
+    EXPECT_EQ(m.pitch(4), std::pair(0x4A, 0x48));
     m.ym(0, 0xA0, 0x00);  // F-number 0: lowest key code
     EXPECT_EQ(m.pitch(0), std::pair(0x01, 0x00));
-    EXPECT_EQ(m.output(), (Bytes{0x2C, 0x36, 0x34, 0x0C, 0x2C, 0x3A, 0x34, 0x48, 0x28, 0x01}));
+    EXPECT_EQ(m.output(),
+              (Bytes{0x2C, 0x36, 0x34, 0x0C, 0x2C, 0x3A, 0x34, 0x48, 0x2C, 0x4A, 0x28, 0x01}));
 }
 
 TEST(Ym2612, DroppedRegistersStillFlush) {

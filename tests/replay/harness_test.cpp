@@ -13,6 +13,10 @@ struct FaultyProgram {
     const char* name;
     std::vector<std::uint16_t> code;
     const char* expectedError;  // part of the harness's error message
+    // Test listings show the error expected, not the program's bytes.
+    friend void PrintTo(const FaultyProgram& program, std::ostream* out) {
+        *out << '"' << program.expectedError << '"';
+    }
 };
 
 // Common opening: move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / lea 0xE90001,%a5

@@ -24,22 +24,6 @@ int cannotWrite(RunState& state) {
     return fail(state, "can't write " + state.outputName + " :( ");
 }
 
-struct InputChoice {
-    std::string inputName;
-    std::string outputBase;  // the output is this + ".x"
-};
-
-// BASE.vgm, else BASE.vgz, else BASE itself when the name typed already carries one of the
-// two extensions (the output then drops it). Nothing found: BASE.vgm, which is reported.
-InputChoice chooseInput(const std::string& baseName) {
-    for (const char* extension : {".vgm", ".vgz"})
-        if (fileExists(baseName + extension)) return {baseName + extension, baseName};
-    for (const char* extension : {".vgm", ".vgz"})
-        if (baseName.ends_with(extension) && fileExists(baseName))
-            return {baseName, baseName.substr(0, baseName.size() - 4)};
-    return {baseName + ".vgm", baseName};
-}
-
 enum class InputCheck { vgm, notVgm, damaged };
 
 // Opens the input and reads its identification. Compressed data is first read through
@@ -70,6 +54,15 @@ bool createTemporaryOutput(RunState& state) {
 }
 
 }  // namespace
+
+InputChoice chooseInput(const std::string& baseName) {
+    for (const char* extension : {".vgm", ".vgz"})
+        if (fileExists(baseName + extension)) return {baseName + extension, baseName};
+    for (const char* extension : {".vgm", ".vgz"})
+        if (baseName.ends_with(extension) && fileExists(baseName))
+            return {baseName, baseName.substr(0, baseName.size() - 4)};
+    return {baseName + ".vgm", baseName};
+}
 
 std::string baseNameFromArguments(int argc, const char* const* argv) {
     std::string baseName;

@@ -39,5 +39,14 @@ struct RunState {
 // status.
 int runConversion(const std::string& baseName);
 
+struct InputChoice {
+    std::string inputName;
+    std::string outputBase;  // the output is this + ".x"
+};
+
+// BASE.vgm, else BASE.vgz, else BASE itself when the name typed already carries one of the
+// two extensions (the output then drops it). Nothing found: BASE.vgm, which is reported.
+InputChoice chooseInput(const std::string& baseName);
+
 // Joins the command-line arguments after the program name with single blanks.
 std::string baseNameFromArguments(int argc, const char* const* argv);

@@ -1,5 +1,7 @@
 // opmdump: shows what an opmcast executable (.x) replays on the OPM, and what a VGM file
 // holds that the conversion leaves out.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,8 @@
 #include <string>
 
 #include "channels/console.hpp"
+#include "channels/file_channels.hpp"
+#include "driver/run_state.hpp"
 #include "dump/executable_stream.hpp"
 #include "dump/stream_report.hpp"
 #include "dump/vgm_export.hpp"
@@ -18,9 +22,17 @@ namespace {
 
 const char* const USAGE =
     "usage: opmdump [--summary] [--json] FILE.x\n"
-    "       opmdump --vgm [--json] FILE.vgm|FILE.vgz\n"
+    "       opmdump --vgm [--json] NAME\n"
     "       opmdump --to-vgm FILE.x OUT.vgm\n"
-    "       opmdump --version\n";
+    "       opmdump --help | --version\n"
+    "\n"
+    "  FILE.x          the register stream of a program opmcast wrote, as a timeline\n"
+    "  --summary       only a summary of the stream\n"
+    "  --json          JSON lines instead of text\n"
+    "  --vgm NAME      a summary of a VGM log: NAME.vgm, else NAME.vgz, else NAME itself\n"
+    "  --to-vgm        the program's stream as a YM2151 VGM file OUT.vgm (not the input)\n"
+    "  --help          this text\n"
+    "  --version       the version\n";
 
 struct Options {
     bool summary = false;
@@ -72,6 +84,24 @@ std::optional<std::string> readWholeFile(const std::string& name, Bytes& bytes) 
     return std::nullopt;
 }
 
+int reportError(const std::string& file, const std::string& message) {
+    std::fprintf(stderr, "opmdump: %s: %s\n", file.c_str(), message.c_str());
+    return 1;
+}
+
+// The log --vgm NAME reads: found as opmcast finds its input, else NAME itself.
+std::string vgmLogName(const std::string& name) {
+    const InputChoice choice = chooseInput(name);
+    return fileExists(choice.inputName) ? choice.inputName : name;
+}
+
+// Whether the output names the input file itself, under whatever name or link.
+bool isSameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 int reportProblem(const std::string& file, const Problem& problem) {
     std::fprintf(stderr, "opmdump: %s: %s\n", file.c_str(), describeProblem(problem).c_str());
     return 1;
@@ -82,6 +112,8 @@ int reportProblem(const std::string& file, const Problem& problem) {
 int exportToVgm(const Options& options, const Bytes& bytes) {
     ExecutableStream stream;
     Bytes vgm;
+    if (isSameFile(options.file, options.output))
+        return reportError(options.output, "is the input file; name another output file");
     if (auto problem = readExecutable(bytes, stream)) return reportProblem(options.file, *problem);
     if (auto problem = exportVgm(stream, vgm)) return reportProblem(options.file, *problem);
     ignoreWriteSignals();
@@ -93,7 +125,13 @@ int exportToVgm(const Options& options, const Bytes& bytes) {
     return 0;
 }
 
-int run(const Options& options) {
+int run(Options options) {
+    if (options.vgm) {
+        const std::string name = options.file;
+        options.file = vgmLogName(name);
+        if (!fileExists(options.file))
+            return reportError(name, "no such file, nor " + name + ".vgm or " + name + ".vgz");
+    }
     Bytes bytes;
     if (auto reason = readWholeFile(options.file, bytes)) {
         std::fprintf(stderr, "opmdump: %s: cannot read the file: %s\n", options.file.c_str(),
@@ -111,6 +149,10 @@ int run(const Options& options) {
             return reportProblem(options.file, *problem);
         output = options.json ? vgmSummaryJson(summary) : vgmSummaryText(summary);
     } else {
+        if (isVgmLog(options.file, bytes))
+            return reportError(
+                options.file,
+                "a VGM log, not an X68000 program: use opmdump --vgm " + options.file);
         ExecutableStream stream;
         if (auto problem = readExecutable(bytes, stream))
             return reportProblem(options.file, *problem);
@@ -131,6 +173,10 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--version") {
         std::puts("opmdump " OPMCAST_VERSION);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::fputs(USAGE, stdout);
         return 0;
     }
     Options options;

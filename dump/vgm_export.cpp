@@ -78,7 +78,8 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
 }
 
 std::optional<std::string> writeFileInPlace(const std::string& name, const Bytes& bytes) {
-    if (!fileReplaceable(name)) return std::string("it is a folder or a file this user may not replace");
+    if (!fileReplaceable(name))
+        return std::string("it is a folder or a file this user may not replace");
     const int channel = fileFreeNumber();
     std::string temporary;
     if (channel == 0 || !fileCreateTemporary(name, channel, temporary))

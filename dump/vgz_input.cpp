@@ -1,9 +1,16 @@
 #include "dump/vgz_input.hpp"
+#include <algorithm>
 
 #include "channels/file_channels.hpp"
 
 bool isGzip(const Bytes& bytes) {
     return bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
+}
+
+bool isVgmLog(const std::string& name, const Bytes& bytes) {
+    Bytes unpacked = bytes;
+    if (isGzip(bytes) && unpackGzip(name, unpacked)) return false;
+    return unpacked.size() >= 4 && std::equal(unpacked.begin(), unpacked.begin() + 4, "Vgm ");
 }
 
 std::optional<Problem> unpackGzip(const std::string& name, Bytes& bytes) {

@@ -7,6 +7,9 @@
 #include "dump/problem.hpp"
 
 bool isGzip(const Bytes& bytes);
+// Whether the bytes read from the named file are a VGM log, plain or gzip-compressed, going
+// by its identification "Vgm ".
+bool isVgmLog(const std::string& name, const Bytes& bytes);
 
 // Replaces `bytes`, the gzip data read from the named file, with what it unpacks to, read
 // through the converter's own file channel. Corrupt or cut-short data is a problem at the

@@ -12,9 +12,12 @@ namespace {
 
 const char* const USAGE =
     "usage: opmfidelity [--json] SOURCE.wav CONVERTED.wav\n"
-    "       opmfidelity --version\n"
+    "       opmfidelity --help | --version\n"
     "Compares two stereo renderings of the same song: pitch classes, onset timing, left/right\n"
-    "balance and level.\n";
+    "balance and level.\n"
+    "  --json      one JSON line instead of text\n"
+    "  --help      this text\n"
+    "  --version   the version\n";
 
 struct Options {
     bool json = false;
@@ -66,6 +69,10 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--version") {
         std::puts("opmfidelity " OPMCAST_VERSION);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::fputs(USAGE, stdout);
         return 0;
     }
     Options options;

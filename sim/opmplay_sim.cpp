@@ -13,16 +13,20 @@
 
 namespace {
 
-void printUsage() {
-    std::printf(
+// On stdout when asked for with --help, on stderr after a wrong command line.
+void printUsage(std::FILE* to = stderr) {
+    std::fprintf(
+        to,
         "usage: opmplay-sim FILE.x [options]\n"
-        "       opmplay-sim --version\n"
+        "       opmplay-sim --help | --version\n"
         "  --key-at SECONDS   press a key at this virtual time (a looping song needs one)\n"
         "  --limit SECONDS    give up after this much virtual time (default 600)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
         "  --check            compare the writes with the file's register stream\n"
         "  --quiet            do not list the writes\n"
+        "  --help             this text\n"
+        "  --version          the version\n"
         "Exit status: 0 clean run (and, with --check, a faithful replay), 1 otherwise,\n"
         "2 for a usage or file error.\n");
 }
@@ -60,7 +64,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "-h" || arg == "--help") {
-            printUsage();
+            printUsage(stdout);
             return 0;
         } else if (arg == "--version") {
             std::puts("opmplay-sim " OPMCAST_VERSION);

@@ -120,12 +120,19 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
         EXPECT_EQ(r.exitStatus, 2);
         EXPECT_TRUE(r.err.starts_with("usage: opmdump")) << r.err;
     }
+    const DumpResult help = runDump({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: opmdump")) << help.out;
+    EXPECT_EQ(help.err, "");
     ScratchDir dir;
     const DumpResult missing = runDump({dir.file("missing.x")});
     EXPECT_EQ(missing.exitStatus, 1);
     EXPECT_EQ(missing.err, "opmdump: " + dir.file("missing.x") +
                                ": cannot read the file: No such file or directory\n");
     EXPECT_EQ(runDump({"--vgm", dir.path.string()}).exitStatus, 1);
+    EXPECT_EQ(runDump({"--vgm", dir.file("missing")}).err,
+              "opmdump: " + dir.file("missing") + ": no such file, nor " + dir.file("missing") +
+                  ".vgm or " + dir.file("missing") + ".vgz\n");
 
     // An export that cannot be written leaves nothing behind.
     convert(dir, makeVgm({0x61, 0x44, 0xAC, 0x66}));
@@ -137,6 +144,26 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 4)
         << "song.vgm, song.x, vgmstub.bin, folder.vgm";
+
+    // An export onto its own input, under any name, is refused and leaves it as it was.
+    const Bytes program = readFile(dir.file("song.x"));
+    fs::create_symlink(dir.file("song.x"), dir.file("link.x"));
+    for (const std::string& out :
+         {dir.file("song.x"), dir.file("link.x"), dir.path.string() + "/./song.x"}) {
+        const DumpResult r = runDump({"--to-vgm", dir.file("song.x"), out});
+        EXPECT_EQ(r.exitStatus, 1) << out;
+        EXPECT_EQ(r.err, "opmdump: " + out + ": is the input file; name another output file\n");
+    }
+    EXPECT_EQ(readFile(dir.file("song.x")), program);
+
+    // A VGM log given as a program is named as what it is; --vgm NAME finds NAME.vgm.
+    const DumpResult log = runDump({dir.file("song.vgm")});
+    EXPECT_EQ(log.exitStatus, 1);
+    EXPECT_EQ(log.err, "opmdump: " + dir.file("song.vgm") +
+                           ": a VGM log, not an X68000 program: use opmdump --vgm " +
+                           dir.file("song.vgm") + "\n");
+    EXPECT_EQ(runDump({"--vgm", dir.file("song")}).out,
+              runDump({"--vgm", dir.file("song.vgm")}).out);
 }
 
 std::uint32_t littleLong(const Bytes& b, std::size_t at) {

@@ -11,6 +11,8 @@ mkdir "$work/songs" "$work/tmp" "$work/cache"
 export TMPDIR=$work/tmp XDG_CACHE_HOME=$work/cache
 cd "$work/songs"
 echo "not a VGM log" >junk.vgm
+# A VGM header alone whose total samples (offset 0x18), 441000 at 44100 Hz, make a 10 s pass.
+printf 'Vgm \0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xA8\xBA\x06\0' >short.vgm
 failures=0
 
 # expect STATUS FIRST-LINE ARGUMENT...
@@ -19,7 +21,8 @@ expect() {
   shift 2
   "$preview" "$@" >"$work/out" 2>"$work/err" </dev/null || actual=$?
   first=$(head -n 1 "$work/err")
-  left=$(cd "$work" && find songs tmp cache -mindepth 1 ! -path songs/junk.vgm)
+  left=$(cd "$work" &&
+         find songs tmp cache -mindepth 1 ! -path songs/junk.vgm ! -path songs/short.vgm)
   if (( actual != status )) || [[ $first != "$wanted" || -s $work/out || -n $left ]]; then
     echo "FAIL: opmpreview $*"
     echo "  status $actual (wanted $status), first line: $first"
@@ -36,12 +39,22 @@ expect 2 "opmpreview: --seconds takes a whole number of seconds from 1 to 999999
 expect 2 "opmpreview: --seconds takes a whole number of seconds from 1 to 999999, not '5s'" \
   --seconds=5s junk
 expect 2 "opmpreview: unknown option --loud" --loud junk
+expect 2 "opmpreview: --start needs a number" junk --start
+for start in -1 1,5 0.1234 ''; do
+  expect 2 \
+    "opmpreview: --start takes seconds from 0 to 999999, three decimals at most, not '$start'" \
+    --start "$start" junk
+done
+expect 2 "opmpreview: --start 10 is past the end of short.vgm: one pass lasts 10 s" \
+  --start=10 short
 expect 1 "opmpreview: no input: there is no missing.vgm or missing.vgz" missing
 expect 1 "opmpreview: no input: there is no my song.vgz.vgm, my song.vgz.vgz or my song.vgz" \
   my song.vgz
-# Past the input check opmpreview needs MAME and sox; without them (as root) it would install
-# them, which a test must not do.
-if { command -v mame || [[ -x /usr/games/mame ]]; } >/dev/null && command -v sox >/dev/null; then
+# Past the input check opmpreview needs MAME, sox and ImageMagick; without them (as root) it
+# would install them, which a test must not do.
+if { command -v mame || [[ -x /usr/games/mame ]]; } >/dev/null && command -v sox >/dev/null &&
+   [[ $({ magick -version || convert -version; } 2>/dev/null) == "Version: ImageMagick "* ]]
+then
   expect 1 "opmpreview: opmcast: not Vgm :( " junk
 fi
 

@@ -49,12 +49,10 @@ void runShortCommand(RunState& state, const std::uint8_t* bytes) {
     const std::uint8_t command = bytes[0];
     switch (command) {
         case VGM_PSG_WRITE:
-            state.sourceChipWritten = true;
             translatePsgWrite(state, bytes[1]);
             return;
         case VGM_YM2612_PORT0:
         case VGM_YM2612_PORT1:
-            state.sourceChipWritten = true;
             translateYm2612Write(state, command == VGM_YM2612_PORT0 ? 0 : 3, bytes[1], bytes[2]);
             return;
         case VGM_WAIT:
@@ -139,19 +137,16 @@ constexpr std::array<std::int8_t, 256> SHORT_WAIT_SAMPLES = [] {
         // Chip writes first, in the order of how often they come.
         const std::uint8_t code = command[0];
         if (code == VGM_YM2612_PORT0) {
-            state.sourceChipWritten = true;
             translateYm2612Write(state, 0, command[1], command[2]);
             command += 3;
             continue;
         }
         if (code == VGM_YM2612_PORT1) {
-            state.sourceChipWritten = true;
             translateYm2612Write(state, 3, command[1], command[2]);
             command += 3;
             continue;
         }
         if (code == VGM_PSG_WRITE) {
-            state.sourceChipWritten = true;
             translatePsgWrite(state, command[1]);
             command += 2;
             continue;
@@ -225,5 +220,23 @@ void runCommandLoop(RunState& state) {
         markLoopPoint(state);
         if (!runCommand(state, readInputByte(state))) return;
         if (fileAtEnd(state.inputChannel)) return;
+    }
+}
+
+bool commandDataWritesSourceChips(RunState& state) {
+    std::uint8_t identification[4];
+    fileRead(state.inputChannel, 1, identification, 4);  // from the start of the file again
+    state.inputPos = 4;
+    readVgmHeader(state);
+    for (;;) {
+        const std::uint8_t command = readInputByte(state);
+        if (command == VGM_END_OF_DATA) return false;
+        if (command == VGM_PSG_WRITE || command == VGM_YM2612_PORT0 || command == VGM_YM2612_PORT1)
+            return true;
+        if (command == VGM_DATA_BLOCK)
+            skipDataBlock(state);
+        else
+            skipInput(state, vgmOperandLength(command));
+        if (fileAtEnd(state.inputChannel)) return false;
     }
 }

@@ -100,7 +100,7 @@ int convert(const std::string& baseName) {
     fileSkip(state.inputChannel, INT64_MAX);
     if (fileDamaged(state.inputChannel)) return fail(state, cannotUnpack);
     // A log made for other chips would convert to a program that plays nothing.
-    if (state.otherChipCommand && !state.sourceChipWritten)
+    if (state.otherChipCommand && !commandDataWritesSourceChips(state))
         return fail(state, "no YM2612 or SN76489 data :( ");
     fileClose(state.inputChannel);
     const bool written = fileClose(state.outputChannel) == FILE_OK;

@@ -26,7 +26,6 @@ struct RunState {
     std::int32_t sampleBacklog = 0;  // VGM samples not yet turned into ticks
     std::uint32_t pendingTicks = 0;  // ticks not yet written as a wait
     bool forceFlush = false;         // write the pending wait even if no register changed
-    bool sourceChipWritten = false;  // a YM2612 or SN76489 write was read
     bool otherChipCommand = false;   // a command for some other chip was passed over
     StreamBuffer stream;             // pairs not yet handed to the output channel (drainStream)
     OpmShadow shadow{};

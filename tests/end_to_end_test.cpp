@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "tests/gzip_support.hpp"
 #include "tests/test_support.hpp"
 
 namespace {
@@ -168,9 +169,10 @@ TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
 
 TEST(Converter, ReportsUnknownCommandBytesAndFailsALogForOtherChipsOnly) {
     // 0x31 (a second PSG) and 0x54 (the YM2151) write to other chips; 0x93 (a DAC stream
-    // start) has ten operand bytes, which are passed over.
-    const Bytes otherChips = {0x31, 0x00, 0x93, 1,  2,    3,    4,    5,    6,
-                              7,    8,    9,    10, 0x62, 0x96, 0x54, 0x01, 0x02};
+    // start) has ten operand bytes, which are passed over, and so is the data block, whose
+    // bytes are no commands.
+    const Bytes otherChips = {0x31, 0x00, 0x93, 1,    2,    3,    4,    5, 6, 7, 8, 9,    10,  0x62,
+                              0x96, 0x54, 0x01, 0x02, 0x67, 0x66, 0x00, 2, 0, 0, 0, 0x50, 0x9F};
     const std::string reports =
         "unexpected byte 49\r\nunexpected byte 147\r\nunexpected byte 150\r\n";
     struct Case {
@@ -185,6 +187,9 @@ TEST(Converter, ReportsUnknownCommandBytesAndFailsALogForOtherChipsOnly) {
          reports + "no YM2612 or SN76489 data :( \r\n", 7},
         {"other chips and one SN76489 write", concat({otherChips, {0x50, 0x9F, 0x66}}), reports,
          774},
+        {"other chips, the end of the data, then an SN76489 write",
+         concat({otherChips, {0x66, 0x50, 0x9F}}), reports + "no YM2612 or SN76489 data :( \r\n",
+         7},
         {"other chips and one YM2612 write", concat({{0x53, 0x30, 0x00}, otherChips, {0x66}}),
          reports, 772},
         {"DAC stream, stereo mask and seek, no chip",
@@ -192,18 +197,20 @@ TEST(Converter, ReportsUnknownCommandBytesAndFailsALogForOtherChipsOnly) {
          "unexpected byte 148\r\n",
          570},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Workspace w;
-        writeFile(w.dir.file("a.vgm"), makeVgm(c.commands));
-        writeFile(w.dir.file("a.x"), Bytes(7, 0xEE));  // an earlier program
-        const ProgramResult r = w.run({"a"});
-        EXPECT_EQ(r.console, c.console);
-        const bool fails = c.console.ends_with(":( \r\n");
-        EXPECT_EQ(r.exitStatus, fails ? 1 : 0);
-        EXPECT_EQ(readFile(w.dir.file("a.x")).size(), c.outputSize);
-        EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
-    }
+    for (const Case& c : cases)
+        for (const bool packed : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (packed ? ", gzip-compressed" : ""));
+            Workspace w;
+            const Bytes vgm = makeVgm(c.commands);
+            writeFile(w.dir.file("a.vgm"), packed ? gzipped(vgm) : vgm);
+            writeFile(w.dir.file("a.x"), Bytes(7, 0xEE));  // an earlier program
+            const ProgramResult r = w.run({"a"});
+            EXPECT_EQ(r.console, c.console);
+            const bool fails = c.console.ends_with(":( \r\n");
+            EXPECT_EQ(r.exitStatus, fails ? 1 : 0);
+            EXPECT_EQ(readFile(w.dir.file("a.x")).size(), c.outputSize);
+            EXPECT_EQ(filesIn(w.dir), (std::vector<std::string>{"a.vgm", "a.x", "vgmstub.bin"}));
+        }
 }
 
 TEST(Converter, ReadOnlyInputsConvertAndStayUnchanged) {

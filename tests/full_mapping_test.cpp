@@ -1,0 +1,84 @@
+// opmcast-full's mapping of pitch, noise and LFO settings onto the X68000's OPM.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "full/translate/noise_lfo.hpp"
+#include "full/translate/true_pitch.hpp"
+
+namespace {
+
+double centsBetween(double a, double b) {
+    return 1200.0 * std::log2(a / b);
+}
+
+// The OPM's range at 4 MHz: C#0 with fraction 0 to C8 with fraction 63.
+const double LOWEST_HZ = opmPitchHz({0x00, 0x00});
+const double HIGHEST_HZ = opmPitchHz({0x7E, 0xFC});
+
+void expectNearest(double hz, const std::string& what) {
+    const KeyCode code = opmKeyCodeNearest(hz);
+    EXPECT_NE(code.keyCode & 0x03, 0x03) << what;  // note codes 3, 7, 11, 15 are not notes
+    if (hz < LOWEST_HZ) {
+        EXPECT_EQ(code.keyCode, 0x00) << what;
+        EXPECT_EQ(code.keyFraction, 0x00) << what;
+    } else if (hz > HIGHEST_HZ) {
+        EXPECT_EQ(code.keyCode, 0x7E) << what;
+        EXPECT_EQ(code.keyFraction, 0xFC) << what;
+    } else {
+        EXPECT_LE(std::abs(centsBetween(opmPitchHz(code), hz)), 1200.0 / 12 / 64 / 2 + 1e-9)
+            << what;
+    }
+}
+
+TEST(FullPitch, EverySourcePitchWithinHalfAFractionStep) {
+    // A4 of the chip's tables sounds 4/3.579545 higher on the X68000.
+    EXPECT_NEAR(opmPitchHz({0x4A, 0x00}), 440.0 * 4000000 / 3579545, 1e-9);
+    EXPECT_EQ(opmKeyCodeNearest(440.0 * 4000000 / 3579545).keyCode, 0x4A);
+    // F-number 617, block 4: 250.75 Hz (the classic works with twice that), A3 and 0.344 of a
+    // semitone: fraction 22 of 64.
+    EXPECT_NEAR(ym2612ToneHz(0x69, 0x22), 501.49170568254254 / 2, 1e-9);
+    EXPECT_EQ(opmKeyCodeNearest(ym2612ToneHz(0x69, 0x22)).keyCode, 0x3A);
+    EXPECT_EQ(opmKeyCodeNearest(ym2612ToneHz(0x69, 0x22)).keyFraction, 22 << 2);
+    EXPECT_EQ(ym2612ToneHz(0x69, 0xE2), ym2612ToneHz(0x69, 0x22));  // bits 7-6 play no part
+    // A fraction that rounds up to the next semitone, and the next octave (B to C, C to C#).
+    EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3D, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x3E);
+    EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3E, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x40);
+    for (int block = 0; block < 8; ++block)
+        for (int fnum = 1; fnum < 2048; ++fnum)
+            expectNearest(ym2612ToneHz(std::uint8_t(fnum), std::uint8_t(block << 3 | fnum >> 8)),
+                          "block " + std::to_string(block) + " F-number " + std::to_string(fnum));
+    for (int period = 1; period < 1024; ++period)
+        expectNearest(sn76489ToneHz(std::uint16_t(period)), "period " + std::to_string(period));
+    expectNearest(0.0, "0 Hz");
+}
+
+TEST(FullNoise, ShiftRatesMapToTheNearestNoiseFrequency) {
+    EXPECT_TRUE(isWhiteNoise(0x04));
+    EXPECT_FALSE(isWhiteNoise(0x03));
+    // clock/512, /1024, /2048: 6991 Hz is NFRQ 14 (6944 Hz); the lower two are out of reach.
+    EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x04, 0)), 14);
+    EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x05, 0)), 0);
+    EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x06, 0)), 0);
+    // Rate 3 follows tone channel 2: 111861 / N Hz, NFRQ round(32 - 1.1175 N).
+    for (int n = 5; n <= 28; ++n)
+        EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x07, std::uint16_t(n))),
+                  std::lround(32 - 1.1175 * n))
+            << n;
+    EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x07, 1)), 31);
+    EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x07, 0)), 0);  // period 0 counts as 1024
+    EXPECT_DOUBLE_EQ(periodicNoisePitchHz(sn76489NoiseShiftHz(0x00, 0)), 3579545.0 / 512 / 16);
+}
+
+TEST(FullLfo, RatesAndDepthsMapToTheNearestOpmSetting) {
+    const double ymHz[8] = {3.853, 5.405, 5.861, 6.211, 6.712, 9.458, 52.02, 83.23};
+    for (int rate = 0; rate < 8; ++rate) EXPECT_NEAR(ym2612LfoHz(rate), ymHz[rate], 0.005) << rate;
+    EXPECT_NEAR(opmLfoHz(0xC0), 3.815, 0.001);
+    EXPECT_NEAR(opmLfoHz(0xFF), 59.13, 0.01);
+    EXPECT_EQ(LFRQ_BY_YM2612_RATE,
+              (std::array<std::uint8_t, 8>{0xC0, 0xC7, 0xC9, 0xCA, 0xCC, 0xD4, 0xFB, 0xFF}));
+    EXPECT_EQ(OPM_PMS_BY_YM2612_PMS, (std::array<std::uint8_t, 8>{0, 1, 1, 2, 2, 3, 4, 5}));
+    EXPECT_EQ(OPM_AMS_BY_YM2612_AMS, (std::array<std::uint8_t, 4>{0, 0, 1, 2}));
+}
+
+}  // namespace

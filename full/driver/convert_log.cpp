@@ -1,0 +1,236 @@
+#include "full/driver/convert_log.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "channels/file_channels.hpp"
+#include "full/driver/vgm_reader.hpp"
+#include "full/player/full_player.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double SAMPLE_RATE = 44100.0;
+
+// What the chips the VGM format numbers by command byte are called, for a log written for
+// one of them.
+const char* otherChipName(std::uint8_t command) {
+    switch (command) {
+        case 0x54:
+            return "the YM2151";
+        case 0x51:
+            return "the YM2413";
+        case 0x55:
+            return "the YM2203";
+        case 0x56:
+        case 0x57:
+            return "the YM2608";
+        case 0x58:
+        case 0x59:
+            return "the YM2610";
+        case 0x5A:
+            return "the YM3812";
+        case 0x5E:
+        case 0x5F:
+            return "the YMF262";
+        case 0xA0:
+            return "the AY-3-8910";
+        case 0xB4:
+            return "the NES APU";
+        case 0xB3:
+            return "the Game Boy";
+        case 0xB7:
+            return "the MSM6258";
+        case 0xB8:
+            return "the MSM6295";
+        case 0xD2:
+            return "the K051649";
+        default:
+            return nullptr;
+    }
+}
+
+// The channel of the input, closed when the conversion ends however it ends.
+struct InputChannel {
+    int number = 0;
+    ~InputChannel() {
+        if (number) fileClose(number);
+    }
+};
+
+// Pass 1: the facts the translation needs in advance, and whether the log can be played.
+SongFacts scanSong(VgmReader& reader) {
+    SongFacts facts;
+    for (;;) {
+        if (reader.loopStart > 0 && facts.loopSample < 0 && reader.position >= reader.loopStart)
+            facts.loopSample = facts.samples;
+        const VgmCommand command = nextVgmCommand(reader);
+        switch (command.event) {
+            case VgmEvent::endOfData:
+                return facts;
+            case VgmEvent::ym2612:
+                facts.sourceChipWritten = true;
+                if (command.port == 0 && command.reg == 0x28 && (command.data & 0xF0)) {
+                    const int channel = ((command.data & 0x04) ? 3 : 0) + (command.data & 0x03);
+                    if (channel < FULL_FM_CHANNELS)
+                        facts.keyedFmChannels |= std::uint8_t(1 << channel);
+                }
+                break;
+            case VgmEvent::sn76489:
+                facts.sourceChipWritten = true;
+                break;
+            case VgmEvent::wait:
+            case VgmEvent::dacSample:
+                facts.samples += command.samples;
+                break;
+            case VgmEvent::otherChip:
+                if (!facts.otherChipCommand) facts.otherChipCommand = command.code;
+                ++facts.otherChipCommands;
+                break;
+            case VgmEvent::unknown:
+                ++facts.unknownCommands;
+                break;
+            case VgmEvent::dacData:
+            case VgmEvent::passedOver:
+                break;
+        }
+    }
+}
+
+// Before the log's time moves on: the changes made at this tick reach the stream, and the
+// voices that sound without a channel are counted as left out.
+void advanceTime(FullRun& run, std::int64_t samples) {
+    if (samples <= 0) return;
+    flushRegisters(run.stream, currentTick(run));
+    for (int v = 0; v < PSG_VOICES; ++v) {
+        const bool sounds = v < PSG_TONES
+                                ? run.psg.attenuation[v] < 15
+                                : run.psg.attenuation[3] < 15 && !(run.psg.noiseControl & 0x04);
+        if (sounds && run.voiceChannel[std::size_t(v)] < 0) run.leftOut.voiceSamples[v] += samples;
+    }
+    run.sample += samples;
+}
+
+// Pass 2: the stream. False when it grows beyond what the program may hold.
+bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
+    startFullRun(run);
+    bool loopMarked = false;
+    for (;;) {
+        if (reader.loopStart > 0 && !loopMarked && reader.position >= reader.loopStart) {
+            writeLoopMarker(run.stream, currentTick(run));
+            loopMarked = true;
+        }
+        if (std::int64_t(run.stream.pairs.size()) > maxStream) return false;
+        const VgmCommand command = nextVgmCommand(reader);
+        switch (command.event) {
+            case VgmEvent::endOfData:
+                finishFullStream(run.stream, currentTick(run));
+                return std::int64_t(run.stream.pairs.size()) <= maxStream;
+            case VgmEvent::ym2612:
+                translateFullYm2612(run, command.port, command.reg, command.data);
+                break;
+            case VgmEvent::sn76489:
+                translateFullSn76489(run, command.data);
+                break;
+            case VgmEvent::dacSample:
+                run.leftOut.dac = true;
+                advanceTime(run, command.samples);
+                break;
+            case VgmEvent::dacData:
+                run.leftOut.dac = true;
+                break;
+            case VgmEvent::wait:
+                advanceTime(run, command.samples);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+std::string sizeText(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / (1 << 20));
+    if (bytes < (1 << 20))
+        std::snprintf(text, sizeof text, "%lld KiB", (long long)((bytes + 1023) / 1024));
+    return text;
+}
+
+// Writes the program under a temporary name beside the output and renames it into place.
+std::string writeProgram(const std::string& output, const std::vector<std::uint8_t>& program) {
+    if (!fileReplaceable(output))
+        return "cannot write " + output + ": it is a folder or a file this user may not replace";
+    const int channel = fileFreeNumber();
+    std::string temporary;
+    if (channel == 0 || !fileCreateTemporary(output, channel, temporary))
+        return "cannot write " + output + ": the folder is missing or not writable";
+    fileWrite(channel, 0, program.data(), int(program.size()));
+    const bool written = fileClose(channel) == FILE_OK;
+    if (!written || !fileRename(temporary, output)) {
+        fileRemove(temporary);
+        return "cannot write " + output + ": the disk is full or the folder not writable";
+    }
+    return "";
+}
+
+ConvertResult failed(std::string reason) {
+    ConvertResult result;
+    result.error = std::move(reason);
+    return result;
+}
+
+}  // namespace
+
+ConvertResult convertLog(const ConvertRequest& request) {
+    ConvertResult result;
+    std::error_code error;
+    const fs::file_status status = fs::status(request.input, error);
+    if (!fs::exists(status)) return failed("no such file");
+    if (!fs::is_regular_file(status)) return failed("not a file");
+    InputChannel input;
+    input.number = fileFreeNumber();
+    if (input.number == 0 ||
+        fileOpen(request.input, input.number, FileAccess::readUnpacked) != FILE_OK) {
+        input.number = 0;
+        return failed("cannot be read");
+    }
+    // Compressed data is read through once first, so that damage is found before anything.
+    fileSkip(input.number, INT64_MAX);
+    if (fileDamaged(input.number)) return failed("damaged gzip data (corrupt or cut short)");
+
+    VgmReader reader;
+    if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
+    const SongFacts facts = scanSong(reader);
+    if (!facts.sourceChipWritten) {
+        std::string message = "no YM2612 or SN76489 data";
+        if (const char* chip =
+                facts.otherChipCommand ? otherChipName(facts.otherChipCommand) : nullptr)
+            message += std::string(" (it writes ") + chip + ")";
+        else if (facts.otherChipCommand)
+            message += " (it writes other chips)";
+        return failed(message);
+    }
+
+    rewindVgmReader(reader);
+    auto run = std::make_unique<FullRun>();
+    run->facts = facts;
+    const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
+    if (!translateSong(reader, *run, maxStream)) {
+        return failed("the program would be larger than " + sizeText(request.maxSize) +
+                      " (--max-size)");
+    }
+    const std::vector<std::uint8_t> program = buildFullProgram(run->stream.pairs);
+    if (std::string failure = writeProgram(request.output, program); !failure.empty())
+        return failed(failure);
+
+    result.programSize = std::int64_t(program.size());
+    result.seconds = double(facts.samples) / SAMPLE_RATE;
+    if (facts.loopSample >= 0) result.loopSeconds = double(facts.loopSample) / SAMPLE_RATE;
+    result.played = run->played;
+    result.leftOut = run->leftOut;
+    result.otherChipCommands = facts.otherChipCommands;
+    result.unknownCommands = facts.unknownCommands;
+    return result;
+}

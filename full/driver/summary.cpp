@@ -1,0 +1,60 @@
+#include "full/driver/summary.hpp"
+
+#include <bit>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string seconds(std::int64_t samples) {
+    return format("%.1f s", double(samples) / 44100.0);
+}
+
+std::string join(const std::vector<std::string>& parts, const char* between) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : between) + part;
+    return text;
+}
+
+}  // namespace
+
+std::string summaryLines(const ConvertRequest& request, const ConvertResult& result) {
+    std::vector<std::string> parts;
+    parts.push_back(
+        format("%.1f s", result.seconds) +
+        (result.loopSeconds >= 0 ? format(", loops at %.1f s", result.loopSeconds) : ""));
+    std::vector<std::string> voices;
+    if (int fm = std::popcount(unsigned(result.played.fmChannels)); fm > 0)
+        voices.push_back("FM " + std::to_string(fm));
+    const int psg = std::popcount(unsigned(result.played.psgVoices));
+    if (psg > 0 || result.played.noise)
+        voices.push_back("PSG " + std::to_string(psg) + (result.played.noise ? " + noise" : ""));
+    if (result.played.lfo) voices.push_back("LFO");
+    if (!voices.empty()) parts.push_back(join(voices, ", "));
+    parts.push_back(format("%.0f KiB", double((result.programSize + 1023) / 1024)));
+    std::string lines = request.input + " -> " + request.output + ": " + join(parts, "; ") + "\n";
+
+    const LeftOut& out = result.leftOut;
+    std::vector<std::string> left;
+    static const char* const VOICE_NAMES[PSG_VOICES] = {"PSG tone 0", "PSG tone 1", "PSG tone 2",
+                                                        "periodic noise"};
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (out.voiceSamples[v] > 0)
+            left.push_back(std::string(VOICE_NAMES[v]) + " " + seconds(out.voiceSamples[v]));
+    if (out.dac) left.push_back("YM2612 DAC samples");
+    if (out.channel3Mode) left.push_back("YM2612 channel 3 special mode");
+    if (out.ssgEg) left.push_back("SSG-EG");
+    if (out.lfoRateBeyondReach) left.push_back("LFO rate 7 (83 Hz, played at 59 Hz)");
+    if (result.otherChipCommands > 0)
+        left.push_back(std::to_string(result.otherChipCommands) + " writes to other chips");
+    if (result.unknownCommands > 0)
+        left.push_back(std::to_string(result.unknownCommands) + " unknown command bytes");
+    if (!left.empty()) lines += "  left out: " + join(left, ", ") + "\n";
+    return lines;
+}

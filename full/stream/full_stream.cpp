@@ -1,0 +1,60 @@
+#include "full/stream/full_stream.hpp"
+
+#include <algorithm>
+
+namespace {
+
+void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
+    stream.pairs.push_back(first);
+    stream.pairs.push_back(second);
+}
+
+void writeWaitUpTo(FullStream& stream, std::int64_t tick) {
+    while (stream.ticksWritten < tick) {
+        const std::int64_t ticks =
+            std::min<std::int64_t>(tick - stream.ticksWritten, FULL_LONGEST_WAIT + 1);
+        writePair(stream, 0x00, std::uint8_t(ticks - 1));
+        stream.ticksWritten += ticks;
+    }
+}
+
+}  // namespace
+
+void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
+    stream.wanted[reg] = value;
+    if (!stream.isDirty[reg]) {
+        stream.isDirty[reg] = true;
+        stream.dirty[stream.dirtyCount++] = reg;
+    }
+}
+
+void flushRegisters(FullStream& stream, std::int64_t tick) {
+    for (int i = 0; i < stream.dirtyCount; ++i) {
+        const std::uint8_t reg = stream.dirty[i];
+        stream.isDirty[reg] = false;
+        if (stream.everSent[reg] && stream.sent[reg] == stream.wanted[reg]) continue;
+        writeWaitUpTo(stream, tick);
+        writePair(stream, reg, stream.wanted[reg]);
+        stream.sent[reg] = stream.wanted[reg];
+        stream.everSent[reg] = true;
+    }
+    stream.dirtyCount = 0;
+}
+
+void writeRegisterNow(FullStream& stream, std::int64_t tick, std::uint8_t reg, std::uint8_t value) {
+    flushRegisters(stream, tick);
+    writeWaitUpTo(stream, tick);
+    writePair(stream, reg, value);
+}
+
+void writeLoopMarker(FullStream& stream, std::int64_t tick) {
+    flushRegisters(stream, tick);
+    writeWaitUpTo(stream, tick);
+    writePair(stream, 0x00, FULL_LOOP_MARKER);
+}
+
+void finishFullStream(FullStream& stream, std::int64_t endTick) {
+    flushRegisters(stream, endTick);
+    writeWaitUpTo(stream, endTick);
+    writePair(stream, 0x00, FULL_END_MARKER);
+}

@@ -1,0 +1,108 @@
+// The state of one opmcast-full conversion: the song facts of the first pass, the source
+// chips as the log has set them, which OPM channel plays what, and the stream.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "full/stream/full_stream.hpp"
+
+inline constexpr int FULL_FM_CHANNELS = 6;
+inline constexpr int PSG_TONES = 3;
+inline constexpr int NOISE_CHANNEL = 7;  // the OPM's noise replaces its operator C2
+
+// What an OPM channel plays.
+enum class Owner : std::uint8_t {
+    none,      // silent, free for a PSG voice
+    fm,        // the YM2612 channel of the same number
+    psgTone0,  // SN76489 tone channels 0, 1, 2
+    psgTone1,
+    psgTone2,
+    periodicNoise,  // the SN76489's periodic noise, as a pitched voice
+    whiteNoise,     // channel 7 only: the noise generator
+};
+
+// The voices that take a channel when they sound, in Owner order from psgTone0.
+inline constexpr int PSG_VOICES = 4;  // three tones and the periodic noise
+constexpr Owner ownerOfVoice(int voice) {
+    return Owner(int(Owner::psgTone0) + voice);
+}
+
+// Found by the first pass over the log.
+struct SongFacts {
+    std::uint8_t keyedFmChannels = 0;    // bit c: YM2612 channel c is keyed on somewhere
+    bool sourceChipWritten = false;      // any YM2612 or SN76489 write
+    std::uint8_t otherChipCommand = 0;   // the first command byte for another chip, 0 if none
+    std::int64_t samples = 0;            // length of the log
+    std::int64_t loopSample = -1;        // time of the loop point, -1 without
+    std::int64_t otherChipCommands = 0;  // commands for other chips, passed over
+    std::int64_t unknownCommands = 0;    // bytes the VGM format does not define
+};
+
+// The YM2612 as the log has set it, in OPM terms for channels 0-5.
+struct FmSource {
+    std::uint8_t image[256] = {};                 // by OPM register: what FM channels 0-5 want
+    std::uint8_t keyMask[FULL_FM_CHANNELS] = {};  // operators keyed on, OPM bits 6-3
+    std::uint8_t fnumLow[FULL_FM_CHANNELS] = {};
+    std::uint8_t fnumHigh[FULL_FM_CHANNELS] = {};
+    std::uint8_t fnumHighLatch = 0;  // 0xA4 waits here for the 0xA0 write that applies it
+    std::uint8_t outputs[FULL_FM_CHANNELS] = {};  // 0xB4 + n as written
+    bool lfoOn = false;
+    std::uint8_t lfoRate = 0;
+    bool dacOn = false;
+};
+
+// The SN76489 as the log has set it.
+struct PsgSource {
+    std::uint8_t latch = 0;
+    std::uint16_t period[PSG_TONES] = {};
+    std::uint8_t attenuation[4] = {15, 15, 15, 15};  // tones 0-2, noise; 15 is off
+    std::uint8_t noiseControl = 0;
+};
+
+// Time a voice could not be played for lack of a channel, and what else was left out.
+struct LeftOut {
+    std::int64_t voiceSamples[PSG_VOICES] = {};
+    std::int64_t periodicNoiseSamples = 0;
+    bool channel3Mode = false;
+    bool ssgEg = false;
+    bool dac = false;
+    bool lfoRateBeyondReach = false;
+};
+
+// What the song used, for the summary.
+struct Played {
+    std::uint8_t fmChannels = 0;  // bit c: keyed on
+    std::uint8_t psgVoices = 0;   // bit v: tone v sounded
+    bool noise = false;
+    bool lfo = false;
+};
+
+struct FullRun {
+    SongFacts facts;
+    FmSource fm;
+    PsgSource psg;
+    std::array<Owner, 8> owner{};
+    std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
+    std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
+    std::int64_t lastAllocationSample = 0;
+    FullStream stream;
+    LeftOut leftOut;
+    Played played;
+};
+
+inline std::int64_t currentTick(const FullRun& run) {
+    return run.sample / 787;
+}
+
+// Start-up: every channel silent, its owner by the song facts, the whole image written.
+void startFullRun(FullRun& run);
+void translateFullYm2612(FullRun& run, std::uint8_t port, std::uint8_t reg, std::uint8_t data);
+void translateFullSn76489(FullRun& run, std::uint8_t data);
+// Gives each sounding PSG voice a channel, after anything that changes which voices sound or
+// which channels are free.
+void allocateVoices(FullRun& run);
+// Writes every register of an OPM channel for what its owner plays now.
+void applyOwner(FullRun& run, int channel);
+// Registers of one PSG voice on its channel after its pitch or level changed.
+void updateVoice(FullRun& run, int voice);

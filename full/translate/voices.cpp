@@ -1,0 +1,234 @@
+// Which OPM channel plays what: the FM channels by default, the PSG voices on channels 6
+// and 7 and on FM channels the song leaves free, the noise on channel 7's noise generator.
+#include <bit>
+
+#include "full/translate/full_run.hpp"
+#include "full/translate/noise_lfo.hpp"
+#include "full/translate/true_pitch.hpp"
+
+namespace {
+
+constexpr int NOISE = 3;  // PsgSource::attenuation index of the noise
+constexpr std::uint8_t SILENT = 15;
+constexpr std::uint8_t TL_OFF = 0x7F;
+
+// The PSG voice: four sine carriers at 1, 3, 5 and 7 times the pitch, each 3 dB (4 TL
+// steps) below the one under it, the first partials of a square wave. Operator 3 carries the
+// fundamental; the level follows the tone chip's attenuation at 2 dB (8/3 TL steps) a step.
+constexpr std::uint8_t MULTIPLE_BY_OPERATOR[4] = {7, 5, 3, 1};
+constexpr int PSG_FUNDAMENTAL_TL = 8;  // at attenuation 0, beside the FM voices
+
+// The noise's level is linear in its attenuation, (1023 - 8 TL) / 1023: the TL for each
+// attenuation step of 2 dB.
+constexpr std::uint8_t NOISE_TL[15] = {0,   26,  47,  64,  77,  87,  96, 102,
+                                       108, 112, 115, 118, 120, 121, 123};
+
+bool whiteNoiseSounds(const FullRun& run) {
+    return run.psg.attenuation[NOISE] < SILENT && isWhiteNoise(run.psg.noiseControl);
+}
+
+bool voiceSounds(const FullRun& run, int voice) {
+    if (voice == NOISE)
+        return run.psg.attenuation[NOISE] < SILENT && !isWhiteNoise(run.psg.noiseControl);
+    return run.psg.attenuation[voice] < SILENT;
+}
+
+std::uint8_t voiceAttenuation(const FullRun& run, int voice) {
+    return run.psg.attenuation[voice == NOISE ? NOISE : voice];
+}
+
+double noiseShiftHz(const FullRun& run) {
+    return sn76489NoiseShiftHz(run.psg.noiseControl, run.psg.period[2]);
+}
+
+// Whether channel c may carry a PSG voice now.
+bool freeForPsg(const FullRun& run, int channel) {
+    if (channel == NOISE_CHANNEL) return !whiteNoiseSounds(run);
+    if (channel == 6) return true;
+    if (channel == 5 && run.fm.dacOn) return true;  // the DAC silences YM2612 channel 6
+    return (run.facts.keyedFmChannels & (1 << channel)) == 0;
+}
+
+// What channel c plays when no PSG voice holds it.
+Owner restingOwner(const FullRun& run, int channel) {
+    if (channel == NOISE_CHANNEL && whiteNoiseSounds(run)) return Owner::whiteNoise;
+    if (channel >= FULL_FM_CHANNELS) return Owner::none;
+    if (channel == 5 && run.fm.dacOn) return Owner::none;
+    return (run.facts.keyedFmChannels & (1 << channel)) ? Owner::fm : Owner::none;
+}
+
+// The channel a voice prefers: tone 0 on 6, tone 1 on 7, as the classic plays them.
+int homeChannel(int voice) {
+    return voice == 0 ? 6 : voice == 1 ? 7 : -1;
+}
+
+bool channelTaken(const FullRun& run, int channel) {
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (run.voiceChannel[std::size_t(v)] == channel) return true;
+    return false;
+}
+
+// A channel free for the voice: its home first, then 6 and 7, then the FM channels.
+int freeChannelFor(const FullRun& run, int voice) {
+    const int home = homeChannel(voice);
+    if (home >= 0 && freeForPsg(run, home) && !channelTaken(run, home)) return home;
+    for (int c : {6, 7, 0, 1, 2, 3, 4, 5})
+        if (freeForPsg(run, c) && !channelTaken(run, c)) return c;
+    return -1;
+}
+
+void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6][4]) {
+    for (int row = 0; row < 6; ++row)
+        for (int op = 0; op < 4; ++op)
+            setRegister(run.stream, std::uint8_t(0x40 + 0x20 * row + channel + 8 * op),
+                        rows[row][op]);
+}
+
+std::uint8_t psgTl(int op, std::uint8_t attenuation) {
+    const int tl = PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + 4 * (3 - op);
+    return std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
+}
+
+void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
+    const double hz =
+        voice == NOISE ? periodicNoisePitchHz(noiseShiftHz(run))
+                       : sn76489ToneHz(run.psg.period[voice] == 0 ? 1024 : run.psg.period[voice]);
+    const KeyCode code = opmKeyCodeNearest(hz);
+    setRegister(run.stream, std::uint8_t(0x28 + channel), code.keyCode);
+    setRegister(run.stream, std::uint8_t(0x30 + channel), code.keyFraction);
+    const std::uint8_t attenuation = voiceAttenuation(run, voice);
+    for (int op = 0; op < 4; ++op)
+        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op),
+                    attenuation >= SILENT ? TL_OFF : psgTl(op, attenuation));
+}
+
+void setNoise(FullRun& run) {
+    const std::uint8_t attenuation = run.psg.attenuation[NOISE];
+    setRegister(run.stream, 0x0F, std::uint8_t(0x80 | opmNoiseFrequency(noiseShiftHz(run))));
+    setRegister(run.stream, 0x60 + NOISE_CHANNEL + 24,
+                attenuation >= SILENT ? TL_OFF : NOISE_TL[attenuation]);
+}
+
+}  // namespace
+
+void applyOwner(FullRun& run, int channel) {
+    const std::int64_t tick = currentTick(run);
+    const Owner owner = run.owner[std::size_t(channel)];
+    writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(channel));  // all operators off
+    if (channel == NOISE_CHANNEL && owner != Owner::whiteNoise) setRegister(run.stream, 0x0F, 0x00);
+    const auto c = std::uint8_t(channel);
+    switch (owner) {
+        case Owner::fm:
+            for (std::uint8_t reg : {std::uint8_t(0x20 + c), std::uint8_t(0x28 + c),
+                                     std::uint8_t(0x30 + c), std::uint8_t(0x38 + c)})
+                setRegister(run.stream, reg, run.fm.image[reg]);
+            for (int row = 0; row < 6; ++row)
+                for (int op = 0; op < 4; ++op) {
+                    const auto reg = std::uint8_t(0x40 + 0x20 * row + channel + 8 * op);
+                    setRegister(run.stream, reg, run.fm.image[reg]);
+                }
+            if (run.fm.keyMask[channel])
+                writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(run.fm.keyMask[channel] | c));
+            return;
+        case Owner::none:
+            for (int op = 0; op < 4; ++op)
+                setRegister(run.stream, std::uint8_t(0x60 + c + 8 * op), TL_OFF);
+            return;
+        case Owner::whiteNoise: {
+            // Only operator C2 sounds; the noise generator replaces its sine.
+            const std::uint8_t rows[6][4] = {{1, 1, 1, 1},
+                                             {TL_OFF, TL_OFF, TL_OFF, TL_OFF},
+                                             {0x1F, 0x1F, 0x1F, 0x1F},
+                                             {0, 0, 0, 0},
+                                             {0, 0, 0, 0},
+                                             {0x0F, 0x0F, 0x0F, 0x0F}};
+            setRegister(run.stream, std::uint8_t(0x20 + c), 0xC7);
+            setRegister(run.stream, std::uint8_t(0x38 + c), 0x00);
+            setChannelOperators(run, channel, rows);
+            setNoise(run);
+            writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(0x40 | c));
+            return;
+        }
+        default: {  // a PSG voice
+            const int voice = int(owner) - int(Owner::psgTone0);
+            std::uint8_t rows[6][4] = {};
+            for (int op = 0; op < 4; ++op) {
+                rows[0][op] = MULTIPLE_BY_OPERATOR[op];
+                rows[2][op] = 0x1F;  // fastest attack, no decay
+                rows[5][op] = 0x0F;  // fastest release
+            }
+            setRegister(run.stream, std::uint8_t(0x20 + c), 0xC7);  // both sides, four carriers
+            setRegister(run.stream, std::uint8_t(0x38 + c), 0x00);
+            setChannelOperators(run, channel, rows);
+            setVoicePitchAndLevel(run, voice, channel);
+            writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(0x78 | c));
+            return;
+        }
+    }
+}
+
+void updateVoice(FullRun& run, int voice) {
+    if (voice == NOISE && run.owner[NOISE_CHANNEL] == Owner::whiteNoise) setNoise(run);
+    const int channel = run.voiceChannel[std::size_t(voice)];
+    if (channel >= 0) setVoicePitchAndLevel(run, voice, channel);
+}
+
+void allocateVoices(FullRun& run) {
+    // Voices that fell silent or lost their channel let go of it.
+    for (int v = 0; v < PSG_VOICES; ++v) {
+        int& channel = run.voiceChannel[std::size_t(v)];
+        if (channel >= 0 && (!voiceSounds(run, v) || !freeForPsg(run, channel))) channel = -1;
+    }
+    // Sounding voices without a channel, loudest first, take a free one, or the channel of a
+    // quieter voice, which gives way.
+    for (int pass = 0; pass < PSG_VOICES; ++pass) {
+        int voice = -1;
+        for (int v = 0; v < PSG_VOICES; ++v)
+            if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0 &&
+                (voice < 0 || voiceAttenuation(run, v) < voiceAttenuation(run, voice)))
+                voice = v;
+        if (voice < 0) break;
+        int channel = freeChannelFor(run, voice);
+        if (channel < 0) {
+            int quietest = -1;
+            for (int v = 0; v < PSG_VOICES; ++v)
+                if (run.voiceChannel[std::size_t(v)] >= 0 &&
+                    (quietest < 0 || voiceAttenuation(run, v) > voiceAttenuation(run, quietest)))
+                    quietest = v;
+            if (quietest < 0 || voiceAttenuation(run, quietest) <= voiceAttenuation(run, voice))
+                break;
+            channel = run.voiceChannel[std::size_t(quietest)];
+            run.voiceChannel[std::size_t(quietest)] = -1;
+        }
+        run.voiceChannel[std::size_t(voice)] = channel;
+    }
+    // Every channel whose owner changed is set up anew.
+    for (int c = 0; c < 8; ++c) {
+        Owner owner = restingOwner(run, c);
+        for (int v = 0; v < PSG_VOICES; ++v)
+            if (run.voiceChannel[std::size_t(v)] == c) owner = ownerOfVoice(v);
+        if (owner == run.owner[std::size_t(c)]) continue;
+        run.owner[std::size_t(c)] = owner;
+        applyOwner(run, c);
+    }
+    for (int v = 0; v < PSG_TONES; ++v)
+        if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
+    if (run.owner[NOISE_CHANNEL] == Owner::whiteNoise || run.voiceChannel[NOISE] >= 0)
+        run.played.noise = true;
+}
+
+void startFullRun(FullRun& run) {
+    run.voiceChannel.fill(-1);
+    FullStream& s = run.stream;
+    // The whole image as a YM2612 starts (every register 0, both outputs on), with the LFO
+    // waveform triangle, the noise off, and every channel keyed off.
+    setRegister(s, 0x0F, 0x00);
+    setRegister(s, 0x18, 0x00);
+    setRegister(s, 0x1B, OPM_LFO_TRIANGLE);
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c) run.fm.image[0x20 + c] = 0xC0;
+    for (int reg = 0x20; reg < 0x100; ++reg) setRegister(s, std::uint8_t(reg), run.fm.image[reg]);
+    for (int c = 0; c < 8; ++c) {
+        run.owner[std::size_t(c)] = restingOwner(run, c);
+        applyOwner(run, c);
+    }
+}

@@ -150,12 +150,11 @@ bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
     }
 }
 
+// A size as the user gave it: whole MiB or KiB where it is one, else bytes.
 std::string sizeText(std::int64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / (1 << 20));
-    if (bytes < (1 << 20))
-        std::snprintf(text, sizeof text, "%lld KiB", (long long)((bytes + 1023) / 1024));
-    return text;
+    if (bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
 }
 
 // Writes the program under a temporary name beside the output and renames it into place.

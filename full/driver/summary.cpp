@@ -1,5 +1,6 @@
 #include "full/driver/summary.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <vector>
@@ -37,7 +38,8 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
         voices.push_back("PSG " + std::to_string(psg) + (result.played.noise ? " + noise" : ""));
     if (result.played.lfo) voices.push_back("LFO");
     if (!voices.empty()) parts.push_back(join(voices, ", "));
-    parts.push_back(format("%.0f KiB", double((result.programSize + 1023) / 1024)));
+    parts.push_back(std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) +
+                    " KiB");
     std::string lines = request.input + " -> " + request.output + ": " + join(parts, "; ") + "\n";
 
     const LeftOut& out = result.leftOut;

@@ -91,8 +91,9 @@ struct FullRun {
     Played played;
 };
 
+// The tick nearest to the log's time: a write lands within half a tick of its time.
 inline std::int64_t currentTick(const FullRun& run) {
-    return run.sample / 787;
+    return (run.sample + 787 / 2) / 787;
 }
 
 // Start-up: every channel silent, its owner by the song facts, the whole image written.

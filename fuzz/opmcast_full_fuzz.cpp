@@ -1,0 +1,126 @@
+// libFuzzer target for opmcast-full: converts every input inside this process and checks that
+// the result is a well-formed program or a failure with a reason and no output, that nothing
+// else is left behind, the input is unchanged, and a second run gives the same bytes.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "full/driver/convert_log.hpp"
+#include "full/player/full_player.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::int64_t MAX_SIZE = 64 * 1024;  // small, so that the size limit is reached too
+
+fs::path workDir;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "opmcast-full property violated: %s\n", what.c_str());
+    std::abort();
+}
+
+Bytes readWhole(const fs::path& name) {
+    std::ifstream in(name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The stream between the player's head and tail, pair by pair.
+std::string checkStream(const Bytes& program) {
+    const auto player = fullPlayerBytes();
+    if (program.size() < FULL_PLAYER_SIZE + 2 || program.size() % 2 != 0) return "bad length";
+    if (!std::equal(player.begin(), player.begin() + 12, program.begin()) ||
+        !std::equal(player.begin() + 16, player.begin() + FULL_PLAYER_HEAD_SIZE,
+                    program.begin() + 16))
+        return "the program does not start with the player";
+    if (!std::equal(player.end() - FULL_PLAYER_TAIL_SIZE, player.end(),
+                    program.end() - FULL_PLAYER_TAIL_SIZE))
+        return "the program does not end with the player's tail";
+    const std::uint32_t textSize =
+        std::uint32_t(program[12] << 24 | program[13] << 16 | program[14] << 8 | program[15]);
+    if (textSize != program.size() - 76) return "text size " + std::to_string(textSize);
+    int loops = 0;
+    const std::size_t end = program.size() - FULL_PLAYER_TAIL_SIZE;
+    for (std::size_t i = FULL_PLAYER_HEAD_SIZE; i < end; i += 2) {
+        const std::uint8_t reg = program[i], value = program[i + 1];
+        const bool last = i + 2 == end;
+        if (reg == 0) {
+            if (value == 0xFF) {
+                if (!last) return "end marker before the end";
+                continue;
+            }
+            if (value == 0xFE && ++loops > 1) return "second loop marker";
+            if (value > 0xEF && value < 0xFE) return "reserved command";
+        } else if (reg >= 0x10 && reg <= 0x14) {
+            return "a timer register in the stream";
+        } else if (reg == 0x1B && (value & 0xFC)) {
+            return "register 1B with more than the waveform";
+        } else if (reg == 0x01 && value != 0x02 && value != 0x00) {
+            return "register 01 with more than the LFO reset";
+        }
+        if (last) return "no end marker at the end";
+    }
+    return "";
+}
+
+struct Run {
+    ConvertResult result;
+    bool outputExists = false;
+    Bytes output;
+};
+
+Run convertOnce(const Bytes& vgm) {
+    const fs::path input = workDir / "song.vgm", output = workDir / "song.x";
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(vgm.data()), std::streamsize(vgm.size()));
+    Run run;
+    run.result = convertLog({input.string(), output.string(), MAX_SIZE});
+    run.outputExists = fs::exists(output);
+    if (run.outputExists) run.output = readWhole(output);
+    if (readWhole(input) != vgm) fail("input changed");
+    for (const auto& entry : fs::directory_iterator(workDir))
+        if (entry.path() != input && entry.path() != output)
+            fail("left behind: " + entry.path().string());
+    fs::remove(output);
+    return run;
+}
+
+void removeWorkDir() {
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string pattern = (fs::temp_directory_path() / "opmcast-full-fuzz-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) fail("cannot make a work directory");
+    workDir = pattern;
+    std::atexit(removeWorkDir);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const Bytes vgm(data, data + size);
+    const Run first = convertOnce(vgm);
+    if (first.result.error.empty()) {
+        if (!first.outputExists) fail("success without a program");
+        if (std::int64_t(first.output.size()) > MAX_SIZE) fail("a program beyond the size limit");
+        if (const std::string problem = checkStream(first.output); !problem.empty()) fail(problem);
+    } else if (first.outputExists) {
+        fail("a failure (" + first.result.error + ") left a program");
+    }
+    const Run again = convertOnce(vgm);
+    if (again.result.error != first.result.error || again.output != first.output)
+        fail("a second conversion of the same input differs");
+    return 0;
+}

@@ -1,11 +1,13 @@
-# Assembles vgmstub.s into the flat vgmstub.bin and checks what the converter relies on:
-# no relocations (the code must be position-independent) and exactly 446 bytes (header, 370
-# bytes of code, 12-byte data section).
+# Assembles a player source (vgmstub.s or fullplayer.s) into its flat .bin and checks what the
+# converters rely on: no relocations (the code must be position-independent) and exactly 446
+# bytes (header, 370 bytes of code, 12-byte data section).
 #
-# Variables: AS, OBJCOPY, OBJDUMP (tools), SOURCE (vgmstub.s), OUTPUT (vgmstub.bin).
+# Variables: AS, OBJCOPY, OBJDUMP (tools), SOURCE (the .s), OUTPUT (the .bin).
 
 get_filename_component(workdir "${OUTPUT}" DIRECTORY)
-set(object "${workdir}/vgmstub.o")
+get_filename_component(name "${OUTPUT}" NAME_WE)
+get_filename_component(binary "${OUTPUT}" NAME)
+set(object "${workdir}/${name}.o")
 
 execute_process(COMMAND "${AS}" -m68000 --pcrel -o "${object}" "${SOURCE}"
                 RESULT_VARIABLE result)
@@ -19,7 +21,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "objdump -r failed on ${object}")
 endif()
 if(relocations MATCHES "R_68K_")
-  message(FATAL_ERROR "vgmstub.s needs relocations; use PC-relative addressing:\n${relocations}")
+  message(FATAL_ERROR "${SOURCE} needs relocations; use PC-relative addressing:\n${relocations}")
 endif()
 
 execute_process(COMMAND "${OBJCOPY}" -O binary -j .text "${object}" "${OUTPUT}.tmp"
@@ -32,12 +34,12 @@ endif()
 execute_process(COMMAND "${OBJDUMP}" -t "${object}" OUTPUT_VARIABLE symbols)
 if(symbols MATCHES "([0-9a-f]+)[^\n]*codeend")
   math(EXPR code_size "0x${CMAKE_MATCH_1} - 64")
-  message(STATUS "vgmstub.bin: player code ${code_size} of 370 bytes")
+  message(STATUS "${binary}: player code ${code_size} of 370 bytes")
 endif()
 
 file(SIZE "${OUTPUT}.tmp" size)
 if(NOT size EQUAL 446)
   file(REMOVE "${OUTPUT}.tmp")
-  message(FATAL_ERROR "vgmstub.bin is ${size} bytes; it must be exactly 446")
+  message(FATAL_ERROR "${binary} is ${size} bytes; it must be exactly 446")
 endif()
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

@@ -1,5 +1,5 @@
-// What the player stub sends to the OPM besides the register stream, and which stream pairs it
-// leaves out.
+// What the players send to the OPM besides the register stream, and which stream pairs they
+// leave out: the classic player vgmstub.s and the full player fullplayer.s of opmcast-full.
 #pragma once
 
 #include <cstdint>
@@ -23,3 +23,18 @@ constexpr bool isTimerRegister(std::uint8_t reg) {
 constexpr bool playerWrites(std::uint8_t reg) {
     return !isTimerRegister(reg) && reg != 0x1B;
 }
+
+// The full player passes 0x1B too, with bits 1-0 (LFO waveform) from the stream and bits 7-6
+// (ADPCM clock, floppy READY) from the system's copy of the register, the IOCS work byte at
+// $09DA, which it never changes. Register 0x01 (LFO reset) passes as given.
+constexpr bool fullPlayerWrites(std::uint8_t reg) {
+    return !isTimerRegister(reg);
+}
+inline constexpr std::uint32_t SYSTEM_1B_COPY_ADDRESS = 0x09DA;
+constexpr std::uint8_t merged1B(std::uint8_t streamValue, std::uint8_t systemCopy) {
+    return std::uint8_t((streamValue & 0x03) | (systemCopy & 0xC0));
+}
+
+// Full-player stream commands: waits are 00 00-00 EF (1 to 240 ticks); 00 F0-00 FD are
+// reserved, and the player ends the song at one as at an end marker without a loop position.
+inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;

@@ -64,12 +64,30 @@ void writeTimerControl(Machine& m, std::uint8_t value) {
     loadTimer(m, value & 0x02, m.runB, m.nextB, timerBPeriod(m));
 }
 
+// Register 0x1B: bits 7-6 drive other X68000 hardware (CT1 the ADPCM clock, CT2 the floppy
+// READY line). The classic player never writes it; the full player must keep those bits as the
+// system's copy at $09DA holds them.
+void writeControlLines(Machine& m, std::uint8_t value) {
+    const std::uint8_t copy = m.opt.systemCopy1B;
+    if (m.player != PlayerKind::Full) {
+        fail(m,
+             "wrote register $1B: its bits 7-6 drive the ADPCM clock and the floppy "
+             "READY line");
+    } else if ((value ^ copy) & 0xC0) {
+        fail(m, format("wrote $%02X to register $1B: bits 7-6 (ADPCM clock, floppy READY) differ "
+                       "from the system's copy $%02X at $09DA",
+                       value, copy));
+    } else if (!m.named[0x1B] && value != copy) {
+        fail(m, format("wrote $%02X to register $1B, which the stream never names", value));
+    } else {
+        m.regs[0x1B] = value;
+    }
+}
+
 void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
     switch (reg) {
         case 0x1B:
-            fail(m,
-                 "wrote register $1B: its bits 7-6 drive the ADPCM clock and the floppy "
-                 "READY line");
+            writeControlLines(m, value);
             return;
         case 0x10:
         case 0x11:
@@ -79,18 +97,27 @@ void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
         case 0x14:
             writeTimerControl(m, value);
             return;
+        case 0x01:
+            if (value & ~0x02) {
+                fail(m, format("wrote $%02X to register $01: bits other than 1 (LFO reset) are the "
+                               "chip's test modes",
+                               value));
+                return;
+            }
+            break;
         default:
             break;
     }
     // Clearing the LFO depths at the start and silencing the chip at the end are allowed
     // whatever the stream held.
-    if (!m.named[reg] && reg != PLAYER_START_WRITES[0].reg && !keysOff(reg, value) &&
-        !mutesSlot(reg, value)) {
+    if (!m.named[reg] && !clearsLfoDepth(reg, value) && !keysOff(reg, value) &&
+        !mutesSlot(reg, value) && !stopsNoise(reg, value)) {
         fail(m, format("wrote $%02X to register $%02X, which the stream never names", value, reg));
         return;
     }
     m.regs[reg] = value;
     if (reg == 0x08) m.keyMask[value & 7] = (value >> 3) & 0x0F;
+    if (reg == 0x19) (value & 0x80 ? m.pmd : m.amd) = value & 0x7F;
 }
 
 }  // namespace

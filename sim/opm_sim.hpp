@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,8 @@ namespace opmsim {
 // One replay tick, 787/44100 s, in nanoseconds.
 inline constexpr double TICK_NS = 787.0 * 1e9 / 44100.0;
 
-// Layout shared by the player stub and the converter: the stub's first 434 bytes (header and
-// code), then the register stream, then the stub's 12 data bytes.
+// Layout shared by both players and the converters: the player's first 434 bytes (header and
+// code), then the register stream, then the player's 12 data bytes.
 inline constexpr std::size_t HEADER_SIZE = 64;
 inline constexpr std::size_t STREAM_OFFSET = 434;
 inline constexpr std::size_t STUB_TAIL_SIZE = 12;
@@ -36,6 +37,13 @@ struct XHeader {
     std::uint32_t symbolSize = 0;
     std::uint32_t bindOffset = 0;
 };
+
+// Which player a program carries: the full player of opmcast-full when the program's first 434
+// bytes, the text size at offsets 12-15 aside, are those of the full player built into this
+// library (full/player); the classic player vgmstub otherwise. The two read different streams
+// (waits, reserved commands, register 0x1B) and leave the chip differently.
+enum class PlayerKind { Classic, Full };
+PlayerKind detectPlayer(const std::vector<std::uint8_t>& file);
 
 // Reads the header; returns an empty string on success, else what is wrong.
 std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header);
@@ -55,8 +63,10 @@ struct StreamEvent {
 
 // A register stream as the player replays it: `events[0 .. loopStart)` once, then (if `loops`)
 // `events[loopStart ..]` over and over. Ticks of the repeated part count from the start of the
-// stream for the first pass; every later pass adds `loopTicks`.
+// stream for the first pass; every later pass adds `loopTicks`. An event of register 0x1B holds
+// the stream's value; the full player merges it with the system's copy when it writes it.
 struct DecodedStream {
+    PlayerKind player = PlayerKind::Classic;
     std::vector<StreamEvent> events;  // writes the player makes, in order (skipped pairs left out)
     std::vector<bool> named;          // named[r]: some pair writes register r (256 entries)
     std::size_t loopStart = 0;        // index of the first event after the (last) loop marker
@@ -65,14 +75,20 @@ struct DecodedStream {
     std::uint32_t loopTicks = 0;      // endTick - loopTick
     bool loops = false;
     std::size_t pairs = 0;  // pairs read up to and including the end marker
-    std::string error;      // empty unless the stream has no end marker
+    // The command that ended the stream: 0xFF, or for the full player a reserved 0xF0-0xFD,
+    // at which the song ends without looping.
+    std::uint8_t endCommand = 0xFF;
+    std::string error;  // empty unless the stream has no end marker
 };
 
-// Decodes pairs from `data` up to the first end marker (00 FF).
-DecodedStream decodeStream(const std::uint8_t* data, std::size_t size);
+// Decodes pairs from `data` up to the first end marker (00 FF), read as `player` reads them.
+DecodedStream decodeStream(const std::uint8_t* data, std::size_t size,
+                           PlayerKind player = PlayerKind::Classic);
 
-// Decodes the stream of a song executable: from file offset 434 through text and data.
-DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file);
+// Decodes the stream of a song executable, as the player it carries (or `player`, if given)
+// reads it: from file offset 434 through text and data.
+DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
+                                     std::optional<PlayerKind> player = std::nullopt);
 
 struct SimOptions {
     std::int64_t keyPressNs = -1;                // virtual time of one key press; -1: none
@@ -81,6 +97,13 @@ struct SimOptions {
     std::int64_t systemCallNs = 20'000;          // one DOS or IOCS call
     bool opmInterruptEnabled = true;             // MFP IERB/IMRB bit 3 (GPIP3) set at start
     bool scrambleRegisters = true;               // system calls return garbage in d1-d7/a0-a6
+    // The IOCS work byte at $09DA, its copy of OPM register 0x1B (bits 7-6: ADPCM clock and
+    // floppy READY), which is also what the register holds at start. A program must keep those
+    // bits in every write of 0x1B and leave the register with this value.
+    std::uint8_t systemCopy1B = 0x00;
+    // The player whose rules the run is held to; empty: the one the program carries
+    // (detectPlayer). Set, it lets a test hold a modified player to the full player's rules.
+    std::optional<PlayerKind> player;
 };
 
 struct OpmWrite {
@@ -90,7 +113,9 @@ struct OpmWrite {
 };
 
 struct SimResult {
-    bool exited = false;  // the program ended through DOS _EXIT or _EXIT2
+    PlayerKind player = PlayerKind::Classic;  // the player whose rules the run was held to
+    std::uint8_t systemCopy1B = 0;            // the byte at $09DA during the run
+    bool exited = false;                      // the program ended through DOS _EXIT or _EXIT2
     int exitCode = -1;
     std::int64_t endNs = 0;        // virtual time when the run ended
     std::int64_t keyTakenNs = -1;  // when the key press was read out of the buffer; -1: never
@@ -112,9 +137,12 @@ struct ReplayCheck {
 };
 
 // Checks that the run wrote the stream's registers in order, each within `tickTolerance` of
-// its tick, went on through the loop as long as it ran, stopped only at the end marker or at
-// the key press, and then only silenced the chip (key off, TL 127). Timer registers 0x10-0x14
-// are left out of the comparison. Harness errors are included in the problems.
+// its tick (0x1B merged with the system's copy for the full player), went on through the loop
+// as long as it ran, stopped only at the end marker (or a reserved command) or at the key press,
+// and then only silenced the chip: key off and TL 127 on every channel and slot, and for the
+// full player also noise off, both LFO depths 0 and 0x1B back to the system's copy. Timer
+// registers 0x10-0x14 are left out of the comparison. Harness errors are included in the
+// problems.
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                         double tickTolerance = 1.0);
 

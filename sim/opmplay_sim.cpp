@@ -1,5 +1,5 @@
-// opmplay-sim: runs an X68000 music program (.x made by opmcast) on an emulated 68000 and prints
-// every OPM register write with the virtual time it happened at.
+// opmplay-sim: runs an X68000 music program (.x made by opmcast or opmcast-full) on an emulated
+// 68000 and prints every OPM register write with the virtual time it happened at.
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +23,7 @@ void printUsage(std::FILE* to = stderr) {
         "  --limit SECONDS    give up after this much virtual time (default 600)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
+        "  --opm-1b BYTE      the system's copy of OPM register 1B at $09DA (default 0)\n"
         "  --check            compare the writes with the file's register stream\n"
         "  --quiet            do not list the writes\n"
         "  --help             this text\n"
@@ -37,6 +38,16 @@ bool parseSeconds(const char* text, std::int64_t& ns) {
     // Up to a day of virtual time: beyond it (or for nan and inf) nanoseconds would not fit.
     if (end == text || *end != '\0' || !(seconds >= 0 && seconds <= 86400)) return false;
     ns = std::int64_t(seconds * 1e9);
+    return true;
+}
+
+// A byte in decimal, or in hexadecimal with 0x (a leading 0 does not mean octal).
+bool parseByte(const char* text, std::uint8_t& byte) {
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char* end = nullptr;
+    long value = std::strtol(text, &end, hex ? 16 : 10);
+    if (end == text || *end != '\0' || value < 0 || value > 255) return false;
+    byte = std::uint8_t(value);
     return true;
 }
 
@@ -57,6 +68,8 @@ int main(int argc, char** argv) {
             double mhz = std::atof(argv[++i]);
             if (mhz < 0.1 || mhz > 100) return printUsage(), 2;
             options.cpuHz = std::uint32_t(mhz * 1e6);
+        } else if (arg == "--opm-1b" && hasValue) {
+            if (!parseByte(argv[++i], options.systemCopy1B)) return printUsage(), 2;
         } else if (arg == "--opm-irq-off") {
             options.opmInterruptEnabled = false;
         } else if (arg == "--check") {
@@ -98,6 +111,10 @@ int main(int argc, char** argv) {
     std::printf("%s: text %u bytes, data %u, bss %u; stream of %zu pairs, %u ticks", path,
                 header.textSize, header.dataSize, header.bssSize, stream.pairs, stream.endTick);
     if (stream.loops) std::printf(", loop from tick %u", stream.loopTick);
+    if (stream.endCommand != 0xFF) {
+        std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
+    }
+    if (stream.player == opmsim::PlayerKind::Full) std::printf("; full player (opmcast-full)");
     std::printf("\n");
 
     opmsim::SimResult result = opmsim::runProgram(file, options);

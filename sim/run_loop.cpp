@@ -60,6 +60,7 @@ void onMemory(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std
         fail(m,
              format("write to $%06X, outside the program's data and bss", std::uint32_t(address)));
     }
+    if (!write && address >= m.text && address < m.bssStart) ++m.ioCount;  // see Machine
 }
 
 bool onUnmapped(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
@@ -100,6 +101,18 @@ void checkExitState(Machine& m) {
     }
     if (!keyed.empty()) report(m, "channels still keyed on at exit:" + keyed);
     if (!loud.empty()) report(m, "slots whose TL is not 127 at exit:" + loud);
+    if (m.regs[0x0F] & 0x80) report(m, format("noise left on at exit ($0F = $%02X)", m.regs[0x0F]));
+    if (m.amd || m.pmd) {
+        report(m, format("LFO depth left at AMD %d, PMD %d at exit", m.amd, m.pmd));
+    }
+    const std::uint8_t copy = m.opt.systemCopy1B;
+    if (m.regs[0x1B] != copy) {
+        report(m, format("register $1B left at $%02X at exit; the system's copy at $09DA is $%02X",
+                         m.regs[0x1B], copy));
+    }
+    if (memRead(m, SYSTEM_1B_COPY_ADDRESS, 1) != copy) {
+        report(m, "the system's copy of register $1B at $09DA changed");
+    }
 }
 
 SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options) {
@@ -116,7 +129,9 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     m.res = &res;
     m.nsPerCycle =
         std::max<std::int64_t>(1, 1'000'000'000 / std::max<std::uint32_t>(1, options.cpuHz));
-    m.named = decodeExecutableStream(file).named;
+    m.player = res.player = options.player.value_or(detectPlayer(file));
+    res.systemCopy1B = options.systemCopy1B;
+    m.named = decodeExecutableStream(file, m.player).named;
 
     uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
     if (err != UC_ERR_OK) {

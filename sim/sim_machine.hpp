@@ -44,6 +44,7 @@ struct Machine {
     bool superByDos = false;
 
     // OPM.
+    PlayerKind player = PlayerKind::Classic;
     std::vector<bool> named;  // registers the stream writes
     std::uint8_t opmAddr = 0;
     std::uint8_t regs[256] = {};
@@ -51,15 +52,17 @@ struct Machine {
     bool runA = false, runB = false, flagA = false, flagB = false;
     std::int64_t nextA = 0, nextB = 0;
     std::uint8_t keyMask[8] = {};
+    std::uint8_t amd = 0, pmd = 0;  // the two LFO depths that share register 0x19
 
     // MFP and the vector table.
     std::uint8_t mfp[MFP_REGISTERS] = {};
     std::uint8_t mfpStart[MFP_REGISTERS] = {};
     std::uint32_t opmVectorStart = 0;
 
-    // Poll detection: I/O accesses and system calls other than status reads are counted. Two
-    // status reads by the same instruction with the same value and nothing counted in between
-    // are a polling loop.
+    // Poll detection: I/O accesses and system calls other than status reads are counted, and
+    // so are reads of the program's text and data (its stream). Two status reads by the same
+    // instruction with the same value and nothing counted in between are a polling loop; a
+    // player that read a pair between them (a loop marker, a skipped register) was working.
     std::uint64_t ioCount = 0;
     std::uint64_t lastStatusIo = ~std::uint64_t{0};
     std::uint32_t lastStatusPc = 0;
@@ -68,13 +71,19 @@ struct Machine {
     bool keyTaken = false;
 };
 
-// OPM registers: the timers, and the two writes that silence the chip (a key off of a channel,
-// and TL 127 on a slot).
+// OPM writes that silence the chip: a key off of a channel, TL 127 on a slot, the noise off,
+// and an LFO depth (AMD or PMD, register 0x19) of 0.
 inline bool keysOff(std::uint8_t reg, std::uint8_t value) {
     return reg == 0x08 && (value & 0x78) == 0;
 }
 inline bool mutesSlot(std::uint8_t reg, std::uint8_t value) {
     return reg >= 0x60 && reg <= 0x7F && value == 0x7F;
+}
+inline bool stopsNoise(std::uint8_t reg, std::uint8_t value) {
+    return reg == 0x0F && value == 0x00;
+}
+inline bool clearsLfoDepth(std::uint8_t reg, std::uint8_t value) {
+    return reg == 0x19 && (value & 0x7F) == 0;
 }
 
 // sim_machine.cpp: access to the machine, fault reports.

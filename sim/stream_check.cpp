@@ -9,8 +9,11 @@
 
 namespace opmsim {
 
-DecodedStream decodeStream(const std::uint8_t* data, std::size_t size) {
+DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKind player) {
+    const bool full = player == PlayerKind::Full;
+    const std::uint8_t longestWait = full ? FULL_LONGEST_WAIT : 0xFD;
     DecodedStream d;
+    d.player = player;
     d.named.assign(256, false);
     std::uint32_t tick = 0;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
@@ -18,14 +21,20 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size) {
         ++d.pairs;
         if (first != 0) {
             d.named[first] = true;
-            if (playerWrites(first)) d.events.push_back({tick, first, second});
-        } else if (second <= 0xFD) {
+            if (full ? fullPlayerWrites(first) : playerWrites(first)) {
+                d.events.push_back({tick, first, second});
+            }
+        } else if (second <= longestWait) {
             tick += second + 1u;
         } else if (second == 0xFE) {
             d.loops = true;
             d.loopStart = d.events.size();
             d.loopTick = tick;
         } else {
+            // The end marker, or a reserved command of the full player: the song ends there,
+            // and a reserved command ends it without looping.
+            if (second != 0xFF) d.loops = false;
+            d.endCommand = second;
             d.endTick = tick;
             d.loopTicks = d.loops ? tick - d.loopTick : 0;
             return d;
@@ -36,7 +45,8 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size) {
     return d;
 }
 
-DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file) {
+DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
+                                     std::optional<PlayerKind> player) {
     XHeader h;
     std::string error = parseXHeader(file, h);
     if (error.empty() && std::uint64_t(h.textSize) + HEADER_SIZE < STREAM_OFFSET) {
@@ -52,13 +62,15 @@ DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file) {
     }
     std::size_t end =
         std::min<std::uint64_t>(file.size(), std::uint64_t(HEADER_SIZE) + h.textSize + h.dataSize);
-    return decodeStream(file.data() + STREAM_OFFSET, end - STREAM_OFFSET);
+    return decodeStream(file.data() + STREAM_OFFSET, end - STREAM_OFFSET,
+                        player.value_or(detectPlayer(file)));
 }
 
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                         double tickTolerance) {
     constexpr std::size_t MAX_PROBLEMS = 20;
     ReplayCheck c;
+    const bool full = stream.player == PlayerKind::Full;
     auto problem = [&c](const std::string& text) {
         if (c.problems.size() < MAX_PROBLEMS) c.problems.push_back(text);
     };
@@ -112,6 +124,9 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                            writes[i].reg, writes[i].value));
             break;
         }
+        if (full && expected.reg == 0x1B) {
+            expected.value = merged1B(expected.value, result.systemCopy1B);
+        }
         const OpmWrite& got = writes[i];
         if (got.reg != expected.reg || got.value != expected.value) {
             problem(
@@ -130,14 +145,23 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         ++c.streamWrites;
     }
 
+    // The shutdown: key off and TL 127 everywhere; the full player also turns the noise off,
+    // sets both LFO depths to 0 and writes the system's copy back into 0x1B.
     bool keyedOff[8] = {};
     bool silent[32] = {};
+    bool noiseOff = false, amdZero = false, pmdZero = false, controlRestored = false;
     for (std::size_t i = replayed; i < writes.size(); ++i) {
         const OpmWrite& w = writes[i];
         if (keysOff(w.reg, w.value)) {
             keyedOff[w.value & 7] = true;
         } else if (mutesSlot(w.reg, w.value)) {
             silent[w.reg - 0x60] = true;
+        } else if (full && stopsNoise(w.reg, w.value)) {
+            noiseOff = true;
+        } else if (full && clearsLfoDepth(w.reg, w.value)) {
+            (w.value & 0x80 ? pmdZero : amdZero) = true;
+        } else if (full && w.reg == 0x1B && w.value == result.systemCopy1B) {
+            controlRestored = true;
         } else {
             problem(format("after the replay: register $%02X = $%02X", w.reg, w.value));
         }
@@ -148,6 +172,14 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         }
         if (std::count(std::begin(silent), std::end(silent), true) != 32) {
             problem("not every slot's TL was set to 127 at the end");
+        }
+        if (full && !noiseOff) problem("the noise was not turned off at the end ($0F = $00)");
+        if (full && !(amdZero && pmdZero)) {
+            problem("the LFO depths were not both set to 0 at the end ($19 = $00, $19 = $80)");
+        }
+        if (full && !controlRestored) {
+            problem(format("register $1B was not set back to the system's copy $%02X at the end",
+                           result.systemCopy1B));
         }
     }
     return c;

@@ -1,6 +1,7 @@
 // Human68k ".x" executables: the header, the song layout the converter writes, and loading a
 // program into the emulated memory as Human68k does.
 
+#include "full/player/full_player.hpp"
 #include "sim_machine.hpp"
 
 namespace opmsim {
@@ -27,6 +28,17 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& h) {
     h.symbolSize = readBe32(file, 0x1C);
     h.bindOffset = readBe32(file, 0x3C);
     return {};
+}
+
+PlayerKind detectPlayer(const std::vector<std::uint8_t>& file) {
+    static_assert(FULL_PLAYER_HEAD_SIZE == STREAM_OFFSET);
+    std::span<const std::uint8_t, FULL_PLAYER_SIZE> full = fullPlayerBytes();
+    if (file.size() < STREAM_OFFSET) return PlayerKind::Classic;
+    for (std::size_t i = 0; i < STREAM_OFFSET; ++i) {
+        bool textSize = i >= FULL_PLAYER_TEXT_SIZE_OFFSET && i < FULL_PLAYER_TEXT_SIZE_OFFSET + 4;
+        if (!textSize && file[i] != full[i]) return PlayerKind::Classic;
+    }
+    return PlayerKind::Full;
 }
 
 std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,
@@ -89,6 +101,9 @@ void loadProgram(Machine& m, const std::vector<std::uint8_t>& file, const XHeade
     for (std::uint32_t v = 0; v < 256; ++v) memWrite(m, v * 4, SYSTEM_OPM_HANDLER + v * 2, 4);
     memWrite(m, OPM_VECTOR_ADDR, SYSTEM_OPM_HANDLER, 4);
     m.opmVectorStart = SYSTEM_OPM_HANDLER;
+    // The IOCS keeps the last value it wrote to OPM register 0x1B at $09DA; the chip holds it.
+    memWrite(m, SYSTEM_1B_COPY_ADDRESS, m.opt.systemCopy1B, 1);
+    m.regs[0x1B] = m.opt.systemCopy1B;
 
     // Memory block: 16-byte management block, then the PSP, then the program.
     memWrite(m, MCB + 0x08, RAM_SIZE, 4);  // end of the block

@@ -67,6 +67,10 @@ const FaultyProgram FAULTY_PROGRAMS[] = {
      // ENTER_SUPERVISOR / 1: btst #0,2(%a5) / beq.s 1b / DOS _EXIT
      {ENTER_SUPERVISOR, 0x082D, 0x0000, 0x0002, 0x67F8, 0xFF00},
      "can no longer change"},
+    {"TestBitsOfRegister01",
+     // ENTER_SUPERVISOR / move.b #0x01,(%a5) / move.b #0x08,2(%a5) / DOS _EXIT
+     {ENTER_SUPERVISOR, 0x1ABC, 0x0001, 0x1B7C, 0x0008, 0x0002, 0xFF00},
+     "test modes"},
     {"OpmInterruptLeftOpen",
      // ENTER_SUPERVISOR / move.b #0x14,(%a5) / move.b #0x05,2(%a5) / 1: bra.s 1b
      {ENTER_SUPERVISOR, 0x1ABC, 0x0014, 0x1B7C, 0x0005, 0x0002, 0x60FE},
@@ -129,6 +133,31 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
 
     for (const opmsim::SimResult* r : {&missing, &wrongValue, &late, &loud}) {
         EXPECT_FALSE(opmsim::checkReplay(good.stream, *r).problems.empty());
+    }
+
+    // The full player: register 1B merged with the system's copy, and a shutdown that also
+    // turns the noise off, clears both LFO depths and writes the copy back into 1B.
+    Bytes fullStream = {0x1B, 0x02, 0x0F, 0x85, 0x00, 0x04, 0x08, 0x78, 0x00, 0xFF};
+    opmsim::SimOptions options;
+    options.systemCopy1B = 0x80;
+    replay::Replay full = replay::replay(replay::fullSong(fullStream), options);
+    ASSERT_TRUE(full.check.problems.empty()) << replay::describe(full);
+    auto lastIndexOf = [](const opmsim::SimResult& r, std::uint8_t reg, std::uint8_t value) {
+        for (std::size_t i = r.writes.size(); i-- > 0;) {
+            if (r.writes[i].reg == reg && r.writes[i].value == value) return i;
+        }
+        return r.writes.size();
+    };
+    opmsim::SimResult unmerged = full.result;
+    unmerged.writes[indexOf(unmerged, 0x1B)].value = 0x02;
+    opmsim::SimResult noisy = full.result;
+    noisy.writes.erase(noisy.writes.begin() + lastIndexOf(noisy, 0x0F, 0x00));
+    opmsim::SimResult modulated = full.result;
+    modulated.writes.erase(modulated.writes.begin() + lastIndexOf(modulated, 0x19, 0x80));
+    opmsim::SimResult unrestored = full.result;
+    unrestored.writes[lastIndexOf(unrestored, 0x1B, 0x80)].value = 0x82;
+    for (const opmsim::SimResult* r : {&unmerged, &noisy, &modulated, &unrestored}) {
+        EXPECT_FALSE(opmsim::checkReplay(full.stream, *r).problems.empty());
     }
 }
 

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "full/player/full_player.hpp"
+
 namespace replay {
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
@@ -19,6 +21,10 @@ const std::vector<std::uint8_t>& stub() {
 
 std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream) {
     return opmsim::buildExecutable(stub(), stream);
+}
+
+std::vector<std::uint8_t> fullSong(const std::vector<std::uint8_t>& stream) {
+    return buildFullProgram(stream);
 }
 
 std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code) {
@@ -40,7 +46,7 @@ std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code) {
 Replay replay(const std::vector<std::uint8_t>& executable, const opmsim::SimOptions& options,
               double tickTolerance) {
     Replay r;
-    r.stream = opmsim::decodeExecutableStream(executable);
+    r.stream = opmsim::decodeExecutableStream(executable, options.player);
     r.result = opmsim::runProgram(executable, options);
     r.check = opmsim::checkReplay(r.stream, r.result, tickTolerance);
     return r;

@@ -1,5 +1,5 @@
-// Shared helpers of the replay tests: the player stub, song executables built around a stream,
-// and one call that runs a program and compares the run with its stream.
+// Shared helpers of the replay tests: the players, song executables built around a stream, and
+// one call that runs a program and compares the run with its stream.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,9 @@ const std::vector<std::uint8_t>& stub();
 
 // A song executable holding `stream`, built as the converter builds it.
 std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream);
+
+// A program of opmcast-full holding `stream`: the full player around it (buildFullProgram).
+std::vector<std::uint8_t> fullSong(const std::vector<std::uint8_t>& stream);
 
 // A stand-alone program: a Human68k header in front of `code` (68000 words), no data, 256
 // bytes of bss.

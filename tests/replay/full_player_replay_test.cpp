@@ -1,0 +1,303 @@
+// The player of opmcast-full (player/fullplayer.s) replaying hand-made streams on the emulated
+// X68000, and the emulated X68000 catching the faults such a player can have.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "full/player/full_player.hpp"
+#include "replay_support.hpp"
+
+namespace {
+
+using opmsim::TICK_NS;
+using replay::describe;
+using replay::fullSong;
+using replay::replay;
+using replay::ticksToNs;
+using replay::writesAfterStartUp;
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t be32(const Bytes& b, std::size_t offset) {
+    return std::uint32_t(b[offset]) << 24 | b[offset + 1] << 16 | b[offset + 2] << 8 |
+           b[offset + 3];
+}
+
+// Run options with a system copy of register 0x1B whose top bits are set, so that every run
+// also checks that the player keeps them.
+opmsim::SimOptions withCopy(std::uint8_t copy = 0x80) {
+    opmsim::SimOptions options;
+    options.systemCopy1B = copy;
+    return options;
+}
+
+// The writes of the shutdown, in the player's order, for a system copy of 0x1B.
+std::vector<std::pair<std::uint8_t, std::uint8_t>> expectedShutdown(std::uint8_t copy) {
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> writes;
+    for (int c = 7; c >= 0; --c) writes.push_back({0x08, std::uint8_t(c)});
+    writes.push_back({0x0F, 0x00});
+    writes.push_back({0x19, 0x00});
+    writes.push_back({0x19, 0x80});
+    writes.push_back({0x1B, copy});
+    for (int s = 0; s < 32; ++s) writes.push_back({std::uint8_t(0x60 + s), 0x7F});
+    return writes;
+}
+
+std::vector<std::pair<std::uint8_t, std::uint8_t>> lastWrites(
+    const std::vector<opmsim::OpmWrite>& writes, std::size_t n) {
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> tail;
+    for (std::size_t i = writes.size() - std::min(n, writes.size()); i < writes.size(); ++i) {
+        tail.push_back({writes[i].reg, writes[i].value});
+    }
+    return tail;
+}
+
+TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
+    std::span<const std::uint8_t, FULL_PLAYER_SIZE> player = fullPlayerBytes();
+    Bytes bare(player.begin(), player.end());
+    EXPECT_EQ(bare[0], 'H');
+    EXPECT_EQ(bare[1], 'U');
+    EXPECT_EQ(be32(bare, 0x08), 0u) << "entry at the start of the text";
+    EXPECT_EQ(be32(bare, 0x0C), 370u) << "text = the code up to the stream position";
+    EXPECT_EQ(be32(bare, 0x10), FULL_PLAYER_TAIL_SIZE);
+    EXPECT_EQ(be32(bare, 0x18), 0u) << "no relocation table";
+    EXPECT_EQ(bare[FULL_PLAYER_HEAD_SIZE], 0x00);
+    EXPECT_EQ(bare[FULL_PLAYER_HEAD_SIZE + 1], 0xFF) << "the tail starts with the end marker";
+
+    // A program: head, stream, tail; the whole text size field is set.
+    Bytes stream = {0x08, 0x78, 0x00, 0x00, 0x00, 0xFF};
+    Bytes exe = fullSong(stream);
+    ASSERT_EQ(exe.size(), FULL_PLAYER_SIZE + stream.size());
+    EXPECT_EQ(be32(exe, 0x0C), 370u + stream.size());
+    EXPECT_TRUE(std::equal(stream.begin(), stream.end(), exe.begin() + FULL_PLAYER_HEAD_SIZE));
+    EXPECT_TRUE(std::equal(player.begin() + FULL_PLAYER_HEAD_SIZE, player.end(),
+                           exe.end() - FULL_PLAYER_TAIL_SIZE));
+    Bytes odd = {0x08, 0x78, 0x00};
+    EXPECT_THROW(buildFullProgram(odd), std::invalid_argument);
+
+    // Told apart from the classic player, and from a full player that was altered.
+    EXPECT_EQ(opmsim::detectPlayer(exe), opmsim::PlayerKind::Full);
+    EXPECT_EQ(opmsim::detectPlayer(bare), opmsim::PlayerKind::Full);
+    EXPECT_EQ(opmsim::detectPlayer(replay::song(stream)), opmsim::PlayerKind::Classic);
+    Bytes altered = exe;
+    altered[100] ^= 1;
+    EXPECT_EQ(opmsim::detectPlayer(altered), opmsim::PlayerKind::Classic);
+
+    // Run by itself it plays nothing and leaves the chip as the shutdown says.
+    replay::Replay r = replay(bare, withCopy(0xC1));
+    EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+    EXPECT_EQ(r.result.player, opmsim::PlayerKind::Full);
+    EXPECT_EQ(r.check.streamWrites, 0u);
+    EXPECT_LT(r.result.endNs, ticksToNs(0.5)) << "no tick should be waited for";
+    EXPECT_EQ(lastWrites(writesAfterStartUp(r.result), 1000), expectedShutdown(0xC1));
+}
+
+TEST(FullPlayerStream, WritesEveryPairInOrderAtItsTick) {
+    Bytes stream = {
+        0x01, 0x02, 0x01, 0x00,              // LFO reset, set then cleared: written as given
+        0x20, 0xC7, 0x00, 0x00,              // 1 tick
+        0x08, 0x78, 0x00, 0xEF,              // 240 ticks, the longest wait
+        0x0F, 0x85,                          // noise on
+        0x19, 0x20, 0x19, 0xE6,              // AMD, PMD
+        0x18, 0xC5,                          // LFO frequency
+        0x40, 0x00, 0x41, 0xFF,              // 0 and 0xFF are values here
+        0xFE, 0x12, 0xFF, 0x34,              // and registers here (D1L/RR)
+        0x00, 0x04, 0x00, 0x00,              // 5 + 1 ticks in a row
+        0x08, 0x00, 0x00, 0xEF, 0x00, 0xEF,  // 480 ticks
+        0x0F, 0x00, 0x00, 0xFF,
+    };
+    replay::Replay r = replay(fullSong(stream), withCopy());
+    EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+    EXPECT_EQ(r.check.streamWrites, 14u);
+    EXPECT_LT(r.check.maxTickError, 0.02) << "each write just after its tick starts";
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
+    ASSERT_GE(writes.size(), 14u);
+    EXPECT_NEAR(writes[3].timeNs / TICK_NS, 1.0, 0.02);    // the key on
+    EXPECT_NEAR(writes[4].timeNs / TICK_NS, 241.0, 0.02);  // the noise
+    EXPECT_NEAR(writes[13].timeNs / TICK_NS, 727.0, 0.02);
+    EXPECT_NEAR(r.result.endNs / TICK_NS, 727.0, 0.1) << "ends at the end marker";
+}
+
+TEST(FullPlayerStream, LoopsUntilAKeyIsPressed) {
+    Bytes stream = {
+        0x20, 0xC7, 0x00, 0x02,  // intro: 3 ticks
+        0x00, 0xFE,              // loop position
+        0x08, 0x78, 0x00, 0x03,  // body: 4 + 2 ticks
+        0x08, 0x00, 0x00, 0x01,  //
+        0x00, 0xFF,
+    };
+    opmsim::SimOptions options = withCopy();
+    options.keyPressNs = ticksToNs(3 + 3 * 6 + 1.5);  // during the fourth pass of the body
+    replay::Replay r = replay(fullSong(stream), options);
+    EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+    EXPECT_EQ(r.check.loopPasses, 3u);
+    EXPECT_LT(r.check.maxTickError, 0.02);
+    EXPECT_TRUE(r.result.exited);
+}
+
+TEST(FullPlayerStream, KeyPressStopsPlaybackWithinATick) {
+    Bytes stream = {0x08, 0x78};
+    for (int i = 0; i < 20; ++i) stream.insert(stream.end(), {0x00, 0xEF});
+    stream.insert(stream.end(), {0x08, 0x00, 0x00, 0xFF});
+    opmsim::SimOptions options = withCopy(0x40);
+    options.keyPressNs = ticksToNs(100.5);
+    replay::Replay r = replay(fullSong(stream), options);
+    EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+    EXPECT_EQ(r.check.streamWrites, 1u) << "the write after the wait never comes";
+    ASSERT_GE(r.result.keyTakenNs, options.keyPressNs);
+    EXPECT_LT(r.result.keyTakenNs - options.keyPressNs, ticksToNs(1)) << "key read every tick";
+    EXPECT_LT(r.result.endNs - r.result.keyTakenNs, 2'000'000) << "stops at once";
+    EXPECT_EQ(r.result.exitCode, 0);
+}
+
+TEST(FullPlayerStream, ReservedCommandEndsTheSongWithoutLooping) {
+    for (int command = 0xF0; command <= 0xFD; ++command) {
+        // A loop position before it: the song still ends, as at an end marker without one.
+        Bytes stream = {0x20, 0xC7, 0x00, 0xFE, 0x08, 0x78, 0x00, 0x04, 0x00, std::uint8_t(command),
+                        0x08, 0x00, 0x00, 0x00, 0x28, 0x4A, 0x00, 0xFF};
+        replay::Replay r = replay(fullSong(stream), withCopy());
+        SCOPED_TRACE(command);
+        EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+        EXPECT_EQ(r.stream.endCommand, command);
+        EXPECT_FALSE(r.stream.loops);
+        EXPECT_TRUE(r.result.exited) << "no key needed";
+        EXPECT_EQ(r.check.streamWrites, 2u) << "nothing after the reserved command is written";
+        EXPECT_NEAR(r.result.endNs / TICK_NS, 5.0, 0.1);
+    }
+}
+
+TEST(FullPlayerStream, MergesRegister1BWithTheSystemCopy) {
+    const std::uint8_t values[] = {0x00, 0x03, 0xC2, 0x41, 0x81};
+    Bytes stream;
+    for (std::uint8_t v : values) stream.insert(stream.end(), {0x1B, v, 0x00, 0x00});
+    stream.insert(stream.end(), {0x00, 0xFF});
+    for (std::uint8_t copy : {0x00, 0x40, 0x80, 0xC3}) {
+        SCOPED_TRACE(copy);
+        replay::Replay r = replay(fullSong(stream), withCopy(copy));
+        EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+        EXPECT_TRUE(r.result.errors.empty()) << "the copy at $09DA kept, 1B left as it holds";
+        std::vector<std::uint8_t> written;
+        for (const opmsim::OpmWrite& w : r.result.writes) {
+            if (w.reg == 0x1B) written.push_back(w.value);
+        }
+        ASSERT_EQ(written.size(), std::size(values) + 1);
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            EXPECT_EQ(written[i], (values[i] & 0x03) | (copy & 0xC0)) << "write " << i;
+        }
+        EXPECT_EQ(written.back(), copy) << "the shutdown writes the copy back";
+    }
+}
+
+TEST(FullPlayerStream, ExitSilencesTheChipAndRestoresRegister1B) {
+    // Every channel keyed on, noise on, both LFO depths and the waveform set; then the song ends
+    // by itself, or a key stops it during its loop.
+    Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B, 0x02, 0x60, 0x10, 0x7F, 0x00};
+    for (int c = 0; c < 8; ++c) stream.insert(stream.end(), {0x08, std::uint8_t(0x78 + c)});
+    stream.insert(stream.end(), {0x00, 0xFE, 0x00, 0x13, 0x00, 0xFF});
+    Bytes oneShot = stream;
+    oneShot[oneShot.size() - 5] = 0x00;  // the loop position becomes a 1-tick wait
+    for (bool key : {false, true}) {
+        SCOPED_TRACE(key ? "key press" : "end of song");
+        opmsim::SimOptions options = withCopy(0x42);
+        if (key) options.keyPressNs = ticksToNs(50.5);
+        replay::Replay r = replay(fullSong(key ? stream : oneShot), options);
+        EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+        std::vector<std::pair<std::uint8_t, std::uint8_t>> shutdown = expectedShutdown(0x42);
+        EXPECT_EQ(lastWrites(writesAfterStartUp(r.result), shutdown.size()), shutdown);
+        ASSERT_FALSE(r.result.writes.empty());
+        EXPECT_EQ(r.result.writes.back().reg, 0x14);
+        EXPECT_EQ(r.result.writes.back().value, 0x30) << "the timers stopped last";
+    }
+}
+
+TEST(FullPlayerTiming, MeanTickOverALongStreamIsWithinTolerance) {
+    // 10 080 ticks, three minutes, with a write every 240 ticks.
+    Bytes stream = {0x08, 0x00};
+    for (int i = 0; i < 42; ++i) stream.insert(stream.end(), {0x00, 0xEF, 0x08, 0x00});
+    stream.insert(stream.end(), {0x00, 0xFF});
+    replay::Replay r = replay(fullSong(stream), withCopy());
+    ASSERT_TRUE(r.check.problems.empty()) << describe(r);
+    std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
+    ASSERT_GE(writes.size(), 43u);
+    double meanNs = double(writes[42].timeNs - writes[0].timeNs) / (42 * 240);
+    double relative = meanNs / TICK_NS - 1;
+    std::printf(
+        "mean tick %.4f us (787/44100 s = %.4f us), error %+.6f %%; largest write "
+        "offset %.5f ticks\n",
+        meanNs / 1000, TICK_NS / 1000, relative * 100, r.check.maxTickError);
+    RecordProperty("mean_tick_error_percent", std::to_string(relative * 100));
+    EXPECT_LT(std::abs(relative), 0.0005);
+    EXPECT_LT(r.check.maxTickError, 0.02);
+}
+
+// A full player with one fault put in, held to the full player's rules: the emulated X68000
+// must report it. Each fault replaces bytes found by their pattern in the player's code.
+struct PlayerFault {
+    const char* name;
+    Bytes pattern;      // unique in the player
+    std::size_t at;     // offset of the replaced bytes from the start of the pattern
+    Bytes replacement;  //
+    const char* expectedError;
+    friend void PrintTo(const PlayerFault& fault, std::ostream* out) {
+        *out << '"' << fault.expectedError << '"';
+    }
+};
+
+constexpr std::uint8_t NOP1 = 0x4E, NOP2 = 0x71;  // nop, twice over a 4-byte bsr.w
+
+const PlayerFault PLAYER_FAULTS[] = {
+    // andi.b #3,%d2 becomes andi.b #$FF,%d2: register 1B written as the stream has it.
+    {"StreamValueOf1B", {0x02, 0x02, 0x00, 0x03}, 3, {0xFF}, "differ from the system's copy"},
+    // The key-off loop's bsr opmw.
+    {"KeyLeftOn", {0x72, 0x08, 0x74, 0x07}, 4, {NOP1, NOP2, NOP1, NOP2}, "still keyed on"},
+    // moveq #$0F,%d1 / moveq #0,%d2 / bsr opmw.
+    {"NoiseLeftOn", {0x72, 0x0F, 0x74, 0x00}, 4, {NOP1, NOP2, NOP1, NOP2}, "noise left on"},
+    // bsr lfoquiet just before moveq #$1B,%d1 / move.b $09DA.w,%d2.
+    {"LfoDepthLeft",
+     {0x61, 0x00, 0xFF, 0x78, 0x72, 0x1B},
+     0,
+     {NOP1, NOP2, NOP1, NOP2},
+     "LFO depth left"},
+    // The bsr opmw after moveq #$1B,%d1 / move.b $09DA.w,%d2.
+    {"ControlLinesNotRestored",
+     {0x72, 0x1B, 0x14, 0x38, 0x09, 0xDA},
+     6,
+     {NOP1, NOP2, NOP1, NOP2},
+     "register $1B left at $82"},
+};
+
+class FullPlayerFaults : public testing::TestWithParam<PlayerFault> {};
+
+TEST_P(FullPlayerFaults, AreReported) {
+    const PlayerFault& fault = GetParam();
+    // Noise on, both LFO depths, register 1B (bits 7-6 set, unlike the copy's 0x80) and a key
+    // on: everything the shutdown must undo.
+    Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B,
+                    0xC2, 0x08, 0x78, 0x00, 0x03, 0x00, 0xFF};
+    Bytes exe = fullSong(stream);
+    auto found = std::search(exe.begin() + 64, exe.begin() + FULL_PLAYER_HEAD_SIZE,
+                             fault.pattern.begin(), fault.pattern.end());
+    ASSERT_NE(found, exe.begin() + FULL_PLAYER_HEAD_SIZE) << "pattern not in the player";
+    ASSERT_EQ(std::search(found + 1, exe.begin() + FULL_PLAYER_HEAD_SIZE, fault.pattern.begin(),
+                          fault.pattern.end()),
+              exe.begin() + FULL_PLAYER_HEAD_SIZE)
+        << "pattern found twice";
+    std::copy(fault.replacement.begin(), fault.replacement.end(), found + fault.at);
+    opmsim::SimOptions options = withCopy(0x80);
+    options.player = opmsim::PlayerKind::Full;
+    opmsim::SimResult result = opmsim::runProgram(exe, options);
+    std::string all;
+    for (const std::string& e : result.errors) all += e + "\n";
+    EXPECT_NE(all.find(fault.expectedError), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FullPlayerFaults, testing::ValuesIn(PLAYER_FAULTS),
+                         [](const testing::TestParamInfo<PlayerFault>& param) {
+                             return param.param.name;
+                         });
+
+}  // namespace

@@ -1,6 +1,7 @@
 // YM2612 writes in opmcast-full: the operator and channel registers as the classic copies
 // them, the pitch to the nearest 1/64 semitone, the LFO with its depths, key on/off, and the
 // DAC's enable, which frees channel 6 (OPM channel 5) for a PSG voice.
+#include <algorithm>
 #include <bit>
 
 #include "full/translate/full_run.hpp"
@@ -11,10 +12,27 @@ namespace {
 
 constexpr std::uint8_t LFO_RESET = 0x02;  // OPM 0x01 bit 1 holds the LFO at its start
 
+// MAME plays the OPM's FM 3.5 dB louder than the YM2612's beside the same noise and tones, and
+// the OPM's noise cannot be made louder: every carrier is set 5 TL steps (3.75 dB) down, which
+// keeps the balance of FM, PSG and noise and the song's overall level.
+constexpr int CARRIER_TL_OFFSET = 5;
+constexpr int TL_ROW = 1;
+
+// The operators (by register offset: M1, M2, C1, C2) that reach the output under each algorithm.
+constexpr std::uint8_t CARRIERS_BY_ALGORITHM[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
+
 // The OPM register of an FM channel's register, written only while the channel plays FM.
 void setFm(FullRun& run, int channel, std::uint8_t reg, std::uint8_t value) {
     run.fm.image[reg] = value;
     if (run.owner[std::size_t(channel)] == Owner::fm) setRegister(run.stream, reg, value);
+}
+
+// The TL of an operator as the OPM plays it: carriers moved down by CARRIER_TL_OFFSET.
+void setTotalLevel(FullRun& run, int channel, int op) {
+    const int algorithm = run.fm.image[0x20 + channel] & 0x07;
+    int tl = run.fm.totalLevel[channel][op] & 0x7F;
+    if (CARRIERS_BY_ALGORITHM[algorithm] & (1 << op)) tl = std::min(tl + CARRIER_TL_OFFSET, 0x7F);
+    setFm(run, channel, std::uint8_t(0x60 + channel + 8 * op), std::uint8_t(tl));
 }
 
 void writeLfoDepths(FullRun& run) {
@@ -91,6 +109,12 @@ void outputs(FullRun& run, int channel, std::uint8_t data) {
 
 void channelRegister(FullRun& run, int channel, std::uint8_t reg, std::uint8_t data) {
     const int row = (reg >> 4) - 3;  // 0x30-0x8F: DT/MUL, TL, KS/AR, AM/D1R, D2R, D1L/RR
+    if (row == TL_ROW) {
+        const int op = (reg >> 2) & 0x03;
+        run.fm.totalLevel[channel][op] = data;
+        setTotalLevel(run, channel, op);
+        return;
+    }
     if (row >= 0 && row < 6) {
         const int slot = channel + 8 * ((reg >> 2) & 0x03);
         // Bits 7-5 of D2R are unused on the YM2612; on the OPM bits 7-6 are DT2.
@@ -110,9 +134,10 @@ void channelRegister(FullRun& run, int channel, std::uint8_t reg, std::uint8_t d
         case 0xA4:
             run.fm.fnumHighLatch = data;
             return;
-        case 0xB0:
+        case 0xB0:  // feedback and algorithm: which operators are carriers
             setFm(run, channel, std::uint8_t(0x20 + channel),
                   std::uint8_t((run.fm.image[0x20 + channel] & 0xC0) | (data & 0x3F)));
+            for (int op = 0; op < 4; ++op) setTotalLevel(run, channel, op);
             return;
         case 0xB4:
             outputs(run, channel, data);
@@ -123,6 +148,13 @@ void channelRegister(FullRun& run, int channel, std::uint8_t reg, std::uint8_t d
 }
 
 }  // namespace
+
+void resetFmImage(FullRun& run) {
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c) {
+        run.fm.image[0x20 + c] = 0xC0;  // both outputs, as the YM2612 starts
+        for (int op = 0; op < 4; ++op) setTotalLevel(run, c, op);
+    }
+}
 
 void translateFullYm2612(FullRun& run, std::uint8_t port, std::uint8_t reg, std::uint8_t data) {
     run.facts.sourceChipWritten = true;

@@ -46,7 +46,8 @@ struct FmSource {
     std::uint8_t fnumLow[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHigh[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHighLatch = 0;  // 0xA4 waits here for the 0xA0 write that applies it
-    std::uint8_t outputs[FULL_FM_CHANNELS] = {};  // 0xB4 + n as written
+    std::uint8_t totalLevel[FULL_FM_CHANNELS][4] = {};  // TL as the log wrote it, by operator
+    std::uint8_t outputs[FULL_FM_CHANNELS] = {};        // 0xB4 + n as written
     bool lfoOn = false;
     std::uint8_t lfoRate = 0;
     bool dacOn = false;
@@ -98,6 +99,8 @@ inline std::int64_t currentTick(const FullRun& run) {
 
 // Start-up: every channel silent, its owner by the song facts, the whole image written.
 void startFullRun(FullRun& run);
+// The YM2612's registers as it starts: all 0, both outputs on.
+void resetFmImage(FullRun& run);
 void translateFullYm2612(FullRun& run, std::uint8_t port, std::uint8_t reg, std::uint8_t data);
 void translateFullSn76489(FullRun& run, std::uint8_t data);
 // Gives each sounding PSG voice a channel, after anything that changes which voices sound or

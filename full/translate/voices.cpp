@@ -12,16 +12,22 @@ constexpr int NOISE = 3;  // PsgSource::attenuation index of the noise
 constexpr std::uint8_t SILENT = 15;
 constexpr std::uint8_t TL_OFF = 0x7F;
 
-// The PSG voice: four sine carriers at 1, 3, 5 and 7 times the pitch, each 3 dB (4 TL
-// steps) below the one under it, the first partials of a square wave. Operator 3 carries the
-// fundamental; the level follows the tone chip's attenuation at 2 dB (8/3 TL steps) a step.
+// The PSG voice: four sine carriers at 1, 3, 5 and 7 times the pitch at 1/3, 1/5 and 1/7 of
+// the fundamental's amplitude (9.5, 14 and 16.9 dB below it: 13, 19 and 22 TL steps), the first
+// partials of the tone chip's square wave. Operator 3 carries the fundamental; the level
+// follows the tone chip's attenuation at 2 dB (8/3 TL steps) a step.
 constexpr std::uint8_t MULTIPLE_BY_OPERATOR[4] = {7, 5, 3, 1};
-constexpr int PSG_FUNDAMENTAL_TL = 8;  // at attenuation 0, beside the FM voices
+constexpr std::uint8_t TL_BELOW_FUNDAMENTAL[4] = {22, 19, 13, 0};
+// Measured against the FM voices, whose carriers play 5 TL steps down (fidelity/levels): a
+// tone at attenuation 0 sounds 5.55 dB below a YM2612 carrier at TL 0 on the Mega Drive. The
+// measurement's voice had partials 3, 6 and 9 dB down; these weaker ones carry 2 dB less
+// power, made up by 3 TL steps on every operator.
+constexpr int PSG_FUNDAMENTAL_TL = 13;
 
-// The noise's level is linear in its attenuation, (1023 - 8 TL) / 1023: the TL for each
-// attenuation step of 2 dB.
-constexpr std::uint8_t NOISE_TL[15] = {0,   26,  47,  64,  77,  87,  96, 102,
-                                       108, 112, 115, 118, 120, 121, 123};
+// The noise's level is linear in its TL, as (1023 - 8 TL) / 1023: the TL for each attenuation
+// step of 2 dB, from the same measurement.
+constexpr std::uint8_t NOISE_TL[15] = {3,   29,  49,  66,  78,  89,  97, 103,
+                                       108, 112, 115, 118, 120, 122, 123};
 
 bool whiteNoiseSounds(const FullRun& run) {
     return run.psg.attenuation[NOISE] < SILENT && isWhiteNoise(run.psg.noiseControl);
@@ -85,7 +91,7 @@ void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6
 }
 
 std::uint8_t psgTl(int op, std::uint8_t attenuation) {
-    const int tl = PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + 4 * (3 - op);
+    const int tl = PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + TL_BELOW_FUNDAMENTAL[op];
     return std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
 }
 
@@ -225,7 +231,7 @@ void startFullRun(FullRun& run) {
     setRegister(s, 0x0F, 0x00);
     setRegister(s, 0x18, 0x00);
     setRegister(s, 0x1B, OPM_LFO_TRIANGLE);
-    for (int c = 0; c < FULL_FM_CHANNELS; ++c) run.fm.image[0x20 + c] = 0xC0;
+    resetFmImage(run);
     for (int reg = 0x20; reg < 0x100; ++reg) setRegister(s, std::uint8_t(reg), run.fm.image[reg]);
     for (int c = 0; c < 8; ++c) {
         run.owner[std::size_t(c)] = restingOwner(run, c);

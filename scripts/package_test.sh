@@ -49,7 +49,13 @@ cp "$work/example.vgm" "$work/vgmstub.bin" "$work/reference/"
 (cd "$work/reference" && "$OLDPWD/build-package/bin/opmcast" example)
 cmp "$work/example.x" "$work/reference/example.x"
 echo "installed opmcast converted the example ($(stat -c %s "$work/example.x") bytes)"
-for tool in opmdump opmfidelity opmpreview opmplay-sim; do
+# The same for opmcast-full, which needs no vgmstub.bin.
+mkdir "$work/full" "$work/full-reference"
+/usr/bin/opmcast-full -q -o "$work/full" "$work/example.vgm"
+build-package/bin/opmcast-full -q -o "$work/full-reference" "$work/example.vgm"
+cmp "$work/full/example.x" "$work/full-reference/example.x"
+echo "installed opmcast-full converted the example ($(stat -c %s "$work/full/example.x") bytes)"
+for tool in opmcast-full opmdump opmfidelity opmpreview opmplay-sim; do
     [ "$("/usr/bin/$tool" --version)" = "$tool $(dpkg-query -W -f='${Version}' opmcast)" ]
 done
 [ "$(man -w opmcast)" = /usr/share/man/man1/opmcast.1.gz ]

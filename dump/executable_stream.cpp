@@ -1,9 +1,16 @@
 #include "dump/executable_stream.hpp"
 
+#include <algorithm>
+
 #include "driver/executable.hpp"
-#include "dump/opm_registers.hpp"
 #include "dump/text_format.hpp"
+#include "full/player/full_player.hpp"
+#include "player/player_writes.hpp"
 #include "stream/register_stream.hpp"
+
+static_assert(FULL_PLAYER_HEAD_SIZE == STUB_HEAD_SIZE && FULL_PLAYER_TAIL_SIZE == STUB_TAIL_SIZE &&
+                  FULL_PLAYER_TEXT_SIZE_OFFSET == TEXT_SIZE_FIELD,
+              "both players lay a program out alike");
 
 namespace {
 
@@ -17,7 +24,7 @@ std::string hexByte(std::uint8_t value) {
     return format("0x%02X", unsigned(value));
 }
 
-std::optional<Problem> checkLayout(const Bytes& file) {
+std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     const std::uint64_t length = file.size();
     if (length < 2 || file[0] != 'H' || file[1] != 'U')
         return Problem{"not an X68000 executable: it does not start with \"HU\"", 0};
@@ -25,7 +32,11 @@ std::optional<Problem> checkLayout(const Bytes& file) {
         return Problem{"file ends after " + std::to_string(length) + " bytes; the player head " +
                            "and tail alone take " + std::to_string(LAYOUT_BYTES),
                        length};
-    if (length < LAYOUT_BYTES + PROLOGUE_BYTES + 2)
+    if (player == PlayerKind::full && length < LAYOUT_BYTES + 2)
+        return Problem{"stream of " + std::to_string(length - LAYOUT_BYTES) +
+                           " bytes is shorter than the end marker",
+                       STUB_HEAD_SIZE};
+    if (player == PlayerKind::classic && length < LAYOUT_BYTES + PROLOGUE_BYTES + 2)
         return Problem{"stream of " + std::to_string(length - LAYOUT_BYTES) +
                            " bytes is shorter than the " + std::to_string(PROLOGUE_BYTES) +
                            "-byte prologue and the end marker",
@@ -45,14 +56,19 @@ std::optional<std::uint64_t> findEndMarker(const Bytes& file) {
 }
 
 // Reads the pairs up to and including the end marker at `end`.
-std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end,
+std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end, PlayerKind player,
                                  std::vector<StreamPair>& pairs) {
     std::optional<std::uint64_t> loopAt;
     for (std::uint64_t at = STUB_HEAD_SIZE; at <= end; at += 2) {
         const StreamPair pair{at, file[at], file[at + 1]};
-        const PairGroup group = pairGroup(pair.first, pair.second);
+        const PairGroup group = pairGroup(player, pair.first, pair.second);
         if (group == PairGroup::missing)
             return Problem{"register " + hexByte(pair.first) + " does not exist on the OPM", at};
+        if (player == PlayerKind::full && isTimerRegister(pair.first))
+            return Problem{"register " + hexByte(pair.first) +
+                               " is a timer the full player runs on; its stream never writes "
+                               "0x10-0x14",
+                           at};
         if (group == PairGroup::loopMarker) {
             if (loopAt)
                 return Problem{"second loop marker (the first is at " + hexOffset(*loopAt) + ")",
@@ -66,9 +82,20 @@ std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end,
 
 }  // namespace
 
+bool hasFullPlayerHead(const Bytes& file) {
+    if (file.size() < FULL_PLAYER_HEAD_SIZE) return false;
+    const std::span<const std::uint8_t, FULL_PLAYER_SIZE> player = fullPlayerBytes();
+    const auto sizeField = std::size_t(FULL_PLAYER_TEXT_SIZE_OFFSET);
+    return std::equal(file.begin(), file.begin() + long(sizeField), player.begin()) &&
+           std::equal(file.begin() + long(sizeField + 4),
+                      file.begin() + long(FULL_PLAYER_HEAD_SIZE),
+                      player.begin() + long(sizeField + 4));
+}
+
 std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream) {
     stream = ExecutableStream{};
-    if (auto problem = checkLayout(file)) return problem;
+    const PlayerKind player = hasFullPlayerHead(file) ? PlayerKind::full : PlayerKind::classic;
+    if (auto problem = checkLayout(file, player)) return problem;
     const std::optional<std::uint64_t> end = findEndMarker(file);
     if (!end)
         return Problem{
@@ -79,8 +106,9 @@ std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& strea
         return Problem{std::to_string(after) + " bytes follow the end marker where the " +
                            std::to_string(STUB_TAIL_SIZE) + "-byte player tail belongs",
                        *end + 2};
-    if (auto problem = readPairs(file, *end, stream.pairs)) return problem;
+    if (auto problem = readPairs(file, *end, player, stream.pairs)) return problem;
 
+    stream.player = player;
     stream.length = file.size();
     for (int i = 0; i < 4; ++i)
         stream.sizeField = stream.sizeField << 8 | file[std::size_t(TEXT_SIZE_FIELD + i)];

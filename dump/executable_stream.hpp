@@ -1,10 +1,11 @@
-// The RegisterStream inside an X68000 executable written by opmcast: the 434-byte player head,
-// the stream of byte pairs through its end marker, the 12-byte player tail, and the header's
-// text size covering head and stream.
+// The RegisterStream inside an X68000 executable written by opmcast or opmcast-full: the
+// 434-byte player head, the stream of byte pairs through its end marker, the 12-byte player
+// tail, and the header's text size covering head and stream.
 #pragma once
 
 #include <optional>
 
+#include "dump/opm_registers.hpp"
 #include "dump/problem.hpp"
 
 struct StreamPair {
@@ -14,6 +15,7 @@ struct StreamPair {
 };
 
 struct ExecutableStream {
+    PlayerKind player = PlayerKind::classic;
     std::uint64_t length = 0;       // of the file
     std::uint32_t sizeField = 0;    // big-endian text size at offsets 12-15
     std::vector<StreamPair> pairs;  // from offset 434 through the end marker
@@ -23,7 +25,13 @@ struct ExecutableStream {
 // 28 registers each and their key-on.
 inline constexpr int PROLOGUE_BYTES = 122;
 
+// Whether the file begins with the player of opmcast-full: the 434 bytes of its head, all but
+// the text size at offsets 12-15, which covers the stream. Any other "HU" file is read as a
+// program of opmcast.
+bool hasFullPlayerHead(const Bytes& file);
+
 // Checks the whole layout before anything is reported: the magic, the length, the pairs
 // (registers the OPM has, at most one loop marker, an end marker followed by exactly the
-// player tail) and the text size. Fills `stream` and returns nothing when all is well.
+// player tail) and the text size. A classic stream holds at least the prologue; a full stream
+// never writes the timer registers 10-14. Fills `stream` and returns nothing when all is well.
 std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream);

@@ -1,5 +1,5 @@
-// opmdump: shows what an opmcast executable (.x) replays on the OPM, and what a VGM file
-// holds that the conversion leaves out.
+// opmdump: shows what an executable (.x) of opmcast or opmcast-full replays on the OPM, and
+// what a VGM file holds that the conversion leaves out.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,7 +26,8 @@ const char* const USAGE =
     "       opmdump --to-vgm FILE.x OUT.vgm\n"
     "       opmdump --help | --version\n"
     "\n"
-    "  FILE.x          the register stream of a program opmcast wrote, as a timeline\n"
+    "  FILE.x          the register stream of a program opmcast or opmcast-full wrote,\n"
+    "                  as a timeline\n"
     "  --summary       only a summary of the stream\n"
     "  --json          JSON lines instead of text\n"
     "  --vgm NAME      a summary of a VGM log: NAME.vgm, else NAME.vgz, else NAME itself\n"

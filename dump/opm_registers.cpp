@@ -1,5 +1,7 @@
 #include "dump/opm_registers.hpp"
 
+#include "dump/text_format.hpp"
+#include "player/player_writes.hpp"
 #include "stream/register_stream.hpp"
 #include "translate/opm_image.hpp"
 
@@ -9,6 +11,7 @@ const GroupNames GROUP_NAMES[PAIR_GROUPS] = {
     {"wait", "wait"},
     {"loop", "loop marker"},
     {"end", "end marker"},
+    {"reserved", "reserved (00 F0-FD)"},
     {"test", "TEST (01)"},
     {"key", "key on/off (08)"},
     {"noise", "NE/NFRQ noise (0F)"},
@@ -82,12 +85,42 @@ const char* chipRegisterName(std::uint8_t reg) {
     }
 }
 
+// The full player writes the chip-wide registers as given (0x1B: bits 1-0 only), so their
+// values are part of what a full program does.
+std::string fullChipRegisterText(std::uint8_t reg, std::uint8_t value) {
+    static const char* const WAVEFORMS[4] = {"saw", "square", "triangle", "noise"};
+    switch (reg) {
+        case 0x01: {
+            std::string text = value & 0x02 ? "LFO reset" : "LFO reset released";
+            if (value & ~0x02) text += format(", test bits 0x%02X", unsigned(value & ~0x02));
+            return text;
+        }
+        case NOISE_REGISTER:
+            return format("NE/NFRQ noise %s, NFRQ %u", value & 0x80 ? "on" : "off",
+                          unsigned(value & 0x1F));
+        case LFO_FREQ_REGISTER:
+            return format("LFRQ %u", unsigned(value));
+        case 0x19:
+            return format("%s %u", value & 0x80 ? "PMD" : "AMD", unsigned(value & 0x7F));
+        case 0x1B:
+            return std::string("W ") + WAVEFORMS[value & 0x03] +
+                   (value & 0xFC ? ", bits 7-2 ignored" : "");
+        default:
+            return chipRegisterName(reg);
+    }
+}
+
 }  // namespace
 
-PairGroup pairGroup(std::uint8_t first, std::uint8_t second) {
+const char* playerName(PlayerKind player) {
+    return player == PlayerKind::full ? "full" : "classic";
+}
+
+PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second) {
     if (first == STREAM_COMMAND) {
         if (second == LOOP_MARKER) return PairGroup::loopMarker;
         if (second == END_MARKER) return PairGroup::endMarker;
+        if (player == PlayerKind::full && second > FULL_LONGEST_WAIT) return PairGroup::reserved;
         return PairGroup::wait;
     }
     // Channel registers: eight each from 0x20; operator registers: 32 slots each from 0x40.
@@ -142,21 +175,24 @@ bool keysOn(std::uint8_t value) {
     return (value & 0x78) != 0;
 }
 
-unsigned waitTicks(std::uint8_t first, std::uint8_t second) {
-    return first == STREAM_COMMAND && second <= LONGEST_WAIT ? second + 1u : 0u;
+unsigned waitTicks(PlayerKind player, std::uint8_t first, std::uint8_t second) {
+    const std::uint8_t longest = player == PlayerKind::full ? FULL_LONGEST_WAIT : LONGEST_WAIT;
+    return first == STREAM_COMMAND && second <= longest ? second + 1u : 0u;
 }
 
-std::string describePair(std::uint8_t first, std::uint8_t second) {
-    const PairGroup group = pairGroup(first, second);
+std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t second) {
+    const PairGroup group = pairGroup(player, first, second);
     switch (group) {
         case PairGroup::wait: {
-            const unsigned ticks = waitTicks(first, second);
+            const unsigned ticks = waitTicks(player, first, second);
             return "wait " + std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks");
         }
         case PairGroup::loopMarker:
             return "loop marker";
         case PairGroup::endMarker:
             return "end marker";
+        case PairGroup::reserved:
+            return "reserved: the player ends the song here";
         case PairGroup::keyOnOff: {
             const std::string channel = "ch" + std::to_string(second & 0x07);
             if (!keysOn(second)) return "key off " + channel;
@@ -166,7 +202,9 @@ std::string describePair(std::uint8_t first, std::uint8_t second) {
             break;
     }
     const int channel = pairChannel(first, second);
-    if (channel < 0) return chipRegisterName(first);
+    if (channel < 0)
+        return player == PlayerKind::full ? fullChipRegisterText(first, second)
+                                          : chipRegisterName(first);
     std::string text = std::string(registerName(group)) + " ch" + std::to_string(channel);
     const int op = pairOperator(first);
     if (op >= 0) text += " op" + std::to_string(op);

@@ -5,11 +5,20 @@
 #include <cstdint>
 #include <string>
 
+// The player a program carries, which decides how its stream reads. opmcast's vgmstub.bin:
+// waits 00 00-00 FD, the chip-wide registers named only. opmcast-full's fullplayer.s: waits
+// 00 00-00 EF, 00 F0-00 FD reserved (the player ends the song at one), the values of the
+// noise, LFO and test registers spelled out.
+enum class PlayerKind : std::uint8_t { classic, full };
+// "classic" or "full".
+const char* playerName(PlayerKind player);
+
 // What a pair of the stream is. Every register the OPM has belongs to one group.
 enum class PairGroup : std::uint8_t {
     wait,
     loopMarker,
     endMarker,
+    reserved,      // 00 F0-00 FD of a full program
     test,          // 0x01
     keyOnOff,      // 0x08
     noise,         // 0x0F
@@ -36,7 +45,7 @@ struct GroupNames {
     const char* label;  // OPM datasheet name and register range
 };
 
-PairGroup pairGroup(std::uint8_t first, std::uint8_t second);
+PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second);
 const GroupNames& groupNames(PairGroup group);
 
 // Channel 0-7 of a channel or operator register, or of a key on/off value; -1 otherwise.
@@ -49,7 +58,8 @@ int pairOperator(std::uint8_t first);
 std::string keyOperators(std::uint8_t value);
 bool keysOn(std::uint8_t value);
 
-// "wait 3 ticks", "loop marker", "TL ch2 op1", "KC ch5", "key on ch0 ops 1111".
-std::string describePair(std::uint8_t first, std::uint8_t second);
+// "wait 3 ticks", "loop marker", "TL ch2 op1", "KC ch5", "key on ch0 ops 1111"; for a full
+// program also "NE/NFRQ noise on, NFRQ 14", "AMD 32", "PMD 102", "W triangle", "LFO reset".
+std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t second);
 // Ticks a wait pair stands for; 0 for every other pair.
-unsigned waitTicks(std::uint8_t first, std::uint8_t second);
+unsigned waitTicks(PlayerKind player, std::uint8_t first, std::uint8_t second);

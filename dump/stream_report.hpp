@@ -1,5 +1,7 @@
 // What opmdump prints about an executable: the header facts and the RegisterStream as a
-// timeline, or only a summary; each as text for people or as JSON lines for scripts.
+// timeline, or only a summary; each as text for people or as JSON lines for scripts. A full
+// program's text begins with a "player" line, and its JSON says "player":"full"; a classic
+// program's text has no such line, its JSON says "player":"classic".
 #pragma once
 
 #include <array>
@@ -7,14 +9,20 @@
 #include "dump/executable_stream.hpp"
 #include "dump/opm_registers.hpp"
 
+// The counts of pairs, groups and keys cover the stream as written; the time and the loop
+// cover what the player plays.
 struct StreamStats {
     std::uint64_t pairs = 0;
     std::array<std::uint64_t, PAIR_GROUPS> byGroup{};
     std::array<std::uint64_t, 8> keyOns{};   // key on/off pairs with an operator on
     std::array<std::uint64_t, 8> keyOffs{};  // and with all four off
-    std::uint64_t ticks = 0;                 // sum of all waits: the playing time
-    bool loops = false;
+    std::uint64_t ticks = 0;     // sum of the waits up to where the player stops: the playing time
+    bool loops = false;          // the player reaches the loop marker and goes on there at the end
     std::uint64_t loopTick = 0;  // sum of the waits before the loop marker
+    // A full program's first reserved command (00 F0-00 FD), where the player ends the song:
+    // the waits after it and the loop are never played.
+    bool stopsAtReserved = false;
+    std::uint64_t reservedOffset = 0;
 };
 
 StreamStats streamStats(const ExecutableStream& stream);

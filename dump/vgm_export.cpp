@@ -36,14 +36,16 @@ void putWait(Bytes& vgm, std::uint64_t samples) {
 std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     vgm.assign(VGM_EXPORT_HEADER_SIZE, 0);
     vgm[0] = 'V', vgm[1] = 'g', vgm[2] = 'm', vgm[3] = ' ';
+    // Both players set the LFO depths to 0 before the stream.
     for (const PlayerWrite& w : PLAYER_START_WRITES)
         vgm.insert(vgm.end(), {VGM_YM2151_WRITE, w.reg, w.value});
+    const bool full = stream.player == PlayerKind::full;
     std::uint64_t ticks = 0, pendingTicks = 0, loopTick = 0;
     std::size_t loopOffset = 0;
     for (const StreamPair& pair : stream.pairs) {
-        const PairGroup group = pairGroup(pair.first, pair.second);
+        const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
         if (group == PairGroup::wait) {
-            pendingTicks += waitTicks(pair.first, pair.second);
+            pendingTicks += waitTicks(stream.player, pair.first, pair.second);
             if ((ticks + pendingTicks) * SAMPLES_PER_TICK > UINT32_MAX)
                 return Problem{
                     "the stream plays for longer than a VGM file can count "
@@ -59,7 +61,13 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
             loopTick = ticks;
         } else if (group == PairGroup::endMarker) {
             break;
-        } else if (playerWrites(pair.first)) {
+        } else if (group == PairGroup::reserved) {
+            loopOffset = 0;
+            break;
+        } else if (full && pair.first == 0x1B) {
+            // The system's bits 7-6 taken as clear.
+            vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, merged1B(pair.second, 0)});
+        } else if (full ? fullPlayerWrites(pair.first) : playerWrites(pair.first)) {
             vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, pair.second});
         }
     }

@@ -16,6 +16,11 @@ inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
 // loop offset and loop samples, and the end command 0x66. A loop with no wait in it is left
 // out: a VGM player would spin on it without advancing time. A stream longer than the 32-bit
 // sample count of a VGM file (about 27 hours) is a problem.
+//
+// The classic player passes neither the timer registers nor 0x1B. The full player passes
+// 0x1B with its bits 1-0 (the LFO waveform) and the system's bits 7-6, which drive the ADPCM
+// clock and the floppy READY line and play no part in the sound: they are written clear. It
+// ends the song at a reserved command 00 F0-00 FD, without looping.
 std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm);
 
 // Writes bytes to a temporary file beside name and renames it into place; on failure removes

@@ -56,6 +56,7 @@ if { command -v mame || [[ -x /usr/games/mame ]]; } >/dev/null && command -v sox
    [[ $({ magick -version || convert -version; } 2>/dev/null) == "Version: ImageMagick "* ]]
 then
   expect 1 "opmpreview: opmcast: not Vgm :( " junk
+  expect 1 "opmpreview: opmcast-full: not a VGM log" --full junk
 fi
 
 (( failures == 0 )) || exit 1

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "dump/problem.hpp"
+#include "full/player/full_player.hpp"
 #include "tests/dump_support.hpp"
 #include "tests/gzip_support.hpp"
 #include "tests/stream_reader.hpp"
@@ -21,6 +22,10 @@ std::vector<std::string> linesOf(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+std::uint64_t number(const std::string& line, const std::string& key) {
+    return std::stoull(jsonField(line, key));
 }
 
 // Converts the VGM data in a scratch directory; the output is dir/song.x.
@@ -54,6 +59,111 @@ TEST(OpmdumpProgram, ShowsTheTimelineAndSummaryOfAConversion) {
               std::string::npos)
         << summary.out;
     EXPECT_NE(summary.out.find("  ch0        1 / 1\n"), std::string::npos) << summary.out;
+}
+
+// A program of opmcast-full: told apart by its player, its chip-wide registers named with
+// their values, its summary, and its export as a YM2151 VGM that opmdump --vgm reads back as
+// the stream's own time, loop and writes.
+TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
+    const Bytes stream = {
+        0x0F, 0x8E,  // noise on, NFRQ 14
+        0x18, 0xC8,  // LFRQ 200
+        0x19, 0x20,  // AMD 32
+        0x19, 0xE6,  // PMD 102
+        0x1B, 0xC2,  // triangle; the player takes bits 7-6 from the system
+        0x01, 0x02,  // LFO reset
+        0x01, 0x00,  //
+        0x20, 0xC7,  //
+        0x08, 0x78,  // key on ch0
+        0x00, 0xEF,  // 240 ticks
+        0x00, 0xFE,  // loop
+        0x08, 0x00,  // key off ch0
+        0x00, 0x04,  // 5 ticks
+        0x00, 0xFF,
+    };
+    constexpr std::uint64_t registerPairs = 10, ticks = 245, loopTick = 240;
+    ScratchDir dir;
+    writeFile(dir.file("full.x"), buildFullProgram(stream));
+
+    const DumpResult dump = runDump({dir.file("full.x")});
+    ASSERT_EQ(dump.exitStatus, 0) << dump.err;
+    const std::vector<std::string> lines = linesOf(dump.out);
+    ASSERT_EQ(lines.size(), 6u + stream.size() / 2);
+    EXPECT_EQ(lines[0], "player     full (opmcast-full)");
+    EXPECT_EQ(lines[2], "text size  398 (0x0000018E) at offset 12, the length less 76");
+    const char* const meanings[] = {"NE/NFRQ noise on, NFRQ 14",
+                                    "LFRQ 200",
+                                    "AMD 32",
+                                    "PMD 102",
+                                    "W triangle, bits 7-2 ignored",
+                                    "LFO reset",
+                                    "LFO reset released",
+                                    "RL/FB/CON ch0",
+                                    "key on ch0 ops 1111",
+                                    "wait 240 ticks",
+                                    "loop marker",
+                                    "key off ch0"};
+    for (std::size_t i = 0; i < std::size(meanings); ++i)
+        EXPECT_TRUE(lines[6 + i].ends_with(std::string("  ") + meanings[i])) << lines[6 + i];
+    EXPECT_EQ(lines.back(), "     245    4.372    0x1CC  00 FF  end marker");
+
+    const DumpResult summary = runDump({"--summary", dir.file("full.x")});
+    EXPECT_EQ(summary.exitStatus, 0);
+    EXPECT_TRUE(summary.out.starts_with("player     full (opmcast-full)\npairs      14\n"))
+        << summary.out;
+    EXPECT_NE(summary.out.find("  PMD/AMD (19)                  2\n"), std::string::npos)
+        << summary.out;
+    EXPECT_NE(summary.out.find("loop       at tick 240 (4.283 s); looped part 5 ticks"),
+              std::string::npos)
+        << summary.out;
+    const DumpResult json = runDump({"--summary", "--json", dir.file("full.x")});
+    EXPECT_EQ(jsonField(json.out, "player"), "\"full\"");
+    EXPECT_EQ(number(json.out, "ticks"), ticks);
+    EXPECT_EQ(jsonField(json.out, "reservedOffset"), "null");
+    EXPECT_EQ(jsonField(runDump({"--json", dir.file("full.x")}).out, "player"), "\"full\"");
+
+    // The export: the player's start-up writes, every register pair at its tick with 0x1B's
+    // bits 7-6 clear, the loop as the VGM loop; read back, the same time, loop and writes.
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("full.x"), dir.file("full.vgm")}).exitStatus, 0);
+    const Bytes vgm = readFile(dir.file("full.vgm"));
+    ASSERT_GE(vgm.size(), 0x80u + 6 * 3);
+    EXPECT_EQ(Bytes(vgm.begin() + 0x80, vgm.begin() + 0x80 + 18),
+              (Bytes{0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x54, 0x0F, 0x8E, 0x54, 0x18, 0xC8, 0x54,
+                     0x19, 0x20, 0x54, 0x19, 0xE6}));
+    EXPECT_EQ(Bytes(vgm.begin() + 0x80 + 18, vgm.begin() + 0x80 + 24),
+              (Bytes{0x54, 0x1B, 0x02, 0x54, 0x01, 0x02}));
+    const DumpResult exported = runDump({"--vgm", "--json", dir.file("full.vgm")});
+    ASSERT_EQ(exported.exitStatus, 0) << exported.err;
+    const std::string& e = exported.out;
+    EXPECT_EQ(number(e, "headerSamples"), ticks * 787);
+    EXPECT_EQ(number(e, "samples"), ticks * 787);
+    EXPECT_EQ(number(e, "loopSamples"), (ticks - loopTick) * 787);
+    EXPECT_EQ(jsonField(jsonField(e, "commands"), "0x54"), std::to_string(registerPairs + 2));
+
+    // A reserved command ends the song where it stands, loop or not.
+    Bytes reserved = stream;
+    reserved[2 * 11] = 0x00;  // in place of the key off
+    reserved[2 * 11 + 1] = 0xF3;
+    writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
+    const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
+    EXPECT_NE(stops.out.find("duration   240 ticks (4.283 s)\nloop       none: the player ends "
+                             "the song at the reserved command at offset 0x1C8\n"),
+              std::string::npos)
+        << stops.out;
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("reserved.x"), dir.file("reserved.vgm")}).exitStatus,
+              0);
+    const DumpResult cut = runDump({"--vgm", "--json", dir.file("reserved.vgm")});
+    EXPECT_EQ(number(cut.out, "samples"), loopTick * 787);
+    EXPECT_EQ(jsonField(cut.out, "loopOffset"), "0");
+
+    // One byte of the player changed: not the full player, read by the classic rules.
+    Bytes other = buildFullProgram(stream);
+    other[100] ^= 0x01;
+    writeFile(dir.file("other.x"), other);
+    const DumpResult classic = runDump({dir.file("other.x")});
+    EXPECT_EQ(classic.exitStatus, 1);
+    EXPECT_NE(classic.err.find("shorter than the 122-byte prologue"), std::string::npos)
+        << classic.err;
 }
 
 TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
@@ -168,10 +278,6 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
 
 std::uint32_t littleLong(const Bytes& b, std::size_t at) {
     return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
-}
-
-std::uint64_t number(const std::string& line, const std::string& key) {
-    return std::stoull(jsonField(line, key));
 }
 
 std::string channelList(const std::array<int, 8>& counts) {

@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+#include "full/player/full_player.hpp"
+
 Bytes makeDumpStub() {
     Bytes stub = makeDummyStub();
     stub[12] = 0;
@@ -60,6 +62,13 @@ std::vector<MalformedFile> malformedExecutables() {
     Bytes topByte = good;
     topByte[12] = 0x57;
     cases.push_back({"size field over 16 MiB", topByte, 12});
+    // Programs of opmcast-full: no prologue, but the stream never writes the timers.
+    cases.push_back({"full program without an end marker", buildFullProgram(Bytes{}), 434});
+    cases.push_back({"full program writing a timer",
+                     buildFullProgram(Bytes{0x00, 0x00, 0x20, 0xC7, 0x14, 0x15, 0x00, 0xFF}), 438});
+    Bytes fullSize = buildFullProgram(Bytes{0x00, 0x00, 0x00, 0xFF});
+    fullSize[14] ^= 0x01;
+    cases.push_back({"full program's size field mismatch", fullSize, 12});
     return cases;
 }
 

@@ -8,6 +8,7 @@
 #include "dump/stream_report.hpp"
 #include "dump/vgm_export.hpp"
 #include "dump/vgm_summary.hpp"
+#include "full/player/full_player.hpp"
 #include "tests/dump_support.hpp"
 #include "translate/opm_image.hpp"
 
@@ -16,14 +17,23 @@ namespace {
 TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
     const std::set<int> missing = {0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
                                    0x0E, 0x13, 0x15, 0x16, 0x17, 0x1A, 0x1C, 0x1D, 0x1E, 0x1F};
-    for (int reg = 1; reg < 256; ++reg)
-        EXPECT_EQ(pairGroup(std::uint8_t(reg), 0) == PairGroup::missing, missing.count(reg) == 1)
-            << std::hex << reg;
-    for (int second = 0; second < 256; ++second) {
-        const PairGroup expected = second == 0xFE   ? PairGroup::loopMarker
-                                   : second == 0xFF ? PairGroup::endMarker
-                                                    : PairGroup::wait;
-        EXPECT_EQ(pairGroup(0, std::uint8_t(second)), expected) << second;
+    for (PlayerKind player : {PlayerKind::classic, PlayerKind::full}) {
+        for (int reg = 1; reg < 256; ++reg)
+            EXPECT_EQ(pairGroup(player, std::uint8_t(reg), 0) == PairGroup::missing,
+                      missing.count(reg) == 1)
+                << std::hex << reg;
+        // The full player waits at most 240 ticks and ends the song at 00 F0-00 FD.
+        const int reservedFrom = player == PlayerKind::full ? 0xF0 : 0xFE;
+        for (int second = 0; second < 256; ++second) {
+            const PairGroup expected = second == 0xFE           ? PairGroup::loopMarker
+                                       : second == 0xFF         ? PairGroup::endMarker
+                                       : second >= reservedFrom ? PairGroup::reserved
+                                                                : PairGroup::wait;
+            EXPECT_EQ(pairGroup(player, 0, std::uint8_t(second)), expected) << second;
+            EXPECT_EQ(waitTicks(player, 0, std::uint8_t(second)),
+                      expected == PairGroup::wait ? unsigned(second) + 1 : 0u)
+                << second;
+        }
     }
 }
 
@@ -32,7 +42,8 @@ TEST(DumpNames, OperatorRegistersFollowTheConvertersSlotNumbering) {
         for (int c = 0; c < OPM_CHANNELS; ++c)
             for (int op = 0; op < 4; ++op) {
                 const std::uint8_t reg = opParamRegister(row, slotOf(c, op));
-                EXPECT_EQ(pairGroup(reg, 0), PairGroup(int(PairGroup::dt1Mul) + row));
+                EXPECT_EQ(pairGroup(PlayerKind::classic, reg, 0),
+                          PairGroup(int(PairGroup::dt1Mul) + row));
                 EXPECT_EQ(pairChannel(reg, 0), c);
                 EXPECT_EQ(pairOperator(reg), op);
             }
@@ -66,15 +77,38 @@ TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
         {{0xDC, 0x00}, "DT2/D2R ch4 op3"},
         {{0xFF, 0x12}, "D1L/RR ch7 op3"},
     };
-    for (const auto& [pair, text] : cases) EXPECT_EQ(describePair(pair[0], pair[1]), text);
+    for (const auto& [pair, text] : cases)
+        EXPECT_EQ(describePair(PlayerKind::classic, pair[0], pair[1]), text);
+    // A full program's chip-wide registers are named with the values the player writes.
+    const std::pair<Bytes, std::string> fullCases[] = {
+        {{0x00, 0xEF}, "wait 240 ticks"},
+        {{0x00, 0xF0}, "reserved: the player ends the song here"},
+        {{0x00, 0xFD}, "reserved: the player ends the song here"},
+        {{0x01, 0x02}, "LFO reset"},
+        {{0x01, 0x00}, "LFO reset released"},
+        {{0x01, 0x82}, "LFO reset, test bits 0x80"},
+        {{0x0F, 0x8E}, "NE/NFRQ noise on, NFRQ 14"},
+        {{0x0F, 0x7F}, "NE/NFRQ noise off, NFRQ 31"},
+        {{0x18, 0xC8}, "LFRQ 200"},
+        {{0x19, 0x20}, "AMD 32"},
+        {{0x19, 0xE6}, "PMD 102"},
+        {{0x1B, 0x00}, "W saw"},
+        {{0x1B, 0x01}, "W square"},
+        {{0x1B, 0x02}, "W triangle"},
+        {{0x1B, 0xC3}, "W noise, bits 7-2 ignored"},
+        {{0x08, 0x47}, "key on ch7 ops 0001"},
+        {{0x6A, 0x20}, "TL ch2 op1"},
+    };
+    for (const auto& [pair, text] : fullCases)
+        EXPECT_EQ(describePair(PlayerKind::full, pair[0], pair[1]), text);
 }
 
 TEST(DumpNames, KeyOnDigitsFollowTheOpmOperatorBits) {
     // M1 (bit 3) is operator 0, M2 (bit 5) operator 1, C1 (bit 4) operator 2, C2 (bit 6) 3.
-    EXPECT_EQ(describePair(0x08, 0x0A), "key on ch2 ops 1000");
-    EXPECT_EQ(describePair(0x08, 0x22), "key on ch2 ops 0100");
-    EXPECT_EQ(describePair(0x08, 0x12), "key on ch2 ops 0010");
-    EXPECT_EQ(describePair(0x08, 0x47), "key on ch7 ops 0001");
+    EXPECT_EQ(describePair(PlayerKind::classic, 0x08, 0x0A), "key on ch2 ops 1000");
+    EXPECT_EQ(describePair(PlayerKind::classic, 0x08, 0x22), "key on ch2 ops 0100");
+    EXPECT_EQ(describePair(PlayerKind::classic, 0x08, 0x12), "key on ch2 ops 0010");
+    EXPECT_EQ(describePair(PlayerKind::classic, 0x08, 0x47), "key on ch7 ops 0001");
 }
 
 // Prologue; 254 + 46 ticks; TL ch2 op1; key on ch0; loop; 5 ticks; key off ch0; end.
@@ -96,6 +130,7 @@ TEST(DumpExecutable, ReadsTheStreamAndCountsItsTicksKeysAndLoop) {
     ASSERT_EQ(stream.pairs.size(), 61u + 8);
     EXPECT_EQ(stream.pairs[61 + 2].offset, SAMPLE_STREAM_AT + 4);
 
+    EXPECT_EQ(stream.player, PlayerKind::classic);
     const StreamStats stats = streamStats(stream);
     EXPECT_EQ(stats.pairs, 69u);
     EXPECT_EQ(stats.ticks, 1u + 254 + 46 + 5);
@@ -119,11 +154,13 @@ TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
 }
 
 TEST(DumpExecutable, EveryTruncationIsAProblemNeverAStrayRead) {
-    const Bytes good = makeExecutable(streamWith(SAMPLE_PAIRS));
-    for (std::size_t length = 0; length < good.size(); ++length) {
-        ExecutableStream stream;
-        EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))
-            << length;
+    for (const Bytes& good : {makeExecutable(streamWith(SAMPLE_PAIRS)),
+                              buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}}))}) {
+        for (std::size_t length = 0; length < good.size(); ++length) {
+            ExecutableStream stream;
+            EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))
+                << length;
+        }
     }
 }
 
@@ -148,8 +185,10 @@ TEST(DumpTimeline, WaitsAdvanceTheTickOfThePairsAfterThem) {
 TEST(DumpTimeline, JsonLinesCarryTheSameFacts) {
     const std::vector<std::string> lines = linesOf(dumpJson(sampleStream()));
     ASSERT_EQ(lines.size(), 1u + 69);
-    EXPECT_EQ(lines[0],
-              R"({"type":"header","length":584,"textSize":508,"streamOffset":434,"pairs":69})");
+    EXPECT_EQ(
+        lines[0],
+        R"({"type":"header","player":"classic","length":584,"textSize":508,"streamOffset":434,)"
+        R"("pairs":69})");
     EXPECT_EQ(
         lines[1 + 61 + 2],
         R"({"type":"pair","offset":560,"tick":301,"seconds":5.371587,"register":106,)"
@@ -158,6 +197,8 @@ TEST(DumpTimeline, JsonLinesCarryTheSameFacts) {
     EXPECT_EQ(jsonField(lines[1 + 61 + 1], "ticks"), "46");
 
     const std::string summary = summaryJson(sampleStream());
+    EXPECT_EQ(jsonField(summary, "player"), "\"classic\"");
+    EXPECT_EQ(jsonField(summary, "reservedOffset"), "");
     EXPECT_EQ(jsonField(summary, "ticks"), "306");
     EXPECT_EQ(jsonField(summary, "loopTick"), "301");
     EXPECT_EQ(jsonField(summary, "loopedTicks"), "5");
@@ -180,8 +221,10 @@ std::uint32_t littleLongAt(const Bytes& b, std::size_t at) {
     return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
 }
 
-ExecutableStream streamOfPairs(const std::vector<std::array<std::uint8_t, 2>>& pairs) {
+ExecutableStream streamOfPairs(const std::vector<std::array<std::uint8_t, 2>>& pairs,
+                               PlayerKind player = PlayerKind::classic) {
     ExecutableStream stream;
+    stream.player = player;
     for (const auto& [first, second] : pairs) stream.pairs.push_back({0, first, second});
     return stream;
 }
@@ -216,6 +259,29 @@ TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
     EXPECT_EQ(littleLongAt(vgm, 0x20), 7u * 787);
     EXPECT_EQ(littleLongAt(vgm, 0x30), 4000000u);
     EXPECT_EQ(littleLongAt(vgm, 0x34) + 0x34, 0x80u);
+
+    // The full player passes 0x01 and 0x1B (bits 1-0; the system's bits 7-6 play no part in
+    // the sound), waits up to 240 ticks, and ends the song at a reserved command: no loop.
+    ASSERT_FALSE(exportVgm(streamOfPairs({{0x1B, 0xC2},
+                                          {0x01, 0x02},
+                                          {0x01, 0x00},
+                                          {0x00, 0xEF},
+                                          {0x00, 0xFE},
+                                          {0x08, 0x78},
+                                          {0x00, 0x00},
+                                          {0x00, 0xF5},
+                                          {0x08, 0x00},
+                                          {0x00, 0x01},
+                                          {0x00, 0xFF}},
+                                         PlayerKind::full),
+                           vgm));
+    const Bytes fullData = {0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x54, 0x1B, 0x02, 0x54, 0x01,
+                            0x02, 0x54, 0x01, 0x00, 0x61, 0xFF, 0xFF, 0x61, 0xFF, 0xFF, 0x61,
+                            0xD2, 0xE1, 0x54, 0x08, 0x78, 0x61, 0x13, 0x03, 0x66};
+    EXPECT_EQ(Bytes(vgm.begin() + 0x80, vgm.end()), fullData);
+    EXPECT_EQ(littleLongAt(vgm, 0x18), 241u * 787);
+    EXPECT_EQ(littleLongAt(vgm, 0x1C), 0u);
+    EXPECT_EQ(littleLongAt(vgm, 0x20), 0u);
 
     // A loop without a wait would never advance a VGM player's time: no loop.
     ASSERT_FALSE(

@@ -34,9 +34,9 @@
 |
 | Any key stops the replay (the key is taken out of the buffer). On the way out, at the end of
 | the song or at a key, the player keys off all eight channels, turns the noise off (0F = 00),
-| sets both LFO depths to 0, writes the byte at $09DA back into register 1B, sets the TL of all
-| 32 slots to 127, stops the timer, restores the MFP, leaves supervisor mode and exits with
-| status 0.
+| releases the LFO reset (01 = 00), sets both LFO depths to 0, writes the byte at $09DA back
+| into register 1B, sets the TL of all 32 slots to 127, stops the timer, restores the MFP,
+| leaves supervisor mode and exits with status 0.
 |
 | Registers while playing (system calls are wrapped in movem):
 |   d1/d2  OPM register number / value for opmw      a3  stream read pointer
@@ -206,6 +206,8 @@ finish: moveq   #8,%d1                  | key off: register 8, no operator bits,
         moveq   #0x0F,%d1               | noise off
         moveq   #0,%d2
         bsr     opmw
+        moveq   #0x01,%d1               | LFO reset released (d2 = 0): a key pressed between
+        bsr     opmw                    | the stream's 01 = 02 and 01 = 00 leaves it held
         bsr     lfoquiet                | LFO depths 0
         moveq   #0x1B,%d1               | CT1/CT2 and the waveform as the system keeps them
         move.b  OPM_1B_COPY:w,%d2

@@ -111,7 +111,7 @@ void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
     // Clearing the LFO depths at the start and silencing the chip at the end are allowed
     // whatever the stream held.
     if (!m.named[reg] && !clearsLfoDepth(reg, value) && !keysOff(reg, value) &&
-        !mutesSlot(reg, value) && !stopsNoise(reg, value)) {
+        !mutesSlot(reg, value) && !stopsNoise(reg, value) && !releasesLfoReset(reg, value)) {
         fail(m, format("wrote $%02X to register $%02X, which the stream never names", value, reg));
         return;
     }

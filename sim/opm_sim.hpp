@@ -53,7 +53,6 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header)
 std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,
                                           const std::vector<std::uint8_t>& stream);
 
-
 // One register write of the stream, at the tick the stream puts it.
 struct StreamEvent {
     std::uint32_t tick = 0;
@@ -140,9 +139,9 @@ struct ReplayCheck {
 // its tick (0x1B merged with the system's copy for the full player), went on through the loop
 // as long as it ran, stopped only at the end marker (or a reserved command) or at the key press,
 // and then only silenced the chip: key off and TL 127 on every channel and slot, and for the
-// full player also noise off, both LFO depths 0 and 0x1B back to the system's copy. Timer
-// registers 0x10-0x14 are left out of the comparison. Harness errors are included in the
-// problems.
+// full player also noise off, the LFO reset released (0x01 = 0), both LFO depths 0 and 0x1B
+// back to the system's copy. Timer registers 0x10-0x14 are left out of the comparison.
+// Harness errors are included in the problems.
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                         double tickTolerance = 1.0);
 

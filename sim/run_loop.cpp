@@ -105,6 +105,11 @@ void checkExitState(Machine& m) {
     if (m.amd || m.pmd) {
         report(m, format("LFO depth left at AMD %d, PMD %d at exit", m.amd, m.pmd));
     }
+    // The full player's streams set the LFO reset and clear it in the next pair; a key read
+    // between the two must not leave the LFO stopped for the programs that come after.
+    if (m.player == PlayerKind::Full && (m.regs[0x01] & 0x02)) {
+        report(m, format("LFO left held in reset at exit ($01 = $%02X)", m.regs[0x01]));
+    }
     const std::uint8_t copy = m.opt.systemCopy1B;
     if (m.regs[0x1B] != copy) {
         report(m, format("register $1B left at $%02X at exit; the system's copy at $09DA is $%02X",

@@ -72,7 +72,8 @@ struct Machine {
 };
 
 // OPM writes that silence the chip: a key off of a channel, TL 127 on a slot, the noise off,
-// and an LFO depth (AMD or PMD, register 0x19) of 0.
+// an LFO depth (AMD or PMD, register 0x19) of 0, and the LFO reset released (register 0x01
+// bit 1 clear).
 inline bool keysOff(std::uint8_t reg, std::uint8_t value) {
     return reg == 0x08 && (value & 0x78) == 0;
 }
@@ -84,6 +85,9 @@ inline bool stopsNoise(std::uint8_t reg, std::uint8_t value) {
 }
 inline bool clearsLfoDepth(std::uint8_t reg, std::uint8_t value) {
     return reg == 0x19 && (value & 0x7F) == 0;
+}
+inline bool releasesLfoReset(std::uint8_t reg, std::uint8_t value) {
+    return reg == 0x01 && value == 0x00;
 }
 
 // sim_machine.cpp: access to the machine, fault reports.

@@ -146,10 +146,12 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
     }
 
     // The shutdown: key off and TL 127 everywhere; the full player also turns the noise off,
-    // sets both LFO depths to 0 and writes the system's copy back into 0x1B.
+    // releases the LFO reset, sets both LFO depths to 0 and writes the system's copy back into
+    // 0x1B.
     bool keyedOff[8] = {};
     bool silent[32] = {};
-    bool noiseOff = false, amdZero = false, pmdZero = false, controlRestored = false;
+    bool noiseOff = false, lfoReleased = false, amdZero = false, pmdZero = false;
+    bool controlRestored = false;
     for (std::size_t i = replayed; i < writes.size(); ++i) {
         const OpmWrite& w = writes[i];
         if (keysOff(w.reg, w.value)) {
@@ -158,6 +160,8 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
             silent[w.reg - 0x60] = true;
         } else if (full && stopsNoise(w.reg, w.value)) {
             noiseOff = true;
+        } else if (full && releasesLfoReset(w.reg, w.value)) {
+            lfoReleased = true;
         } else if (full && clearsLfoDepth(w.reg, w.value)) {
             (w.value & 0x80 ? pmdZero : amdZero) = true;
         } else if (full && w.reg == 0x1B && w.value == result.systemCopy1B) {
@@ -174,6 +178,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
             problem("not every slot's TL was set to 127 at the end");
         }
         if (full && !noiseOff) problem("the noise was not turned off at the end ($0F = $00)");
+        if (full && !lfoReleased) problem("the LFO reset was not released at the end ($01 = $00)");
         if (full && !(amdZero && pmdZero)) {
             problem("the LFO depths were not both set to 0 at the end ($19 = $00, $19 = $80)");
         }

@@ -40,6 +40,7 @@ std::vector<std::pair<std::uint8_t, std::uint8_t>> expectedShutdown(std::uint8_t
     std::vector<std::pair<std::uint8_t, std::uint8_t>> writes;
     for (int c = 7; c >= 0; --c) writes.push_back({0x08, std::uint8_t(c)});
     writes.push_back({0x0F, 0x00});
+    writes.push_back({0x01, 0x00});
     writes.push_back({0x19, 0x00});
     writes.push_back({0x19, 0x80});
     writes.push_back({0x1B, copy});
@@ -193,19 +194,30 @@ TEST(FullPlayerStream, MergesRegister1BWithTheSystemCopy) {
 }
 
 TEST(FullPlayerStream, ExitSilencesTheChipAndRestoresRegister1B) {
-    // Every channel keyed on, noise on, both LFO depths and the waveform set; then the song ends
-    // by itself, or a key stops it during its loop.
+    // Every channel keyed on, noise on, both LFO depths and the waveform set, the LFO reset set
+    // and released 10 ticks later; then the song ends by itself, or a key stops it during its
+    // loop, or between the LFO reset and its release (the converter writes the two in a row).
     Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B, 0x02, 0x60, 0x10, 0x7F, 0x00};
     for (int c = 0; c < 8; ++c) stream.insert(stream.end(), {0x08, std::uint8_t(0x78 + c)});
+    stream.insert(stream.end(), {0x01, 0x02, 0x00, 0x09, 0x01, 0x00});
     stream.insert(stream.end(), {0x00, 0xFE, 0x00, 0x13, 0x00, 0xFF});
     Bytes oneShot = stream;
     oneShot[oneShot.size() - 5] = 0x00;  // the loop position becomes a 1-tick wait
-    for (bool key : {false, true}) {
-        SCOPED_TRACE(key ? "key press" : "end of song");
+    struct Ending {
+        const char* name;
+        double keyTicks;  // negative: no key
+        std::size_t streamWrites;
+    };
+    const Ending endings[] = {{"end of song", -1, 16},
+                              {"key press in the loop", 50.5, 16},
+                              {"key press while the LFO is held in reset", 5.5, 15}};
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.name);
         opmsim::SimOptions options = withCopy(0x42);
-        if (key) options.keyPressNs = ticksToNs(50.5);
-        replay::Replay r = replay(fullSong(key ? stream : oneShot), options);
+        if (ending.keyTicks >= 0) options.keyPressNs = ticksToNs(ending.keyTicks);
+        replay::Replay r = replay(fullSong(ending.keyTicks >= 0 ? stream : oneShot), options);
         EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+        EXPECT_EQ(r.check.streamWrites, ending.streamWrites);
         std::vector<std::pair<std::uint8_t, std::uint8_t>> shutdown = expectedShutdown(0x42);
         EXPECT_EQ(lastWrites(writesAfterStartUp(r.result), shutdown.size()), shutdown);
         ASSERT_FALSE(r.result.writes.empty());
@@ -256,9 +268,11 @@ const PlayerFault PLAYER_FAULTS[] = {
     {"KeyLeftOn", {0x72, 0x08, 0x74, 0x07}, 4, {NOP1, NOP2, NOP1, NOP2}, "still keyed on"},
     // moveq #$0F,%d1 / moveq #0,%d2 / bsr opmw.
     {"NoiseLeftOn", {0x72, 0x0F, 0x74, 0x00}, 4, {NOP1, NOP2, NOP1, NOP2}, "noise left on"},
+    // The bsr opmw after moveq #1,%d1 (d2 = 0): the LFO reset never released.
+    {"LfoLeftInReset", {0x72, 0x01, 0x61, 0x00}, 2, {NOP1, NOP2, NOP1, NOP2}, "held in reset"},
     // bsr lfoquiet just before moveq #$1B,%d1 / move.b $09DA.w,%d2.
     {"LfoDepthLeft",
-     {0x61, 0x00, 0xFF, 0x78, 0x72, 0x1B},
+     {0x61, 0x00, 0xFF, 0x72, 0x72, 0x1B},
      0,
      {NOP1, NOP2, NOP1, NOP2},
      "LFO depth left"},
@@ -274,10 +288,10 @@ class FullPlayerFaults : public testing::TestWithParam<PlayerFault> {};
 
 TEST_P(FullPlayerFaults, AreReported) {
     const PlayerFault& fault = GetParam();
-    // Noise on, both LFO depths, register 1B (bits 7-6 set, unlike the copy's 0x80) and a key
-    // on: everything the shutdown must undo.
-    Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B,
-                    0xC2, 0x08, 0x78, 0x00, 0x03, 0x00, 0xFF};
+    // Noise on, both LFO depths, register 1B (bits 7-6 set, unlike the copy's 0x80), a key on
+    // and the LFO held in reset: everything the shutdown must undo.
+    Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B, 0xC2,
+                    0x08, 0x78, 0x01, 0x02, 0x00, 0x03, 0x00, 0xFF};
     Bytes exe = fullSong(stream);
     auto found = std::search(exe.begin() + 64, exe.begin() + FULL_PLAYER_HEAD_SIZE,
                              fault.pattern.begin(), fault.pattern.end());

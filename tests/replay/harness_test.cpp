@@ -136,7 +136,8 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
     }
 
     // The full player: register 1B merged with the system's copy, and a shutdown that also
-    // turns the noise off, clears both LFO depths and writes the copy back into 1B.
+    // turns the noise off, releases the LFO reset, clears both LFO depths and writes the copy
+    // back into 1B.
     Bytes fullStream = {0x1B, 0x02, 0x0F, 0x85, 0x00, 0x04, 0x08, 0x78, 0x00, 0xFF};
     opmsim::SimOptions options;
     options.systemCopy1B = 0x80;
@@ -152,11 +153,13 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
     unmerged.writes[indexOf(unmerged, 0x1B)].value = 0x02;
     opmsim::SimResult noisy = full.result;
     noisy.writes.erase(noisy.writes.begin() + lastIndexOf(noisy, 0x0F, 0x00));
+    opmsim::SimResult held = full.result;
+    held.writes.erase(held.writes.begin() + lastIndexOf(held, 0x01, 0x00));
     opmsim::SimResult modulated = full.result;
     modulated.writes.erase(modulated.writes.begin() + lastIndexOf(modulated, 0x19, 0x80));
     opmsim::SimResult unrestored = full.result;
     unrestored.writes[lastIndexOf(unrestored, 0x1B, 0x80)].value = 0x82;
-    for (const opmsim::SimResult* r : {&unmerged, &noisy, &modulated, &unrestored}) {
+    for (const opmsim::SimResult* r : {&unmerged, &noisy, &held, &modulated, &unrestored}) {
         EXPECT_FALSE(opmsim::checkReplay(full.stream, *r).problems.empty());
     }
 }

@@ -75,6 +75,25 @@ TEST(FullVoices, EachSoundingVoiceGetsAFreeChannelOrTheQuietestGivesWay) {
     EXPECT_EQ(run->stream.wanted[0x0F], 0x00);
     EXPECT_EQ(run->played.psgVoices, 0x07);
     EXPECT_TRUE(run->played.noise);
+
+    // An FM channel keyed off for half a second lends itself to a voice that has none, and
+    // takes itself back, with the voice's key cut, when the song keys it on again.
+    run = startedRun(0x3F);
+    for (std::uint8_t c : {0, 1, 2, 4, 5, 6}) translateFullYm2612(*run, 0, 0x28, 0xF0 | c);
+    translateFullYm2612(*run, 0, 0x28, 0x05);  // channel 5 (OPM 4) keyed off
+    psg(*run, {0x90, 0xB0, 0xD0});
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    run->sample += 22049;
+    allocateVoicesAfterWait(*run);
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    run->sample += 1;
+    allocateVoicesAfterWait(*run);
+    EXPECT_EQ(run->voiceChannel[2], 4);
+    translateFullYm2612(*run, 0, 0x28, 0xF5);
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    EXPECT_EQ(run->owner[4], Owner::fm);
+    EXPECT_EQ(run->stream.pairs.end()[-2], 0x08);
+    EXPECT_EQ(run->stream.pairs.end()[-1], 0x78 | 4);
 }
 
 TEST(FullVoices, PeriodicNoiseIsAPitchedVoiceAndLevelsFollowTheAttenuation) {

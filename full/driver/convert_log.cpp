@@ -111,6 +111,7 @@ void advanceTime(FullRun& run, std::int64_t samples) {
         if (sounds && run.voiceChannel[std::size_t(v)] < 0) run.leftOut.voiceSamples[v] += samples;
     }
     run.sample += samples;
+    allocateVoicesAfterWait(run);
 }
 
 // Pass 2: the stream. False when it grows beyond what the program may hold.

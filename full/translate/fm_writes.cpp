@@ -70,6 +70,7 @@ void keyOnOff(FullRun& run, std::uint8_t data) {
     const int channel = ((data & 0x04) ? 3 : 0) + (data & 0x03);
     if (channel >= FULL_FM_CHANNELS) return;
     const auto mask = std::uint8_t((data >> 1) & 0x78);
+    if (run.fm.keyMask[channel] && !mask) run.fm.keyOffSample[channel] = run.sample;
     run.fm.keyMask[channel] = mask;
     if (mask) {
         run.played.fmChannels |= std::uint8_t(1 << channel);
@@ -77,6 +78,8 @@ void keyOnOff(FullRun& run, std::uint8_t data) {
     }
     if (run.owner[std::size_t(channel)] == Owner::fm)
         writeRegisterNow(run.stream, currentTick(run), 0x08, std::uint8_t(mask | channel));
+    else if (mask)
+        allocateVoices(run);  // a PSG voice that borrowed the channel gives it back
 }
 
 void dacEnable(FullRun& run, std::uint8_t data) {

@@ -41,8 +41,9 @@ struct SongFacts {
 
 // The YM2612 as the log has set it, in OPM terms for channels 0-5.
 struct FmSource {
-    std::uint8_t image[256] = {};                 // by OPM register: what FM channels 0-5 want
-    std::uint8_t keyMask[FULL_FM_CHANNELS] = {};  // operators keyed on, OPM bits 6-3
+    std::uint8_t image[256] = {};                      // by OPM register: what FM channels 0-5 want
+    std::uint8_t keyMask[FULL_FM_CHANNELS] = {};       // operators keyed on, OPM bits 6-3
+    std::int64_t keyOffSample[FULL_FM_CHANNELS] = {};  // when the channel was last keyed off
     std::uint8_t fnumLow[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHigh[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHighLatch = 0;  // 0xA4 waits here for the 0xA0 write that applies it
@@ -106,6 +107,8 @@ void translateFullSn76489(FullRun& run, std::uint8_t data);
 // Gives each sounding PSG voice a channel, after anything that changes which voices sound or
 // which channels are free.
 void allocateVoices(FullRun& run);
+// After the log's time moved on: gives a waiting voice an FM channel that has fallen silent.
+void allocateVoicesAfterWait(FullRun& run);
 // Writes every register of an OPM channel for what its owner plays now.
 void applyOwner(FullRun& run, int channel);
 // Registers of one PSG voice on its channel after its pitch or level changed.

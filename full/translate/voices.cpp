@@ -48,11 +48,20 @@ double noiseShiftHz(const FullRun& run) {
 }
 
 // Whether channel c may carry a PSG voice now.
+// An FM channel keyed off this long has faded out: a PSG voice may borrow it until the song
+// keys it on again.
+constexpr std::int64_t SILENT_AFTER_KEY_OFF = 44100 / 2;
+
+bool fmChannelSilent(const FullRun& run, int channel) {
+    return run.fm.keyMask[channel] == 0 &&
+           run.sample - run.fm.keyOffSample[channel] >= SILENT_AFTER_KEY_OFF;
+}
+
 bool freeForPsg(const FullRun& run, int channel) {
     if (channel == NOISE_CHANNEL) return !whiteNoiseSounds(run);
     if (channel == 6) return true;
     if (channel == 5 && run.fm.dacOn) return true;  // the DAC silences YM2612 channel 6
-    return (run.facts.keyedFmChannels & (1 << channel)) == 0;
+    return (run.facts.keyedFmChannels & (1 << channel)) == 0 || fmChannelSilent(run, channel);
 }
 
 // What channel c plays when no PSG voice holds it.
@@ -74,12 +83,18 @@ bool channelTaken(const FullRun& run, int channel) {
     return false;
 }
 
-// A channel free for the voice: its home first, then 6 and 7, then the FM channels.
+// A channel free for the voice: its home first, then 6 and 7, then the FM channels the song
+// leaves to the PSG, then those it only leaves silent for now.
 int freeChannelFor(const FullRun& run, int voice) {
     const int home = homeChannel(voice);
     if (home >= 0 && freeForPsg(run, home) && !channelTaken(run, home)) return home;
-    for (int c : {6, 7, 0, 1, 2, 3, 4, 5})
-        if (freeForPsg(run, c) && !channelTaken(run, c)) return c;
+    for (const bool borrowed : {false, true})
+        for (int c : {6, 7, 0, 1, 2, 3, 4, 5}) {
+            const bool silentForNow = c < FULL_FM_CHANNELS &&
+                                      (run.facts.keyedFmChannels & (1 << c)) &&
+                                      !(c == 5 && run.fm.dacOn);
+            if (silentForNow == borrowed && freeForPsg(run, c) && !channelTaken(run, c)) return c;
+        }
     return -1;
 }
 
@@ -221,6 +236,17 @@ void allocateVoices(FullRun& run) {
         if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
     if (run.owner[NOISE_CHANNEL] == Owner::whiteNoise || run.voiceChannel[NOISE] >= 0)
         run.played.noise = true;
+}
+
+void allocateVoicesAfterWait(FullRun& run) {
+    for (int v = 0; v < PSG_VOICES; ++v) {
+        if (!voiceSounds(run, v) || run.voiceChannel[std::size_t(v)] >= 0) continue;
+        for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+            if (run.owner[std::size_t(c)] == Owner::fm && fmChannelSilent(run, c)) {
+                allocateVoices(run);
+                return;
+            }
+    }
 }
 
 void startFullRun(FullRun& run) {

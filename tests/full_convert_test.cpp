@@ -185,9 +185,12 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     cut.resize(cut.size() - 6);
     writeFile(dir.file("cut.vgz"), cut);
     writeFile(dir.file("text.x"), Bytes(3, 0xEE));  // an earlier program, left alone
+    // A small file that unpacks to more than any song: refused before either pass.
+    writeFile(dir.file("bomb.vgz"),
+              gzipped(concat({makeVgm({0x50, 0x90}), Bytes((256 << 20) + 1, 0x00)}), 1));
 
     ToolResult r = runFull(dir, {"tune.vgm", "text.vgm", "PACKED.VGZ", "double.vgm.gz", "opm.vgm",
-                                 "cut.vgz", "missing.vgm"});
+                                 "cut.vgz", "missing.vgm", "bomb.vgz"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out,
               "tune.vgm -> tune.x: 1.0 s; PSG 1; 1 KiB\n"
@@ -197,12 +200,14 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
               "text.vgm: not a VGM log\n"
               "opm.vgm: no YM2612 or SN76489 data (it writes the YM2151)\n"
               "cut.vgz: damaged gzip data (corrupt or cut short)\n"
-              "missing.vgm: no such file\n");
+              "missing.vgm: no such file\n"
+              "bomb.vgz: larger than 256 MiB (unpacked), too long for a song\n");
     EXPECT_EQ(readFile(dir.file("text.x")), Bytes(3, 0xEE));
     EXPECT_EQ(readFile(dir.file("tune.x")), readFile(dir.file("PACKED.x")));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"PACKED.VGZ", "PACKED.x", "cut.vgz",
-                                                      "double.vgm.gz", "double.x", "opm.vgm",
-                                                      "text.vgm", "text.x", "tune.vgm", "tune.x"}));
+    EXPECT_EQ(filesIn(dir),
+              (std::vector<std::string>{"PACKED.VGZ", "PACKED.x", "bomb.vgz", "cut.vgz",
+                                        "double.vgm.gz", "double.x", "opm.vgm", "text.vgm",
+                                        "text.x", "tune.vgm", "tune.x"}));
 
     // Into another folder, quietly; a program larger than allowed is not written.
     std::filesystem::create_directory(dir.file("out"));

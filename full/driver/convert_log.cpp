@@ -13,6 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double SAMPLE_RATE = 44100.0;
+constexpr std::int64_t MAX_LOG_SIZE = std::int64_t(256) << 20;
 
 // What the chips the VGM format numbers by command byte are called, for a log written for
 // one of them.
@@ -196,9 +197,13 @@ ConvertResult convertLog(const ConvertRequest& request) {
         input.number = 0;
         return failed("cannot be read");
     }
-    // Compressed data is read through once first, so that damage is found before anything.
-    fileSkip(input.number, INT64_MAX);
+    // Compressed data is read through once first, so that damage is found before anything,
+    // and so is a log too long for any song, such as a small gzip file that unpacks to
+    // gigabytes: both passes would take minutes over it.
+    fileSkip(input.number, MAX_LOG_SIZE);
     if (fileDamaged(input.number)) return failed("damaged gzip data (corrupt or cut short)");
+    if (!fileAtEnd(input.number))
+        return failed("larger than 256 MiB (unpacked), too long for a song");
 
     VgmReader reader;
     if (!startVgmReader(reader, input.number)) return failed("not a VGM log");

@@ -38,8 +38,11 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
         voices.push_back("PSG " + std::to_string(psg) + (result.played.noise ? " + noise" : ""));
     if (result.played.lfo) voices.push_back("LFO");
     if (!voices.empty()) parts.push_back(join(voices, ", "));
-    parts.push_back(std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) +
-                    " KiB");
+    if (result.programSize < (1 << 20))
+        parts.push_back(
+            std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) + " KiB");
+    else
+        parts.push_back(format("%.1f MiB", double(result.programSize) / (1 << 20)));
     std::string lines = request.input + " -> " + request.output + ": " + join(parts, "; ") + "\n";
 
     const LeftOut& out = result.leftOut;

@@ -9,7 +9,8 @@ get_filename_component(name "${OUTPUT}" NAME_WE)
 get_filename_component(binary "${OUTPUT}" NAME)
 set(object "${workdir}/${name}.o")
 
-execute_process(COMMAND "${AS}" -m68000 --pcrel -o "${object}" "${SOURCE}"
+get_filename_component(source_dir "${SOURCE}" DIRECTORY)
+execute_process(COMMAND "${AS}" -m68000 --pcrel -I "${source_dir}" -o "${object}" "${SOURCE}"
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "assembling ${SOURCE} failed (code longer than 370 bytes?)")

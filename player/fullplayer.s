@@ -150,53 +150,7 @@ lfoquiet:
         moveq   #-128,%d2
                                         | falls through: the PMD write returns to the caller
 
-| ---------------------------------------------------------------- OPM register write
-| d1 = register number, d2 = value. The chip takes no new write while BUSY (status bit 7) is
-| set, about 16 us after each data write.
-opmw:   tst.b   2(%a5)
-        bmi.s   opmw
-        move.b  %d1,(%a5)
-        move.b  %d2,2(%a5)
-        rts
-
-| ---------------------------------------------------------------- timer poll
-| Called between stream pairs and while waiting; counts timer A overflows into ticks and, once
-| a tick, looks for a key (as in vgmstub.s).
-poll:   btst    #0,2(%a5)
-        beq.s   9f
-        moveq   #0x14,%d1               | F-RESET A with IRQEN A and LOAD A kept: clears the
-        moveq   #0x15,%d2               | flag; LOAD A already set does not restart the timer
-        bsr     opmw
-        addq.b  #1,%d5                  | overflow number within the group of five
-        moveq   #0x11,%d1
-        cmpi.b  #2,%d5
-        bhi.s   3f
-        beq.s   2f
-        addi.w  #160,%d6                | 1st overflow: does this group need 1116 units?
-        cmpi.w  #441,%d6
-        bcs.s   9f
-        subi.w  #441,%d6
-        moveq   #0,%d2                  | yes: NA = 800 for the 3rd period
-        bra.s   opmw
-2:      cmpi.w  #160,%d6                | 2nd overflow: a remainder below 160 means the 3rd
-        bcc.s   9f                      | period is the long one
-        moveq   #1,%d2                  | NA = 801 again from the 4th period on
-        bra.s   opmw
-3:      cmpi.b  #5,%d5
-        bne.s   9f
-        moveq   #0,%d5                  | 5th overflow: a tick has elapsed
-        addq.l  #1,%d7
-        movem.l %d1-%d7/%a0-%a6,-(%sp)  | once per tick: has a key been pressed?
-        moveq   #IOCS_B_KEYSNS,%d0
-        trap    #15
-        tst.l   %d0
-        beq.s   4f
-        moveq   #IOCS_B_KEYINP,%d0      | yes: take it out of the buffer
-        trap    #15
-        moveq   #1,%d0
-4:      movem.l (%sp)+,%d1-%d7/%a0-%a6  | (movem into registers keeps the flags)
-        bne.s   finish
-9:      rts
+        .include "opm_poll.s"        | opmw and poll, as in vgmstub.s
 
 | ---------------------------------------------------------------- end of replay
 finish: moveq   #8,%d1                  | key off: register 8, no operator bits, channel 7..0

@@ -105,12 +105,9 @@ SongFacts scanSong(VgmReader& reader) {
 void advanceTime(FullRun& run, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentTick(run));
-    for (int v = 0; v < PSG_VOICES; ++v) {
-        const bool sounds = v < PSG_TONES
-                                ? run.psg.attenuation[v] < 15
-                                : run.psg.attenuation[3] < 15 && !(run.psg.noiseControl & 0x04);
-        if (sounds && run.voiceChannel[std::size_t(v)] < 0) run.leftOut.voiceSamples[v] += samples;
-    }
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0)
+            run.leftOut.voiceSamples[v] += samples;
     run.sample += samples;
     allocateVoicesAfterWait(run);
 }

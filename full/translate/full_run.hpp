@@ -104,6 +104,8 @@ void startFullRun(FullRun& run);
 void resetFmImage(FullRun& run);
 void translateFullYm2612(FullRun& run, std::uint8_t port, std::uint8_t reg, std::uint8_t data);
 void translateFullSn76489(FullRun& run, std::uint8_t data);
+// Whether a PSG voice (a tone, or the periodic noise) sounds now.
+bool voiceSounds(const FullRun& run, int voice);
 // Gives each sounding PSG voice a channel, after anything that changes which voices sound or
 // which channels are free.
 void allocateVoices(FullRun& run);

@@ -33,12 +33,6 @@ bool whiteNoiseSounds(const FullRun& run) {
     return run.psg.attenuation[NOISE] < SILENT && isWhiteNoise(run.psg.noiseControl);
 }
 
-bool voiceSounds(const FullRun& run, int voice) {
-    if (voice == NOISE)
-        return run.psg.attenuation[NOISE] < SILENT && !isWhiteNoise(run.psg.noiseControl);
-    return run.psg.attenuation[voice] < SILENT;
-}
-
 std::uint8_t voiceAttenuation(const FullRun& run, int voice) {
     return run.psg.attenuation[voice == NOISE ? NOISE : voice];
 }
@@ -131,6 +125,12 @@ void setNoise(FullRun& run) {
 }
 
 }  // namespace
+
+bool voiceSounds(const FullRun& run, int voice) {
+    if (voice == NOISE)
+        return run.psg.attenuation[NOISE] < SILENT && !isWhiteNoise(run.psg.noiseControl);
+    return run.psg.attenuation[voice] < SILENT;
+}
 
 void applyOwner(FullRun& run, int channel) {
     const std::int64_t tick = currentTick(run);

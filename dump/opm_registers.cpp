@@ -116,6 +116,22 @@ const char* playerName(PlayerKind player) {
     return player == PlayerKind::full ? "full" : "classic";
 }
 
+const char* stepName(PlayerKind player) {
+    return player == PlayerKind::full ? "step" : "tick";
+}
+
+double stepToSeconds(PlayerKind player, std::uint64_t step) {
+    const unsigned perTick = player == PlayerKind::full ? FULL_STEPS_PER_TICK : 1;
+    return double(step) * SAMPLES_PER_TICK / perTick / VGM_SAMPLE_RATE;
+}
+
+std::uint64_t stepToSamples(PlayerKind player, std::uint64_t step) {
+    const std::uint64_t samples = step * std::uint64_t(SAMPLES_PER_TICK);
+    if (player == PlayerKind::classic) return samples;
+    // A whole number of fifths of a sample, never a half: adding 2 fifths rounds to nearest.
+    return (samples + FULL_STEPS_PER_TICK / 2) / FULL_STEPS_PER_TICK;
+}
+
 PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second) {
     if (first == STREAM_COMMAND) {
         if (second == LOOP_MARKER) return PairGroup::loopMarker;
@@ -175,7 +191,7 @@ bool keysOn(std::uint8_t value) {
     return (value & 0x78) != 0;
 }
 
-unsigned waitTicks(PlayerKind player, std::uint8_t first, std::uint8_t second) {
+unsigned waitSteps(PlayerKind player, std::uint8_t first, std::uint8_t second) {
     const std::uint8_t longest = player == PlayerKind::full ? FULL_LONGEST_WAIT : LONGEST_WAIT;
     return first == STREAM_COMMAND && second <= longest ? second + 1u : 0u;
 }
@@ -184,8 +200,9 @@ std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t sec
     const PairGroup group = pairGroup(player, first, second);
     switch (group) {
         case PairGroup::wait: {
-            const unsigned ticks = waitTicks(player, first, second);
-            return "wait " + std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks");
+            const unsigned steps = waitSteps(player, first, second);
+            return "wait " + std::to_string(steps) + " " + stepName(player) +
+                   (steps == 1 ? "" : "s");
         }
         case PairGroup::loopMarker:
             return "loop marker";

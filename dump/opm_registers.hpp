@@ -6,12 +6,25 @@
 #include <string>
 
 // The player a program carries, which decides how its stream reads. opmcast's vgmstub.bin:
-// waits 00 00-00 FD, the chip-wide registers named only. opmcast-full's fullplayer.s: waits
-// 00 00-00 EF, 00 F0-00 FD reserved (the player ends the song at one), the values of the
-// noise, LFO and test registers spelled out.
+// waits 00 00-00 FD in ticks, the chip-wide registers named only. opmcast-full's fullplayer.s:
+// waits 00 00-00 EF in steps, 00 F0-00 FD reserved (the player ends the song at one), the
+// values of the noise, LFO and test registers spelled out.
 enum class PlayerKind : std::uint8_t { classic, full };
 // "classic" or "full".
 const char* playerName(PlayerKind player);
+
+// The unit of a player's waits, its step: for the classic player a tick, 787 VGM samples
+// (787/44100 s); for the full player one overflow of its timer, a fifth of a tick (787/5 VGM
+// samples, 3.569 ms, on average).
+inline constexpr unsigned FULL_STEPS_PER_TICK = 5;
+// "tick" or "step", as the outputs name a player's unit of wait.
+const char* stepName(PlayerKind player);
+// The time from the start of the stream to a step, in seconds.
+double stepToSeconds(PlayerKind player, std::uint64_t step);
+// The VGM sample (44100 a second) nearest to a step, counted from the start of the stream:
+// step · 787 for the classic player, round(step · 787 / 5) for the full player, so that a
+// long stream does not drift.
+std::uint64_t stepToSamples(PlayerKind player, std::uint64_t step);
 
 // What a pair of the stream is. Every register the OPM has belongs to one group.
 enum class PairGroup : std::uint8_t {
@@ -59,7 +72,8 @@ std::string keyOperators(std::uint8_t value);
 bool keysOn(std::uint8_t value);
 
 // "wait 3 ticks", "loop marker", "TL ch2 op1", "KC ch5", "key on ch0 ops 1111"; for a full
-// program also "NE/NFRQ noise on, NFRQ 14", "AMD 32", "PMD 102", "W triangle", "LFO reset".
+// program "wait 3 steps", and also "NE/NFRQ noise on, NFRQ 14", "AMD 32", "PMD 102",
+// "W triangle", "LFO reset".
 std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t second);
-// Ticks a wait pair stands for; 0 for every other pair.
-unsigned waitTicks(PlayerKind player, std::uint8_t first, std::uint8_t second);
+// Steps (ticks for the classic player) a wait pair stands for; 0 for every other pair.
+unsigned waitSteps(PlayerKind player, std::uint8_t first, std::uint8_t second);

@@ -3,7 +3,6 @@
 #include "driver/executable.hpp"
 #include "dump/json_line.hpp"
 #include "dump/text_format.hpp"
-#include "translate/opm_image.hpp"
 
 namespace {
 
@@ -23,14 +22,30 @@ std::string headerText(const ExecutableStream& stream) {
                ull(streamBytes), ull(stream.pairs.size()), STUB_HEAD_SIZE, STUB_TAIL_SIZE);
 }
 
-std::string loopText(const StreamStats& stats) {
+std::string loopText(PlayerKind player, const StreamStats& stats) {
     if (stats.stopsAtReserved)
         return "none: the player ends the song at the reserved command at offset " +
                hexOffset(stats.reservedOffset) + "\n";
     if (!stats.loops) return "none\n";
-    const std::uint64_t looped = stats.ticks - stats.loopTick;
-    return format("at tick %llu (%.3f s); looped part %llu ticks (%.3f s)\n", ull(stats.loopTick),
-                  ticksToSeconds(stats.loopTick), ull(looped), ticksToSeconds(looped));
+    const std::uint64_t looped = stats.steps - stats.loopStep;
+    const char* unit = stepName(player);
+    return format("at %s %llu (%.3f s); looped part %llu %ss (%.3f s)\n", unit, ull(stats.loopStep),
+                  stepToSeconds(player, stats.loopStep), ull(looped), unit,
+                  stepToSeconds(player, looped));
+}
+
+// The JSON keys of times, named after the player's step.
+struct StepKeys {
+    const char* at;      // a pair's place in the stream
+    const char* steps;   // a wait's length, and the summary's playing time
+    const char* loopAt;  // the loop marker's place
+    const char* looped;  // the length of the looped part
+};
+
+const StepKeys& stepKeys(PlayerKind player) {
+    static const StepKeys CLASSIC = {"tick", "ticks", "loopTick", "loopedTicks"};
+    static const StepKeys FULL = {"step", "steps", "loopStep", "loopedSteps"};
+    return player == PlayerKind::full ? FULL : CLASSIC;
 }
 
 std::string channelList(const std::array<std::uint64_t, 8>& counts) {
@@ -43,10 +58,6 @@ std::string channelList(const std::array<std::uint64_t, 8>& counts) {
 }
 
 }  // namespace
-
-double ticksToSeconds(std::uint64_t ticks) {
-    return double(ticks) * SAMPLES_PER_TICK / VGM_SAMPLE_RATE;
-}
 
 StreamStats streamStats(const ExecutableStream& stream) {
     StreamStats stats;
@@ -61,26 +72,27 @@ StreamStats streamStats(const ExecutableStream& stream) {
             continue;
         } else if (group == PairGroup::loopMarker) {
             stats.loops = true;
-            stats.loopTick = stats.ticks;
+            stats.loopStep = stats.steps;
         } else if (group == PairGroup::reserved) {
             stats.stopsAtReserved = true;
             stats.reservedOffset = pair.offset;
             stats.loops = false;
         }
-        stats.ticks += waitTicks(stream.player, pair.first, pair.second);
+        stats.steps += waitSteps(stream.player, pair.first, pair.second);
     }
     return stats;
 }
 
 std::string dumpText(const ExecutableStream& stream) {
-    std::string text = headerText(stream) + "\n    tick  seconds   offset  pair   meaning\n";
-    std::uint64_t tick = 0;
+    std::string text = headerText(stream) + format("\n    %s  seconds   offset  pair   meaning\n",
+                                                   stepName(stream.player));
+    std::uint64_t step = 0;
     for (const StreamPair& pair : stream.pairs) {
         text +=
-            format("%8llu %8.3f %8s  %02X %02X  ", ull(tick), ticksToSeconds(tick),
+            format("%8llu %8.3f %8s  %02X %02X  ", ull(step), stepToSeconds(stream.player, step),
                    hexOffset(pair.offset).c_str(), unsigned(pair.first), unsigned(pair.second)) +
             describePair(stream.player, pair.first, pair.second) + "\n";
-        tick += waitTicks(stream.player, pair.first, pair.second);
+        step += waitSteps(stream.player, pair.first, pair.second);
     }
     return text;
 }
@@ -94,27 +106,28 @@ std::string dumpJson(const ExecutableStream& stream) {
     jsonNumber(header, "streamOffset", STUB_HEAD_SIZE);
     jsonNumber(header, "pairs", stream.pairs.size());
     std::string text = jsonEnd(header);
-    std::uint64_t tick = 0;
+    const StepKeys& keys = stepKeys(stream.player);
+    std::uint64_t step = 0;
     for (const StreamPair& pair : stream.pairs) {
         const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
-        const unsigned ticks = waitTicks(stream.player, pair.first, pair.second);
+        const unsigned steps = waitSteps(stream.player, pair.first, pair.second);
         JsonLine line;
         jsonText(line, "type", "pair");
         jsonNumber(line, "offset", pair.offset);
-        jsonNumber(line, "tick", tick);
-        jsonSeconds(line, "seconds", ticksToSeconds(tick));
+        jsonNumber(line, keys.at, step);
+        jsonSeconds(line, "seconds", stepToSeconds(stream.player, step));
         jsonNumber(line, "register", pair.first);
         jsonNumber(line, "value", pair.second);
         jsonText(line, "group", groupNames(group).id);
         jsonText(line, "meaning", describePair(stream.player, pair.first, pair.second));
-        if (group == PairGroup::wait) jsonNumber(line, "ticks", ticks);
+        if (group == PairGroup::wait) jsonNumber(line, keys.steps, steps);
         const int channel = pairChannel(pair.first, pair.second);
         if (channel >= 0) jsonNumber(line, "channel", std::uint64_t(channel));
         const int op = pairOperator(pair.first);
         if (op >= 0) jsonNumber(line, "operator", std::uint64_t(op));
         if (group == PairGroup::keyOnOff) jsonText(line, "ops", keyOperators(pair.second));
         text += jsonEnd(line);
-        tick += ticks;
+        step += steps;
     }
     return text;
 }
@@ -129,9 +142,9 @@ std::string summaryText(const ExecutableStream& stream) {
     text += "key on / key off by channel\n";
     for (std::size_t c = 0; c < 8; ++c)
         text += format("  ch%zu %8llu / %llu\n", c, ull(stats.keyOns[c]), ull(stats.keyOffs[c]));
-    text +=
-        format("duration   %llu ticks (%.3f s)\n", ull(stats.ticks), ticksToSeconds(stats.ticks));
-    return text + "loop       " + loopText(stats);
+    text += format("duration   %llu %ss (%.3f s)\n", ull(stats.steps), stepName(stream.player),
+                   stepToSeconds(stream.player, stats.steps));
+    return text + "loop       " + loopText(stream.player, stats);
 }
 
 std::string summaryJson(const ExecutableStream& stream) {
@@ -153,15 +166,17 @@ std::string summaryJson(const ExecutableStream& stream) {
     jsonObject(line, "groups", groups);
     jsonRaw(line, "keyOn", channelList(stats.keyOns));
     jsonRaw(line, "keyOff", channelList(stats.keyOffs));
-    jsonNumber(line, "ticks", stats.ticks);
-    jsonSeconds(line, "seconds", ticksToSeconds(stats.ticks));
+    const PlayerKind player = stream.player;
+    const StepKeys& keys = stepKeys(player);
+    jsonNumber(line, keys.steps, stats.steps);
+    jsonSeconds(line, "seconds", stepToSeconds(player, stats.steps));
     if (stats.loops) {
-        jsonNumber(line, "loopTick", stats.loopTick);
-        jsonSeconds(line, "loopSeconds", ticksToSeconds(stats.loopTick));
-        jsonNumber(line, "loopedTicks", stats.ticks - stats.loopTick);
-        jsonSeconds(line, "loopedSeconds", ticksToSeconds(stats.ticks - stats.loopTick));
+        jsonNumber(line, keys.loopAt, stats.loopStep);
+        jsonSeconds(line, "loopSeconds", stepToSeconds(player, stats.loopStep));
+        jsonNumber(line, keys.looped, stats.steps - stats.loopStep);
+        jsonSeconds(line, "loopedSeconds", stepToSeconds(player, stats.steps - stats.loopStep));
     } else {
-        for (const char* key : {"loopTick", "loopSeconds", "loopedTicks", "loopedSeconds"})
+        for (const char* key : {keys.loopAt, "loopSeconds", keys.looped, "loopedSeconds"})
             jsonNull(line, key);
     }
     if (stream.player == PlayerKind::full)

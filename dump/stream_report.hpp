@@ -1,7 +1,9 @@
 // What opmdump prints about an executable: the header facts and the RegisterStream as a
 // timeline, or only a summary; each as text for people or as JSON lines for scripts. A full
 // program's text begins with a "player" line, and its JSON says "player":"full"; a classic
-// program's text has no such line, its JSON says "player":"classic".
+// program's text has no such line, its JSON says "player":"classic". Times are counted in the
+// player's steps, named "tick" for the classic player and "step" (a fifth of a tick) for the
+// full player, and given in seconds beside them.
 #pragma once
 
 #include <array>
@@ -16,9 +18,9 @@ struct StreamStats {
     std::array<std::uint64_t, PAIR_GROUPS> byGroup{};
     std::array<std::uint64_t, 8> keyOns{};   // key on/off pairs with an operator on
     std::array<std::uint64_t, 8> keyOffs{};  // and with all four off
-    std::uint64_t ticks = 0;     // sum of the waits up to where the player stops: the playing time
+    std::uint64_t steps = 0;     // sum of the waits up to where the player stops: the playing time
     bool loops = false;          // the player reaches the loop marker and goes on there at the end
-    std::uint64_t loopTick = 0;  // sum of the waits before the loop marker
+    std::uint64_t loopStep = 0;  // sum of the waits before the loop marker
     // A full program's first reserved command (00 F0-00 FD), where the player ends the song:
     // the waits after it and the loop are never played.
     bool stopsAtReserved = false;
@@ -26,8 +28,6 @@ struct StreamStats {
 };
 
 StreamStats streamStats(const ExecutableStream& stream);
-// One tick is 787 VGM samples at 44100 samples per second.
-double ticksToSeconds(std::uint64_t ticks);
 
 std::string dumpText(const ExecutableStream& stream);
 std::string dumpJson(const ExecutableStream& stream);

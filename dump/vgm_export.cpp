@@ -8,7 +8,6 @@
 #include "channels/file_channels.hpp"
 #include "dump/opm_registers.hpp"
 #include "player/player_writes.hpp"
-#include "translate/opm_image.hpp"
 
 namespace {
 
@@ -40,25 +39,28 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     for (const PlayerWrite& w : PLAYER_START_WRITES)
         vgm.insert(vgm.end(), {VGM_YM2151_WRITE, w.reg, w.value});
     const bool full = stream.player == PlayerKind::full;
-    std::uint64_t ticks = 0, pendingTicks = 0, loopTick = 0;
+    // Time in the player's steps; each pair goes at the sample nearest its step, counted from
+    // the start, so that rounding never accumulates.
+    std::uint64_t step = 0, pendingSteps = 0, loopStep = 0;
     std::size_t loopOffset = 0;
     for (const StreamPair& pair : stream.pairs) {
         const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
         if (group == PairGroup::wait) {
-            pendingTicks += waitTicks(stream.player, pair.first, pair.second);
-            if ((ticks + pendingTicks) * SAMPLES_PER_TICK > UINT32_MAX)
+            pendingSteps += waitSteps(stream.player, pair.first, pair.second);
+            if (stepToSamples(stream.player, step + pendingSteps) > UINT32_MAX)
                 return Problem{
                     "the stream plays for longer than a VGM file can count "
                     "(2^32 samples, about 27 hours)",
                     pair.offset};
             continue;
         }
-        putWait(vgm, pendingTicks * SAMPLES_PER_TICK);
-        ticks += pendingTicks;
-        pendingTicks = 0;
+        putWait(vgm, stepToSamples(stream.player, step + pendingSteps) -
+                         stepToSamples(stream.player, step));
+        step += pendingSteps;
+        pendingSteps = 0;
         if (group == PairGroup::loopMarker) {
             loopOffset = vgm.size();
-            loopTick = ticks;
+            loopStep = step;
         } else if (group == PairGroup::endMarker) {
             break;
         } else if (group == PairGroup::reserved) {
@@ -74,12 +76,14 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     vgm.push_back(VGM_END);
 
     // Header: offsets are relative to the field that holds them.
-    const bool loops = loopOffset != 0 && ticks > loopTick;
+    const std::uint64_t samples = stepToSamples(stream.player, step);
+    const std::uint64_t loopSample = stepToSamples(stream.player, loopStep);
+    const bool loops = loopOffset != 0 && step > loopStep;
     putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
     putLong(vgm, 0x08, VGM_EXPORT_VERSION);
-    putLong(vgm, 0x18, std::uint32_t(ticks * SAMPLES_PER_TICK));
+    putLong(vgm, 0x18, std::uint32_t(samples));
     putLong(vgm, 0x1C, loops ? std::uint32_t(loopOffset - 0x1C) : 0);
-    putLong(vgm, 0x20, loops ? std::uint32_t((ticks - loopTick) * SAMPLES_PER_TICK) : 0);
+    putLong(vgm, 0x20, loops ? std::uint32_t(samples - loopSample) : 0);
     putLong(vgm, 0x30, OPM_CLOCK);
     putLong(vgm, 0x34, std::uint32_t(VGM_EXPORT_HEADER_SIZE - 0x34));
     return std::nullopt;

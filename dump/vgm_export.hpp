@@ -12,10 +12,13 @@ inline constexpr std::uint32_t OPM_CLOCK = 4000000;  // the X68000's YM2151, Hz
 inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
 
 // The player's start-up writes, then one 0x54 write per register pair the player passes on,
-// the waits as 0x61 commands (787 samples a tick, merged), the loop marker as the header's
-// loop offset and loop samples, and the end command 0x66. A loop with no wait in it is left
-// out: a VGM player would spin on it without advancing time. A stream longer than the 32-bit
-// sample count of a VGM file (about 27 hours) is a problem.
+// the waits as 0x61 commands (merged), the loop marker as the header's loop offset and loop
+// samples, and the end command 0x66. Each pair goes at the sample of its step from the start
+// of the stream (stepToSamples): 787 samples a tick for the classic player; round(787 / 5 ·
+// step) for the full player, so its waits come out 157 or 158 samples a step and never drift.
+// A loop with no wait in it is left out: a VGM player would spin on it without advancing
+// time. A stream longer than the 32-bit sample count of a VGM file (about 27 hours) is a
+// problem.
 //
 // The classic player passes neither the timer registers nor 0x1B. The full player passes
 // 0x1B with its bits 1-0 (the LFO waveform) and the system's bits 7-6, which drive the ADPCM

@@ -15,7 +15,8 @@
 |
 | Register stream, read two bytes at a time:
 |   r v    r = 01-FF   write v into OPM register r (10-14 and 1B: see below)
-|   00 n   n = 00-EF   wait n + 1 ticks (1 to 240; one tick = 787/44100 s)
+|   00 n   n = 00-EF   wait n + 1 steps (1 to 240; a step is one timer A overflow, a fifth
+|                      of a tick: 787/5 VGM samples, 3.569 ms, on average)
 |   00 n   n = F0-FD   reserved: the song ends here, as at an end marker without a loop
 |   00 FE              loop position
 |   00 FF              end: go on at the loop position if one was seen, else stop
@@ -27,8 +28,11 @@
 |
 | Timing, key polling and the MFP handling are those of vgmstub.s (see there for the arithmetic):
 | OPM timer A at NA = 801 (223 units of 16 us), five overflows a tick, and in 160 ticks out of
-| 441 the third overflow at NA = 800, so the mean tick is exactly 787/44100 s. The timer flag is
-| polled between pairs; GPIP3 is disabled in the MFP's IERB while the player runs.
+| 441 the third overflow at NA = 800, so the mean tick is exactly 787/44100 s. Unlike vgmstub.s,
+| this player counts every overflow as one step of its waits, so five steps make exactly one
+| tick and the mean step is 787/5 VGM samples; the key is still looked for once a tick (every
+| fifth overflow). The timer flag is polled between pairs; GPIP3 is disabled in the MFP's IERB
+| while the player runs.
 |
 | Before the stream the player sets both LFO depths (register 19: AMD, then PMD) to 0.
 |
@@ -40,11 +44,11 @@
 |
 | Registers while playing (system calls are wrapped in movem):
 |   d1/d2  OPM register number / value for opmw      a3  stream read pointer
-|   d3     ticks left in the current wait             a4  loop position, 0 if none seen
+|   d3     steps left in the current wait             a4  loop position, 0 if none seen
 |   d4     $FF if the MFP had GPIP3 enabled           a5  $E90001 (OPM register-number port)
 |   d5     timer A overflows in the current group     a6  SSP returned by DOS _SUPER
 |   d6     remainder of the 160/441 correction
-|   d7     elapsed ticks not yet waited for
+|   d7     elapsed steps (timer A overflows) not yet waited for
 
         .equ    OPM_ADDR, 0xE90001      | write: register number
                                         | 2(a5) = $E90003: write data / read status
@@ -55,6 +59,7 @@
         .equ    DOS_SUPER, 0xFF20
         .equ    IOCS_B_KEYINP, 0x00
         .equ    IOCS_B_KEYSNS, 0x01
+        .equ    WAIT_IN_OVERFLOWS, 1    | opm_poll.s: waits count steps, d7 every overflow
 
         .text
 | ---------------------------------------------------------------- Human68k header (64 bytes)
@@ -120,7 +125,7 @@ next:   bsr     poll
 
 command:
         cmpi.b  #0xF0,%d2
-        bcs.s   wait                    | 00 00-EF: wait n + 1 ticks
+        bcs.s   wait                    | 00 00-EF: wait n + 1 steps
         cmpi.b  #0xFE,%d2
         bcs     finish                  | 00 F0-FD: reserved, the song ends here
         bne.s   endmark                 | 00 FF
@@ -135,7 +140,7 @@ endmark:
 wait:   moveq   #0,%d3
         move.b  %d2,%d3                 | n: dbra runs n + 1 times
 1:      bsr     poll
-        tst.l   %d7                     | wait until a tick has elapsed
+        tst.l   %d7                     | wait until a step has elapsed
         beq.s   1b
         subq.l  #1,%d7
         dbra    %d3,1b

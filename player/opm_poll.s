@@ -1,7 +1,16 @@
 | opm_poll.s - the OPM register write and the timer poll shared by vgmstub.s and fullplayer.s,
 | included where each player has them. Registers as the players describe them: a5 = $E90001,
-| d1/d2 register and value, d5/d6/d7 the overflow count, the 160/441 remainder and the ticks.
-| opmw comes first: the routine just before the include in fullplayer.s falls through into it.
+| d1/d2 register and value, d5/d6/d7 the overflow count, the 160/441 remainder and the elapsed
+| units of wait. opmw comes first: the routine just before the include in fullplayer.s falls
+| through into it.
+|
+| The including player sets WAIT_IN_OVERFLOWS before the .include: 1 when its waits count
+| timer A overflows (the full player: d7 counts every overflow, a fifth of a tick), 0 when they
+| count ticks (the classic player: d7 counts every fifth overflow). Both keep the same timer,
+| the same 160/441 correction per group of five overflows and one key check per tick.
+        .ifndef WAIT_IN_OVERFLOWS
+        .error  "set WAIT_IN_OVERFLOWS to 0 or 1 before including opm_poll.s"
+        .endif
 |
 | ---------------------------------------------------------------- OPM register write
 | d1 = register number, d2 = value. The chip takes no new write while BUSY (status bit 7) is
@@ -21,6 +30,9 @@ poll:   btst    #0,2(%a5)
         moveq   #0x14,%d1               | F-RESET A with IRQEN A and LOAD A kept: clears the
         moveq   #0x15,%d2               | flag; LOAD A already set does not restart the timer
         bsr     opmw
+        .if     WAIT_IN_OVERFLOWS
+        addq.l  #1,%d7                  | a step has elapsed
+        .endif
         addq.b  #1,%d5                  | overflow number within the group of five
         moveq   #0x11,%d1
         cmpi.b  #2,%d5
@@ -39,7 +51,9 @@ poll:   btst    #0,2(%a5)
 3:      cmpi.b  #5,%d5
         bne.s   9f
         moveq   #0,%d5                  | 5th overflow: a tick has elapsed
+        .ifeq   WAIT_IN_OVERFLOWS
         addq.l  #1,%d7
+        .endif
         movem.l %d1-%d7/%a0-%a6,-(%sp)  | once per tick: has a key been pressed?
         moveq   #IOCS_B_KEYSNS,%d0
         trap    #15

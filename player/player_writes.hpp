@@ -35,6 +35,7 @@ constexpr std::uint8_t merged1B(std::uint8_t streamValue, std::uint8_t systemCop
     return std::uint8_t((streamValue & 0x03) | (systemCopy & 0xC0));
 }
 
-// Full-player stream commands: waits are 00 00-00 EF (1 to 240 ticks); 00 F0-00 FD are
-// reserved, and the player ends the song at one as at an end marker without a loop position.
+// Full-player stream commands: waits are 00 00-00 EF (1 to 240 steps, a step being one timer A
+// overflow, a fifth of a tick); 00 F0-00 FD are reserved, and the player ends the song at one
+// as at an end marker without a loop position.
 inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;

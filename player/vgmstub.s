@@ -54,6 +54,7 @@
         .equ    DOS_SUPER, 0xFF20
         .equ    IOCS_B_KEYINP, 0x00
         .equ    IOCS_B_KEYSNS, 0x01
+        .equ    WAIT_IN_OVERFLOWS, 0    | opm_poll.s: waits count ticks, d7 every 5th overflow
 
         .text
 | ---------------------------------------------------------------- Human68k header (64 bytes)

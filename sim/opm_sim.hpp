@@ -18,6 +18,11 @@ namespace opmsim {
 // One replay tick, 787/44100 s, in nanoseconds.
 inline constexpr double TICK_NS = 787.0 * 1e9 / 44100.0;
 
+// The unit of a stream's waits, a step: a tick for the classic player; one overflow of timer A,
+// a fifth of a tick (787/5 VGM samples, 3.569 ms on average), for the full player.
+inline constexpr std::uint32_t CLASSIC_STEPS_PER_TICK = 1;
+inline constexpr std::uint32_t FULL_STEPS_PER_TICK = 5;
+
 // Layout shared by both players and the converters: the player's first 434 bytes (header and
 // code), then the register stream, then the player's 12 data bytes.
 inline constexpr std::size_t HEADER_SIZE = 64;
@@ -53,25 +58,27 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header)
 std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,
                                           const std::vector<std::uint8_t>& stream);
 
-// One register write of the stream, at the tick the stream puts it.
+// One register write of the stream, at the step the stream puts it.
 struct StreamEvent {
-    std::uint32_t tick = 0;
+    std::uint32_t step = 0;
     std::uint8_t reg = 0;
     std::uint8_t value = 0;
 };
 
 // A register stream as the player replays it: `events[0 .. loopStart)` once, then (if `loops`)
-// `events[loopStart ..]` over and over. Ticks of the repeated part count from the start of the
-// stream for the first pass; every later pass adds `loopTicks`. An event of register 0x1B holds
+// `events[loopStart ..]` over and over. Times are in steps, the unit of the player's waits
+// (`stepsPerTick` of them a tick). Steps of the repeated part count from the start of the
+// stream for the first pass; every later pass adds `loopSteps`. An event of register 0x1B holds
 // the stream's value; the full player merges it with the system's copy when it writes it.
 struct DecodedStream {
     PlayerKind player = PlayerKind::Classic;
+    std::uint32_t stepsPerTick = CLASSIC_STEPS_PER_TICK;  // FULL_STEPS_PER_TICK for the full
     std::vector<StreamEvent> events;  // writes the player makes, in order (skipped pairs left out)
     std::vector<bool> named;          // named[r]: some pair writes register r (256 entries)
     std::size_t loopStart = 0;        // index of the first event after the (last) loop marker
-    std::uint32_t loopTick = 0;       // tick of the loop marker
-    std::uint32_t endTick = 0;        // tick of the end marker
-    std::uint32_t loopTicks = 0;      // endTick - loopTick
+    std::uint32_t loopStep = 0;       // step of the loop marker
+    std::uint32_t endStep = 0;        // step of the end marker
+    std::uint32_t loopSteps = 0;      // endStep - loopStep
     bool loops = false;
     std::size_t pairs = 0;  // pairs read up to and including the end marker
     // The command that ended the stream: 0xFF, or for the full player a reserved 0xF0-0xFD,
@@ -80,7 +87,8 @@ struct DecodedStream {
     std::string error;  // empty unless the stream has no end marker
 };
 
-// Decodes pairs from `data` up to the first end marker (00 FF), read as `player` reads them.
+// Decodes pairs from `data` up to the first end marker (00 FF), read as `player` reads them:
+// waits of 1 to 254 ticks for the classic player, of 1 to 240 steps for the full player.
 DecodedStream decodeStream(const std::uint8_t* data, std::size_t size,
                            PlayerKind player = PlayerKind::Classic);
 
@@ -132,11 +140,16 @@ struct ReplayCheck {
     std::vector<std::string> problems;  // empty when the replay is right
     std::size_t streamWrites = 0;       // writes matched to stream events
     std::uint32_t loopPasses = 0;       // how many times the replay went back to the loop
-    double maxTickError = 0;            // largest |time / TICK_NS - expected tick|
+    double maxTickError = 0;            // largest |time / TICK_NS - expected step / stepsPerTick|
 };
 
-// Checks that the run wrote the stream's registers in order, each within `tickTolerance` of
-// its tick (0x1B merged with the system's copy for the full player), went on through the loop
+// The virtual time of a step of `stream` from the start of the stream, in ticks.
+inline double stepToTicks(const DecodedStream& stream, double step) {
+    return step / stream.stepsPerTick;
+}
+
+// Checks that the run wrote the stream's registers in order, each within `tickTolerance` ticks
+// of its step (0x1B merged with the system's copy for the full player), went on through the loop
 // as long as it ran, stopped only at the end marker (or a reserved command) or at the key press,
 // and then only silenced the chip: key off and TL 127 on every channel and slot, and for the
 // full player also noise off, the LFO reset released (0x01 = 0), both LFO depths 0 and 0x1B

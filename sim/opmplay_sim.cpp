@@ -108,21 +108,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     opmsim::DecodedStream stream = opmsim::decodeExecutableStream(file);
-    std::printf("%s: text %u bytes, data %u, bss %u; stream of %zu pairs, %u ticks", path,
-                header.textSize, header.dataSize, header.bssSize, stream.pairs, stream.endTick);
-    if (stream.loops) std::printf(", loop from tick %u", stream.loopTick);
+    // The stream's time in its own unit: ticks for the classic player, steps (fifths of a
+    // tick) for the full player.
+    const bool full = stream.player == opmsim::PlayerKind::Full;
+    const char* unit = full ? "step" : "tick";
+    std::printf("%s: text %u bytes, data %u, bss %u; stream of %zu pairs, %u %ss", path,
+                header.textSize, header.dataSize, header.bssSize, stream.pairs, stream.endStep,
+                unit);
+    if (stream.loops) std::printf(", loop from %s %u", unit, stream.loopStep);
     if (stream.endCommand != 0xFF) {
         std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
     }
-    if (stream.player == opmsim::PlayerKind::Full) std::printf("; full player (opmcast-full)");
+    if (full) std::printf("; full player (opmcast-full)");
     std::printf("\n");
 
     opmsim::SimResult result = opmsim::runProgram(file, options);
     if (!quiet) {
-        std::printf("    time [s]       tick  reg  value\n");
+        std::printf("    time [s]       %s  reg  value\n", unit);
+        const double stepNs = opmsim::TICK_NS / stream.stepsPerTick;
         for (const opmsim::OpmWrite& w : result.writes) {
             std::printf("%12.6f %10.3f   %02X  %02X\n", double(w.timeNs) / 1e9,
-                        double(w.timeNs) / opmsim::TICK_NS, w.reg, w.value);
+                        double(w.timeNs) / stepNs, w.reg, w.value);
         }
     }
     std::printf("%zu OPM writes, %llu instructions, %llu timer A overflows\n", result.writes.size(),
@@ -142,8 +148,10 @@ int main(int argc, char** argv) {
         opmsim::ReplayCheck c = opmsim::checkReplay(stream, result);
         std::printf(
             "check: %zu stream writes matched, %u loop passes, largest timing error %.4f "
-            "ticks\n",
+            "ticks",
             c.streamWrites, c.loopPasses, c.maxTickError);
+        if (full) std::printf(" (%.3f steps)", c.maxTickError * stream.stepsPerTick);
+        std::printf("\n");
         for (const std::string& p : c.problems) std::printf("check: %s\n", p.c_str());
         ok = ok && c.problems.empty();
     }

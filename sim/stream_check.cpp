@@ -14,33 +14,34 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
     const std::uint8_t longestWait = full ? FULL_LONGEST_WAIT : 0xFD;
     DecodedStream d;
     d.player = player;
+    d.stepsPerTick = full ? FULL_STEPS_PER_TICK : CLASSIC_STEPS_PER_TICK;
     d.named.assign(256, false);
-    std::uint32_t tick = 0;
+    std::uint32_t step = 0;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
         std::uint8_t first = data[i], second = data[i + 1];
         ++d.pairs;
         if (first != 0) {
             d.named[first] = true;
             if (full ? fullPlayerWrites(first) : playerWrites(first)) {
-                d.events.push_back({tick, first, second});
+                d.events.push_back({step, first, second});
             }
         } else if (second <= longestWait) {
-            tick += second + 1u;
+            step += second + 1u;
         } else if (second == 0xFE) {
             d.loops = true;
             d.loopStart = d.events.size();
-            d.loopTick = tick;
+            d.loopStep = step;
         } else {
             // The end marker, or a reserved command of the full player: the song ends there,
             // and a reserved command ends it without looping.
             if (second != 0xFF) d.loops = false;
             d.endCommand = second;
-            d.endTick = tick;
-            d.loopTicks = d.loops ? tick - d.loopTick : 0;
+            d.endStep = step;
+            d.loopSteps = d.loops ? step - d.loopStep : 0;
             return d;
         }
     }
-    d.endTick = tick;
+    d.endStep = step;
     d.error = "the stream has no end marker (00 FF)";
     return d;
 }
@@ -71,6 +72,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
     constexpr std::size_t MAX_PROBLEMS = 20;
     ReplayCheck c;
     const bool full = stream.player == PlayerKind::Full;
+    const char* unit = full ? "step" : "tick";
     auto problem = [&c](const std::string& text) {
         if (c.problems.size() < MAX_PROBLEMS) c.problems.push_back(text);
     };
@@ -118,7 +120,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
             std::size_t k = i - stream.events.size();
             pass = std::uint32_t(1 + k / bodySize);
             expected = stream.events[stream.loopStart + k % bodySize];
-            expected.tick += pass * stream.loopTicks;
+            expected.step += pass * stream.loopSteps;
         } else {
             problem(format("write %zu ($%02X = $%02X) is beyond the end of the stream", i,
                            writes[i].reg, writes[i].value));
@@ -131,15 +133,17 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         if (got.reg != expected.reg || got.value != expected.value) {
             problem(
                 format("write %zu: register $%02X = $%02X, the stream has $%02X = $%02X "
-                       "(tick %u)",
-                       i, got.reg, got.value, expected.reg, expected.value, expected.tick));
+                       "(%s %u)",
+                       i, got.reg, got.value, expected.reg, expected.value, unit, expected.step));
             break;
         }
-        double error = double(got.timeNs) / TICK_NS - expected.tick;
+        const double ticks = double(got.timeNs) / TICK_NS;
+        const double error = ticks - stepToTicks(stream, expected.step);
         c.maxTickError = std::max(c.maxTickError, std::abs(error));
         if (std::abs(error) > tickTolerance) {
-            problem(format("write %zu ($%02X = $%02X) at tick %.3f, the stream puts it at tick %u",
-                           i, got.reg, got.value, double(got.timeNs) / TICK_NS, expected.tick));
+            problem(format("write %zu ($%02X = $%02X) at %s %.3f, the stream puts it at %s %u", i,
+                           got.reg, got.value, unit, ticks * stream.stepsPerTick, unit,
+                           expected.step));
         }
         c.loopPasses = std::max(c.loopPasses, pass);
         ++c.streamWrites;

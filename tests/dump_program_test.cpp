@@ -61,9 +61,9 @@ TEST(OpmdumpProgram, ShowsTheTimelineAndSummaryOfAConversion) {
     EXPECT_NE(summary.out.find("  ch0        1 / 1\n"), std::string::npos) << summary.out;
 }
 
-// A program of opmcast-full: told apart by its player, its chip-wide registers named with
-// their values, its summary, and its export as a YM2151 VGM that opmdump --vgm reads back as
-// the stream's own time, loop and writes.
+// A program of opmcast-full: told apart by its player, its waits counted in steps (a fifth of
+// a tick), its chip-wide registers named with their values, its summary, and its export as a
+// YM2151 VGM that opmdump --vgm reads back as the stream's own time, loop and writes.
 TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     const Bytes stream = {
         0x0F, 0x8E,  // noise on, NFRQ 14
@@ -75,13 +75,15 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
         0x01, 0x00,  //
         0x20, 0xC7,  //
         0x08, 0x78,  // key on ch0
-        0x00, 0xEF,  // 240 ticks
+        0x00, 0xEF,  // 240 steps, 48 ticks
         0x00, 0xFE,  // loop
         0x08, 0x00,  // key off ch0
-        0x00, 0x04,  // 5 ticks
+        0x00, 0x05,  // 6 steps
         0x00, 0xFF,
     };
-    constexpr std::uint64_t registerPairs = 10, ticks = 245, loopTick = 240;
+    // 787/5 VGM samples a step: the loop at sample 37776, the end at 38720.4, rounded.
+    constexpr std::uint64_t registerPairs = 10, steps = 246, loopStep = 240;
+    constexpr std::uint64_t samples = 38720, loopSample = 37776;
     ScratchDir dir;
     writeFile(dir.file("full.x"), buildFullProgram(stream));
 
@@ -91,6 +93,7 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     ASSERT_EQ(lines.size(), 6u + stream.size() / 2);
     EXPECT_EQ(lines[0], "player     full (opmcast-full)");
     EXPECT_EQ(lines[2], "text size  398 (0x0000018E) at offset 12, the length less 76");
+    EXPECT_EQ(lines[5], "    step  seconds   offset  pair   meaning");
     const char* const meanings[] = {"NE/NFRQ noise on, NFRQ 14",
                                     "LFRQ 200",
                                     "AMD 32",
@@ -100,12 +103,13 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
                                     "LFO reset released",
                                     "RL/FB/CON ch0",
                                     "key on ch0 ops 1111",
-                                    "wait 240 ticks",
+                                    "wait 240 steps",
                                     "loop marker",
                                     "key off ch0"};
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[6 + i].ends_with(std::string("  ") + meanings[i])) << lines[6 + i];
-    EXPECT_EQ(lines.back(), "     245    4.372    0x1CC  00 FF  end marker");
+    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x1CA  00 05  wait 6 steps");
+    EXPECT_EQ(lines.back(), "     246    0.878    0x1CC  00 FF  end marker");
 
     const DumpResult summary = runDump({"--summary", dir.file("full.x")});
     EXPECT_EQ(summary.exitStatus, 0);
@@ -113,16 +117,27 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
         << summary.out;
     EXPECT_NE(summary.out.find("  PMD/AMD (19)                  2\n"), std::string::npos)
         << summary.out;
-    EXPECT_NE(summary.out.find("loop       at tick 240 (4.283 s); looped part 5 ticks"),
+    EXPECT_NE(summary.out.find("duration   246 steps (0.878 s)\nloop       at step 240 (0.857 s); "
+                               "looped part 6 steps (0.021 s)\n"),
               std::string::npos)
         << summary.out;
     const DumpResult json = runDump({"--summary", "--json", dir.file("full.x")});
     EXPECT_EQ(jsonField(json.out, "player"), "\"full\"");
-    EXPECT_EQ(number(json.out, "ticks"), ticks);
+    EXPECT_EQ(number(json.out, "steps"), steps);
+    EXPECT_EQ(number(json.out, "loopStep"), loopStep);
+    EXPECT_EQ(number(json.out, "loopedSteps"), steps - loopStep);
+    EXPECT_EQ(jsonField(json.out, "ticks"), "");
+    EXPECT_EQ(jsonField(json.out, "seconds"), "0.878014");
     EXPECT_EQ(jsonField(json.out, "reservedOffset"), "null");
-    EXPECT_EQ(jsonField(runDump({"--json", dir.file("full.x")}).out, "player"), "\"full\"");
+    const std::vector<std::string> pairLines = linesOf(runDump({"--json", dir.file("full.x")}).out);
+    ASSERT_EQ(pairLines.size(), 1 + stream.size() / 2);
+    EXPECT_EQ(jsonField(pairLines[0], "player"), "\"full\"");
+    EXPECT_EQ(number(pairLines[1 + 12], "steps"), 6u);
+    EXPECT_EQ(jsonField(pairLines[1 + 12], "ticks"), "");
+    EXPECT_EQ(number(pairLines.back(), "step"), steps);
+    EXPECT_EQ(jsonField(pairLines.back(), "tick"), "");
 
-    // The export: the player's start-up writes, every register pair at its tick with 0x1B's
+    // The export: the player's start-up writes, every register pair at its step with 0x1B's
     // bits 7-6 clear, the loop as the VGM loop; read back, the same time, loop and writes.
     ASSERT_EQ(runDump({"--to-vgm", dir.file("full.x"), dir.file("full.vgm")}).exitStatus, 0);
     const Bytes vgm = readFile(dir.file("full.vgm"));
@@ -135,9 +150,9 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     const DumpResult exported = runDump({"--vgm", "--json", dir.file("full.vgm")});
     ASSERT_EQ(exported.exitStatus, 0) << exported.err;
     const std::string& e = exported.out;
-    EXPECT_EQ(number(e, "headerSamples"), ticks * 787);
-    EXPECT_EQ(number(e, "samples"), ticks * 787);
-    EXPECT_EQ(number(e, "loopSamples"), (ticks - loopTick) * 787);
+    EXPECT_EQ(number(e, "headerSamples"), samples);
+    EXPECT_EQ(number(e, "samples"), samples);
+    EXPECT_EQ(number(e, "loopSamples"), samples - loopSample);
     EXPECT_EQ(jsonField(jsonField(e, "commands"), "0x54"), std::to_string(registerPairs + 2));
 
     // A reserved command ends the song where it stands, loop or not.
@@ -146,14 +161,14 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     reserved[2 * 11 + 1] = 0xF3;
     writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
     const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
-    EXPECT_NE(stops.out.find("duration   240 ticks (4.283 s)\nloop       none: the player ends "
+    EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player ends "
                              "the song at the reserved command at offset 0x1C8\n"),
               std::string::npos)
         << stops.out;
     ASSERT_EQ(runDump({"--to-vgm", dir.file("reserved.x"), dir.file("reserved.vgm")}).exitStatus,
               0);
     const DumpResult cut = runDump({"--vgm", "--json", dir.file("reserved.vgm")});
-    EXPECT_EQ(number(cut.out, "samples"), loopTick * 787);
+    EXPECT_EQ(number(cut.out, "samples"), loopSample);
     EXPECT_EQ(jsonField(cut.out, "loopOffset"), "0");
 
     // One byte of the player changed: not the full player, read by the classic rules.

@@ -22,7 +22,7 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
             EXPECT_EQ(pairGroup(player, std::uint8_t(reg), 0) == PairGroup::missing,
                       missing.count(reg) == 1)
                 << std::hex << reg;
-        // The full player waits at most 240 ticks and ends the song at 00 F0-00 FD.
+        // The full player waits at most 240 steps and ends the song at 00 F0-00 FD.
         const int reservedFrom = player == PlayerKind::full ? 0xF0 : 0xFE;
         for (int second = 0; second < 256; ++second) {
             const PairGroup expected = second == 0xFE           ? PairGroup::loopMarker
@@ -30,7 +30,7 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
                                        : second >= reservedFrom ? PairGroup::reserved
                                                                 : PairGroup::wait;
             EXPECT_EQ(pairGroup(player, 0, std::uint8_t(second)), expected) << second;
-            EXPECT_EQ(waitTicks(player, 0, std::uint8_t(second)),
+            EXPECT_EQ(waitSteps(player, 0, std::uint8_t(second)),
                       expected == PairGroup::wait ? unsigned(second) + 1 : 0u)
                 << second;
         }
@@ -81,7 +81,8 @@ TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
         EXPECT_EQ(describePair(PlayerKind::classic, pair[0], pair[1]), text);
     // A full program's chip-wide registers are named with the values the player writes.
     const std::pair<Bytes, std::string> fullCases[] = {
-        {{0x00, 0xEF}, "wait 240 ticks"},
+        {{0x00, 0x00}, "wait 1 step"},
+        {{0x00, 0xEF}, "wait 240 steps"},
         {{0x00, 0xF0}, "reserved: the player ends the song here"},
         {{0x00, 0xFD}, "reserved: the player ends the song here"},
         {{0x01, 0x02}, "LFO reset"},
@@ -133,9 +134,9 @@ TEST(DumpExecutable, ReadsTheStreamAndCountsItsTicksKeysAndLoop) {
     EXPECT_EQ(stream.player, PlayerKind::classic);
     const StreamStats stats = streamStats(stream);
     EXPECT_EQ(stats.pairs, 69u);
-    EXPECT_EQ(stats.ticks, 1u + 254 + 46 + 5);
+    EXPECT_EQ(stats.steps, 1u + 254 + 46 + 5);
     EXPECT_TRUE(stats.loops);
-    EXPECT_EQ(stats.loopTick, 1u + 254 + 46);
+    EXPECT_EQ(stats.loopStep, 1u + 254 + 46);
     EXPECT_EQ(stats.keyOns, (std::array<std::uint64_t, 8>{1, 0, 0, 0, 0, 0, 1, 1}));
     EXPECT_EQ(stats.keyOffs, (std::array<std::uint64_t, 8>{1, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::wait)], 4u);
@@ -261,7 +262,8 @@ TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
     EXPECT_EQ(littleLongAt(vgm, 0x34) + 0x34, 0x80u);
 
     // The full player passes 0x01 and 0x1B (bits 1-0; the system's bits 7-6 play no part in
-    // the sound), waits up to 240 ticks, and ends the song at a reserved command: no loop.
+    // the sound), waits up to 240 steps of 787/5 samples (37776 samples), and ends the song at a
+    // reserved command: no loop.
     ASSERT_FALSE(exportVgm(streamOfPairs({{0x1B, 0xC2},
                                           {0x01, 0x02},
                                           {0x01, 0x00},
@@ -275,13 +277,29 @@ TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
                                           {0x00, 0xFF}},
                                          PlayerKind::full),
                            vgm));
-    const Bytes fullData = {0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x54, 0x1B, 0x02, 0x54, 0x01,
-                            0x02, 0x54, 0x01, 0x00, 0x61, 0xFF, 0xFF, 0x61, 0xFF, 0xFF, 0x61,
-                            0xD2, 0xE1, 0x54, 0x08, 0x78, 0x61, 0x13, 0x03, 0x66};
+    const Bytes fullData = {0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x54, 0x1B, 0x02,
+                            0x54, 0x01, 0x02, 0x54, 0x01, 0x00, 0x61, 0x90, 0x93,
+                            0x54, 0x08, 0x78, 0x61, 0x9D, 0x00, 0x66};
     EXPECT_EQ(Bytes(vgm.begin() + 0x80, vgm.end()), fullData);
-    EXPECT_EQ(littleLongAt(vgm, 0x18), 241u * 787);
+    EXPECT_EQ(littleLongAt(vgm, 0x18), 37776u + 157);
     EXPECT_EQ(littleLongAt(vgm, 0x1C), 0u);
     EXPECT_EQ(littleLongAt(vgm, 0x20), 0u);
+
+    // Each pair at the sample nearest its step from the start: 1-step waits of 157 or 158
+    // samples, five of them a tick, 787, with no drift; the loop from step 2 to step 7.
+    std::vector<std::array<std::uint8_t, 2>> steps = {{0x00, 0x00}, {0x00, 0x00}, {0x00, 0xFE}};
+    for (int i = 0; i < 5; ++i) steps.insert(steps.end(), {{0x28, std::uint8_t(i)}, {0x00, 0x00}});
+    steps.push_back({0x00, 0xFF});
+    ASSERT_FALSE(exportVgm(streamOfPairs(steps, PlayerKind::full), vgm));
+    Bytes stepData = {0x54, 0x19, 0x00, 0x54, 0x19, 0x80, 0x61, 0x3B, 0x01};  // 315
+    const std::uint8_t stepWaits[] = {157, 158, 157, 157, 158};  // steps 2 to 7: 315 to 1102
+    for (int i = 0; i < 5; ++i)
+        stepData.insert(stepData.end(), {0x54, 0x28, std::uint8_t(i), 0x61, stepWaits[i], 0x00});
+    stepData.push_back(0x66);
+    EXPECT_EQ(Bytes(vgm.begin() + 0x80, vgm.end()), stepData);
+    EXPECT_EQ(littleLongAt(vgm, 0x18), 1102u);
+    EXPECT_EQ(littleLongAt(vgm, 0x1C) + 0x1C, 0x80u + 9);
+    EXPECT_EQ(littleLongAt(vgm, 0x20), 787u) << "five steps, one tick";
 
     // A loop without a wait would never advance a VGM player's time: no loop.
     ASSERT_FALSE(

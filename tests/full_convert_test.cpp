@@ -105,6 +105,12 @@ TEST(FullVoices, PeriodicNoiseIsAPitchedVoiceAndLevelsFollowTheAttenuation) {
     const std::uint8_t quiet = run->stream.wanted[0x60 + 6 + 24];
     psg(*run, {0xF0});
     EXPECT_EQ(quiet - run->stream.wanted[0x60 + 6 + 24], 8);  // 3 steps of 2 dB: 8 TL steps
+    // A tone above the OPM's highest note is held silent rather than played too low.
+    psg(*run, {0x85, 0x00, 0x90});  // tone 0, period 5 (22.4 kHz), attenuation 0
+    ASSERT_EQ(run->voiceChannel[0], 7);
+    EXPECT_EQ(run->stream.wanted[0x60 + 7 + 24], 0x7F);
+    psg(*run, {0x86, 0x01});  // period 22 (5.08 kHz): within half a semitone of the top
+    EXPECT_LT(run->stream.wanted[0x60 + 7 + 24], 0x7F);
 }
 
 TEST(FullFm, PitchLfoAndKeysReachTheirRegisters) {

@@ -65,9 +65,8 @@ struct InputChannel {
 SongFacts scanSong(VgmReader& reader) {
     SongFacts facts;
     for (;;) {
-        if (reader.loopStart > 0 && facts.loopSample < 0 && reader.position >= reader.loopStart)
-            facts.loopSample = facts.samples;
         const VgmCommand command = nextVgmCommand(reader);
+        if (command.atLoopPoint) facts.loopSample = facts.samples;
         switch (command.event) {
             case VgmEvent::endOfData:
                 return facts;
@@ -100,32 +99,28 @@ SongFacts scanSong(VgmReader& reader) {
     }
 }
 
-// Before the log's time moves on: the changes made at this tick reach the stream, and the
+// Before the log's time moves on: the changes made at this step reach the stream, and the
 // voices that sound without a channel are counted as left out.
 void advanceTime(FullRun& run, std::int64_t samples) {
     if (samples <= 0) return;
-    flushRegisters(run.stream, currentTick(run));
-    for (int v = 0; v < PSG_VOICES; ++v)
-        if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0)
-            run.leftOut.voiceSamples[v] += samples;
+    flushRegisters(run.stream, currentStep(run));
     run.sample += samples;
+    if (run.voicesWaiting == 0) return;
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
     allocateVoicesAfterWait(run);
 }
 
 // Pass 2: the stream. False when it grows beyond what the program may hold.
 bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
     startFullRun(run);
-    bool loopMarked = false;
     for (;;) {
-        if (reader.loopStart > 0 && !loopMarked && reader.position >= reader.loopStart) {
-            writeLoopMarker(run.stream, currentTick(run));
-            loopMarked = true;
-        }
         if (std::int64_t(run.stream.pairs.size()) > maxStream) return false;
         const VgmCommand command = nextVgmCommand(reader);
+        if (command.atLoopPoint) writeLoopMarker(run.stream, currentStep(run));
         switch (command.event) {
             case VgmEvent::endOfData:
-                finishFullStream(run.stream, currentTick(run));
+                finishFullStream(run.stream, currentStep(run));
                 return std::int64_t(run.stream.pairs.size()) <= maxStream;
             case VgmEvent::ym2612:
                 translateFullYm2612(run, command.port, command.reg, command.data);

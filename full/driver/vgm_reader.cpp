@@ -39,6 +39,40 @@ void seek(VgmReader& reader, std::int64_t offset) {
     skip(reader, offset - reader.position);
 }
 
+bool loopPointAhead(const VgmReader& reader) {
+    return !reader.loopPassed && reader.loopStart > 0;
+}
+
+// Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
+// point: a log with DAC samples is mostly one-byte waits.
+void absorbWaits(VgmReader& reader, VgmCommand& command) {
+    constexpr std::int32_t MOST_SAMPLES = 1 << 30;
+    while (command.samples < MOST_SAMPLES) {
+        if (loopPointAhead(reader) && reader.position >= reader.loopStart) return;
+        const FileReadWindow window = fileReadWindow(reader.channel);
+        if (window.count < 3) return;
+        const std::uint8_t code = window.bytes[0];
+        int length = 1;
+        if (code >= 0x70 && code <= 0x7F) {
+            command.samples += (code & 0x0F) + 1;
+        } else if (code >= 0x80 && code <= 0x8F) {
+            command.samples += code & 0x0F;
+            command.event = VgmEvent::dacSample;
+        } else if (code == VGM_WAIT_NTSC_FRAME) {
+            command.samples += NTSC_FRAME_SAMPLES;
+        } else if (code == VGM_WAIT_PAL_FRAME) {
+            command.samples += PAL_FRAME_SAMPLES;
+        } else if (code == VGM_WAIT) {
+            command.samples += window.bytes[1] | window.bytes[2] << 8;
+            length = 3;
+        } else {
+            return;
+        }
+        fileConsume(reader.channel, length);
+        reader.position += length;
+    }
+}
+
 }  // namespace
 
 bool startVgmReader(VgmReader& reader, int channel) {
@@ -66,6 +100,7 @@ bool startVgmReader(VgmReader& reader, int channel) {
 void rewindVgmReader(VgmReader& reader) {
     seek(reader, reader.dataStart);
     reader.ended = false;
+    reader.loopPassed = false;
 }
 
 VgmCommand nextVgmCommand(VgmReader& reader) {
@@ -73,6 +108,10 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
     if (reader.ended || fileAtEnd(reader.channel)) {
         reader.ended = true;
         return command;
+    }
+    if (loopPointAhead(reader) && reader.position >= reader.loopStart) {
+        reader.loopPassed = true;
+        command.atLoopPoint = true;
     }
     const std::uint8_t code = readByte(reader);
     command.code = code;
@@ -92,14 +131,17 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
             command.event = VgmEvent::wait;
             command.samples = readByte(reader);
             command.samples |= readByte(reader) << 8;
+            absorbWaits(reader, command);
             return command;
         case VGM_WAIT_NTSC_FRAME:
             command.event = VgmEvent::wait;
             command.samples = NTSC_FRAME_SAMPLES;
+            absorbWaits(reader, command);
             return command;
         case VGM_WAIT_PAL_FRAME:
             command.event = VgmEvent::wait;
             command.samples = PAL_FRAME_SAMPLES;
+            absorbWaits(reader, command);
             return command;
         case VGM_END_OF_DATA:
             reader.ended = true;
@@ -117,9 +159,11 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
     if (code >= 0x70 && code <= 0x7F) {
         command.event = VgmEvent::wait;
         command.samples = (code & 0x0F) + 1;
+        absorbWaits(reader, command);
     } else if (code >= 0x80 && code <= 0x8F) {
         command.event = VgmEvent::dacSample;
         command.samples = code & 0x0F;
+        absorbWaits(reader, command);
     } else {
         const bool dac = (code >= 0x90 && code <= 0x95) || code == 0xE0;
         if (isOtherChipCommand(code))

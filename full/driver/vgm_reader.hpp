@@ -23,6 +23,7 @@ struct VgmCommand {
     std::uint8_t reg = 0;      // ym2612: register
     std::uint8_t data = 0;     // ym2612, sn76489: the byte written
     std::int32_t samples = 0;  // wait, dacSample: samples of 1/44100 s
+    bool atLoopPoint = false;  // the first command at or after the loop point
 };
 
 struct VgmReader {
@@ -33,6 +34,7 @@ struct VgmReader {
     std::uint32_t headerSamples = 0;      // total samples the header gives
     std::uint32_t headerLoopSamples = 0;  // samples of the looped part the header gives
     bool ended = false;
+    bool loopPassed = false;  // the command at the loop point has been returned
 };
 
 // Reads the header of the log open on the channel; false when it does not begin with "Vgm ".
@@ -40,5 +42,6 @@ struct VgmReader {
 bool startVgmReader(VgmReader& reader, int channel);
 // Back to the first command, for another pass.
 void rewindVgmReader(VgmReader& reader);
-// The next command; endOfData at 0x66 or the end of the file, and from then on.
+// The next command; endOfData at 0x66 or the end of the file, and from then on. A run of waits
+// (DAC samples among them, which wait too) comes as one, but never across the loop point.
 VgmCommand nextVgmCommand(VgmReader& reader);

@@ -9,12 +9,12 @@ void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
     stream.pairs.push_back(second);
 }
 
-void writeWaitUpTo(FullStream& stream, std::int64_t tick) {
-    while (stream.ticksWritten < tick) {
-        const std::int64_t ticks =
-            std::min<std::int64_t>(tick - stream.ticksWritten, FULL_LONGEST_WAIT + 1);
-        writePair(stream, 0x00, std::uint8_t(ticks - 1));
-        stream.ticksWritten += ticks;
+void writeWaitUpTo(FullStream& stream, std::int64_t step) {
+    while (stream.stepsWritten < step) {
+        const std::int64_t steps =
+            std::min<std::int64_t>(step - stream.stepsWritten, FULL_LONGEST_WAIT + 1);
+        writePair(stream, 0x00, std::uint8_t(steps - 1));
+        stream.stepsWritten += steps;
     }
 }
 
@@ -28,12 +28,12 @@ void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
     }
 }
 
-void flushRegisters(FullStream& stream, std::int64_t tick) {
+void flushRegisters(FullStream& stream, std::int64_t step) {
     for (int i = 0; i < stream.dirtyCount; ++i) {
         const std::uint8_t reg = stream.dirty[i];
         stream.isDirty[reg] = false;
         if (stream.everSent[reg] && stream.sent[reg] == stream.wanted[reg]) continue;
-        writeWaitUpTo(stream, tick);
+        writeWaitUpTo(stream, step);
         writePair(stream, reg, stream.wanted[reg]);
         stream.sent[reg] = stream.wanted[reg];
         stream.everSent[reg] = true;
@@ -41,20 +41,20 @@ void flushRegisters(FullStream& stream, std::int64_t tick) {
     stream.dirtyCount = 0;
 }
 
-void writeRegisterNow(FullStream& stream, std::int64_t tick, std::uint8_t reg, std::uint8_t value) {
-    flushRegisters(stream, tick);
-    writeWaitUpTo(stream, tick);
+void writeRegisterNow(FullStream& stream, std::int64_t step, std::uint8_t reg, std::uint8_t value) {
+    flushRegisters(stream, step);
+    writeWaitUpTo(stream, step);
     writePair(stream, reg, value);
 }
 
-void writeLoopMarker(FullStream& stream, std::int64_t tick) {
-    flushRegisters(stream, tick);
-    writeWaitUpTo(stream, tick);
+void writeLoopMarker(FullStream& stream, std::int64_t step) {
+    flushRegisters(stream, step);
+    writeWaitUpTo(stream, step);
     writePair(stream, 0x00, FULL_LOOP_MARKER);
 }
 
-void finishFullStream(FullStream& stream, std::int64_t endTick) {
-    flushRegisters(stream, endTick);
-    writeWaitUpTo(stream, endTick);
+void finishFullStream(FullStream& stream, std::int64_t endStep) {
+    flushRegisters(stream, endStep);
+    writeWaitUpTo(stream, endStep);
     writePair(stream, 0x00, FULL_END_MARKER);
 }

@@ -37,8 +37,8 @@ void setTotalLevel(FullRun& run, int channel, int op) {
 
 void writeLfoDepths(FullRun& run) {
     const bool on = run.fm.lfoOn;
-    writeRegisterNow(run.stream, currentTick(run), 0x19, on ? OPM_AM_DEPTH : 0);
-    writeRegisterNow(run.stream, currentTick(run), 0x19,
+    writeRegisterNow(run.stream, currentStep(run), 0x19, on ? OPM_AM_DEPTH : 0);
+    writeRegisterNow(run.stream, currentStep(run), 0x19,
                      std::uint8_t(0x80 | (on ? OPM_PM_DEPTH : 0)));
 }
 
@@ -57,8 +57,8 @@ void lfoControl(FullRun& run, std::uint8_t data) {
     if (on == run.fm.lfoOn) return;
     run.fm.lfoOn = on;
     if (on) {  // the YM2612's LFO starts from the beginning of its cycle when enabled
-        writeRegisterNow(run.stream, currentTick(run), 0x01, LFO_RESET);
-        writeRegisterNow(run.stream, currentTick(run), 0x01, 0x00);
+        writeRegisterNow(run.stream, currentStep(run), 0x01, LFO_RESET);
+        writeRegisterNow(run.stream, currentStep(run), 0x01, 0x00);
     }
     writeLfoDepths(run);
     noteLfoUse(run);
@@ -77,7 +77,7 @@ void keyOnOff(FullRun& run, std::uint8_t data) {
         noteLfoUse(run);
     }
     if (run.owner[std::size_t(channel)] == Owner::fm)
-        writeRegisterNow(run.stream, currentTick(run), 0x08, std::uint8_t(mask | channel));
+        writeRegisterNow(run.stream, currentStep(run), 0x08, std::uint8_t(mask | channel));
     else if (mask)
         allocateVoices(run);  // a PSG voice that borrowed the channel gives it back
 }

@@ -86,6 +86,7 @@ struct FullRun {
     PsgSource psg;
     std::array<Owner, 8> owner{};
     std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
+    std::uint8_t voicesWaiting = 0;              // bit v: voice v sounds but has no channel
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
     std::int64_t lastAllocationSample = 0;
     FullStream stream;
@@ -93,9 +94,11 @@ struct FullRun {
     Played played;
 };
 
-// The tick nearest to the log's time: a write lands within half a tick of its time.
-inline std::int64_t currentTick(const FullRun& run) {
-    return (run.sample + 787 / 2) / 787;
+// The step nearest to the log's time (787/5 samples a step): a write lands within 1.8 ms of
+// its time.
+inline constexpr std::int64_t STEPS_PER_TICK = 5;
+inline std::int64_t currentStep(const FullRun& run) {
+    return (run.sample * STEPS_PER_TICK + 787 / 2) / 787;
 }
 
 // Start-up: every channel silent, its owner by the song facts, the whole image written.

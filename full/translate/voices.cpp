@@ -1,6 +1,7 @@
 // Which OPM channel plays what: the FM channels by default, the PSG voices on channels 6
 // and 7 and on FM channels the song leaves free, the noise on channel 7's noise generator.
 #include <bit>
+#include <cmath>
 
 #include "full/translate/full_run.hpp"
 #include "full/translate/noise_lfo.hpp"
@@ -23,6 +24,8 @@ constexpr std::uint8_t TL_BELOW_FUNDAMENTAL[4] = {22, 19, 13, 0};
 // measurement's voice had partials 3, 6 and 9 dB down; these weaker ones carry 2 dB less
 // power, made up by 3 TL steps on every operator.
 constexpr int PSG_FUNDAMENTAL_TL = 13;
+// Half a semitone above the OPM's highest note at 4 MHz (C8 with fraction 63, 4.95 kHz).
+const double HIGHEST_PSG_HZ = opmPitchHz({0x7E, 0xFC}) * std::exp2(1.0 / 24);
 
 // The noise's level is linear in its TL, as (1023 - 8 TL) / 1023: the TL for each attenuation
 // step of 2 dB, from the same measurement.
@@ -111,10 +114,13 @@ void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     const KeyCode code = opmKeyCodeNearest(hz);
     setRegister(run.stream, std::uint8_t(0x28 + channel), code.keyCode);
     setRegister(run.stream, std::uint8_t(0x30 + channel), code.keyFraction);
+    // A tone above the OPM's highest note (the tone chip's shortest periods, often used for
+    // effects that the ear cannot hear as a pitch) is not played at a wrong one.
+    const bool outOfReach = hz > HIGHEST_PSG_HZ;
     const std::uint8_t attenuation = voiceAttenuation(run, voice);
     for (int op = 0; op < 4; ++op)
         setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op),
-                    attenuation >= SILENT ? TL_OFF : psgTl(op, attenuation));
+                    attenuation >= SILENT || outOfReach ? TL_OFF : psgTl(op, attenuation));
 }
 
 void setNoise(FullRun& run) {
@@ -133,9 +139,9 @@ bool voiceSounds(const FullRun& run, int voice) {
 }
 
 void applyOwner(FullRun& run, int channel) {
-    const std::int64_t tick = currentTick(run);
+    const std::int64_t step = currentStep(run);
     const Owner owner = run.owner[std::size_t(channel)];
-    writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(channel));  // all operators off
+    writeRegisterNow(run.stream, step, 0x08, std::uint8_t(channel));  // all operators off
     if (channel == NOISE_CHANNEL && owner != Owner::whiteNoise) setRegister(run.stream, 0x0F, 0x00);
     const auto c = std::uint8_t(channel);
     switch (owner) {
@@ -149,7 +155,7 @@ void applyOwner(FullRun& run, int channel) {
                     setRegister(run.stream, reg, run.fm.image[reg]);
                 }
             if (run.fm.keyMask[channel])
-                writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(run.fm.keyMask[channel] | c));
+                writeRegisterNow(run.stream, step, 0x08, std::uint8_t(run.fm.keyMask[channel] | c));
             return;
         case Owner::none:
             for (int op = 0; op < 4; ++op)
@@ -167,7 +173,7 @@ void applyOwner(FullRun& run, int channel) {
             setRegister(run.stream, std::uint8_t(0x38 + c), 0x00);
             setChannelOperators(run, channel, rows);
             setNoise(run);
-            writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(0x40 | c));
+            writeRegisterNow(run.stream, step, 0x08, std::uint8_t(0x40 | c));
             return;
         }
         default: {  // a PSG voice
@@ -182,7 +188,7 @@ void applyOwner(FullRun& run, int channel) {
             setRegister(run.stream, std::uint8_t(0x38 + c), 0x00);
             setChannelOperators(run, channel, rows);
             setVoicePitchAndLevel(run, voice, channel);
-            writeRegisterNow(run.stream, tick, 0x08, std::uint8_t(0x78 | c));
+            writeRegisterNow(run.stream, step, 0x08, std::uint8_t(0x78 | c));
             return;
         }
     }
@@ -232,6 +238,10 @@ void allocateVoices(FullRun& run) {
         run.owner[std::size_t(c)] = owner;
         applyOwner(run, c);
     }
+    run.voicesWaiting = 0;
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0)
+            run.voicesWaiting |= std::uint8_t(1 << v);
     for (int v = 0; v < PSG_TONES; ++v)
         if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
     if (run.owner[NOISE_CHANNEL] == Owner::whiteNoise || run.voiceChannel[NOISE] >= 0)

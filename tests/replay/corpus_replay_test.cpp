@@ -1,7 +1,7 @@
 // Every VGM file of the shared corpus, converted by opmcast with our player stub and by
 // opmcast-full with its built-in player, and replayed on the emulated X68000: the writes must be
-// the stream's, on its ticks, through the loop at least once, a key must stop a looping song,
-// and the run must end cleanly.
+// the stream's, each at its time (ticks for opmcast, steps for opmcast-full), through the loop
+// at least once, a key must stop a looping song, and the run must end cleanly.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -98,13 +98,13 @@ void convertAndReplay(const std::string& vgm, Converter which) {
     // The system's copy of register 1B with CT1 set: every 1B write of a full program must keep
     // it, and the exit must restore it.
     if (which == Converter::Full) options.systemCopy1B = 0x80;
-    std::uint32_t keyTick = stream.endTick;
+    double keyTick = opmsim::stepToTicks(stream, stream.endStep);
     if (stream.loops) {
         // Press the key two ticks after the first write of the second pass through the loop.
         std::uint32_t firstBodyWrite = stream.loopStart < stream.events.size()
-                                           ? stream.events[stream.loopStart].tick - stream.loopTick
+                                           ? stream.events[stream.loopStart].step - stream.loopStep
                                            : 0;
-        keyTick = stream.endTick + firstBodyWrite + 2;
+        keyTick = opmsim::stepToTicks(stream, stream.endStep + firstBodyWrite) + 2;
         options.keyPressNs = replay::ticksToNs(keyTick);
     }
     options.timeLimitNs = replay::ticksToNs(keyTick) + 60'000'000'000;
@@ -113,11 +113,11 @@ void convertAndReplay(const std::string& vgm, Converter which) {
     replay::Replay r = replay::replay(exe, options);
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "%-20s %-12s %7zu pairs %7u ticks  %s  %7zu writes matched, %u loop passes, largest "
+        "%-20s %-12s %7zu pairs %9.1f ticks  %s  %7zu writes matched, %u loop passes, largest "
         "timing error %.4f ticks, %.1f s virtual in %.2f s\n",
-        base.c_str(), converterName(which), stream.pairs, stream.endTick,
-        stream.loops ? "loop   " : "no loop", r.check.streamWrites, r.check.loopPasses,
-        r.check.maxTickError, r.result.endNs / 1e9, wall);
+        base.c_str(), converterName(which), stream.pairs,
+        opmsim::stepToTicks(stream, stream.endStep), stream.loops ? "loop   " : "no loop",
+        r.check.streamWrites, r.check.loopPasses, r.check.maxTickError, r.result.endNs / 1e9, wall);
     testing::Test::RecordProperty(std::string(converterName(which)) + "_largest_timing_error_ticks",
                                   std::to_string(r.check.maxTickError));
     EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);

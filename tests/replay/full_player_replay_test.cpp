@@ -17,10 +17,14 @@ using opmsim::TICK_NS;
 using replay::describe;
 using replay::fullSong;
 using replay::replay;
+using replay::stepsToNs;
 using replay::ticksToNs;
 using replay::writesAfterStartUp;
 
 using Bytes = std::vector<std::uint8_t>;
+
+// One step of the full player's waits: one timer A overflow, a fifth of a tick on average.
+constexpr double STEP_NS = TICK_NS / opmsim::FULL_STEPS_PER_TICK;
 
 std::uint32_t be32(const Bytes& b, std::size_t offset) {
     return std::uint32_t(b[offset]) << 24 | b[offset + 1] << 16 | b[offset + 2] << 8 |
@@ -93,46 +97,54 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     EXPECT_TRUE(r.check.problems.empty()) << describe(r);
     EXPECT_EQ(r.result.player, opmsim::PlayerKind::Full);
     EXPECT_EQ(r.check.streamWrites, 0u);
-    EXPECT_LT(r.result.endNs, ticksToNs(0.5)) << "no tick should be waited for";
+    EXPECT_LT(r.result.endNs, stepsToNs(0.5)) << "no step should be waited for";
     EXPECT_EQ(lastWrites(writesAfterStartUp(r.result), 1000), expectedShutdown(0xC1));
 }
 
-TEST(FullPlayerStream, WritesEveryPairInOrderAtItsTick) {
+TEST(FullPlayerStream, WritesEveryPairInOrderAtItsStep) {
     Bytes stream = {
         0x01, 0x02, 0x01, 0x00,              // LFO reset, set then cleared: written as given
-        0x20, 0xC7, 0x00, 0x00,              // 1 tick
-        0x08, 0x78, 0x00, 0xEF,              // 240 ticks, the longest wait
+        0x20, 0xC7, 0x00, 0x00,              // 1 step
+        0x08, 0x78, 0x00, 0xEF,              // 240 steps, the longest wait
         0x0F, 0x85,                          // noise on
         0x19, 0x20, 0x19, 0xE6,              // AMD, PMD
         0x18, 0xC5,                          // LFO frequency
         0x40, 0x00, 0x41, 0xFF,              // 0 and 0xFF are values here
         0xFE, 0x12, 0xFF, 0x34,              // and registers here (D1L/RR)
-        0x00, 0x04, 0x00, 0x00,              // 5 + 1 ticks in a row
-        0x08, 0x00, 0x00, 0xEF, 0x00, 0xEF,  // 480 ticks
-        0x0F, 0x00, 0x00, 0xFF,
+        0x00, 0x04, 0x00, 0x00,              // 5 + 1 steps in a row
+        0x08, 0x00, 0x00, 0xEF, 0x00, 0xEF,  // 480 steps
+        0x0F, 0x00,
     };
+    // Then a write after each of eleven 1-step waits: every step of two whole ticks and more,
+    // the third overflow of a tick (223 or 224 units of 16 us) among them.
+    for (int i = 0; i < 11; ++i) stream.insert(stream.end(), {0x00, 0x00, 0x28, std::uint8_t(i)});
+    stream.insert(stream.end(), {0x00, 0xFF});
     replay::Replay r = replay(fullSong(stream), withCopy());
     EXPECT_TRUE(r.check.problems.empty()) << describe(r);
-    EXPECT_EQ(r.check.streamWrites, 14u);
-    EXPECT_LT(r.check.maxTickError, 0.02) << "each write just after its tick starts";
+    EXPECT_EQ(r.check.streamWrites, 25u);
+    EXPECT_LT(r.check.maxTickError, 0.02) << "each write just after its step starts";
     std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
-    ASSERT_GE(writes.size(), 14u);
-    EXPECT_NEAR(writes[3].timeNs / TICK_NS, 1.0, 0.02);    // the key on
-    EXPECT_NEAR(writes[4].timeNs / TICK_NS, 241.0, 0.02);  // the noise
-    EXPECT_NEAR(writes[13].timeNs / TICK_NS, 727.0, 0.02);
-    EXPECT_NEAR(r.result.endNs / TICK_NS, 727.0, 0.1) << "ends at the end marker";
+    ASSERT_GE(writes.size(), 25u);
+    EXPECT_NEAR(writes[3].timeNs / STEP_NS, 1.0, 0.05);    // the key on
+    EXPECT_NEAR(writes[4].timeNs / STEP_NS, 241.0, 0.05);  // the noise
+    EXPECT_NEAR(writes[13].timeNs / STEP_NS, 727.0, 0.05);
+    for (int i = 0; i < 11; ++i) {
+        EXPECT_NEAR(writes[14 + i].timeNs / STEP_NS, 728.0 + i, 0.05) << "1-step wait " << i;
+    }
+    EXPECT_NEAR(r.result.endNs / STEP_NS, 738.0, 0.5) << "ends at the end marker";
 }
 
 TEST(FullPlayerStream, LoopsUntilAKeyIsPressed) {
     Bytes stream = {
-        0x20, 0xC7, 0x00, 0x02,  // intro: 3 ticks
+        0x20, 0xC7, 0x00, 0x0E,  // intro: 15 steps
         0x00, 0xFE,              // loop position
-        0x08, 0x78, 0x00, 0x03,  // body: 4 + 2 ticks
-        0x08, 0x00, 0x00, 0x01,  //
+        0x08, 0x78, 0x00, 0x13,  // body: 20 + 10 steps
+        0x08, 0x00, 0x00, 0x09,  //
         0x00, 0xFF,
     };
     opmsim::SimOptions options = withCopy();
-    options.keyPressNs = ticksToNs(3 + 3 * 6 + 1.5);  // during the fourth pass of the body
+    // During the fourth pass of the body, read at the next tick (every fifth step).
+    options.keyPressNs = stepsToNs(15 + 3 * 30 + 7.5);
     replay::Replay r = replay(fullSong(stream), options);
     EXPECT_TRUE(r.check.problems.empty()) << describe(r);
     EXPECT_EQ(r.check.loopPasses, 3u);
@@ -141,7 +153,7 @@ TEST(FullPlayerStream, LoopsUntilAKeyIsPressed) {
 }
 
 TEST(FullPlayerStream, KeyPressStopsPlaybackWithinATick) {
-    Bytes stream = {0x08, 0x78};
+    Bytes stream = {0x08, 0x78};  // then 20 waits of 240 steps, 960 ticks
     for (int i = 0; i < 20; ++i) stream.insert(stream.end(), {0x00, 0xEF});
     stream.insert(stream.end(), {0x08, 0x00, 0x00, 0xFF});
     opmsim::SimOptions options = withCopy(0x40);
@@ -167,7 +179,7 @@ TEST(FullPlayerStream, ReservedCommandEndsTheSongWithoutLooping) {
         EXPECT_FALSE(r.stream.loops);
         EXPECT_TRUE(r.result.exited) << "no key needed";
         EXPECT_EQ(r.check.streamWrites, 2u) << "nothing after the reserved command is written";
-        EXPECT_NEAR(r.result.endNs / TICK_NS, 5.0, 0.1);
+        EXPECT_NEAR(r.result.endNs / STEP_NS, 5.0, 0.5) << "5 steps, then the shutdown";
     }
 }
 
@@ -195,14 +207,15 @@ TEST(FullPlayerStream, MergesRegister1BWithTheSystemCopy) {
 
 TEST(FullPlayerStream, ExitSilencesTheChipAndRestoresRegister1B) {
     // Every channel keyed on, noise on, both LFO depths and the waveform set, the LFO reset set
-    // and released 10 ticks later; then the song ends by itself, or a key stops it during its
-    // loop, or between the LFO reset and its release (the converter writes the two in a row).
+    // and released 50 steps (10 ticks) later; then the song ends by itself, or a key stops it
+    // during its loop, or between the LFO reset and its release (the converter writes the two
+    // in a row).
     Bytes stream = {0x0F, 0x85, 0x19, 0x20, 0x19, 0xE6, 0x1B, 0x02, 0x60, 0x10, 0x7F, 0x00};
     for (int c = 0; c < 8; ++c) stream.insert(stream.end(), {0x08, std::uint8_t(0x78 + c)});
-    stream.insert(stream.end(), {0x01, 0x02, 0x00, 0x09, 0x01, 0x00});
+    stream.insert(stream.end(), {0x01, 0x02, 0x00, 0x31, 0x01, 0x00});
     stream.insert(stream.end(), {0x00, 0xFE, 0x00, 0x13, 0x00, 0xFF});
     Bytes oneShot = stream;
-    oneShot[oneShot.size() - 5] = 0x00;  // the loop position becomes a 1-tick wait
+    oneShot[oneShot.size() - 5] = 0x00;  // the loop position becomes a 1-step wait
     struct Ending {
         const char* name;
         double keyTicks;  // negative: no key
@@ -226,22 +239,24 @@ TEST(FullPlayerStream, ExitSilencesTheChipAndRestoresRegister1B) {
     }
 }
 
-TEST(FullPlayerTiming, MeanTickOverALongStreamIsWithinTolerance) {
-    // 10 080 ticks, three minutes, with a write every 240 ticks.
+TEST(FullPlayerTiming, MeanStepOverALongStreamIsWithinTolerance) {
+    // 50 400 steps (10 080 ticks, three minutes), with a write every 240 steps.
+    constexpr int WAITS = 210;
     Bytes stream = {0x08, 0x00};
-    for (int i = 0; i < 42; ++i) stream.insert(stream.end(), {0x00, 0xEF, 0x08, 0x00});
+    for (int i = 0; i < WAITS; ++i) stream.insert(stream.end(), {0x00, 0xEF, 0x08, 0x00});
     stream.insert(stream.end(), {0x00, 0xFF});
     replay::Replay r = replay(fullSong(stream), withCopy());
     ASSERT_TRUE(r.check.problems.empty()) << describe(r);
     std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
-    ASSERT_GE(writes.size(), 43u);
-    double meanNs = double(writes[42].timeNs - writes[0].timeNs) / (42 * 240);
-    double relative = meanNs / TICK_NS - 1;
+    ASSERT_GE(writes.size(), std::size_t(WAITS + 1));
+    double meanNs = double(writes[WAITS].timeNs - writes[0].timeNs) / (WAITS * 240);
+    double relative = meanNs / STEP_NS - 1;
     std::printf(
-        "mean tick %.4f us (787/44100 s = %.4f us), error %+.6f %%; largest write "
-        "offset %.5f ticks\n",
-        meanNs / 1000, TICK_NS / 1000, relative * 100, r.check.maxTickError);
-    RecordProperty("mean_tick_error_percent", std::to_string(relative * 100));
+        "mean step %.4f us (787/5 VGM samples = %.4f us), error %+.6f %%; largest write "
+        "offset %.5f ticks (%.4f steps)\n",
+        meanNs / 1000, STEP_NS / 1000, relative * 100, r.check.maxTickError,
+        r.check.maxTickError * opmsim::FULL_STEPS_PER_TICK);
+    RecordProperty("mean_step_error_percent", std::to_string(relative * 100));
     EXPECT_LT(std::abs(relative), 0.0005);
     EXPECT_LT(r.check.maxTickError, 0.02);
 }

@@ -135,9 +135,9 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
         EXPECT_FALSE(opmsim::checkReplay(good.stream, *r).problems.empty());
     }
 
-    // The full player: register 1B merged with the system's copy, and a shutdown that also
-    // turns the noise off, releases the LFO reset, clears both LFO depths and writes the copy
-    // back into 1B.
+    // The full player: each write at its step (00 04 waits 5 steps, one tick), register 1B
+    // merged with the system's copy, and a shutdown that also turns the noise off, releases the
+    // LFO reset, clears both LFO depths and writes the copy back into 1B.
     Bytes fullStream = {0x1B, 0x02, 0x0F, 0x85, 0x00, 0x04, 0x08, 0x78, 0x00, 0xFF};
     opmsim::SimOptions options;
     options.systemCopy1B = 0x80;
@@ -162,6 +162,11 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
     for (const opmsim::SimResult* r : {&unmerged, &noisy, &held, &modulated, &unrestored}) {
         EXPECT_FALSE(opmsim::checkReplay(full.stream, *r).problems.empty());
     }
+    // Held to a tenth of a tick, the key on is right at its step and wrong one step later.
+    EXPECT_TRUE(opmsim::checkReplay(full.stream, full.result, 0.1).problems.empty());
+    opmsim::SimResult stepLate = full.result;
+    stepLate.writes[indexOf(stepLate, 0x08)].timeNs += replay::stepsToNs(1);
+    EXPECT_FALSE(opmsim::checkReplay(full.stream, stepLate, 0.1).problems.empty());
 }
 
 }  // namespace

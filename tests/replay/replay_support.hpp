@@ -45,4 +45,9 @@ inline std::int64_t ticksToNs(double ticks) {
     return std::int64_t(ticks * opmsim::TICK_NS);
 }
 
+// Steps of the full player's waits, a fifth of a tick each.
+inline std::int64_t stepsToNs(double steps) {
+    return std::int64_t(steps * opmsim::TICK_NS / opmsim::FULL_STEPS_PER_TICK);
+}
+
 }  // namespace replay

@@ -45,11 +45,22 @@ TEST(FullPitch, EverySourcePitchWithinHalfAFractionStep) {
     EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3D, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x3E);
     EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3E, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x40);
     for (int block = 0; block < 8; ++block)
-        for (int fnum = 1; fnum < 2048; ++fnum)
-            expectNearest(ym2612ToneHz(std::uint8_t(fnum), std::uint8_t(block << 3 | fnum >> 8)),
+        for (int fnum = 1; fnum < 2048; ++fnum) {
+            const auto low = std::uint8_t(fnum), high = std::uint8_t(block << 3 | fnum >> 8);
+            expectNearest(ym2612ToneHz(low, high),
                           "block " + std::to_string(block) + " F-number " + std::to_string(fnum));
-    for (int period = 1; period < 1024; ++period)
+            // Remembered, the same codes.
+            const KeyCode code = opmKeyCodeNearest(ym2612ToneHz(low, high));
+            for (int twice = 0; twice < 2; ++twice) {
+                EXPECT_EQ(ym2612KeyCode(low, high).keyCode, code.keyCode);
+                EXPECT_EQ(ym2612KeyCode(low, high).keyFraction, code.keyFraction);
+            }
+        }
+    for (int period = 1; period < 1024; ++period) {
         expectNearest(sn76489ToneHz(std::uint16_t(period)), "period " + std::to_string(period));
+        EXPECT_EQ(sn76489KeyCode(std::uint16_t(period)).keyFraction,
+                  opmKeyCodeNearest(sn76489ToneHz(std::uint16_t(period))).keyFraction);
+    }
     expectNearest(0.0, "0 Hz");
 }
 

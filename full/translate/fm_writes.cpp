@@ -90,8 +90,7 @@ void dacEnable(FullRun& run, std::uint8_t data) {
 }
 
 void pitch(FullRun& run, int channel) {
-    const KeyCode code =
-        opmKeyCodeNearest(ym2612ToneHz(run.fm.fnumLow[channel], run.fm.fnumHigh[channel]));
+    const KeyCode code = ym2612KeyCode(run.fm.fnumLow[channel], run.fm.fnumHigh[channel]);
     setFm(run, channel, std::uint8_t(0x28 + channel), code.keyCode);
     setFm(run, channel, std::uint8_t(0x30 + channel), code.keyFraction);
 }

@@ -7,6 +7,7 @@ namespace {
 constexpr std::uint8_t LATCH_BIT = 0x80;
 constexpr std::uint8_t VOLUME_BIT = 0x10;
 constexpr int NOISE = 3;
+constexpr std::uint8_t SILENT = 15;
 
 }  // namespace
 
@@ -16,17 +17,19 @@ void translateFullSn76489(FullRun& run, std::uint8_t data) {
     if (data & LATCH_BIT) psg.latch = data;
     const int channel = (psg.latch >> 5) & 0x03;
     if (psg.latch & VOLUME_BIT) {
+        // Channels change hands only when a voice starts or stops sounding, or when one is
+        // waiting for a channel and the levels decide who gives way.
+        const bool sounded = psg.attenuation[channel] < SILENT;
         psg.attenuation[channel] = data & 0x0F;
-        allocateVoices(run);
-        if (channel < PSG_TONES)
-            updateVoice(run, channel);
-        else
-            updateVoice(run, NOISE);
+        if (sounded != (psg.attenuation[channel] < SILENT) || run.voicesWaiting)
+            allocateVoices(run);
+        updateVoice(run, channel);
         return;
     }
     if (channel == NOISE) {  // the noise register: a latch byte sets it, a data byte too
+        const bool white = psg.noiseControl & 0x04;
         psg.noiseControl = data & 0x07;
-        allocateVoices(run);
+        if (white != bool(psg.noiseControl & 0x04)) allocateVoices(run);
         updateVoice(run, NOISE);
         return;
     }

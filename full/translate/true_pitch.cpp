@@ -51,3 +51,32 @@ double opmPitchHz(KeyCode code) {
     const double semitones = semitone + (code.keyFraction >> 2) / double(FRACTION_STEPS);
     return A4_HZ * X68000_OPM_CLOCK / TABLE_CLOCK * std::exp2((semitones - A4_SEMITONE) / 12.0);
 }
+
+namespace {
+
+constexpr std::uint16_t KNOWN = 0x8000;  // marks a remembered entry; KC and KF fill 15 bits
+
+std::uint16_t entryOf(KeyCode code) {
+    return std::uint16_t(KNOWN | code.keyCode << 6 | code.keyFraction >> 2);
+}
+KeyCode codeOf(std::uint16_t entry) {
+    return {std::uint8_t((entry >> 6) & 0x7F), std::uint8_t((entry & 0x3F) << 2)};
+}
+
+std::uint16_t ym2612Entries[1 << 14];  // by block and F-number: fnumHigh bits 5-0, fnumLow
+std::uint16_t sn76489Entries[1024];
+
+}  // namespace
+
+KeyCode ym2612KeyCode(std::uint8_t fnumLow, std::uint8_t fnumHigh) {
+    std::uint16_t& entry = ym2612Entries[std::size_t((fnumHigh & 0x3F) << 8 | fnumLow)];
+    if (!(entry & KNOWN)) entry = entryOf(opmKeyCodeNearest(ym2612ToneHz(fnumLow, fnumHigh)));
+    return codeOf(entry);
+}
+
+KeyCode sn76489KeyCode(std::uint16_t period) {
+    std::uint16_t& entry = sn76489Entries[period & 0x3FF];
+    if (!(entry & KNOWN))
+        entry = entryOf(opmKeyCodeNearest(sn76489ToneHz(period == 0 ? 1024 : period)));
+    return codeOf(entry);
+}

@@ -22,3 +22,8 @@ KeyCode opmKeyCodeNearest(double hz);
 
 // The pitch that KC and KF give on the X68000.
 double opmPitchHz(KeyCode code);
+
+// opmKeyCodeNearest of ym2612ToneHz and of sn76489ToneHz, worked out once per F-number and
+// block or per period and then remembered: the logarithm is the costliest step of a write.
+KeyCode ym2612KeyCode(std::uint8_t fnumLow, std::uint8_t fnumHigh);
+KeyCode sn76489KeyCode(std::uint16_t period);

@@ -108,10 +108,10 @@ std::uint8_t psgTl(int op, std::uint8_t attenuation) {
 }
 
 void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
-    const double hz =
-        voice == NOISE ? periodicNoisePitchHz(noiseShiftHz(run))
-                       : sn76489ToneHz(run.psg.period[voice] == 0 ? 1024 : run.psg.period[voice]);
-    const KeyCode code = opmKeyCodeNearest(hz);
+    const std::uint16_t period = voice == NOISE ? 0 : run.psg.period[voice];
+    const double hz = voice == NOISE ? periodicNoisePitchHz(noiseShiftHz(run))
+                                     : sn76489ToneHz(period == 0 ? 1024 : period);
+    const KeyCode code = voice == NOISE ? opmKeyCodeNearest(hz) : sn76489KeyCode(period);
     setRegister(run.stream, std::uint8_t(0x28 + channel), code.keyCode);
     setRegister(run.stream, std::uint8_t(0x30 + channel), code.keyFraction);
     // A tone above the OPM's highest note (the tone chip's shortest periods, often used for

@@ -1,5 +1,8 @@
 #include "full/driver/vgm_reader.hpp"
 
+#include <algorithm>
+#include <array>
+
 #include "channels/file_channels.hpp"
 #include "driver/vgm_commands.hpp"
 
@@ -43,33 +46,49 @@ bool loopPointAhead(const VgmReader& reader) {
     return !reader.loopPassed && reader.loopStart > 0;
 }
 
+// Samples of each one-byte wait command (0x62, 0x63, 0x70-0x8F; 0x8n plays a DAC sample
+// first); -1 for every other byte.
+constexpr std::array<std::int16_t, 256> ONE_BYTE_WAIT = [] {
+    std::array<std::int16_t, 256> samples{};
+    for (int c = 0; c < 256; ++c)
+        samples[std::size_t(c)] = c == VGM_WAIT_NTSC_FRAME  ? NTSC_FRAME_SAMPLES
+                                  : c == VGM_WAIT_PAL_FRAME ? PAL_FRAME_SAMPLES
+                                  : c >= 0x70 && c <= 0x7F  ? (c & 0x0F) + 1
+                                  : c >= 0x80 && c <= 0x8F  ? c & 0x0F
+                                                            : -1;
+    return samples;
+}();
+
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
-// point: a log with DAC samples is mostly one-byte waits.
+// point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
     constexpr std::int32_t MOST_SAMPLES = 1 << 30;
-    while (command.samples < MOST_SAMPLES) {
-        if (loopPointAhead(reader) && reader.position >= reader.loopStart) return;
+    for (;;) {
         const FileReadWindow window = fileReadWindow(reader.channel);
-        if (window.count < 3) return;
-        const std::uint8_t code = window.bytes[0];
-        int length = 1;
-        if (code >= 0x70 && code <= 0x7F) {
-            command.samples += (code & 0x0F) + 1;
-        } else if (code >= 0x80 && code <= 0x8F) {
-            command.samples += code & 0x0F;
-            command.event = VgmEvent::dacSample;
-        } else if (code == VGM_WAIT_NTSC_FRAME) {
-            command.samples += NTSC_FRAME_SAMPLES;
-        } else if (code == VGM_WAIT_PAL_FRAME) {
-            command.samples += PAL_FRAME_SAMPLES;
-        } else if (code == VGM_WAIT) {
-            command.samples += window.bytes[1] | window.bytes[2] << 8;
-            length = 3;
-        } else {
-            return;
+        std::int64_t limit = window.count - 2;  // a 0x61 wait lies wholly in the window
+        if (loopPointAhead(reader)) limit = std::min(limit, reader.loopStart - reader.position);
+        int used = 0;
+        std::int32_t samples = command.samples;
+        bool dac = false;
+        while (used < limit && samples < MOST_SAMPLES) {
+            const std::uint8_t code = window.bytes[used];
+            if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
+                samples += one;
+                dac |= code >= 0x80;
+                ++used;
+            } else if (code == VGM_WAIT) {
+                samples += window.bytes[used + 1] | window.bytes[used + 2] << 8;
+                used += 3;
+            } else {
+                break;
+            }
         }
-        fileConsume(reader.channel, length);
-        reader.position += length;
+        command.samples = samples;
+        if (dac) command.event = VgmEvent::dacSample;
+        if (used == 0) return;
+        fileConsume(reader.channel, used);
+        reader.position += used;
+        if (used < limit || samples >= MOST_SAMPLES) return;
     }
 }
 
@@ -112,6 +131,39 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
     if (loopPointAhead(reader) && reader.position >= reader.loopStart) {
         reader.loopPassed = true;
         command.atLoopPoint = true;
+    }
+    // Chip writes and waits straight from the channel's buffer while it holds them whole.
+    if (const FileReadWindow window = fileReadWindow(reader.channel); window.count >= 3) {
+        const std::uint8_t* bytes = window.bytes;
+        const std::uint8_t code = bytes[0];
+        command.code = code;
+        int length = 0;
+        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
+            command.event = VgmEvent::ym2612;
+            command.port = code == VGM_YM2612_PORT0 ? 0 : 1;
+            command.reg = bytes[1];
+            command.data = bytes[2];
+            length = 3;
+        } else if (code == VGM_PSG_WRITE) {
+            command.event = VgmEvent::sn76489;
+            command.data = bytes[1];
+            length = 2;
+        } else if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
+            command.event = code >= 0x80 ? VgmEvent::dacSample : VgmEvent::wait;
+            command.samples = one;
+            length = 1;
+        } else if (code == VGM_WAIT) {
+            command.event = VgmEvent::wait;
+            command.samples = bytes[1] | bytes[2] << 8;
+            length = 3;
+        }
+        if (length > 0) {
+            fileConsume(reader.channel, length);
+            reader.position += length;
+            if (command.event == VgmEvent::wait || command.event == VgmEvent::dacSample)
+                absorbWaits(reader, command);
+            return command;
+        }
     }
     const std::uint8_t code = readByte(reader);
     command.code = code;

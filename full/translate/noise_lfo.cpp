@@ -1,5 +1,6 @@
 #include "full/translate/noise_lfo.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -19,24 +20,44 @@ constexpr std::array<double, 8> OPM_PM_CENTS_AT_FULL_DEPTH = {0, 6.25, 12.5, 25,
 constexpr std::array<double, 4> YM2612_AM_DB = {0, 1.4, 5.9, 11.8};
 constexpr std::array<double, 4> OPM_AM_DB = {0, 5.9, 11.8, 23.6};
 
-template <std::size_t N>
-std::array<std::uint8_t, N> nearestBy(const std::array<double, N>& wanted, auto distance,
-                                      int choices) {
+// The choice among `choices` settings nearest to each wanted value, by a distance that grows
+// with the difference; worked out when the program is compiled.
+template <std::size_t N, typename Distance>
+constexpr std::array<std::uint8_t, N> nearestBy(const std::array<double, N>& wanted,
+                                                Distance distance, int choices) {
     std::array<std::uint8_t, N> nearest{};
     for (std::size_t i = 0; i < N; ++i) {
         int best = 0;
+        double bestDistance = distance(wanted[i], 0);
         for (int c = 1; c < choices; ++c)
-            if (distance(wanted[i], c) < distance(wanted[i], best)) best = c;
+            if (const double d = distance(wanted[i], c); d < bestDistance)
+                best = c, bestDistance = d;
         nearest[i] = std::uint8_t(best);
     }
     return nearest;
 }
 
-std::array<double, 8> ym2612LfoRates() {
-    std::array<double, 8> rates{};
-    for (int r = 0; r < 8; ++r) rates[std::size_t(r)] = ym2612LfoHz(r);
-    return rates;
+// How far apart two frequencies or depths are, as the larger of their two ratios (the
+// distance in cents or decibels grows with it); two zeros are equal, a zero and anything
+// else as far apart as can be.
+constexpr double ratioDistance(double a, double b) {
+    if (a == 0 || b == 0) return a == b ? 1 : 1e300;
+    return a > b ? a / b : b / a;
 }
+
+constexpr double ym2612LfoHzAt(int rate) {
+    return YM2612_SAMPLE_HZ / (128.0 * YM2612_LFO_STEP_SAMPLES[std::size_t(rate & 7)]);
+}
+constexpr double opmLfoHzAt(int lfrq) {
+    return double((16 + (lfrq & 0x0F)) * (std::uint64_t(1) << (lfrq >> 4))) * X68000_OPM_CLOCK /
+           68719476736.0;  // 2^36
+}
+
+constexpr std::array<double, 8> YM2612_LFO_RATES = [] {
+    std::array<double, 8> rates{};
+    for (int r = 0; r < 8; ++r) rates[std::size_t(r)] = ym2612LfoHzAt(r);
+    return rates;
+}();
 
 }  // namespace
 
@@ -52,26 +73,28 @@ std::uint8_t opmNoiseFrequency(double shiftHz) {
 }
 
 double ym2612LfoHz(int rate) {
-    return YM2612_SAMPLE_HZ / (128.0 * YM2612_LFO_STEP_SAMPLES[std::size_t(rate & 7)]);
+    return ym2612LfoHzAt(rate);
 }
 
 double opmLfoHz(std::uint8_t lfrq) {
-    return X68000_OPM_CLOCK * (16 + (lfrq & 0x0F)) * std::exp2(lfrq >> 4) / std::exp2(36);
+    return opmLfoHzAt(lfrq);
 }
 
-const std::array<std::uint8_t, 8> LFRQ_BY_YM2612_RATE = nearestBy(
-    ym2612LfoRates(),
-    [](double hz, int lfrq) { return std::abs(std::log2(opmLfoHz(std::uint8_t(lfrq)) / hz)); },
-    256);
+constexpr std::array<std::uint8_t, 8> LFRQ_BY_YM2612_RATE = nearestBy(
+    YM2612_LFO_RATES, [](double hz, int lfrq) { return ratioDistance(opmLfoHzAt(lfrq), hz); }, 256);
 
-const std::array<std::uint8_t, 8> OPM_PMS_BY_YM2612_PMS = nearestBy(
+constexpr std::array<std::uint8_t, 8> OPM_PMS_BY_YM2612_PMS = nearestBy(
     YM2612_PM_CENTS,
     [](double cents, int pms) {
-        const double opm = OPM_PM_CENTS_AT_FULL_DEPTH[std::size_t(pms)] * OPM_PM_DEPTH / 127.0;
-        return cents == 0 || opm == 0 ? (cents == opm ? 0.0 : 1e9)
-                                      : std::abs(std::log2(opm / cents));
+        return ratioDistance(OPM_PM_CENTS_AT_FULL_DEPTH[std::size_t(pms)] * OPM_PM_DEPTH / 127.0,
+                             cents);
     },
     8);
 
-const std::array<std::uint8_t, 4> OPM_AMS_BY_YM2612_AMS = nearestBy(
-    YM2612_AM_DB, [](double db, int ams) { return std::abs(OPM_AM_DB[std::size_t(ams)] - db); }, 4);
+constexpr std::array<std::uint8_t, 4> OPM_AMS_BY_YM2612_AMS = nearestBy(
+    YM2612_AM_DB,
+    [](double db, int ams) {
+        const double difference = OPM_AM_DB[std::size_t(ams)] - db;
+        return difference < 0 ? -difference : difference;
+    },
+    4);

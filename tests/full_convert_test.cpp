@@ -135,6 +135,8 @@ TEST(FullFm, PitchLfoAndKeysReachTheirRegisters) {
     from = run->stream.pairs.size();
     translateFullYm2612(*run, 0, 0x41, 0x10);
     translateFullYm2612(*run, 0, 0x28, 0x00);
+    translateFullYm2612(*run, 0, 0x28, 0xF3);  // channel fields 3 and 7 name no channel
+    translateFullYm2612(*run, 0, 0x28, 0xF7);
     EXPECT_EQ(pairsSince(*run, from), "08=00 ");
     EXPECT_TRUE(run->played.lfo);
 }

@@ -1,10 +1,12 @@
 #include "full/driver/convert_log.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "channels/file_channels.hpp"
+#include "driver/vgm_commands.hpp"
 #include "full/driver/vgm_reader.hpp"
 #include "full/player/full_player.hpp"
 
@@ -62,9 +64,49 @@ struct InputChannel {
 };
 
 // Pass 1: the facts the translation needs in advance, and whether the log can be played.
+// The chip writes and waits that lie whole in the channel's buffer, up to the loop point, in
+// one tight loop: the first pass needs little of each command.
+void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
+    const FileReadWindow window = fileReadWindow(reader.channel);
+    std::int64_t limit = window.count - 2;  // every command below lies wholly in the window
+    if (!reader.loopPassed && reader.loopStart > 0)
+        limit = std::min(limit, reader.loopStart - reader.position);
+    const std::uint8_t* bytes = window.bytes;
+    int used = 0;
+    while (used < limit) {
+        const std::uint8_t code = bytes[used];
+        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
+            facts.sourceChipWritten = true;
+            const std::uint8_t data = bytes[used + 2];
+            if (code == VGM_YM2612_PORT0 && bytes[used + 1] == 0x28 && (data & 0xF0) &&
+                (data & 0x03) != 0x03)
+                facts.keyedFmChannels |=
+                    std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
+            used += 3;
+        } else if (code == VGM_PSG_WRITE) {
+            facts.sourceChipWritten = true;
+            used += 2;
+        } else if (code >= 0x70 && code <= 0x8F) {
+            facts.samples += code < 0x80 ? (code & 0x0F) + 1 : code & 0x0F;
+            ++used;
+        } else if (code == VGM_WAIT) {
+            facts.samples += bytes[used + 1] | bytes[used + 2] << 8;
+            used += 3;
+        } else if (code == VGM_WAIT_NTSC_FRAME || code == VGM_WAIT_PAL_FRAME) {
+            facts.samples += code == VGM_WAIT_NTSC_FRAME ? NTSC_FRAME_SAMPLES : PAL_FRAME_SAMPLES;
+            ++used;
+        } else {
+            break;
+        }
+    }
+    fileConsume(reader.channel, used);
+    reader.position += used;
+}
+
 SongFacts scanSong(VgmReader& reader) {
     SongFacts facts;
     for (;;) {
+        scanBufferedCommands(reader, facts);
         const VgmCommand command = nextVgmCommand(reader);
         if (command.atLoopPoint) facts.loopSample = facts.samples;
         switch (command.event) {
@@ -74,7 +116,7 @@ SongFacts scanSong(VgmReader& reader) {
                 facts.sourceChipWritten = true;
                 if (command.port == 0 && command.reg == 0x28 && (command.data & 0xF0)) {
                     const int channel = ((command.data & 0x04) ? 3 : 0) + (command.data & 0x03);
-                    if (channel < FULL_FM_CHANNELS)
+                    if ((command.data & 0x03) != 0x03)
                         facts.keyedFmChannels |= std::uint8_t(1 << channel);
                 }
                 break;

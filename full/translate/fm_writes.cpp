@@ -67,8 +67,8 @@ void lfoControl(FullRun& run, std::uint8_t data) {
 // 0x28: bits 7-4 the operators (S1-S4), bits 2-0 the channel (4-6 on the second half). The
 // OPM wants the operators M1, C1, M2, C2 in bits 3-6.
 void keyOnOff(FullRun& run, std::uint8_t data) {
+    if ((data & 0x03) == 0x03) return;  // channel fields 3 and 7 name no channel
     const int channel = ((data & 0x04) ? 3 : 0) + (data & 0x03);
-    if (channel >= FULL_FM_CHANNELS) return;
     const auto mask = std::uint8_t((data >> 1) & 0x78);
     if (run.fm.keyMask[channel] && !mask) run.fm.keyOffSample[channel] = run.sample;
     run.fm.keyMask[channel] = mask;

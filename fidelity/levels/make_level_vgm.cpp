@@ -20,13 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "fidelity/test_vgm.hpp"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test_vgm;
 
-constexpr std::uint32_t FM_CLOCK_HZ = 7670453;
-constexpr std::uint32_t PSG_CLOCK_HZ = 3579545;
-constexpr std::uint32_t OPM_CLOCK_HZ = 4000000;
 constexpr std::uint32_t VGM_RATE = 44100;
 constexpr std::uint32_t SOUND_SECONDS = 4;
 
@@ -47,101 +46,17 @@ constexpr int CLASSIC_TL_AT_ZERO[4] = {39, 35, 31, 27};
 constexpr int PSG_VOICE_CHANNEL = 6;
 constexpr int NOISE_CHANNEL = 7;
 
-// A file being written: the command bytes and the samples they last.
-struct Song {
-    Bytes data;
-    std::uint32_t samples = 0;
-};
-
-void ym2612(Song& song, int port, int reg, int value) {
-    song.data.insert(song.data.end(),
-                     {std::uint8_t(0x52 + port), std::uint8_t(reg), std::uint8_t(value)});
-}
-
-void sn76489(Song& song, int value) {
-    song.data.insert(song.data.end(), {0x50, std::uint8_t(value)});
-}
-
-void ym2151(Song& song, int reg, int value) {
-    song.data.insert(song.data.end(), {0x54, std::uint8_t(reg), std::uint8_t(value)});
-}
-
-// Waits the sound's length, in 0x61 waits of at most 65535 samples, then ends the data.
+// Waits the sound's length, then ends the data.
 void holdAndEnd(Song& song) {
-    std::uint32_t left = SOUND_SECONDS * VGM_RATE;
-    song.samples += left;
-    while (left > 0) {
-        const std::uint32_t n = left > 0xFFFF ? 0xFFFF : left;
-        song.data.insert(song.data.end(), {0x61, std::uint8_t(n), std::uint8_t(n >> 8)});
-        left -= n;
-    }
+    waitSamples(song, SOUND_SECONDS * VGM_RATE);
     song.data.push_back(0x66);
 }
 
-void putLong(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
-}
-
-// A VGM 1.50 file for the Mega Drive's chips, header as in Mega Drive logs (0x40 bytes,
-// SN76489 feedback 0x0009 and shift register width 16).
-Bytes megaDriveFile(const Song& song) {
-    Bytes vgm(0x40, 0);
-    std::memcpy(vgm.data(), "Vgm ", 4);
-    vgm.insert(vgm.end(), song.data.begin(), song.data.end());
-    putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
-    putLong(vgm, 0x08, 0x150);
-    putLong(vgm, 0x0C, PSG_CLOCK_HZ);
-    putLong(vgm, 0x18, song.samples);
-    putLong(vgm, 0x24, 60);
-    vgm[0x28] = 0x09;
-    vgm[0x2A] = 16;
-    putLong(vgm, 0x2C, FM_CLOCK_HZ);
-    putLong(vgm, 0x34, 0x40 - 0x34);
-    return vgm;
-}
-
-// A VGM 1.51 file for the YM2151 alone (header 0x80 bytes, clock at 0x30).
-Bytes opmFile(const Song& song) {
-    Bytes vgm(0x80, 0);
-    std::memcpy(vgm.data(), "Vgm ", 4);
-    vgm.insert(vgm.end(), song.data.begin(), song.data.end());
-    putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
-    putLong(vgm, 0x08, 0x151);
-    putLong(vgm, 0x18, song.samples);
-    putLong(vgm, 0x30, OPM_CLOCK_HZ);
-    putLong(vgm, 0x34, 0x80 - 0x34);
-    return vgm;
-}
-
-// YM2612 set-up shared by the source files: LFO off, channel 3 normal, DAC off, every FM
-// channel keyed off; SN76489 channels silent.
-void quietMegaDrive(Song& song) {
-    ym2612(song, 0, 0x22, 0x00);
-    ym2612(song, 0, 0x27, 0x00);
-    ym2612(song, 0, 0x2B, 0x00);
-    for (int channel : {0, 1, 2, 4, 5, 6}) ym2612(song, 0, 0x28, channel);
-    for (int channel = 0; channel < 4; ++channel) sn76489(song, 0x9F | channel << 5);
-}
-
-// The reference voice on YM2612 channel 1 (port 0, channel 0): algorithm 7, operator 4
-// (registers +0x0C) the only one keyed, at TL 0, MUL 1, AR 31, D1R 0, D2R 0, D1L 0, RR 15;
-// operators 1-3 at TL 127; both outputs.
+// The reference voice: the sine on YM2612 channel 1 at the reference note.
 Song sourceFm() {
     Song song;
     quietMegaDrive(song);
-    for (int op = 0; op < 4; ++op) {
-        const int offset = 4 * op;  // +0 operator 1, +4 operator 3, +8 operator 2, +C operator 4
-        const bool carrier = offset == 0x0C;
-        ym2612(song, 0, 0x30 + offset, 0x01);                // DT 0, MUL 1
-        ym2612(song, 0, 0x40 + offset, carrier ? 0 : 0x7F);  // TL
-        ym2612(song, 0, 0x50 + offset, 0x1F);                // RS 0, AR 31
-        ym2612(song, 0, 0x60 + offset, 0x00);                // AM off, D1R 0
-        ym2612(song, 0, 0x70 + offset, 0x00);                // D2R 0
-        ym2612(song, 0, 0x80 + offset, 0x0F);                // D1L 0, RR 15
-        ym2612(song, 0, 0x90 + offset, 0x00);                // SSG-EG off
-    }
-    ym2612(song, 0, 0xB0, 0x07);  // feedback 0, algorithm 7
-    ym2612(song, 0, 0xB4, 0xC0);  // left and right, no LFO sensitivity
+    sineVoice(song);
     ym2612(song, 0, 0xA4, FM_BLOCK << 3 | FM_FNUM >> 8);
     ym2612(song, 0, 0xA0, FM_FNUM & 0xFF);
     ym2612(song, 0, 0x28, 0x80);  // operator 4 of channel 1 on

@@ -29,7 +29,7 @@ mame=$(find_tool mame) || fail "MAME is not installed (Debian: apt-get install m
 sox=$(find_tool sox) || fail "sox is not installed (Debian: apt-get install sox)"
 
 generator=$scratch/make_level_vgm
-"${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror \
+"${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror -I "$here/../.." \
   -o "$generator" "$here/make_level_vgm.cpp" || fail "could not build make_level_vgm"
 
 # MAME's vgmplay driver wants ROM files for chips these files never use; zero-filled files of

@@ -35,12 +35,12 @@
 #include <string>
 #include <vector>
 
+#include "fidelity/test_vgm.hpp"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test_vgm;
 
-constexpr std::uint32_t FM_CLOCK_HZ = 7670453;
-constexpr std::uint32_t PSG_CLOCK_HZ = 3579545;
 constexpr std::uint32_t SAMPLES_PER_TICK = 787;
 constexpr std::uint32_t LEAD_IN_TICKS = 14;     // silence before the first note, 0.25 s
 constexpr std::uint32_t NOTE_TICKS = 56;        // 1.0 s keyed on
@@ -58,36 +58,8 @@ constexpr double OPM_A4_HZ = 440.0 * 4000000.0 / 3579545.0;
 const double OPM_LOWEST_HZ = OPM_A4_HZ * std::exp2(-56.0 / 12.0);
 const double OPM_HIGHEST_HZ = OPM_A4_HZ * std::exp2((39.0 + 63.0 / 64.0) / 12.0);
 
-// A log being written: the command bytes and the samples waited so far.
-struct Song {
-    Bytes data;
-    std::uint32_t samples = 0;
-};
-
-void ym2612(Song& song, int reg, int value) {
-    song.data.insert(song.data.end(), {0x52, std::uint8_t(reg), std::uint8_t(value)});
-}
-
-void ym2151(Song& song, int reg, int value) {
-    song.data.insert(song.data.end(), {0x54, std::uint8_t(reg), std::uint8_t(value)});
-}
-
-void sn76489(Song& song, int value) {
-    song.data.insert(song.data.end(), {0x50, std::uint8_t(value)});
-}
-
 void waitTicks(Song& song, std::uint32_t ticks) {
-    std::uint32_t left = ticks * SAMPLES_PER_TICK;
-    song.samples += left;
-    while (left > 0) {
-        const std::uint32_t n = left > 0xFFFF ? 0xFFFF : left;
-        song.data.insert(song.data.end(), {0x61, std::uint8_t(n), std::uint8_t(n >> 8)});
-        left -= n;
-    }
-}
-
-void putLong(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    waitSamples(song, ticks * SAMPLES_PER_TICK);
 }
 
 // The tone frequency of the YM2612's published formula: F * 2^block * clock / (144 * 2^21).
@@ -95,69 +67,21 @@ double formulaHz(int block, int fnum) {
     return double(fnum) * std::exp2(block) * FM_CLOCK_HZ / (144.0 * 2097152.0);
 }
 
-// The chips silent, the LFO off, channel 3 in normal mode, the DAC off; then the sine voice on
-// channel 1 (port 0, channel 0), both outputs, no LFO sensitivity.
+// The chips quiet, then the sine voice on channel 1.
 void setUp(Song& song) {
-    ym2612(song, 0x22, 0x00);
-    ym2612(song, 0x27, 0x00);
-    ym2612(song, 0x2B, 0x00);
-    for (int channel : {0, 1, 2, 4, 5, 6}) ym2612(song, 0x28, channel);
-    for (int channel = 0; channel < 4; ++channel) sn76489(song, 0x9F | channel << 5);
-    for (int op = 0; op < 4; ++op) {
-        const int offset = 4 * op;  // +0 operator 1, +4 operator 3, +8 operator 2, +C operator 4
-        const bool carrier = offset == 0x0C;
-        ym2612(song, 0x30 + offset, 0x01);                // DT 0, MUL 1
-        ym2612(song, 0x40 + offset, carrier ? 0 : 0x7F);  // TL
-        ym2612(song, 0x50 + offset, 0x1F);                // RS 0, AR 31
-        ym2612(song, 0x60 + offset, 0x00);                // AM off, D1R 0
-        ym2612(song, 0x70 + offset, 0x00);                // D2R 0
-        ym2612(song, 0x80 + offset, 0x0F);                // D1L 0, RR 15
-        ym2612(song, 0x90 + offset, 0x00);                // SSG-EG off
-    }
-    ym2612(song, 0xB0, 0x07);  // feedback 0, algorithm 7
-    ym2612(song, 0xB4, 0xC0);  // left and right, AMS 0, PMS 0
-}
-
-// A VGM 1.50 file for the Mega Drive's chips (0x40-byte header, SN76489 feedback 0x0009 and
-// shift register width 16), no loop.
-Bytes megaDriveFile(const Song& song) {
-    Bytes vgm(0x40, 0);
-    std::memcpy(vgm.data(), "Vgm ", 4);
-    vgm.insert(vgm.end(), song.data.begin(), song.data.end());
-    putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
-    putLong(vgm, 0x08, 0x150);
-    putLong(vgm, 0x0C, PSG_CLOCK_HZ);
-    putLong(vgm, 0x18, song.samples);
-    putLong(vgm, 0x24, 60);
-    vgm[0x28] = 0x09;
-    vgm[0x2A] = 16;
-    putLong(vgm, 0x2C, FM_CLOCK_HZ);
-    putLong(vgm, 0x34, 0x40 - 0x34);
-    return vgm;
-}
-
-// A VGM 1.51 file for the YM2151 alone at 4 MHz (header 0x80 bytes, clock at 0x30).
-Bytes opmFile(const Song& song) {
-    Bytes vgm(0x80, 0);
-    std::memcpy(vgm.data(), "Vgm ", 4);
-    vgm.insert(vgm.end(), song.data.begin(), song.data.end());
-    putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
-    putLong(vgm, 0x08, 0x151);
-    putLong(vgm, 0x18, song.samples);
-    putLong(vgm, 0x30, 4000000);
-    putLong(vgm, 0x34, 0x80 - 0x34);
-    return vgm;
+    quietMegaDrive(song);
+    sineVoice(song);
 }
 
 // One note of the YM2612 voice: the F-number and block, key on, hold, key off, rest.
 void playNote(Song& song, std::string& notes, int& index, int block, int fnum,
               std::uint32_t onTicks, std::uint32_t offTicks) {
-    ym2612(song, 0xA4, block << 3 | fnum >> 8);
-    ym2612(song, 0xA0, fnum & 0xFF);
-    ym2612(song, 0x28, 0x80);  // operator 4 of channel 1 on
+    ym2612(song, 0, 0xA4, block << 3 | fnum >> 8);
+    ym2612(song, 0, 0xA0, fnum & 0xFF);
+    ym2612(song, 0, 0x28, 0x80);  // operator 4 of channel 1 on
     const std::uint32_t on = song.samples;
     waitTicks(song, onTicks);
-    ym2612(song, 0x28, 0x00);
+    ym2612(song, 0, 0x28, 0x00);
     char line[96];
     std::snprintf(line, sizeof line, "note\t%d\t%d\t%d\t%u\t%u\n", index++, block, fnum, on,
                   song.samples);

@@ -51,7 +51,7 @@ classic=$(project_tool opmcast "${OPMCAST:-}")
 dump=$(project_tool opmdump "${OPMDUMP:-}")
 
 for tool in make_pitch_vgm measure_pitch; do
-  "${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror \
+  "${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror -I "$here/../.." \
     -o "$scratch/$tool" "$here/$tool.cpp" || fail "could not build $tool"
 done
 measure=$scratch/measure_pitch

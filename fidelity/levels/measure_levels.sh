@@ -32,24 +32,8 @@ generator=$scratch/make_level_vgm
 "${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror -I "$here/../.." \
   -o "$generator" "$here/make_level_vgm.cpp" || fail "could not build make_level_vgm"
 
-# MAME's vgmplay driver wants ROM files for chips these files never use; zero-filled files of
-# the right sizes satisfy it (as opmpreview makes them): in the user's cache, else in scratch.
-prepare_placeholder_roms() {
-  local cache=${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}
-  roms=$scratch/roms
-  if [[ -n $cache ]] && mkdir -p -- "$cache/opmcast/roms/vgmplay" 2>/dev/null &&
-     [[ -w $cache/opmcast/roms/vgmplay ]]; then
-    roms=$cache/opmcast/roms
-  fi
-  mkdir -p -- "$roms/vgmplay"
-  local entry file size tmp
-  for entry in ym2413_instruments.bin:144 ym2608_adpcm_rom.bin:8192 dl-1425.bin:24576; do
-    file=$roms/vgmplay/${entry%:*} size=${entry#*:}
-    if [[ -f $file && $(stat -c %s -- "$file") == "$size" ]]; then continue; fi
-    tmp=$(mktemp -- "$file.XXXXXX")
-    head -c "$size" /dev/zero >"$tmp" && mv -f -- "$tmp" "$file"
-  done
-}
+# shellcheck source=fidelity/mame_render.sh
+. "$here/../mame_render.sh"
 prepare_placeholder_roms
 
 render_seconds=3 measure_from=1.0 measure_length=1.5
@@ -60,13 +44,9 @@ level() {
   local IFS=_
   local name="$*"
   IFS=$' \t\n'
-  local vgm=$scratch/$name.vgm wav=$scratch/$name.wav log=$scratch/$name.log
+  local vgm=$scratch/$name.vgm wav=$scratch/$name.wav
   "$generator" "$@" "$vgm" || fail "make_level_vgm $* failed"
-  # In scratch, where MAME, reading no settings file, puts its cfg and snap folders.
-  (cd -- "$scratch" && HOME=$scratch/home exec "$mame" vgmplay -rompath "$roms" -quik "$vgm" \
-    -video none -sound none -nothrottle -seconds_to_run "$render_seconds" -wavwrite "$wav" \
-    -skip_gameinfo -noreadconfig -samplerate 48000) >"$log" 2>&1 ||
-    { cat "$log" >&2; fail "MAME could not render $name"; }
+  render_vgm "$vgm" "$wav" "$render_seconds"
   local left right
   read -r left right < <("$sox" "$wav" -t dat - trim "$measure_from" "$measure_length" |
     awk '!/^;/ { n++; s1 += $2; q1 += $2 * $2; s2 += $3; q2 += $3 * $3 }

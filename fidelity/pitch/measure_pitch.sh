@@ -56,37 +56,16 @@ for tool in make_pitch_vgm measure_pitch; do
 done
 measure=$scratch/measure_pitch
 
-# MAME's vgmplay driver wants ROM files for chips these files never use; zero-filled files of
-# the right sizes satisfy it (as opmpreview makes them): in the user's cache, else in scratch.
-prepare_placeholder_roms() {
-  local cache=${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}
-  roms=$scratch/roms
-  if [[ -n $cache ]] && mkdir -p -- "$cache/opmcast/roms/vgmplay" 2>/dev/null &&
-     [[ -w $cache/opmcast/roms/vgmplay ]]; then
-    roms=$cache/opmcast/roms
-  fi
-  mkdir -p -- "$roms/vgmplay"
-  local entry file size tmp
-  for entry in ym2413_instruments.bin:144 ym2608_adpcm_rom.bin:8192 dl-1425.bin:24576; do
-    file=$roms/vgmplay/${entry%:*} size=${entry#*:}
-    if [[ -f $file && $(stat -c %s -- "$file") == "$size" ]]; then continue; fi
-    tmp=$(mktemp -- "$file.XXXXXX")
-    head -c "$size" /dev/zero >"$tmp" && mv -f -- "$tmp" "$file"
-  done
-}
+# shellcheck source=fidelity/mame_render.sh
+. "$here/../mame_render.sh"
 prepare_placeholder_roms
-mkdir -p -- "$scratch/home"
 
 # render VGM WAV: the whole file (its header's sample count, 2 s more) at 48 kHz.
 render() {
   local samples seconds
   samples=$(od -An -tu4 -j24 -N4 -- "$1" | tr -d ' ')
   seconds=$(( samples / 44100 + 2 ))
-  # In scratch, where MAME, reading no settings file, puts its cfg and snap folders.
-  (cd -- "$scratch" && HOME=$scratch/home exec "$mame" vgmplay -rompath "$roms" -quik "$1" \
-    -video none -sound none -nothrottle -seconds_to_run "$seconds" -wavwrite "$2" \
-    -skip_gameinfo -noreadconfig -samplerate 48000) >"$2.log" 2>&1 ||
-    { cat "$2.log" >&2; fail "MAME could not render $1"; }
+  render_vgm "$1" "$2" "$seconds"
 }
 
 # convert LOG FOLDER: both converters' programs of LOG, as YM2151 VGM files in FOLDER

@@ -10,9 +10,7 @@ namespace {
 
 constexpr std::int64_t HEADER_LOOP_OFFSET = 0x1C;  // relative to itself
 constexpr std::int64_t HEADER_DATA_OFFSET = 0x34;  // relative to itself
-constexpr std::int64_t HEADER_SAMPLES = 0x18;
-constexpr std::int64_t HEADER_LOOP_SAMPLES = 0x20;
-constexpr std::int64_t OLD_DATA_START = 0x40;  // versions before 1.50 have no data offset
+constexpr std::int64_t OLD_DATA_START = 0x40;      // versions before 1.50 have no data offset
 
 std::uint32_t readLong(VgmReader& reader) {
     std::uint32_t value = 0;
@@ -105,8 +103,6 @@ bool startVgmReader(VgmReader& reader, int channel) {
                              std::uint32_t(header[at + 3]) << 24);
     };
     if (header[0] != 'V' || header[1] != 'g' || header[2] != 'm' || header[3] != ' ') return false;
-    reader.headerSamples = field(HEADER_SAMPLES);
-    reader.headerLoopSamples = field(HEADER_LOOP_SAMPLES);
     const std::uint32_t dataOffset = field(HEADER_DATA_OFFSET);
     reader.dataStart = dataOffset == 0 ? OLD_DATA_START : HEADER_DATA_OFFSET + dataOffset;
     if (reader.dataStart < std::int64_t(sizeof header)) reader.dataStart = sizeof header;

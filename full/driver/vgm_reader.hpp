@@ -28,11 +28,9 @@ struct VgmCommand {
 
 struct VgmReader {
     int channel = 0;
-    std::int64_t position = 0;            // offset of the next byte
-    std::int64_t dataStart = 0;           // offset of the first command
-    std::int64_t loopStart = 0;           // offset of the loop point's command; 0 without a loop
-    std::uint32_t headerSamples = 0;      // total samples the header gives
-    std::uint32_t headerLoopSamples = 0;  // samples of the looped part the header gives
+    std::int64_t position = 0;   // offset of the next byte
+    std::int64_t dataStart = 0;  // offset of the first command
+    std::int64_t loopStart = 0;  // offset of the loop point's command; 0 without a loop
     bool ended = false;
     bool loopPassed = false;  // the command at the loop point has been returned
 };

@@ -51,7 +51,6 @@ void noteLfoUse(FullRun& run) {
 void lfoControl(FullRun& run, std::uint8_t data) {
     const bool on = (data & 0x08) != 0;
     const auto rate = std::uint8_t(data & 0x07);
-    run.fm.lfoRate = rate;
     setRegister(run.stream, 0x18, LFRQ_BY_YM2612_RATE[rate]);
     if (on && rate == 7) run.leftOut.lfoRateBeyondReach = true;
     if (on == run.fm.lfoOn) return;

@@ -50,7 +50,6 @@ struct FmSource {
     std::uint8_t totalLevel[FULL_FM_CHANNELS][4] = {};  // TL as the log wrote it, by operator
     std::uint8_t outputs[FULL_FM_CHANNELS] = {};        // 0xB4 + n as written
     bool lfoOn = false;
-    std::uint8_t lfoRate = 0;
     bool dacOn = false;
 };
 
@@ -65,7 +64,6 @@ struct PsgSource {
 // Time a voice could not be played for lack of a channel, and what else was left out.
 struct LeftOut {
     std::int64_t voiceSamples[PSG_VOICES] = {};
-    std::int64_t periodicNoiseSamples = 0;
     bool channel3Mode = false;
     bool ssgEg = false;
     bool dac = false;
@@ -88,7 +86,6 @@ struct FullRun {
     std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
     std::uint8_t voicesWaiting = 0;              // bit v: voice v sounds but has no channel
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
-    std::int64_t lastAllocationSample = 0;
     FullStream stream;
     LeftOut leftOut;
     Played played;

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "full/translate/noise_lfo.hpp"
 #include "full/translate/true_pitch.hpp"
@@ -16,52 +19,73 @@ double centsBetween(double a, double b) {
 const double LOWEST_HZ = opmPitchHz({0x00, 0x00});
 const double HIGHEST_HZ = opmPitchHz({0x7E, 0xFC});
 
-void expectNearest(double hz, const std::string& what) {
-    const KeyCode code = opmKeyCodeNearest(hz);
-    EXPECT_NE(code.keyCode & 0x03, 0x03) << what;  // note codes 3, 7, 11, 15 are not notes
-    if (hz < LOWEST_HZ) {
-        EXPECT_EQ(code.keyCode, 0x00) << what;
-        EXPECT_EQ(code.keyFraction, 0x00) << what;
-    } else if (hz > HIGHEST_HZ) {
-        EXPECT_EQ(code.keyCode, 0x7E) << what;
-        EXPECT_EQ(code.keyFraction, 0xFC) << what;
-    } else {
-        EXPECT_LE(std::abs(centsBetween(opmPitchHz(code), hz)), 1200.0 / 12 / 64 / 2 + 1e-9)
-            << what;
-    }
+// Every key code and fraction the OPM has, with its pitch.
+std::vector<std::pair<KeyCode, double>> everyOpmPitch() {
+    std::vector<std::pair<KeyCode, double>> pitches;
+    for (int keyCode = 0; keyCode < 0x80; ++keyCode)
+        for (int fraction = 0; fraction < 0x100 && (keyCode & 0x03) != 0x03; fraction += 4) {
+            const KeyCode code{std::uint8_t(keyCode), std::uint8_t(fraction)};
+            pitches.emplace_back(code, opmPitchHz(code));
+        }
+    return pitches;
 }
 
-TEST(FullPitch, EverySourcePitchWithinHalfAFractionStep) {
-    // A4 of the chip's tables sounds 4/3.579545 higher on the X68000.
-    EXPECT_NEAR(opmPitchHz({0x4A, 0x00}), 440.0 * 4000000 / 3579545, 1e-9);
+void expectNearest(double hz, const std::string& what, double largestCents) {
+    static const auto pitches = everyOpmPitch();
+    const KeyCode code = opmKeyCodeNearest(hz);
+    EXPECT_NE(code.keyCode & 0x03, 0x03) << what;  // note codes 3, 7, 11, 15 are not notes
+    const double cents = std::abs(centsBetween(opmPitchHz(code), hz));
+    if (hz < LOWEST_HZ || hz > HIGHEST_HZ) {
+        EXPECT_EQ(code.keyCode, hz < LOWEST_HZ ? 0x00 : 0x7E) << what;
+        EXPECT_EQ(code.keyFraction, hz < LOWEST_HZ ? 0x00 : 0xFC) << what;
+        return;
+    }
+    EXPECT_LE(cents, largestCents) << what;
+    for (const auto& [other, otherHz] : pitches)
+        ASSERT_LE(cents, std::abs(centsBetween(otherHz, hz)) + 1e-9)
+            << what << ": key code " << int(other.keyCode) << " fraction " << int(other.keyFraction)
+            << " is nearer";
+}
+
+TEST(FullPitch, EverySourcePitchGetsTheNearestPhaseStep) {
+    // A4 of the chip's tables (440 Hz at 3.579545 MHz) sounds at 4/3.579545 of that on the
+    // X68000; its phase step, 2062 << 2, plays 491.619 Hz, 0.22 cents below.
+    EXPECT_NEAR(opmPitchHz({0x4A, 0x00}), 491.6191101074219, 1e-9);
     EXPECT_EQ(opmKeyCodeNearest(440.0 * 4000000 / 3579545).keyCode, 0x4A);
-    // F-number 617, block 4: 250.75 Hz (the classic works with twice that), A3 and 0.344 of a
-    // semitone: fraction 22 of 64.
-    EXPECT_NEAR(ym2612ToneHz(0x69, 0x22), 501.49170568254254 / 2, 1e-9);
+    EXPECT_EQ(opmKeyCodeNearest(440.0 * 4000000 / 3579545).keyFraction, 0x00);
+    // F-number 617, block 4: 250.75 Hz, A3 and 0.34 of a semitone: fraction 22 of 64.
+    EXPECT_NEAR(ym2612ToneHz(0x69, 0x22), 250.7458528412713, 1e-9);
     EXPECT_EQ(opmKeyCodeNearest(ym2612ToneHz(0x69, 0x22)).keyCode, 0x3A);
     EXPECT_EQ(opmKeyCodeNearest(ym2612ToneHz(0x69, 0x22)).keyFraction, 22 << 2);
     EXPECT_EQ(ym2612ToneHz(0x69, 0xE2), ym2612ToneHz(0x69, 0x22));  // bits 7-6 play no part
-    // A fraction that rounds up to the next semitone, and the next octave (B to C, C to C#).
-    EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3D, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x3E);
-    EXPECT_EQ(opmKeyCodeNearest(opmPitchHz({0x3E, 0xFC}) * std::exp2(0.9 / 768)).keyCode, 0x40);
+    // Block 0 drops the F-number's lowest bit; block 1 keeps it.
+    EXPECT_EQ(ym2612ToneHz(0x01, 0x03), ym2612ToneHz(0x00, 0x03));
+    EXPECT_DOUBLE_EQ(ym2612ToneHz(0x01, 0x0B),
+                     2 * ym2612ToneHz(0x00, 0x03) + ym2612ToneHz(0x02, 0x00));
+    // Octaves 0 and 1 play octave 2's steps shifted right, the bits shifted out lost.
+    EXPECT_EQ(opmPitchHz({0x01, 0x14}), opmPitchHz({0x01, 0x18}));  // D: 1382 and 1383 >> 2
+    EXPECT_EQ(opmPitchHz({0x74, 0x14}), 32 * opmPitchHz({0x24, 0x14}));
     for (int block = 0; block < 8; ++block)
         for (int fnum = 1; fnum < 2048; ++fnum) {
             const auto low = std::uint8_t(fnum), high = std::uint8_t(block << 3 | fnum >> 8);
-            expectNearest(ym2612ToneHz(low, high),
-                          "block " + std::to_string(block) + " F-number " + std::to_string(fnum));
+            const double hz = ym2612ToneHz(low, high);
+            expectNearest(hz,
+                          "block " + std::to_string(block) + " F-number " + std::to_string(fnum),
+                          hz < 4 * LOWEST_HZ ? 2.6 : 2.2);
             // Remembered, the same codes.
-            const KeyCode code = opmKeyCodeNearest(ym2612ToneHz(low, high));
+            const KeyCode code = opmKeyCodeNearest(hz);
             for (int twice = 0; twice < 2; ++twice) {
                 EXPECT_EQ(ym2612KeyCode(low, high).keyCode, code.keyCode);
                 EXPECT_EQ(ym2612KeyCode(low, high).keyFraction, code.keyFraction);
             }
         }
     for (int period = 1; period < 1024; ++period) {
-        expectNearest(sn76489ToneHz(std::uint16_t(period)), "period " + std::to_string(period));
+        const double hz = sn76489ToneHz(std::uint16_t(period));
+        expectNearest(hz, "period " + std::to_string(period), hz < 4 * LOWEST_HZ ? 2.6 : 2.2);
         EXPECT_EQ(sn76489KeyCode(std::uint16_t(period)).keyFraction,
-                  opmKeyCodeNearest(sn76489ToneHz(std::uint16_t(period))).keyFraction);
+                  opmKeyCodeNearest(hz).keyFraction);
     }
-    expectNearest(0.0, "0 Hz");
+    expectNearest(0.0, "0 Hz", 0);
 }
 
 TEST(FullNoise, ShiftRatesMapToTheNearestNoiseFrequency) {

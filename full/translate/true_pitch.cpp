@@ -2,32 +2,46 @@
 
 #include <cmath>
 
+#include "full/translate/opm_phase_steps.hpp"
 #include "translate/opm_image.hpp"
 
 namespace {
 
-// The OPM's tables put A4 (key code 0x4A: octave 4, note code 10) at 440 Hz with a
-// 3.579545 MHz clock. Semitones are counted from C#0, the lowest key: note codes 0-2, 4-6,
-// 8-10 and 12-14 are C#, D, D#, E, F, F#, G, G#, A, A#, B and the C above.
-constexpr double TABLE_CLOCK = 3579545.0;
-constexpr double A4_HZ = 440.0;
-constexpr int A4_SEMITONE = 4 * 12 + 8;
-constexpr int TOP_SEMITONE = 7 * 12 + 11;  // C8
-constexpr int FRACTION_STEPS = 64;         // KF bits 7-2
+constexpr int FRACTION_STEPS = 64;  // KF bits 7-2
+constexpr int STEPS_PER_OCTAVE = 12 * FRACTION_STEPS;
+constexpr int OCTAVES = 8;
 
+constexpr int noteCodeOfSemitone(int semitone) {
+    return semitone + semitone / 3;
+}
 constexpr int semitoneOfNoteCode(int noteCode) {
     return noteCode - noteCode / 4;
 }
-constexpr int noteCodeOfSemitone(int semitone) {
-    return semitone + semitone / 3;
+
+// The phase step that position `index` (0-767) of octave `octave` plays.
+std::uint32_t playedStep(int octave, int index) {
+    const std::uint32_t step = OPM_OCTAVE2_PHASE_STEPS[std::size_t(index)];
+    return octave >= 2 ? step << (octave - 2) : step >> (2 - octave);
+}
+
+KeyCode keyCodeAt(int octave, int index) {
+    const int semitone = index / FRACTION_STEPS;
+    return {std::uint8_t(octave << 4 | noteCodeOfSemitone(semitone)),
+            std::uint8_t((index % FRACTION_STEPS) << 2)};
+}
+
+double stepHz(std::uint32_t step) {
+    return step * X68000_OPM_CLOCK / (64.0 * (1 << 20));
 }
 
 }  // namespace
 
 double ym2612ToneHz(std::uint8_t fnumLow, std::uint8_t fnumHigh) {
+    // The YM2612 advances its 20-bit phase by (F << B) >> 1 every 144 clocks (at MUL 1), so an
+    // odd F-number in block 0 plays one lower.
     const int fnum = fnumLow + ((fnumHigh & 0x07) << 8);
     const int block = (fnumHigh >> 3) & 0x07;
-    return double(fnum << block) * FM_CLOCK / (144.0 * (1 << 21));
+    return double((fnum << block) >> 1) * FM_CLOCK / (144.0 * (1 << 20));
 }
 
 double sn76489ToneHz(std::uint16_t period) {
@@ -35,21 +49,39 @@ double sn76489ToneHz(std::uint16_t period) {
 }
 
 KeyCode opmKeyCodeNearest(double hz) {
-    const double a4 = A4_HZ * X68000_OPM_CLOCK / TABLE_CLOCK;
-    // In 1/64 semitones above C#0, rounded to the nearest step.
-    const double steps = std::round((A4_SEMITONE + 12.0 * std::log2(hz / a4)) * FRACTION_STEPS);
-    const double top = (TOP_SEMITONE + 1) * FRACTION_STEPS - 1;
-    const int clamped = int(std::isnan(steps) || steps < 0 ? 0 : steps > top ? top : steps);
-    const int semitone = clamped / FRACTION_STEPS;
-    const int octave = semitone / 12;
-    return {std::uint8_t(octave << 4 | noteCodeOfSemitone(semitone % 12)),
-            std::uint8_t((clamped % FRACTION_STEPS) << 2)};
+    const double wanted = hz / stepHz(1);
+    if (!(wanted > playedStep(0, 0))) return keyCodeAt(0, 0);  // NaN too
+    if (wanted >= playedStep(OCTAVES - 1, STEPS_PER_OCTAVE - 1))
+        return keyCodeAt(OCTAVES - 1, STEPS_PER_OCTAVE - 1);
+    // The steps rise through each octave and from one octave to the next: the nearest in
+    // pitch is one of the two around the wanted step, in its octave or at an octave's edge.
+    int bestOctave = 0, bestIndex = 0;
+    double bestDistance = HUGE_VAL;
+    for (int octave = 0; octave < OCTAVES; ++octave) {
+        if (playedStep(octave, 0) > 2 * wanted ||
+            2 * playedStep(octave, STEPS_PER_OCTAVE - 1) < wanted)
+            continue;
+        int low = 0, high = STEPS_PER_OCTAVE - 1;  // first index whose step reaches `wanted`
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (playedStep(octave, middle) < wanted)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        for (int index = low > 0 ? low - 1 : low; index <= low; ++index) {
+            const double distance = std::abs(std::log2(playedStep(octave, index) / wanted));
+            if (distance < bestDistance)
+                bestDistance = distance, bestOctave = octave, bestIndex = index;
+        }
+    }
+    return keyCodeAt(bestOctave, bestIndex);
 }
 
 double opmPitchHz(KeyCode code) {
-    const int semitone = 12 * (code.keyCode >> 4) + semitoneOfNoteCode(code.keyCode & 0x0F);
-    const double semitones = semitone + (code.keyFraction >> 2) / double(FRACTION_STEPS);
-    return A4_HZ * X68000_OPM_CLOCK / TABLE_CLOCK * std::exp2((semitones - A4_SEMITONE) / 12.0);
+    const int octave = code.keyCode >> 4;
+    const int semitone = semitoneOfNoteCode(code.keyCode & 0x0F);
+    return stepHz(playedStep(octave, semitone * FRACTION_STEPS + (code.keyFraction >> 2)));
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // Source-chip tone frequencies, and the OPM key code and fraction nearest to a frequency on the
-// X68000's OPM, whose 4 MHz clock puts every key code 4/3.579545 times above the chip's tables.
+// X68000's OPM at 4 MHz, by the phase steps the OPM actually plays.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +9,19 @@
 inline constexpr double X68000_OPM_CLOCK = 4000000.0;
 
 // Tone frequency of a YM2612 channel: F-number F and block B of its 0xA4/0xA0 latches give
-// F * 2^B * clock / (144 * 2^21). Bits 7-6 of fnumHigh play no part.
+// ((F << B) >> 1) * clock / (144 * 2^20), so block 0 drops F's lowest bit. Bits 7-6 of
+// fnumHigh play no part.
 double ym2612ToneHz(std::uint8_t fnumLow, std::uint8_t fnumHigh);
 
 // Tone frequency of an SN76489 channel with a period of 1 to 1023: clock / (32 * period).
 double sn76489ToneHz(std::uint16_t period);
 
-// The key code and fraction whose pitch on the X68000 lies nearest to hz (to 1/64 semitone, so
-// within 0.79 cents), held within the OPM's range: C#0 (19.5 Hz) to C8 with fraction 63
-// (4.95 kHz).
+// The key code and fraction whose phase step sounds nearest to hz on the X68000 (within 2.2
+// cents from octave 2 up, 2.6 cents in octaves 0 and 1, where the steps are coarser), held
+// within the OPM's range: C#0 (19.3 Hz) to C8 with fraction 63 (4.95 kHz).
 KeyCode opmKeyCodeNearest(double hz);
 
-// The pitch that KC and KF give on the X68000.
+// The pitch that KC and KF give on the X68000: their phase step at 4 MHz.
 double opmPitchHz(KeyCode code);
 
 // opmKeyCodeNearest of ym2612ToneHz and of sn76489ToneHz, worked out once per F-number and

@@ -15,6 +15,7 @@ namespace {
 constexpr double MIN_SECONDS = 0.15;
 // Band envelopes are compared in dB, each floored 60 dB below the band's loud frames.
 constexpr double BAND_RANGE_DB = 60;
+constexpr double DC_CUTOFF_HZ = 10;
 
 // Mean cosine of the pitch-class profiles summed over each block's frames where both sound,
 // each block weighted by those frames.
@@ -47,14 +48,24 @@ void measureTiming(const FrameFeatures& source, const FrameFeatures& converted,
     fidelity.onsetCorrelation = best.correlation;
 }
 
+// Mean square of both channels' sound, without their DC: a DC offset (MAME's YM2612 and SN76489
+// outputs carry one that moves with the notes) is not heard and is not level. A one-pole
+// high-pass at DC_CUTOFF_HZ takes it out.
 double meanSquare(const StereoAudio& audio, double seconds) {
     const std::size_t n =
         std::min(audio.left.size(), static_cast<std::size_t>(seconds * audio.rate));
+    if (n == 0) return 0.0;
+    const double keep = std::exp(-2 * std::numbers::pi * DC_CUTOFF_HZ / audio.rate);
     double sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum +=
-            0.5 * (double{audio.left[i]} * audio.left[i] + double{audio.right[i]} * audio.right[i]);
-    return n > 0 ? sum / static_cast<double>(n) : 0.0;
+    for (const std::vector<float>* channel : {&audio.left, &audio.right}) {
+        double previous = (*channel)[0], filtered = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            filtered = keep * filtered + (*channel)[i] - previous;
+            previous = (*channel)[i];
+            sum += 0.5 * filtered * filtered;
+        }
+    }
+    return sum / static_cast<double>(n);
 }
 
 // The band's power in dB in the given frames, floored BAND_RANGE_DB below its loud frames; empty

@@ -23,6 +23,7 @@ struct SongOptions {
     bool melodyPanned = true;
     bool swapChannels = false;
     double gain = 1;
+    double dcWhileNotesSound = 0;  // an offset added while any note sounds, as MAME's chips add
     std::vector<double> harmonics = {1.0, 0.5, 0.33};
 };
 
@@ -60,6 +61,8 @@ StereoAudio makeSong(const SongOptions& options) {
         addNote(audio, options, melody[(step * 7) % 16], start, 1.0, melodyRight);
         if (step % 2 == 0) addNote(audio, options, bass[(step / 4) % 4], start, 0.8, 0.8);
     }
+    for (std::size_t i = 0; i < samples; ++i)
+        if (audio.left[i] != 0) audio.left[i] += static_cast<float>(options.dcWhileNotesSound);
     if (options.swapChannels) std::swap(audio.left, audio.right);
     return audio;
 }
@@ -104,7 +107,7 @@ TEST(Fidelity, LagIsFoundWithinOneHopWhateverTheRatesAndDoesNotCountAgainstTheNo
     }
 }
 
-TEST(Fidelity, WrongNotesLowerChromaButTimbreAndLevelDoNot) {
+TEST(Fidelity, WrongNotesLowerChromaButTimbreLevelAndDcDoNot) {
     const StereoAudio source = makeSong({});
     const Fidelity transposed = compare(source, makeSong({.transpose = 1}));
     EXPECT_LT(transposed.chroma, 0.85);
@@ -114,6 +117,11 @@ TEST(Fidelity, WrongNotesLowerChromaButTimbreAndLevelDoNot) {
     EXPECT_GT(other.chroma, 0.93);
     EXPECT_NEAR(other.levelDb, 20 * std::log10(0.5), 0.3);
     EXPECT_GT(other.bandCorrelationMean.value_or(0), 0.8);
+
+    // A DC offset in the source, switched with the notes, is not heard: not level, not notes.
+    const Fidelity offset = compare(makeSong({.dcWhileNotesSound = -0.05}), source);
+    EXPECT_NEAR(offset.levelDb, 0.0, 0.2);
+    EXPECT_GT(offset.chroma, 0.99);
 }
 
 TEST(Fidelity, StereoBalanceFollowsThePanningOfTheSource) {

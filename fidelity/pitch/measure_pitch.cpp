@@ -758,23 +758,27 @@ int runEvery(int argc, char** argv) {
     std::printf("\n|---|---:|---:|---:|---:|");
     for (int o = 0; o < 8; ++o) std::printf("---:|");
     std::printf("\n");
-    std::string agreement;
+    std::string agreement, agreementBest;
     for (int i = 4; i < argc; i += 2) {
         Render r;
         std::string problem;
         if (!readConversion(r, argv[i + 1], played.size(), problem)) return fail(problem);
         ByOctave s;
-        int same = 0;
+        int same = 0, sameBest = 0;
         for (std::size_t n = 0; n < played.size(); ++n) {
             const KeyedNote& k = r.keyed[n];
             const double target = phaseStepHz(played[n]);
             s.add(cents(opmModelHz(table, k.keyCode, k.keyFraction), target), int(n), target);
             const Candidate& c = nearest(tempered, formulaHz(played[n]));
             same += c.keyCode == k.keyCode && c.keyFraction == k.keyFraction;
+            const Candidate& best = nearest(modelled, target);
+            sameBest += best.hz == opmModelHz(table, k.keyCode, k.keyFraction);
         }
         printByOctave(std::string("written by ") + argv[i], s);
         agreement += std::string(agreement.empty() ? "" : "; ") + argv[i] + " " +
                      std::to_string(same) + " of " + std::to_string(played.size());
+        agreementBest += std::string(agreementBest.empty() ? "" : "; ") + argv[i] + " " +
+                         std::to_string(sameBest) + " of " + std::to_string(played.size());
     }
     ByOctave temperedFormula, temperedModel, modelledModel;
     for (std::size_t n = 0; n < played.size(); ++n) {
@@ -795,8 +799,10 @@ int runEvery(int argc, char** argv) {
                   modelledModel);
     std::printf(
         "\nKey codes and fractions the same as the nearest equal-tempered ones to the "
-        "formula: %s.\n",
-        agreement.c_str());
+        "formula: %s.\n"
+        "Key codes and fractions whose phase step is the nearest to the YM2612 model's pitch "
+        "(the same step as the best there is): %s.\n",
+        agreement.c_str(), agreementBest.c_str());
     return 0;
 }
 

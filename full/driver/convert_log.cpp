@@ -1,6 +1,7 @@
 #include "full/driver/convert_log.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -157,13 +158,14 @@ void advanceTime(FullRun& run, std::int64_t samples) {
 bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
     startFullRun(run);
     for (;;) {
-        if (std::int64_t(run.stream.pairs.size()) > maxStream) return false;
+        if (streamLength(run.stream) > maxStream) return false;
         const VgmCommand command = nextVgmCommand(reader);
         if (command.atLoopPoint) writeLoopMarker(run.stream, currentStep(run));
         switch (command.event) {
             case VgmEvent::endOfData:
                 finishFullStream(run.stream, currentStep(run));
-                return std::int64_t(run.stream.pairs.size()) <= maxStream;
+                handOnPairs(run.stream);
+                return streamLength(run.stream) <= maxStream;
             case VgmEvent::ym2612:
                 translateFullYm2612(run, command.port, command.reg, command.data);
                 break;
@@ -193,18 +195,45 @@ std::string sizeText(std::int64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-// Writes the program under a temporary name beside the output and renames it into place.
-std::string writeProgram(const std::string& output, const std::vector<std::uint8_t>& program) {
+// The program as it is written: under a temporary name beside the output until it is whole,
+// and removed should the conversion fail.
+struct ProgramFile {
+    int channel = 0;
+    std::string temporary;
+    ~ProgramFile() {
+        if (channel == 0) return;
+        fileClose(channel);
+        fileRemove(temporary);
+    }
+};
+
+// Creates the temporary file and writes the player's head, whose text size is set once the
+// stream's length is known; "" or why the program cannot be written.
+std::string startProgram(const std::string& output, ProgramFile& program) {
     if (!fileReplaceable(output))
         return "cannot write " + output + ": it is a folder or a file this user may not replace";
     const int channel = fileFreeNumber();
-    std::string temporary;
-    if (channel == 0 || !fileCreateTemporary(output, channel, temporary))
+    if (channel == 0 || !fileCreateTemporary(output, channel, program.temporary))
         return "cannot write " + output + ": the folder is missing or not writable";
-    fileWrite(channel, 0, program.data(), int(program.size()));
-    const bool written = fileClose(channel) == FILE_OK;
-    if (!written || !fileRename(temporary, output)) {
-        fileRemove(temporary);
+    program.channel = channel;
+    fileWrite(channel, 0, fullPlayerBytes().data(), int(FULL_PLAYER_HEAD_SIZE));
+    return "";
+}
+
+// After the stream: the player's tail, the text size in the header, and the program renamed
+// into place.
+std::string finishProgram(const std::string& output, ProgramFile& program,
+                          std::int64_t streamLength) {
+    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(std::uint64_t(streamLength));
+    fileWrite(program.channel, 0, fullPlayerBytes().data() + FULL_PLAYER_HEAD_SIZE,
+              int(FULL_PLAYER_TAIL_SIZE));
+    // File channel positions count from 1.
+    const bool patched = fileWrite(program.channel, 1 + FULL_PLAYER_TEXT_SIZE_OFFSET,
+                                   textSize.data(), int(textSize.size())) == FILE_OK;
+    const bool written = fileClose(program.channel) == FILE_OK && patched;
+    program.channel = 0;
+    if (!written || !fileRename(program.temporary, output)) {
+        fileRemove(program.temporary);
         return "cannot write " + output + ": the disk is full or the folder not writable";
     }
     return "";
@@ -252,19 +281,25 @@ ConvertResult convertLog(const ConvertRequest& request) {
         return failed(message);
     }
 
+    // The program is written as the stream is made. Where it cannot be, the stream is still
+    // made and counted: a program too large is reported as such first.
+    ProgramFile program;
+    const std::string cannotWrite = startProgram(request.output, program);
     rewindVgmReader(reader);
     auto run = std::make_unique<FullRun>();
     run->facts = facts;
+    run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     if (!translateSong(reader, *run, maxStream)) {
         return failed("the program would be larger than " + sizeText(request.maxSize) +
                       " (--max-size)");
     }
-    const std::vector<std::uint8_t> program = buildFullProgram(run->stream.pairs);
-    if (std::string failure = writeProgram(request.output, program); !failure.empty())
+    if (!cannotWrite.empty()) return failed(cannotWrite);
+    const std::int64_t length = streamLength(run->stream);
+    if (std::string failure = finishProgram(request.output, program, length); !failure.empty())
         return failed(failure);
 
-    result.programSize = std::int64_t(program.size());
+    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length;
     result.seconds = double(facts.samples) / SAMPLE_RATE;
     if (facts.loopSample >= 0) result.loopSeconds = double(facts.loopSample) / SAMPLE_RATE;
     result.played = run->played;

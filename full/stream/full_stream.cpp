@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "channels/file_channels.hpp"
+
 namespace {
 
 void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
+    if (stream.pairs.size() >= PAIRS_HELD && stream.output != OUTPUT_KEPT) handOnPairs(stream);
     stream.pairs.push_back(first);
     stream.pairs.push_back(second);
 }
@@ -19,6 +22,14 @@ void writeWaitUpTo(FullStream& stream, std::int64_t step) {
 }
 
 }  // namespace
+
+void handOnPairs(FullStream& stream) {
+    if (stream.output == OUTPUT_KEPT) return;
+    if (stream.output != OUTPUT_DROPPED)
+        fileWrite(stream.output, 0, stream.pairs.data(), int(stream.pairs.size()));
+    stream.handedOn += std::int64_t(stream.pairs.size());
+    stream.pairs.clear();
+}
 
 void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
     stream.wanted[reg] = value;

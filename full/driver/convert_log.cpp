@@ -68,13 +68,10 @@ struct InputChannel {
 // The chip writes and waits that lie whole in the channel's buffer, up to the loop point, in
 // one tight loop: the first pass needs little of each command.
 void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
-    const FileReadWindow window = fileReadWindow(reader.channel);
-    std::int64_t limit = window.count - 2;  // every command below lies wholly in the window
-    if (!reader.loopPassed && reader.loopStart > 0)
-        limit = std::min(limit, reader.loopStart - reader.position);
+    const VgmWindow window = vgmWindow(reader);
     const std::uint8_t* bytes = window.bytes;
     int used = 0;
-    while (used < limit) {
+    while (used < window.limit) {
         const std::uint8_t code = bytes[used];
         if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
             facts.sourceChipWritten = true;
@@ -100,8 +97,7 @@ void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
             break;
         }
     }
-    fileConsume(reader.channel, used);
-    reader.position += used;
+    consumeVgmWindow(reader, used);
 }
 
 SongFacts scanSong(VgmReader& reader) {
@@ -154,11 +150,40 @@ void advanceTime(FullRun& run, std::int64_t samples) {
     allocateVoicesAfterWait(run);
 }
 
+// Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the
+// loop point, in one tight loop. A run of waits is one wait, as nextVgmCommand gives it, and
+// is left to it where it reaches the end of the buffer.
+void translateBufferedCommands(VgmReader& reader, FullRun& run) {
+    const VgmWindow window = vgmWindow(reader);
+    int used = 0;
+    while (used < window.limit) {
+        const std::uint8_t* command = window.bytes + used;
+        if (command[0] == VGM_YM2612_PORT0 || command[0] == VGM_YM2612_PORT1) {
+            translateFullYm2612(run, command[0] == VGM_YM2612_PORT0 ? 0 : 1, command[1],
+                                command[2]);
+            used += 3;
+        } else if (command[0] == VGM_PSG_WRITE) {
+            translateFullSn76489(run, command[1]);
+            used += 2;
+        } else {
+            std::int32_t samples = 0;
+            bool dac = false;
+            const int end = addWaits(window.bytes, used, window.limit, samples, dac);
+            if (end == used || (end >= window.limit && samples < MOST_RUN_SAMPLES)) break;
+            if (dac) run.leftOut.dac = true;
+            advanceTime(run, samples);
+            used = end;
+        }
+    }
+    consumeVgmWindow(reader, used);
+}
+
 // Pass 2: the stream. False when it grows beyond what the program may hold.
 bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
     startFullRun(run);
     for (;;) {
         if (streamLength(run.stream) > maxStream) return false;
+        translateBufferedCommands(reader, run);
         const VgmCommand command = nextVgmCommand(reader);
         if (command.atLoopPoint) writeLoopMarker(run.stream, currentStep(run));
         switch (command.event) {

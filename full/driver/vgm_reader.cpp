@@ -44,53 +44,33 @@ bool loopPointAhead(const VgmReader& reader) {
     return !reader.loopPassed && reader.loopStart > 0;
 }
 
-// Samples of each one-byte wait command (0x62, 0x63, 0x70-0x8F; 0x8n plays a DAC sample
-// first); -1 for every other byte.
-constexpr std::array<std::int16_t, 256> ONE_BYTE_WAIT = [] {
-    std::array<std::int16_t, 256> samples{};
-    for (int c = 0; c < 256; ++c)
-        samples[std::size_t(c)] = c == VGM_WAIT_NTSC_FRAME  ? NTSC_FRAME_SAMPLES
-                                  : c == VGM_WAIT_PAL_FRAME ? PAL_FRAME_SAMPLES
-                                  : c >= 0x70 && c <= 0x7F  ? (c & 0x0F) + 1
-                                  : c >= 0x80 && c <= 0x8F  ? c & 0x0F
-                                                            : -1;
-    return samples;
-}();
-
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
 // point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
-    constexpr std::int32_t MOST_SAMPLES = 1 << 30;
     for (;;) {
-        const FileReadWindow window = fileReadWindow(reader.channel);
-        std::int64_t limit = window.count - 2;  // a 0x61 wait lies wholly in the window
-        if (loopPointAhead(reader)) limit = std::min(limit, reader.loopStart - reader.position);
-        int used = 0;
-        std::int32_t samples = command.samples;
+        const VgmWindow window = vgmWindow(reader);
         bool dac = false;
-        while (used < limit && samples < MOST_SAMPLES) {
-            const std::uint8_t code = window.bytes[used];
-            if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
-                samples += one;
-                dac |= code >= 0x80;
-                ++used;
-            } else if (code == VGM_WAIT) {
-                samples += window.bytes[used + 1] | window.bytes[used + 2] << 8;
-                used += 3;
-            } else {
-                break;
-            }
-        }
-        command.samples = samples;
+        const int used = addWaits(window.bytes, 0, window.limit, command.samples, dac);
         if (dac) command.event = VgmEvent::dacSample;
         if (used == 0) return;
-        fileConsume(reader.channel, used);
-        reader.position += used;
-        if (used < limit || samples >= MOST_SAMPLES) return;
+        consumeVgmWindow(reader, used);
+        if (used < window.limit || command.samples >= MOST_RUN_SAMPLES) return;
     }
 }
 
 }  // namespace
+
+VgmWindow vgmWindow(const VgmReader& reader) {
+    const FileReadWindow window = fileReadWindow(reader.channel);
+    std::int64_t limit = window.count - 2;  // a command's operands lie wholly in the window
+    if (loopPointAhead(reader)) limit = std::min(limit, reader.loopStart - reader.position);
+    return {window.bytes, int(std::max<std::int64_t>(limit, 0))};
+}
+
+void consumeVgmWindow(VgmReader& reader, int count) {
+    fileConsume(reader.channel, count);
+    reader.position += count;
+}
 
 bool startVgmReader(VgmReader& reader, int channel) {
     reader = VgmReader{};

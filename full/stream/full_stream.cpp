@@ -6,10 +6,14 @@
 
 namespace {
 
-void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
+void handOnWhenFull(FullStream& stream) {
     if (stream.pairs.size() >= PAIRS_HELD && stream.output != OUTPUT_KEPT) handOnPairs(stream);
+}
+
+void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
     stream.pairs.push_back(first);
     stream.pairs.push_back(second);
+    handOnWhenFull(stream);
 }
 
 void writeWaitUpTo(FullStream& stream, std::int64_t step) {
@@ -40,16 +44,25 @@ void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
 }
 
 void flushRegisters(FullStream& stream, std::int64_t step) {
+    // The pairs of the registers that changed, gathered first, so that they go into the stream
+    // in one piece after the wait.
+    std::uint8_t changes[2 * 256];
+    std::uint8_t* end = changes;
     for (int i = 0; i < stream.dirtyCount; ++i) {
         const std::uint8_t reg = stream.dirty[i];
         stream.isDirty[reg] = false;
-        if (stream.everSent[reg] && stream.sent[reg] == stream.wanted[reg]) continue;
-        writeWaitUpTo(stream, step);
-        writePair(stream, reg, stream.wanted[reg]);
-        stream.sent[reg] = stream.wanted[reg];
-        stream.everSent[reg] = true;
+        const std::uint8_t value = stream.wanted[reg];
+        if (stream.sent[reg] == value) continue;
+        stream.sent[reg] = value;
+        end[0] = reg;
+        end[1] = value;
+        end += 2;
     }
     stream.dirtyCount = 0;
+    if (end == changes) return;
+    writeWaitUpTo(stream, step);
+    stream.pairs.insert(stream.pairs.end(), changes, end);
+    handOnWhenFull(stream);
 }
 
 void writeRegisterNow(FullStream& stream, std::int64_t step, std::uint8_t reg, std::uint8_t value) {

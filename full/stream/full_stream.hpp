@@ -8,6 +8,7 @@
 //   00 FF              end
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -24,14 +25,21 @@ inline constexpr int OUTPUT_KEPT = 0;
 inline constexpr int OUTPUT_DROPPED = -1;
 inline constexpr std::size_t PAIRS_HELD = 8192;  // bytes gathered before they go to the file
 
+// What the stream has set each register to: NEVER_SENT before its first write.
+inline constexpr std::uint16_t NEVER_SENT = 0x100;
+inline constexpr std::array<std::uint16_t, 256> NOTHING_SENT = [] {
+    std::array<std::uint16_t, 256> sent{};
+    sent.fill(NEVER_SENT);
+    return sent;
+}();
+
 struct FullStream {
     std::vector<std::uint8_t> pairs;  // not yet handed on; every pair while OUTPUT_KEPT
     int output = OUTPUT_KEPT;         // file channel, or OUTPUT_KEPT or OUTPUT_DROPPED
     std::int64_t handedOn = 0;        // bytes that have left `pairs`
     std::int64_t stepsWritten = 0;    // steps the waits so far add up to
     std::uint8_t wanted[256] = {};    // by OPM register
-    std::uint8_t sent[256] = {};
-    bool everSent[256] = {};
+    std::array<std::uint16_t, 256> sent = NOTHING_SENT;
     std::uint8_t dirty[256] = {};  // registers whose wanted value may differ from sent
     bool isDirty[256] = {};
     int dirtyCount = 0;

@@ -153,7 +153,7 @@ void advanceTime(FullRun& run, std::int64_t samples) {
 // Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the
 // loop point, in one tight loop. A run of waits is one wait, as nextVgmCommand gives it, and
 // is left to it where it reaches the end of the buffer.
-void translateBufferedCommands(VgmReader& reader, FullRun& run) {
+[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run) {
     const VgmWindow window = vgmWindow(reader);
     int used = 0;
     while (used < window.limit) {

@@ -64,39 +64,40 @@ struct InputChannel {
     }
 };
 
-// Pass 1: the facts the translation needs in advance, and whether the log can be played.
-// The chip writes and waits that lie whole in the channel's buffer, up to the loop point, in
-// one tight loop: the first pass needs little of each command.
+// Lengths of the commands the first pass steps over in the channel's buffer, the chip writes
+// and the waits; 0 for every other command, which nextVgmCommand reads.
+constexpr std::array<std::uint8_t, 256> STEPPED_LENGTH = [] {
+    std::array<std::uint8_t, 256> length{};
+    length[VGM_PSG_WRITE] = 2;
+    length[VGM_YM2612_PORT0] = length[VGM_YM2612_PORT1] = length[VGM_WAIT] = 3;
+    for (int code = 0; code < 256; ++code)
+        if (ONE_BYTE_WAIT[std::size_t(code)] >= 0) length[std::size_t(code)] = 1;
+    return length;
+}();
+
+// Pass 1: what the translation needs in advance, and whether the log can be played. The chip
+// writes and waits that lie whole in the channel's buffer, up to the loop point, are stepped
+// over in one tight loop: of them the first pass needs only the key-ons and that there is one
+// write (the log's length is counted by the second pass).
 void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
     const VgmWindow window = vgmWindow(reader);
     const std::uint8_t* bytes = window.bytes;
     int used = 0;
+    bool chipWritten = false;
     while (used < window.limit) {
         const std::uint8_t code = bytes[used];
-        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
-            facts.sourceChipWritten = true;
+        if (code == VGM_YM2612_PORT0 && bytes[used + 1] == 0x28) {
             const std::uint8_t data = bytes[used + 2];
-            if (code == VGM_YM2612_PORT0 && bytes[used + 1] == 0x28 && (data & 0xF0) &&
-                (data & 0x03) != 0x03)
+            if ((data & 0xF0) && (data & 0x03) != 0x03)
                 facts.keyedFmChannels |=
                     std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
-            used += 3;
-        } else if (code == VGM_PSG_WRITE) {
-            facts.sourceChipWritten = true;
-            used += 2;
-        } else if (code >= 0x70 && code <= 0x8F) {
-            facts.samples += code < 0x80 ? (code & 0x0F) + 1 : code & 0x0F;
-            ++used;
-        } else if (code == VGM_WAIT) {
-            facts.samples += bytes[used + 1] | bytes[used + 2] << 8;
-            used += 3;
-        } else if (code == VGM_WAIT_NTSC_FRAME || code == VGM_WAIT_PAL_FRAME) {
-            facts.samples += code == VGM_WAIT_NTSC_FRAME ? NTSC_FRAME_SAMPLES : PAL_FRAME_SAMPLES;
-            ++used;
-        } else {
-            break;
         }
+        const int length = STEPPED_LENGTH[code];
+        if (length == 0) break;
+        chipWritten |= code <= VGM_YM2612_PORT1;  // of the stepped commands, 0x50, 0x52, 0x53
+        used += length;
     }
+    facts.sourceChipWritten |= chipWritten;
     consumeVgmWindow(reader, used);
 }
 
@@ -105,7 +106,6 @@ SongFacts scanSong(VgmReader& reader) {
     for (;;) {
         scanBufferedCommands(reader, facts);
         const VgmCommand command = nextVgmCommand(reader);
-        if (command.atLoopPoint) facts.loopSample = facts.samples;
         switch (command.event) {
             case VgmEvent::endOfData:
                 return facts;
@@ -120,10 +120,6 @@ SongFacts scanSong(VgmReader& reader) {
             case VgmEvent::sn76489:
                 facts.sourceChipWritten = true;
                 break;
-            case VgmEvent::wait:
-            case VgmEvent::dacSample:
-                facts.samples += command.samples;
-                break;
             case VgmEvent::otherChip:
                 if (!facts.otherChipCommand) facts.otherChipCommand = command.code;
                 ++facts.otherChipCommands;
@@ -131,6 +127,8 @@ SongFacts scanSong(VgmReader& reader) {
             case VgmEvent::unknown:
                 ++facts.unknownCommands;
                 break;
+            case VgmEvent::wait:
+            case VgmEvent::dacSample:
             case VgmEvent::dacData:
             case VgmEvent::passedOver:
                 break;
@@ -185,7 +183,10 @@ bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
         if (streamLength(run.stream) > maxStream) return false;
         translateBufferedCommands(reader, run);
         const VgmCommand command = nextVgmCommand(reader);
-        if (command.atLoopPoint) writeLoopMarker(run.stream, currentStep(run));
+        if (command.atLoopPoint) {
+            run.loopSample = run.sample;
+            writeLoopMarker(run.stream, currentStep(run));
+        }
         switch (command.event) {
             case VgmEvent::endOfData:
                 finishFullStream(run.stream, currentStep(run));
@@ -325,8 +326,8 @@ ConvertResult convertLog(const ConvertRequest& request) {
         return failed(failure);
 
     result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length;
-    result.seconds = double(facts.samples) / SAMPLE_RATE;
-    if (facts.loopSample >= 0) result.loopSeconds = double(facts.loopSample) / SAMPLE_RATE;
+    result.seconds = double(run->sample) / SAMPLE_RATE;
+    if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
     result.played = run->played;
     result.leftOut = run->leftOut;
     result.otherChipCommands = facts.otherChipCommands;

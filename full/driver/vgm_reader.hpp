@@ -77,18 +77,22 @@ inline constexpr std::int32_t MOST_RUN_SAMPLES = 1 << 30;
 // MOST_RUN_SAMPLES; dac is set when a DAC sample is among them. Returns where it stopped.
 inline int addWaits(const std::uint8_t* bytes, int at, std::int64_t limit, std::int32_t& samples,
                     bool& dac) {
-    while (at < limit && samples < MOST_RUN_SAMPLES) {
+    std::int32_t sum = samples;  // kept apart from the bytes read, which could alias them
+    bool dacSample = dac;
+    while (at < limit && sum < MOST_RUN_SAMPLES) {
         const std::uint8_t code = bytes[at];
         if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
-            samples += one;
-            dac |= code >= 0x80;
+            sum += one;
+            dacSample |= code >= 0x80;
             ++at;
         } else if (code == VGM_WAIT) {
-            samples += bytes[at + 1] | bytes[at + 2] << 8;
+            sum += bytes[at + 1] | bytes[at + 2] << 8;
             at += 3;
         } else {
             break;
         }
     }
+    samples = sum;
+    dac = dacSample;
     return at;
 }

@@ -94,6 +94,12 @@ void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
         }
         const int length = STEPPED_LENGTH[code];
         if (length == 0) break;
+        if (length == 1) {  // a run of one-byte waits, the bulk of a log with DAC samples
+            do {
+                ++used;
+            } while (used < window.limit && STEPPED_LENGTH[bytes[used]] == 1);
+            continue;
+        }
         chipWritten |= code <= VGM_YM2612_PORT1;  // of the stepped commands, 0x50, 0x52, 0x53
         used += length;
     }
@@ -167,7 +173,7 @@ void advanceTime(FullRun& run, std::int64_t samples) {
             std::int32_t samples = 0;
             bool dac = false;
             const int end = addWaits(window.bytes, used, window.limit, samples, dac);
-            if (end == used || (end >= window.limit && samples < MOST_RUN_SAMPLES)) break;
+            if (end == used || end >= window.limit) break;
             if (dac) run.leftOut.dac = true;
             advanceTime(run, samples);
             used = end;

@@ -47,15 +47,11 @@ bool loopPointAhead(const VgmReader& reader) {
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
 // point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
-    for (;;) {
-        const VgmWindow window = vgmWindow(reader);
-        bool dac = false;
-        const int used = addWaits(window.bytes, 0, window.limit, command.samples, dac);
-        if (dac) command.event = VgmEvent::dacSample;
-        if (used == 0) return;
-        consumeVgmWindow(reader, used);
-        if (used < window.limit || command.samples >= MOST_RUN_SAMPLES) return;
-    }
+    const VgmWindow window = vgmWindow(reader);
+    bool dac = false;
+    const int used = addWaits(window.bytes, 0, window.limit, command.samples, dac);
+    if (dac) command.event = VgmEvent::dacSample;
+    consumeVgmWindow(reader, used);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "channels/file_channels.hpp"
 #include "driver/vgm_commands.hpp"
 
 enum class VgmEvent : std::uint8_t {
@@ -70,20 +71,20 @@ inline constexpr std::array<std::int16_t, 256> ONE_BYTE_WAIT = [] {
                                                             : -1;
     return samples;
 }();
-// A run of waits is cut here, so that its samples stay far from the limit of 32 bits.
-inline constexpr std::int32_t MOST_RUN_SAMPLES = 1 << 30;
 
-// Adds the waits from bytes[at] on to samples, up to the first other command, limit, or
-// MOST_RUN_SAMPLES; dac is set when a DAC sample is among them. Returns where it stopped.
+// Adds the waits from bytes[at] on to samples, up to the first other command or limit; dac is
+// set when a DAC sample is among them. Returns where it stopped. The waits come from one
+// window of the channel's buffer, a few thousand at most: the sum stays far below 2^31.
+static_assert(std::int64_t(FILE_BUFFER_SIZE) * 0xFFFF < std::int64_t(1) << 30);
 inline int addWaits(const std::uint8_t* bytes, int at, std::int64_t limit, std::int32_t& samples,
                     bool& dac) {
     std::int32_t sum = samples;  // kept apart from the bytes read, which could alias them
-    bool dacSample = dac;
-    while (at < limit && sum < MOST_RUN_SAMPLES) {
+    std::uint8_t codes = 0;      // the one-byte waits' codes ORed: bit 7 for a DAC sample
+    while (at < limit) {
         const std::uint8_t code = bytes[at];
         if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
             sum += one;
-            dacSample |= code >= 0x80;
+            codes |= code;
             ++at;
         } else if (code == VGM_WAIT) {
             sum += bytes[at + 1] | bytes[at + 2] << 8;
@@ -93,6 +94,6 @@ inline int addWaits(const std::uint8_t* bytes, int at, std::int64_t limit, std::
         }
     }
     samples = sum;
-    dac = dacSample;
+    dac |= (codes & 0x80) != 0;
     return at;
 }

@@ -54,11 +54,20 @@ bool fmChannelSilent(const FullRun& run, int channel) {
            run.sample - run.fm.keyOffSample[channel] >= SILENT_AFTER_KEY_OFF;
 }
 
-bool freeForPsg(const FullRun& run, int channel) {
-    if (channel == NOISE_CHANNEL) return !whiteNoiseSounds(run);
-    if (channel == 6) return true;
-    if (channel == 5 && run.fm.dacOn) return true;  // the DAC silences YM2612 channel 6
-    return (run.facts.keyedFmChannels & (1 << channel)) == 0 || fmChannelSilent(run, channel);
+// The channels (bit c for channel c) that may carry a PSG voice now.
+std::uint8_t channelsFreeForPsg(const FullRun& run) {
+    auto free = std::uint8_t(1 << 6);
+    if (!whiteNoiseSounds(run)) free |= 1 << NOISE_CHANNEL;
+    if (run.fm.dacOn) free |= 1 << 5;  // the DAC silences YM2612 channel 6
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+        if ((run.facts.keyedFmChannels & (1 << c)) == 0 || fmChannelSilent(run, c))
+            free |= std::uint8_t(1 << c);
+    return free;
+}
+
+// The FM channels the song plays that are free only while they stay silent.
+std::uint8_t channelsSilentForNow(const FullRun& run) {
+    return std::uint8_t(run.facts.keyedFmChannels & (run.fm.dacOn ? 0x1F : 0x3F));
 }
 
 // What channel c plays when no PSG voice holds it.
@@ -74,25 +83,30 @@ int homeChannel(int voice) {
     return voice == 0 ? 6 : voice == 1 ? 7 : -1;
 }
 
-bool channelTaken(const FullRun& run, int channel) {
+// The channels the PSG voices hold.
+std::uint8_t channelsTaken(const FullRun& run) {
+    std::uint8_t taken = 0;
     for (int v = 0; v < PSG_VOICES; ++v)
-        if (run.voiceChannel[std::size_t(v)] == channel) return true;
-    return false;
+        if (run.voiceChannel[std::size_t(v)] >= 0)
+            taken |= std::uint8_t(1 << run.voiceChannel[std::size_t(v)]);
+    return taken;
+}
+
+// The first channel of `channels` in the order 6, 7, 0, 1, 2, 3, 4, 5; -1 for none.
+int firstInPsgOrder(std::uint8_t channels) {
+    if (channels == 0) return -1;
+    return (std::countr_zero(std::rotl(channels, 2)) + 6) & 7;
 }
 
 // A channel free for the voice: its home first, then 6 and 7, then the FM channels the song
 // leaves to the PSG, then those it only leaves silent for now.
-int freeChannelFor(const FullRun& run, int voice) {
+int freeChannelFor(const FullRun& run, int voice, std::uint8_t freeForPsg) {
+    const auto available = std::uint8_t(freeForPsg & ~channelsTaken(run));
     const int home = homeChannel(voice);
-    if (home >= 0 && freeForPsg(run, home) && !channelTaken(run, home)) return home;
-    for (const bool borrowed : {false, true})
-        for (int c : {6, 7, 0, 1, 2, 3, 4, 5}) {
-            const bool silentForNow = c < FULL_FM_CHANNELS &&
-                                      (run.facts.keyedFmChannels & (1 << c)) &&
-                                      !(c == 5 && run.fm.dacOn);
-            if (silentForNow == borrowed && freeForPsg(run, c) && !channelTaken(run, c)) return c;
-        }
-    return -1;
+    if (home >= 0 && (available & (1 << home))) return home;
+    const std::uint8_t silentForNow = channelsSilentForNow(run);
+    if (const int c = firstInPsgOrder(std::uint8_t(available & ~silentForNow)); c >= 0) return c;
+    return firstInPsgOrder(std::uint8_t(available & silentForNow));
 }
 
 void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6][4]) {
@@ -201,10 +215,11 @@ void updateVoice(FullRun& run, int voice) {
 }
 
 void allocateVoices(FullRun& run) {
+    const std::uint8_t freeForPsg = channelsFreeForPsg(run);
     // Voices that fell silent or lost their channel let go of it.
     for (int v = 0; v < PSG_VOICES; ++v) {
         int& channel = run.voiceChannel[std::size_t(v)];
-        if (channel >= 0 && (!voiceSounds(run, v) || !freeForPsg(run, channel))) channel = -1;
+        if (channel >= 0 && (!voiceSounds(run, v) || !(freeForPsg & (1 << channel)))) channel = -1;
     }
     // Sounding voices without a channel, loudest first, take a free one, or the channel of a
     // quieter voice, which gives way.
@@ -215,7 +230,7 @@ void allocateVoices(FullRun& run) {
                 (voice < 0 || voiceAttenuation(run, v) < voiceAttenuation(run, voice)))
                 voice = v;
         if (voice < 0) break;
-        int channel = freeChannelFor(run, voice);
+        int channel = freeChannelFor(run, voice, freeForPsg);
         if (channel < 0) {
             int quietest = -1;
             for (int v = 0; v < PSG_VOICES; ++v)
@@ -230,12 +245,14 @@ void allocateVoices(FullRun& run) {
         run.voiceChannel[std::size_t(voice)] = channel;
     }
     // Every channel whose owner changed is set up anew.
+    std::array<Owner, 8> owner;
+    for (int c = 0; c < 8; ++c) owner[std::size_t(c)] = restingOwner(run, c);
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (const int c = run.voiceChannel[std::size_t(v)]; c >= 0)
+            owner[std::size_t(c)] = ownerOfVoice(v);
     for (int c = 0; c < 8; ++c) {
-        Owner owner = restingOwner(run, c);
-        for (int v = 0; v < PSG_VOICES; ++v)
-            if (run.voiceChannel[std::size_t(v)] == c) owner = ownerOfVoice(v);
-        if (owner == run.owner[std::size_t(c)]) continue;
-        run.owner[std::size_t(c)] = owner;
+        if (owner[std::size_t(c)] == run.owner[std::size_t(c)]) continue;
+        run.owner[std::size_t(c)] = owner[std::size_t(c)];
         applyOwner(run, c);
     }
     run.voicesWaiting = 0;

@@ -2,6 +2,7 @@
 // and 7 and on FM channels the song leaves free, the noise on channel 7's noise generator.
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "full/translate/full_run.hpp"
 #include "full/translate/noise_lfo.hpp"
@@ -116,10 +117,18 @@ void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6
                         rows[row][op]);
 }
 
-std::uint8_t psgTl(int op, std::uint8_t attenuation) {
-    const int tl = PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + TL_BELOW_FUNDAMENTAL[op];
-    return std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
-}
+// The TL of each operator of a PSG voice by the tone chip's attenuation; 15 is silent.
+constexpr std::array<std::array<std::uint8_t, 4>, 16> PSG_TL = [] {
+    std::array<std::array<std::uint8_t, 4>, 16> tls{};
+    for (int attenuation = 0; attenuation < 16; ++attenuation)
+        for (int op = 0; op < 4; ++op) {
+            const int tl =
+                PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + TL_BELOW_FUNDAMENTAL[op];
+            tls[std::size_t(attenuation)][std::size_t(op)] =
+                attenuation >= SILENT ? TL_OFF : std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
+        }
+    return tls;
+}();
 
 void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     const std::uint16_t period = voice == NOISE ? 0 : run.psg.period[voice];
@@ -131,10 +140,10 @@ void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     // A tone above the OPM's highest note (the tone chip's shortest periods, often used for
     // effects that the ear cannot hear as a pitch) is not played at a wrong one.
     const bool outOfReach = hz > HIGHEST_PSG_HZ;
-    const std::uint8_t attenuation = voiceAttenuation(run, voice);
+    const std::array<std::uint8_t, 4>& tls =
+        PSG_TL[outOfReach ? SILENT : voiceAttenuation(run, voice)];
     for (int op = 0; op < 4; ++op)
-        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op),
-                    attenuation >= SILENT || outOfReach ? TL_OFF : psgTl(op, attenuation));
+        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op), tls[std::size_t(op)]);
 }
 
 void setNoise(FullRun& run) {
@@ -250,7 +259,8 @@ void allocateVoices(FullRun& run) {
     for (int v = 0; v < PSG_VOICES; ++v)
         if (const int c = run.voiceChannel[std::size_t(v)]; c >= 0)
             owner[std::size_t(c)] = ownerOfVoice(v);
-    for (int c = 0; c < 8; ++c) {
+    const bool ownersChanged = std::memcmp(&owner, &run.owner, sizeof owner) != 0;
+    for (int c = 0; c < 8 && ownersChanged; ++c) {
         if (owner[std::size_t(c)] == run.owner[std::size_t(c)]) continue;
         run.owner[std::size_t(c)] = owner[std::size_t(c)];
         applyOwner(run, c);

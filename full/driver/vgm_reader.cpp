@@ -44,6 +44,22 @@ bool loopPointAhead(const VgmReader& reader) {
     return !reader.loopPassed && reader.loopStart > 0;
 }
 
+// Each command's length with its operands; that of the data block is its fixed part.
+constexpr std::array<std::uint8_t, 256> COMMAND_LENGTH = [] {
+    std::array<std::uint8_t, 256> length{};
+    for (int code = 0; code < 256; ++code)
+        length[std::size_t(code)] = std::uint8_t(1 + vgmOperandLength(std::uint8_t(code)));
+    return length;
+}();
+
+// What a command is that is neither a chip write, a wait, the end nor a data block.
+VgmEvent eventOfOtherCommand(std::uint8_t code) {
+    if (isOtherChipCommand(code)) return VgmEvent::otherChip;
+    if ((code >= 0x90 && code <= 0x95) || code == 0xE0) return VgmEvent::dacData;
+    if (vgmOperandLength(code) > 0 || code <= 0x2F) return VgmEvent::passedOver;
+    return VgmEvent::unknown;
+}
+
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
 // point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
@@ -104,34 +120,31 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         reader.loopPassed = true;
         command.atLoopPoint = true;
     }
-    // Chip writes and waits straight from the channel's buffer while it holds them whole.
-    if (const FileReadWindow window = fileReadWindow(reader.channel); window.count >= 3) {
+    // Every command of fixed length straight from the channel's buffer while it holds it whole.
+    if (const FileReadWindow window = fileReadWindow(reader.channel); window.count > 0) {
         const std::uint8_t* bytes = window.bytes;
         const std::uint8_t code = bytes[0];
-        command.code = code;
-        int length = 0;
-        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
-            command.event = VgmEvent::ym2612;
-            command.port = code == VGM_YM2612_PORT0 ? 0 : 1;
-            command.reg = bytes[1];
-            command.data = bytes[2];
-            length = 3;
-        } else if (code == VGM_PSG_WRITE) {
-            command.event = VgmEvent::sn76489;
-            command.data = bytes[1];
-            length = 2;
-        } else if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
-            command.event = code >= 0x80 ? VgmEvent::dacSample : VgmEvent::wait;
-            command.samples = one;
-            length = 1;
-        } else if (code == VGM_WAIT) {
-            command.event = VgmEvent::wait;
-            command.samples = bytes[1] | bytes[2] << 8;
-            length = 3;
-        }
-        if (length > 0) {
-            fileConsume(reader.channel, length);
-            reader.position += length;
+        const int length = COMMAND_LENGTH[code];
+        if (length <= window.count && code != VGM_END_OF_DATA && code != VGM_DATA_BLOCK) {
+            command.code = code;
+            if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
+                command.event = VgmEvent::ym2612;
+                command.port = code == VGM_YM2612_PORT0 ? 0 : 1;
+                command.reg = bytes[1];
+                command.data = bytes[2];
+            } else if (code == VGM_PSG_WRITE) {
+                command.event = VgmEvent::sn76489;
+                command.data = bytes[1];
+            } else if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
+                command.event = code >= 0x80 ? VgmEvent::dacSample : VgmEvent::wait;
+                command.samples = one;
+            } else if (code == VGM_WAIT) {
+                command.event = VgmEvent::wait;
+                command.samples = bytes[1] | bytes[2] << 8;
+            } else {
+                command.event = eventOfOtherCommand(code);
+            }
+            consumeVgmWindow(reader, length);
             if (command.event == VgmEvent::wait || command.event == VgmEvent::dacSample)
                 absorbWaits(reader, command);
             return command;
@@ -189,15 +202,7 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         command.samples = code & 0x0F;
         absorbWaits(reader, command);
     } else {
-        const bool dac = (code >= 0x90 && code <= 0x95) || code == 0xE0;
-        if (isOtherChipCommand(code))
-            command.event = VgmEvent::otherChip;
-        else if (dac)
-            command.event = VgmEvent::dacData;
-        else if (vgmOperandLength(code) > 0 || code <= 0x2F)
-            command.event = VgmEvent::passedOver;
-        else
-            command.event = VgmEvent::unknown;
+        command.event = eventOfOtherCommand(code);
         skip(reader, vgmOperandLength(code));
     }
     return command;

@@ -71,12 +71,14 @@ std::uint8_t channelsSilentForNow(const FullRun& run) {
     return std::uint8_t(run.facts.keyedFmChannels & (run.fm.dacOn ? 0x1F : 0x3F));
 }
 
-// What channel c plays when no PSG voice holds it.
-Owner restingOwner(const FullRun& run, int channel) {
-    if (channel == NOISE_CHANNEL && whiteNoiseSounds(run)) return Owner::whiteNoise;
-    if (channel >= FULL_FM_CHANNELS) return Owner::none;
-    if (channel == 5 && run.fm.dacOn) return Owner::none;
-    return (run.facts.keyedFmChannels & (1 << channel)) ? Owner::fm : Owner::none;
+// What each channel plays when no PSG voice holds it.
+std::array<Owner, 8> restingOwners(const FullRun& run) {
+    std::array<Owner, 8> owners{};  // Owner::none
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+        if (run.facts.keyedFmChannels & (1 << c)) owners[std::size_t(c)] = Owner::fm;
+    if (run.fm.dacOn) owners[5] = Owner::none;
+    if (whiteNoiseSounds(run)) owners[NOISE_CHANNEL] = Owner::whiteNoise;
+    return owners;
 }
 
 // The channel a voice prefers: tone 0 on 6, tone 1 on 7, as the classic plays them.
@@ -225,17 +227,21 @@ void updateVoice(FullRun& run, int voice) {
 
 void allocateVoices(FullRun& run) {
     const std::uint8_t freeForPsg = channelsFreeForPsg(run);
+    std::uint8_t sounding = 0;  // bit v: voice v sounds
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (voiceSounds(run, v)) sounding |= std::uint8_t(1 << v);
     // Voices that fell silent or lost their channel let go of it.
     for (int v = 0; v < PSG_VOICES; ++v) {
         int& channel = run.voiceChannel[std::size_t(v)];
-        if (channel >= 0 && (!voiceSounds(run, v) || !(freeForPsg & (1 << channel)))) channel = -1;
+        if (channel >= 0 && (!(sounding & (1 << v)) || !(freeForPsg & (1 << channel))))
+            channel = -1;
     }
     // Sounding voices without a channel, loudest first, take a free one, or the channel of a
     // quieter voice, which gives way.
     for (int pass = 0; pass < PSG_VOICES; ++pass) {
         int voice = -1;
         for (int v = 0; v < PSG_VOICES; ++v)
-            if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0 &&
+            if ((sounding & (1 << v)) && run.voiceChannel[std::size_t(v)] < 0 &&
                 (voice < 0 || voiceAttenuation(run, v) < voiceAttenuation(run, voice)))
                 voice = v;
         if (voice < 0) break;
@@ -254,8 +260,7 @@ void allocateVoices(FullRun& run) {
         run.voiceChannel[std::size_t(voice)] = channel;
     }
     // Every channel whose owner changed is set up anew.
-    std::array<Owner, 8> owner;
-    for (int c = 0; c < 8; ++c) owner[std::size_t(c)] = restingOwner(run, c);
+    std::array<Owner, 8> owner = restingOwners(run);
     for (int v = 0; v < PSG_VOICES; ++v)
         if (const int c = run.voiceChannel[std::size_t(v)]; c >= 0)
             owner[std::size_t(c)] = ownerOfVoice(v);
@@ -267,7 +272,7 @@ void allocateVoices(FullRun& run) {
     }
     run.voicesWaiting = 0;
     for (int v = 0; v < PSG_VOICES; ++v)
-        if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0)
+        if ((sounding & (1 << v)) && run.voiceChannel[std::size_t(v)] < 0)
             run.voicesWaiting |= std::uint8_t(1 << v);
     for (int v = 0; v < PSG_TONES; ++v)
         if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
@@ -296,8 +301,6 @@ void startFullRun(FullRun& run) {
     setRegister(s, 0x1B, OPM_LFO_TRIANGLE);
     resetFmImage(run);
     for (int reg = 0x20; reg < 0x100; ++reg) setRegister(s, std::uint8_t(reg), run.fm.image[reg]);
-    for (int c = 0; c < 8; ++c) {
-        run.owner[std::size_t(c)] = restingOwner(run, c);
-        applyOwner(run, c);
-    }
+    run.owner = restingOwners(run);
+    for (int c = 0; c < 8; ++c) applyOwner(run, c);
 }

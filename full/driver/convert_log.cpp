@@ -64,16 +64,26 @@ struct InputChannel {
     }
 };
 
-// Lengths of the commands the first pass steps over in the channel's buffer, the chip writes
-// and the waits; 0 for every other command, which nextVgmCommand reads.
-constexpr std::array<std::uint8_t, 256> STEPPED_LENGTH = [] {
-    std::array<std::uint8_t, 256> length{};
-    length[VGM_PSG_WRITE] = 2;
-    length[VGM_YM2612_PORT0] = length[VGM_YM2612_PORT1] = length[VGM_WAIT] = 3;
+// How the first pass steps over each command in the channel's buffer: the chip writes and the
+// waits; every other command stops it, for nextVgmCommand to read.
+enum class Step : std::uint8_t { stop, oneByteWait, wait, psgWrite, ym2612Port0, ym2612Port1 };
+constexpr std::array<Step, 256> STEP_OVER = [] {
+    std::array<Step, 256> step{};
     for (int code = 0; code < 256; ++code)
-        if (ONE_BYTE_WAIT[std::size_t(code)] >= 0) length[std::size_t(code)] = 1;
-    return length;
+        if (ONE_BYTE_WAIT[std::size_t(code)] >= 0) step[std::size_t(code)] = Step::oneByteWait;
+    step[VGM_WAIT] = Step::wait;
+    step[VGM_PSG_WRITE] = Step::psgWrite;
+    step[VGM_YM2612_PORT0] = Step::ym2612Port0;
+    step[VGM_YM2612_PORT1] = Step::ym2612Port1;
+    return step;
 }();
+
+// A write of data to YM2612 register 0x28: bits 7-4 the operators keyed on, bits 2-0 the
+// channel (4-6 on the second half; 3 and 7 name none).
+void noteKeyOn(SongFacts& facts, std::uint8_t data) {
+    if ((data & 0xF0) && (data & 0x03) != 0x03)
+        facts.keyedFmChannels |= std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
+}
 
 // Pass 1: what the translation needs in advance, and whether the log can be played. The chip
 // writes and waits that lie whole in the channel's buffer, up to the loop point, are stepped
@@ -85,23 +95,33 @@ void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
     int used = 0;
     bool chipWritten = false;
     while (used < window.limit) {
-        const std::uint8_t code = bytes[used];
-        if (code == VGM_YM2612_PORT0 && bytes[used + 1] == 0x28) {
-            const std::uint8_t data = bytes[used + 2];
-            if ((data & 0xF0) && (data & 0x03) != 0x03)
-                facts.keyedFmChannels |=
-                    std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
+        const std::uint8_t* command = bytes + used;
+        switch (STEP_OVER[command[0]]) {
+            case Step::ym2612Port0:
+                if (command[1] == 0x28) noteKeyOn(facts, command[2]);
+                chipWritten = true;
+                used += 3;
+                continue;
+            case Step::ym2612Port1:
+                chipWritten = true;
+                used += 3;
+                continue;
+            case Step::psgWrite:
+                chipWritten = true;
+                used += 2;
+                continue;
+            case Step::wait:
+                used += 3;
+                continue;
+            case Step::oneByteWait:  // a run of them, the bulk of a log with DAC samples
+                do {
+                    ++used;
+                } while (used < window.limit && STEP_OVER[bytes[used]] == Step::oneByteWait);
+                continue;
+            case Step::stop:
+                break;
         }
-        const int length = STEPPED_LENGTH[code];
-        if (length == 0) break;
-        if (length == 1) {  // a run of one-byte waits, the bulk of a log with DAC samples
-            do {
-                ++used;
-            } while (used < window.limit && STEPPED_LENGTH[bytes[used]] == 1);
-            continue;
-        }
-        chipWritten |= code <= VGM_YM2612_PORT1;  // of the stepped commands, 0x50, 0x52, 0x53
-        used += length;
+        break;
     }
     facts.sourceChipWritten |= chipWritten;
     consumeVgmWindow(reader, used);
@@ -117,11 +137,7 @@ SongFacts scanSong(VgmReader& reader) {
                 return facts;
             case VgmEvent::ym2612:
                 facts.sourceChipWritten = true;
-                if (command.port == 0 && command.reg == 0x28 && (command.data & 0xF0)) {
-                    const int channel = ((command.data & 0x04) ? 3 : 0) + (command.data & 0x03);
-                    if ((command.data & 0x03) != 0x03)
-                        facts.keyedFmChannels |= std::uint8_t(1 << channel);
-                }
+                if (command.port == 0 && command.reg == 0x28) noteKeyOn(facts, command.data);
                 break;
             case VgmEvent::sn76489:
                 facts.sourceChipWritten = true;

@@ -227,6 +227,16 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "double.vgm.gz: the program would be larger than 600 bytes (--max-size)\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/double.x")));
+    // The program is written as it is made: a refused one leaves nothing behind, not even its
+    // temporary file, and the size is reported first where the folder is missing too.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("out")),
+                            std::filesystem::directory_iterator()),
+              1);
+    r = runFull(dir, {"--max-size", "600", "-o", "missing", "tune.vgm"});
+    EXPECT_EQ(r.err, "tune.vgm: the program would be larger than 600 bytes (--max-size)\n");
+    r = runFull(dir, {"-o", "missing", "tune.vgm"});
+    EXPECT_EQ(r.err,
+              "tune.vgm: cannot write missing/tune.x: the folder is missing or not writable\n");
 
     // Help on stdout; a wrong command line is a usage error.
     r = runFull(dir, {"--help"});

@@ -1,6 +1,7 @@
 #include "full/driver/convert_log.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -63,44 +64,67 @@ struct InputChannel {
     }
 };
 
-// Pass 1: the facts the translation needs in advance, and whether the log can be played.
-// The chip writes and waits that lie whole in the channel's buffer, up to the loop point, in
-// one tight loop: the first pass needs little of each command.
+// How the first pass steps over each command in the channel's buffer: the chip writes and the
+// waits; every other command stops it, for nextVgmCommand to read.
+enum class Step : std::uint8_t { stop, oneByteWait, wait, psgWrite, ym2612Port0, ym2612Port1 };
+constexpr std::array<Step, 256> STEP_OVER = [] {
+    std::array<Step, 256> step{};
+    for (int code = 0; code < 256; ++code)
+        if (ONE_BYTE_WAIT[std::size_t(code)] >= 0) step[std::size_t(code)] = Step::oneByteWait;
+    step[VGM_WAIT] = Step::wait;
+    step[VGM_PSG_WRITE] = Step::psgWrite;
+    step[VGM_YM2612_PORT0] = Step::ym2612Port0;
+    step[VGM_YM2612_PORT1] = Step::ym2612Port1;
+    return step;
+}();
+
+// A write of data to YM2612 register 0x28: bits 7-4 the operators keyed on, bits 2-0 the
+// channel (4-6 on the second half; 3 and 7 name none).
+void noteKeyOn(SongFacts& facts, std::uint8_t data) {
+    if ((data & 0xF0) && (data & 0x03) != 0x03)
+        facts.keyedFmChannels |= std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
+}
+
+// Pass 1: what the translation needs in advance, and whether the log can be played. The chip
+// writes and waits that lie whole in the channel's buffer, up to the loop point, are stepped
+// over in one tight loop: of them the first pass needs only the key-ons and that there is one
+// write (the log's length is counted by the second pass).
 void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
-    const FileReadWindow window = fileReadWindow(reader.channel);
-    std::int64_t limit = window.count - 2;  // every command below lies wholly in the window
-    if (!reader.loopPassed && reader.loopStart > 0)
-        limit = std::min(limit, reader.loopStart - reader.position);
+    const VgmWindow window = vgmWindow(reader);
     const std::uint8_t* bytes = window.bytes;
     int used = 0;
-    while (used < limit) {
-        const std::uint8_t code = bytes[used];
-        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
-            facts.sourceChipWritten = true;
-            const std::uint8_t data = bytes[used + 2];
-            if (code == VGM_YM2612_PORT0 && bytes[used + 1] == 0x28 && (data & 0xF0) &&
-                (data & 0x03) != 0x03)
-                facts.keyedFmChannels |=
-                    std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
-            used += 3;
-        } else if (code == VGM_PSG_WRITE) {
-            facts.sourceChipWritten = true;
-            used += 2;
-        } else if (code >= 0x70 && code <= 0x8F) {
-            facts.samples += code < 0x80 ? (code & 0x0F) + 1 : code & 0x0F;
-            ++used;
-        } else if (code == VGM_WAIT) {
-            facts.samples += bytes[used + 1] | bytes[used + 2] << 8;
-            used += 3;
-        } else if (code == VGM_WAIT_NTSC_FRAME || code == VGM_WAIT_PAL_FRAME) {
-            facts.samples += code == VGM_WAIT_NTSC_FRAME ? NTSC_FRAME_SAMPLES : PAL_FRAME_SAMPLES;
-            ++used;
-        } else {
-            break;
+    bool chipWritten = false;
+    while (used < window.limit) {
+        const std::uint8_t* command = bytes + used;
+        switch (STEP_OVER[command[0]]) {
+            case Step::ym2612Port0:
+                if (command[1] == 0x28) noteKeyOn(facts, command[2]);
+                chipWritten = true;
+                used += 3;
+                continue;
+            case Step::ym2612Port1:
+                chipWritten = true;
+                used += 3;
+                continue;
+            case Step::psgWrite:
+                chipWritten = true;
+                used += 2;
+                continue;
+            case Step::wait:
+                used += 3;
+                continue;
+            case Step::oneByteWait:  // a run of them, the bulk of a log with DAC samples
+                do {
+                    ++used;
+                } while (used < window.limit && STEP_OVER[bytes[used]] == Step::oneByteWait);
+                continue;
+            case Step::stop:
+                break;
         }
+        break;
     }
-    fileConsume(reader.channel, used);
-    reader.position += used;
+    facts.sourceChipWritten |= chipWritten;
+    consumeVgmWindow(reader, used);
 }
 
 SongFacts scanSong(VgmReader& reader) {
@@ -108,24 +132,15 @@ SongFacts scanSong(VgmReader& reader) {
     for (;;) {
         scanBufferedCommands(reader, facts);
         const VgmCommand command = nextVgmCommand(reader);
-        if (command.atLoopPoint) facts.loopSample = facts.samples;
         switch (command.event) {
             case VgmEvent::endOfData:
                 return facts;
             case VgmEvent::ym2612:
                 facts.sourceChipWritten = true;
-                if (command.port == 0 && command.reg == 0x28 && (command.data & 0xF0)) {
-                    const int channel = ((command.data & 0x04) ? 3 : 0) + (command.data & 0x03);
-                    if ((command.data & 0x03) != 0x03)
-                        facts.keyedFmChannels |= std::uint8_t(1 << channel);
-                }
+                if (command.port == 0 && command.reg == 0x28) noteKeyOn(facts, command.data);
                 break;
             case VgmEvent::sn76489:
                 facts.sourceChipWritten = true;
-                break;
-            case VgmEvent::wait:
-            case VgmEvent::dacSample:
-                facts.samples += command.samples;
                 break;
             case VgmEvent::otherChip:
                 if (!facts.otherChipCommand) facts.otherChipCommand = command.code;
@@ -134,6 +149,8 @@ SongFacts scanSong(VgmReader& reader) {
             case VgmEvent::unknown:
                 ++facts.unknownCommands;
                 break;
+            case VgmEvent::wait:
+            case VgmEvent::dacSample:
             case VgmEvent::dacData:
             case VgmEvent::passedOver:
                 break;
@@ -153,17 +170,50 @@ void advanceTime(FullRun& run, std::int64_t samples) {
     allocateVoicesAfterWait(run);
 }
 
+// Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the
+// loop point, in one tight loop. A run of waits is one wait, as nextVgmCommand gives it, and
+// is left to it where it reaches the end of the buffer.
+[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run) {
+    const VgmWindow window = vgmWindow(reader);
+    int used = 0;
+    while (used < window.limit) {
+        const std::uint8_t* command = window.bytes + used;
+        if (command[0] == VGM_YM2612_PORT0 || command[0] == VGM_YM2612_PORT1) {
+            translateFullYm2612(run, command[0] == VGM_YM2612_PORT0 ? 0 : 1, command[1],
+                                command[2]);
+            used += 3;
+        } else if (command[0] == VGM_PSG_WRITE) {
+            translateFullSn76489(run, command[1]);
+            used += 2;
+        } else {
+            std::int32_t samples = 0;
+            bool dac = false;
+            const int end = addWaits(window.bytes, used, window.limit, samples, dac);
+            if (end == used || end >= window.limit) break;
+            if (dac) run.leftOut.dac = true;
+            advanceTime(run, samples);
+            used = end;
+        }
+    }
+    consumeVgmWindow(reader, used);
+}
+
 // Pass 2: the stream. False when it grows beyond what the program may hold.
 bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
     startFullRun(run);
     for (;;) {
-        if (std::int64_t(run.stream.pairs.size()) > maxStream) return false;
+        if (streamLength(run.stream) > maxStream) return false;
+        translateBufferedCommands(reader, run);
         const VgmCommand command = nextVgmCommand(reader);
-        if (command.atLoopPoint) writeLoopMarker(run.stream, currentStep(run));
+        if (command.atLoopPoint) {
+            run.loopSample = run.sample;
+            writeLoopMarker(run.stream, currentStep(run));
+        }
         switch (command.event) {
             case VgmEvent::endOfData:
                 finishFullStream(run.stream, currentStep(run));
-                return std::int64_t(run.stream.pairs.size()) <= maxStream;
+                handOnPairs(run.stream);
+                return streamLength(run.stream) <= maxStream;
             case VgmEvent::ym2612:
                 translateFullYm2612(run, command.port, command.reg, command.data);
                 break;
@@ -193,18 +243,45 @@ std::string sizeText(std::int64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-// Writes the program under a temporary name beside the output and renames it into place.
-std::string writeProgram(const std::string& output, const std::vector<std::uint8_t>& program) {
+// The program as it is written: under a temporary name beside the output until it is whole,
+// and removed should the conversion fail.
+struct ProgramFile {
+    int channel = 0;
+    std::string temporary;
+    ~ProgramFile() {
+        if (channel == 0) return;
+        fileClose(channel);
+        fileRemove(temporary);
+    }
+};
+
+// Creates the temporary file and writes the player's head, whose text size is set once the
+// stream's length is known; "" or why the program cannot be written.
+std::string startProgram(const std::string& output, ProgramFile& program) {
     if (!fileReplaceable(output))
         return "cannot write " + output + ": it is a folder or a file this user may not replace";
     const int channel = fileFreeNumber();
-    std::string temporary;
-    if (channel == 0 || !fileCreateTemporary(output, channel, temporary))
+    if (channel == 0 || !fileCreateTemporary(output, channel, program.temporary))
         return "cannot write " + output + ": the folder is missing or not writable";
-    fileWrite(channel, 0, program.data(), int(program.size()));
-    const bool written = fileClose(channel) == FILE_OK;
-    if (!written || !fileRename(temporary, output)) {
-        fileRemove(temporary);
+    program.channel = channel;
+    fileWrite(channel, 0, fullPlayerBytes().data(), int(FULL_PLAYER_HEAD_SIZE));
+    return "";
+}
+
+// After the stream: the player's tail, the text size in the header, and the program renamed
+// into place.
+std::string finishProgram(const std::string& output, ProgramFile& program,
+                          std::int64_t streamLength) {
+    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(std::uint64_t(streamLength));
+    fileWrite(program.channel, 0, fullPlayerBytes().data() + FULL_PLAYER_HEAD_SIZE,
+              int(FULL_PLAYER_TAIL_SIZE));
+    // File channel positions count from 1.
+    const bool patched = fileWrite(program.channel, 1 + FULL_PLAYER_TEXT_SIZE_OFFSET,
+                                   textSize.data(), int(textSize.size())) == FILE_OK;
+    const bool written = fileClose(program.channel) == FILE_OK && patched;
+    program.channel = 0;
+    if (!written || !fileRename(program.temporary, output)) {
+        fileRemove(program.temporary);
         return "cannot write " + output + ": the disk is full or the folder not writable";
     }
     return "";
@@ -252,21 +329,27 @@ ConvertResult convertLog(const ConvertRequest& request) {
         return failed(message);
     }
 
+    // The program is written as the stream is made. Where it cannot be, the stream is still
+    // made and counted: a program too large is reported as such first.
+    ProgramFile program;
+    const std::string cannotWrite = startProgram(request.output, program);
     rewindVgmReader(reader);
     auto run = std::make_unique<FullRun>();
     run->facts = facts;
+    run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     if (!translateSong(reader, *run, maxStream)) {
         return failed("the program would be larger than " + sizeText(request.maxSize) +
                       " (--max-size)");
     }
-    const std::vector<std::uint8_t> program = buildFullProgram(run->stream.pairs);
-    if (std::string failure = writeProgram(request.output, program); !failure.empty())
+    if (!cannotWrite.empty()) return failed(cannotWrite);
+    const std::int64_t length = streamLength(run->stream);
+    if (std::string failure = finishProgram(request.output, program, length); !failure.empty())
         return failed(failure);
 
-    result.programSize = std::int64_t(program.size());
-    result.seconds = double(facts.samples) / SAMPLE_RATE;
-    if (facts.loopSample >= 0) result.loopSeconds = double(facts.loopSample) / SAMPLE_RATE;
+    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length;
+    result.seconds = double(run->sample) / SAMPLE_RATE;
+    if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
     result.played = run->played;
     result.leftOut = run->leftOut;
     result.otherChipCommands = facts.otherChipCommands;

@@ -44,53 +44,45 @@ bool loopPointAhead(const VgmReader& reader) {
     return !reader.loopPassed && reader.loopStart > 0;
 }
 
-// Samples of each one-byte wait command (0x62, 0x63, 0x70-0x8F; 0x8n plays a DAC sample
-// first); -1 for every other byte.
-constexpr std::array<std::int16_t, 256> ONE_BYTE_WAIT = [] {
-    std::array<std::int16_t, 256> samples{};
-    for (int c = 0; c < 256; ++c)
-        samples[std::size_t(c)] = c == VGM_WAIT_NTSC_FRAME  ? NTSC_FRAME_SAMPLES
-                                  : c == VGM_WAIT_PAL_FRAME ? PAL_FRAME_SAMPLES
-                                  : c >= 0x70 && c <= 0x7F  ? (c & 0x0F) + 1
-                                  : c >= 0x80 && c <= 0x8F  ? c & 0x0F
-                                                            : -1;
-    return samples;
+// Each command's length with its operands; that of the data block is its fixed part.
+constexpr std::array<std::uint8_t, 256> COMMAND_LENGTH = [] {
+    std::array<std::uint8_t, 256> length{};
+    for (int code = 0; code < 256; ++code)
+        length[std::size_t(code)] = std::uint8_t(1 + vgmOperandLength(std::uint8_t(code)));
+    return length;
 }();
+
+// What a command is that is neither a chip write, a wait, the end nor a data block.
+VgmEvent eventOfOtherCommand(std::uint8_t code) {
+    if (isOtherChipCommand(code)) return VgmEvent::otherChip;
+    if ((code >= 0x90 && code <= 0x95) || code == 0xE0) return VgmEvent::dacData;
+    if (vgmOperandLength(code) > 0 || code <= 0x2F) return VgmEvent::passedOver;
+    return VgmEvent::unknown;
+}
 
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
 // point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
-    constexpr std::int32_t MOST_SAMPLES = 1 << 30;
-    for (;;) {
-        const FileReadWindow window = fileReadWindow(reader.channel);
-        std::int64_t limit = window.count - 2;  // a 0x61 wait lies wholly in the window
-        if (loopPointAhead(reader)) limit = std::min(limit, reader.loopStart - reader.position);
-        int used = 0;
-        std::int32_t samples = command.samples;
-        bool dac = false;
-        while (used < limit && samples < MOST_SAMPLES) {
-            const std::uint8_t code = window.bytes[used];
-            if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
-                samples += one;
-                dac |= code >= 0x80;
-                ++used;
-            } else if (code == VGM_WAIT) {
-                samples += window.bytes[used + 1] | window.bytes[used + 2] << 8;
-                used += 3;
-            } else {
-                break;
-            }
-        }
-        command.samples = samples;
-        if (dac) command.event = VgmEvent::dacSample;
-        if (used == 0) return;
-        fileConsume(reader.channel, used);
-        reader.position += used;
-        if (used < limit || samples >= MOST_SAMPLES) return;
-    }
+    const VgmWindow window = vgmWindow(reader);
+    bool dac = false;
+    const int used = addWaits(window.bytes, 0, window.limit, command.samples, dac);
+    if (dac) command.event = VgmEvent::dacSample;
+    consumeVgmWindow(reader, used);
 }
 
 }  // namespace
+
+VgmWindow vgmWindow(const VgmReader& reader) {
+    const FileReadWindow window = fileReadWindow(reader.channel);
+    std::int64_t limit = window.count - 2;  // a command's operands lie wholly in the window
+    if (loopPointAhead(reader)) limit = std::min(limit, reader.loopStart - reader.position);
+    return {window.bytes, int(std::max<std::int64_t>(limit, 0))};
+}
+
+void consumeVgmWindow(VgmReader& reader, int count) {
+    fileConsume(reader.channel, count);
+    reader.position += count;
+}
 
 bool startVgmReader(VgmReader& reader, int channel) {
     reader = VgmReader{};
@@ -128,34 +120,31 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         reader.loopPassed = true;
         command.atLoopPoint = true;
     }
-    // Chip writes and waits straight from the channel's buffer while it holds them whole.
-    if (const FileReadWindow window = fileReadWindow(reader.channel); window.count >= 3) {
+    // Every command of fixed length straight from the channel's buffer while it holds it whole.
+    if (const FileReadWindow window = fileReadWindow(reader.channel); window.count > 0) {
         const std::uint8_t* bytes = window.bytes;
         const std::uint8_t code = bytes[0];
-        command.code = code;
-        int length = 0;
-        if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
-            command.event = VgmEvent::ym2612;
-            command.port = code == VGM_YM2612_PORT0 ? 0 : 1;
-            command.reg = bytes[1];
-            command.data = bytes[2];
-            length = 3;
-        } else if (code == VGM_PSG_WRITE) {
-            command.event = VgmEvent::sn76489;
-            command.data = bytes[1];
-            length = 2;
-        } else if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
-            command.event = code >= 0x80 ? VgmEvent::dacSample : VgmEvent::wait;
-            command.samples = one;
-            length = 1;
-        } else if (code == VGM_WAIT) {
-            command.event = VgmEvent::wait;
-            command.samples = bytes[1] | bytes[2] << 8;
-            length = 3;
-        }
-        if (length > 0) {
-            fileConsume(reader.channel, length);
-            reader.position += length;
+        const int length = COMMAND_LENGTH[code];
+        if (length <= window.count && code != VGM_END_OF_DATA && code != VGM_DATA_BLOCK) {
+            command.code = code;
+            if (code == VGM_YM2612_PORT0 || code == VGM_YM2612_PORT1) {
+                command.event = VgmEvent::ym2612;
+                command.port = code == VGM_YM2612_PORT0 ? 0 : 1;
+                command.reg = bytes[1];
+                command.data = bytes[2];
+            } else if (code == VGM_PSG_WRITE) {
+                command.event = VgmEvent::sn76489;
+                command.data = bytes[1];
+            } else if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
+                command.event = code >= 0x80 ? VgmEvent::dacSample : VgmEvent::wait;
+                command.samples = one;
+            } else if (code == VGM_WAIT) {
+                command.event = VgmEvent::wait;
+                command.samples = bytes[1] | bytes[2] << 8;
+            } else {
+                command.event = eventOfOtherCommand(code);
+            }
+            consumeVgmWindow(reader, length);
             if (command.event == VgmEvent::wait || command.event == VgmEvent::dacSample)
                 absorbWaits(reader, command);
             return command;
@@ -213,15 +202,7 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         command.samples = code & 0x0F;
         absorbWaits(reader, command);
     } else {
-        const bool dac = (code >= 0x90 && code <= 0x95) || code == 0xE0;
-        if (isOtherChipCommand(code))
-            command.event = VgmEvent::otherChip;
-        else if (dac)
-            command.event = VgmEvent::dacData;
-        else if (vgmOperandLength(code) > 0 || code <= 0x2F)
-            command.event = VgmEvent::passedOver;
-        else
-            command.event = VgmEvent::unknown;
+        command.event = eventOfOtherCommand(code);
         skip(reader, vgmOperandLength(code));
     }
     return command;

@@ -2,7 +2,11 @@
 // opmcast-full walk the log through this reader.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "channels/file_channels.hpp"
+#include "driver/vgm_commands.hpp"
 
 enum class VgmEvent : std::uint8_t {
     ym2612,      // port, reg, data
@@ -43,3 +47,53 @@ void rewindVgmReader(VgmReader& reader);
 // The next command; endOfData at 0x66 or the end of the file, and from then on. A run of waits
 // (DAC samples among them, which wait too) comes as one, but never across the loop point.
 VgmCommand nextVgmCommand(VgmReader& reader);
+
+// The commands that lie whole in the channel's buffer before the loop point, for a pass that
+// takes the chip writes and waits straight from it: every command that starts below limit
+// (its operands, at most two bytes, are there too).
+struct VgmWindow {
+    const std::uint8_t* bytes;
+    int limit;
+};
+VgmWindow vgmWindow(const VgmReader& reader);
+// Moves past count bytes of the window.
+void consumeVgmWindow(VgmReader& reader, int count);
+
+// Samples of each one-byte wait command (0x62, 0x63, 0x70-0x8F; 0x8n plays a DAC sample
+// first); -1 for every other byte.
+inline constexpr std::array<std::int16_t, 256> ONE_BYTE_WAIT = [] {
+    std::array<std::int16_t, 256> samples{};
+    for (int c = 0; c < 256; ++c)
+        samples[std::size_t(c)] = c == VGM_WAIT_NTSC_FRAME  ? NTSC_FRAME_SAMPLES
+                                  : c == VGM_WAIT_PAL_FRAME ? PAL_FRAME_SAMPLES
+                                  : c >= 0x70 && c <= 0x7F  ? (c & 0x0F) + 1
+                                  : c >= 0x80 && c <= 0x8F  ? c & 0x0F
+                                                            : -1;
+    return samples;
+}();
+
+// Adds the waits from bytes[at] on to samples, up to the first other command or limit; dac is
+// set when a DAC sample is among them. Returns where it stopped. The waits come from one
+// window of the channel's buffer, a few thousand at most: the sum stays far below 2^31.
+static_assert(std::int64_t(FILE_BUFFER_SIZE) * 0xFFFF < std::int64_t(1) << 30);
+inline int addWaits(const std::uint8_t* bytes, int at, std::int64_t limit, std::int32_t& samples,
+                    bool& dac) {
+    std::int32_t sum = samples;  // kept apart from the bytes read, which could alias them
+    std::uint8_t codes = 0;      // the one-byte waits' codes ORed: bit 7 for a DAC sample
+    while (at < limit) {
+        const std::uint8_t code = bytes[at];
+        if (const int one = ONE_BYTE_WAIT[code]; one >= 0) {
+            sum += one;
+            codes |= code;
+            ++at;
+        } else if (code == VGM_WAIT) {
+            sum += bytes[at + 1] | bytes[at + 2] << 8;
+            at += 3;
+        } else {
+            break;
+        }
+    }
+    samples = sum;
+    dac |= (codes & 0x80) != 0;
+    return at;
+}

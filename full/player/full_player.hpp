@@ -2,6 +2,7 @@
 // X68000 executable made of it and a register stream.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -17,6 +18,10 @@ inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 
 
 // The assembled player, fullplayer.bin.
 std::span<const std::uint8_t, FULL_PLAYER_SIZE> fullPlayerBytes();
+
+// The header's text size field for a stream of streamLength bytes: the code and the stream,
+// big-endian. Throws std::length_error when it would not fit the field's 32 bits.
+std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength);
 
 // The program that replays `stream` (pairs as docs/full-mode.md describes them): head, stream,
 // tail, the text size set to 370 + the stream's length. The tail's end markers stop the player

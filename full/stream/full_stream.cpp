@@ -2,23 +2,34 @@
 
 #include <algorithm>
 
+#include "channels/file_channels.hpp"
+
 namespace {
 
-void writePair(FullStream& stream, std::uint8_t first, std::uint8_t second) {
-    stream.pairs.push_back(first);
-    stream.pairs.push_back(second);
+void handOnWhenFull(FullStream& stream) {
+    if (stream.pairs.size() >= PAIRS_HELD && stream.output != OUTPUT_KEPT) handOnPairs(stream);
 }
 
 void writeWaitUpTo(FullStream& stream, std::int64_t step) {
     while (stream.stepsWritten < step) {
         const std::int64_t steps =
             std::min<std::int64_t>(step - stream.stepsWritten, FULL_LONGEST_WAIT + 1);
-        writePair(stream, 0x00, std::uint8_t(steps - 1));
+        stream.pairs.push_back(0x00);
+        stream.pairs.push_back(std::uint8_t(steps - 1));
+        handOnWhenFull(stream);
         stream.stepsWritten += steps;
     }
 }
 
 }  // namespace
+
+void handOnPairs(FullStream& stream) {
+    if (stream.output == OUTPUT_KEPT) return;
+    if (stream.output != OUTPUT_DROPPED)
+        fileWrite(stream.output, 0, stream.pairs.data(), int(stream.pairs.size()));
+    stream.handedOn += std::int64_t(stream.pairs.size());
+    stream.pairs.clear();
+}
 
 void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
     stream.wanted[reg] = value;
@@ -28,33 +39,53 @@ void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value) {
     }
 }
 
-void flushRegisters(FullStream& stream, std::int64_t step) {
+namespace {
+
+// The wait up to step and the pairs of the registers that changed, in the order they were
+// changed, then `last` (a pair written as it stands) where there is one: gathered first, so
+// that they go into the stream in one piece after the wait.
+void flushThen(FullStream& stream, std::int64_t step, const std::uint8_t* last) {
+    std::uint8_t changes[2 * 256 + 2];
+    std::uint8_t* end = changes;
     for (int i = 0; i < stream.dirtyCount; ++i) {
         const std::uint8_t reg = stream.dirty[i];
         stream.isDirty[reg] = false;
-        if (stream.everSent[reg] && stream.sent[reg] == stream.wanted[reg]) continue;
-        writeWaitUpTo(stream, step);
-        writePair(stream, reg, stream.wanted[reg]);
-        stream.sent[reg] = stream.wanted[reg];
-        stream.everSent[reg] = true;
+        const std::uint8_t value = stream.wanted[reg];
+        if (stream.sent[reg] == value) continue;
+        stream.sent[reg] = value;
+        end[0] = reg;
+        end[1] = value;
+        end += 2;
     }
     stream.dirtyCount = 0;
+    if (last) {
+        end[0] = last[0];
+        end[1] = last[1];
+        end += 2;
+    }
+    if (end == changes) return;
+    writeWaitUpTo(stream, step);
+    stream.pairs.insert(stream.pairs.end(), changes, end);
+    handOnWhenFull(stream);
+}
+
+}  // namespace
+
+void flushRegisters(FullStream& stream, std::int64_t step) {
+    flushThen(stream, step, nullptr);
 }
 
 void writeRegisterNow(FullStream& stream, std::int64_t step, std::uint8_t reg, std::uint8_t value) {
-    flushRegisters(stream, step);
-    writeWaitUpTo(stream, step);
-    writePair(stream, reg, value);
+    const std::uint8_t pair[2] = {reg, value};
+    flushThen(stream, step, pair);
 }
 
 void writeLoopMarker(FullStream& stream, std::int64_t step) {
-    flushRegisters(stream, step);
-    writeWaitUpTo(stream, step);
-    writePair(stream, 0x00, FULL_LOOP_MARKER);
+    const std::uint8_t pair[2] = {0x00, FULL_LOOP_MARKER};
+    flushThen(stream, step, pair);
 }
 
 void finishFullStream(FullStream& stream, std::int64_t endStep) {
-    flushRegisters(stream, endStep);
-    writeWaitUpTo(stream, endStep);
-    writePair(stream, 0x00, FULL_END_MARKER);
+    const std::uint8_t pair[2] = {0x00, FULL_END_MARKER};
+    flushThen(stream, endStep, pair);
 }

@@ -8,6 +8,8 @@
 //   00 FF              end
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,17 +17,40 @@ inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;  // 240 steps, 0.86 s
 inline constexpr std::uint8_t FULL_LOOP_MARKER = 0xFE;
 inline constexpr std::uint8_t FULL_END_MARKER = 0xFF;
 
+// Where the pairs go: written to a file channel as they come, a few KiB at a time, so that
+// memory stays the same however long the song; kept in `pairs` without one (OUTPUT_KEPT); or
+// counted and dropped (OUTPUT_DROPPED), for a program that cannot be written but whose size
+// still decides the message.
+inline constexpr int OUTPUT_KEPT = 0;
+inline constexpr int OUTPUT_DROPPED = -1;
+inline constexpr std::size_t PAIRS_HELD = 8192;  // bytes gathered before they go to the file
+
+// What the stream has set each register to: NEVER_SENT before its first write.
+inline constexpr std::uint16_t NEVER_SENT = 0x100;
+inline constexpr std::array<std::uint16_t, 256> NOTHING_SENT = [] {
+    std::array<std::uint16_t, 256> sent{};
+    sent.fill(NEVER_SENT);
+    return sent;
+}();
+
 struct FullStream {
-    std::vector<std::uint8_t> pairs;
-    std::int64_t stepsWritten = 0;  // steps the waits so far add up to
-    std::uint8_t wanted[256] = {};  // by OPM register
-    std::uint8_t sent[256] = {};
-    bool everSent[256] = {};
+    std::vector<std::uint8_t> pairs;  // not yet handed on; every pair while OUTPUT_KEPT
+    int output = OUTPUT_KEPT;         // file channel, or OUTPUT_KEPT or OUTPUT_DROPPED
+    std::int64_t handedOn = 0;        // bytes that have left `pairs`
+    std::int64_t stepsWritten = 0;    // steps the waits so far add up to
+    std::uint8_t wanted[256] = {};    // by OPM register
+    std::array<std::uint16_t, 256> sent = NOTHING_SENT;
     std::uint8_t dirty[256] = {};  // registers whose wanted value may differ from sent
     bool isDirty[256] = {};
     int dirtyCount = 0;
 };
 
+// The length of the stream so far, in bytes.
+inline std::int64_t streamLength(const FullStream& stream) {
+    return stream.handedOn + std::int64_t(stream.pairs.size());
+}
+// Hands the pairs gathered so far to the output.
+void handOnPairs(FullStream& stream);
 // What register reg should hold from now on.
 void setRegister(FullStream& stream, std::uint8_t reg, std::uint8_t value);
 // Writes the wait up to step, then every register whose wanted value differs from what was

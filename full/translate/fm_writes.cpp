@@ -43,7 +43,7 @@ void writeLfoDepths(FullRun& run) {
 }
 
 void noteLfoUse(FullRun& run) {
-    if (!run.fm.lfoOn) return;
+    if (!run.fm.lfoOn || run.played.lfo) return;
     for (int c = 0; c < FULL_FM_CHANNELS; ++c)
         if ((run.fm.outputs[c] & 0x37) && (run.played.fmChannels & (1 << c))) run.played.lfo = true;
 }

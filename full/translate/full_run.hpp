@@ -33,8 +33,6 @@ struct SongFacts {
     std::uint8_t keyedFmChannels = 0;    // bit c: YM2612 channel c is keyed on somewhere
     bool sourceChipWritten = false;      // any YM2612 or SN76489 write
     std::uint8_t otherChipCommand = 0;   // the first command byte for another chip, 0 if none
-    std::int64_t samples = 0;            // length of the log
-    std::int64_t loopSample = -1;        // time of the loop point, -1 without
     std::int64_t otherChipCommands = 0;  // commands for other chips, passed over
     std::int64_t unknownCommands = 0;    // bytes the VGM format does not define
 };
@@ -86,6 +84,7 @@ struct FullRun {
     std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
     std::uint8_t voicesWaiting = 0;              // bit v: voice v sounds but has no channel
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
+    std::int64_t loopSample = -1;                // the time of the loop point, -1 without
     FullStream stream;
     LeftOut leftOut;
     Played played;

@@ -2,6 +2,7 @@
 // and 7 and on FM channels the song leaves free, the noise on channel 7's noise generator.
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "full/translate/full_run.hpp"
 #include "full/translate/noise_lfo.hpp"
@@ -54,19 +55,30 @@ bool fmChannelSilent(const FullRun& run, int channel) {
            run.sample - run.fm.keyOffSample[channel] >= SILENT_AFTER_KEY_OFF;
 }
 
-bool freeForPsg(const FullRun& run, int channel) {
-    if (channel == NOISE_CHANNEL) return !whiteNoiseSounds(run);
-    if (channel == 6) return true;
-    if (channel == 5 && run.fm.dacOn) return true;  // the DAC silences YM2612 channel 6
-    return (run.facts.keyedFmChannels & (1 << channel)) == 0 || fmChannelSilent(run, channel);
+// The channels (bit c for channel c) that may carry a PSG voice now.
+std::uint8_t channelsFreeForPsg(const FullRun& run) {
+    auto free = std::uint8_t(1 << 6);
+    if (!whiteNoiseSounds(run)) free |= 1 << NOISE_CHANNEL;
+    if (run.fm.dacOn) free |= 1 << 5;  // the DAC silences YM2612 channel 6
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+        if ((run.facts.keyedFmChannels & (1 << c)) == 0 || fmChannelSilent(run, c))
+            free |= std::uint8_t(1 << c);
+    return free;
 }
 
-// What channel c plays when no PSG voice holds it.
-Owner restingOwner(const FullRun& run, int channel) {
-    if (channel == NOISE_CHANNEL && whiteNoiseSounds(run)) return Owner::whiteNoise;
-    if (channel >= FULL_FM_CHANNELS) return Owner::none;
-    if (channel == 5 && run.fm.dacOn) return Owner::none;
-    return (run.facts.keyedFmChannels & (1 << channel)) ? Owner::fm : Owner::none;
+// The FM channels the song plays that are free only while they stay silent.
+std::uint8_t channelsSilentForNow(const FullRun& run) {
+    return std::uint8_t(run.facts.keyedFmChannels & (run.fm.dacOn ? 0x1F : 0x3F));
+}
+
+// What each channel plays when no PSG voice holds it.
+std::array<Owner, 8> restingOwners(const FullRun& run) {
+    std::array<Owner, 8> owners{};  // Owner::none
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+        if (run.facts.keyedFmChannels & (1 << c)) owners[std::size_t(c)] = Owner::fm;
+    if (run.fm.dacOn) owners[5] = Owner::none;
+    if (whiteNoiseSounds(run)) owners[NOISE_CHANNEL] = Owner::whiteNoise;
+    return owners;
 }
 
 // The channel a voice prefers: tone 0 on 6, tone 1 on 7, as the classic plays them.
@@ -74,25 +86,30 @@ int homeChannel(int voice) {
     return voice == 0 ? 6 : voice == 1 ? 7 : -1;
 }
 
-bool channelTaken(const FullRun& run, int channel) {
+// The channels the PSG voices hold.
+std::uint8_t channelsTaken(const FullRun& run) {
+    std::uint8_t taken = 0;
     for (int v = 0; v < PSG_VOICES; ++v)
-        if (run.voiceChannel[std::size_t(v)] == channel) return true;
-    return false;
+        if (run.voiceChannel[std::size_t(v)] >= 0)
+            taken |= std::uint8_t(1 << run.voiceChannel[std::size_t(v)]);
+    return taken;
+}
+
+// The first channel of `channels` in the order 6, 7, 0, 1, 2, 3, 4, 5; -1 for none.
+int firstInPsgOrder(std::uint8_t channels) {
+    if (channels == 0) return -1;
+    return (std::countr_zero(std::rotl(channels, 2)) + 6) & 7;
 }
 
 // A channel free for the voice: its home first, then 6 and 7, then the FM channels the song
 // leaves to the PSG, then those it only leaves silent for now.
-int freeChannelFor(const FullRun& run, int voice) {
+int freeChannelFor(const FullRun& run, int voice, std::uint8_t freeForPsg) {
+    const auto available = std::uint8_t(freeForPsg & ~channelsTaken(run));
     const int home = homeChannel(voice);
-    if (home >= 0 && freeForPsg(run, home) && !channelTaken(run, home)) return home;
-    for (const bool borrowed : {false, true})
-        for (int c : {6, 7, 0, 1, 2, 3, 4, 5}) {
-            const bool silentForNow = c < FULL_FM_CHANNELS &&
-                                      (run.facts.keyedFmChannels & (1 << c)) &&
-                                      !(c == 5 && run.fm.dacOn);
-            if (silentForNow == borrowed && freeForPsg(run, c) && !channelTaken(run, c)) return c;
-        }
-    return -1;
+    if (home >= 0 && (available & (1 << home))) return home;
+    const std::uint8_t silentForNow = channelsSilentForNow(run);
+    if (const int c = firstInPsgOrder(std::uint8_t(available & ~silentForNow)); c >= 0) return c;
+    return firstInPsgOrder(std::uint8_t(available & silentForNow));
 }
 
 void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6][4]) {
@@ -102,10 +119,18 @@ void setChannelOperators(FullRun& run, int channel, const std::uint8_t (&rows)[6
                         rows[row][op]);
 }
 
-std::uint8_t psgTl(int op, std::uint8_t attenuation) {
-    const int tl = PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + TL_BELOW_FUNDAMENTAL[op];
-    return std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
-}
+// The TL of each operator of a PSG voice by the tone chip's attenuation; 15 is silent.
+constexpr std::array<std::array<std::uint8_t, 4>, 16> PSG_TL = [] {
+    std::array<std::array<std::uint8_t, 4>, 16> tls{};
+    for (int attenuation = 0; attenuation < 16; ++attenuation)
+        for (int op = 0; op < 4; ++op) {
+            const int tl =
+                PSG_FUNDAMENTAL_TL + (8 * attenuation + 1) / 3 + TL_BELOW_FUNDAMENTAL[op];
+            tls[std::size_t(attenuation)][std::size_t(op)] =
+                attenuation >= SILENT ? TL_OFF : std::uint8_t(tl > TL_OFF ? TL_OFF : tl);
+        }
+    return tls;
+}();
 
 void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     const std::uint16_t period = voice == NOISE ? 0 : run.psg.period[voice];
@@ -117,10 +142,10 @@ void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     // A tone above the OPM's highest note (the tone chip's shortest periods, often used for
     // effects that the ear cannot hear as a pitch) is not played at a wrong one.
     const bool outOfReach = hz > HIGHEST_PSG_HZ;
-    const std::uint8_t attenuation = voiceAttenuation(run, voice);
+    const std::array<std::uint8_t, 4>& tls =
+        PSG_TL[outOfReach ? SILENT : voiceAttenuation(run, voice)];
     for (int op = 0; op < 4; ++op)
-        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op),
-                    attenuation >= SILENT || outOfReach ? TL_OFF : psgTl(op, attenuation));
+        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op), tls[std::size_t(op)]);
 }
 
 void setNoise(FullRun& run) {
@@ -201,21 +226,26 @@ void updateVoice(FullRun& run, int voice) {
 }
 
 void allocateVoices(FullRun& run) {
+    const std::uint8_t freeForPsg = channelsFreeForPsg(run);
+    std::uint8_t sounding = 0;  // bit v: voice v sounds
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (voiceSounds(run, v)) sounding |= std::uint8_t(1 << v);
     // Voices that fell silent or lost their channel let go of it.
     for (int v = 0; v < PSG_VOICES; ++v) {
         int& channel = run.voiceChannel[std::size_t(v)];
-        if (channel >= 0 && (!voiceSounds(run, v) || !freeForPsg(run, channel))) channel = -1;
+        if (channel >= 0 && (!(sounding & (1 << v)) || !(freeForPsg & (1 << channel))))
+            channel = -1;
     }
     // Sounding voices without a channel, loudest first, take a free one, or the channel of a
     // quieter voice, which gives way.
     for (int pass = 0; pass < PSG_VOICES; ++pass) {
         int voice = -1;
         for (int v = 0; v < PSG_VOICES; ++v)
-            if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0 &&
+            if ((sounding & (1 << v)) && run.voiceChannel[std::size_t(v)] < 0 &&
                 (voice < 0 || voiceAttenuation(run, v) < voiceAttenuation(run, voice)))
                 voice = v;
         if (voice < 0) break;
-        int channel = freeChannelFor(run, voice);
+        int channel = freeChannelFor(run, voice, freeForPsg);
         if (channel < 0) {
             int quietest = -1;
             for (int v = 0; v < PSG_VOICES; ++v)
@@ -230,17 +260,19 @@ void allocateVoices(FullRun& run) {
         run.voiceChannel[std::size_t(voice)] = channel;
     }
     // Every channel whose owner changed is set up anew.
-    for (int c = 0; c < 8; ++c) {
-        Owner owner = restingOwner(run, c);
-        for (int v = 0; v < PSG_VOICES; ++v)
-            if (run.voiceChannel[std::size_t(v)] == c) owner = ownerOfVoice(v);
-        if (owner == run.owner[std::size_t(c)]) continue;
-        run.owner[std::size_t(c)] = owner;
+    std::array<Owner, 8> owner = restingOwners(run);
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (const int c = run.voiceChannel[std::size_t(v)]; c >= 0)
+            owner[std::size_t(c)] = ownerOfVoice(v);
+    const bool ownersChanged = std::memcmp(&owner, &run.owner, sizeof owner) != 0;
+    for (int c = 0; c < 8 && ownersChanged; ++c) {
+        if (owner[std::size_t(c)] == run.owner[std::size_t(c)]) continue;
+        run.owner[std::size_t(c)] = owner[std::size_t(c)];
         applyOwner(run, c);
     }
     run.voicesWaiting = 0;
     for (int v = 0; v < PSG_VOICES; ++v)
-        if (voiceSounds(run, v) && run.voiceChannel[std::size_t(v)] < 0)
+        if ((sounding & (1 << v)) && run.voiceChannel[std::size_t(v)] < 0)
             run.voicesWaiting |= std::uint8_t(1 << v);
     for (int v = 0; v < PSG_TONES; ++v)
         if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
@@ -269,8 +301,6 @@ void startFullRun(FullRun& run) {
     setRegister(s, 0x1B, OPM_LFO_TRIANGLE);
     resetFmImage(run);
     for (int reg = 0x20; reg < 0x100; ++reg) setRegister(s, std::uint8_t(reg), run.fm.image[reg]);
-    for (int c = 0; c < 8; ++c) {
-        run.owner[std::size_t(c)] = restingOwner(run, c);
-        applyOwner(run, c);
-    }
+    run.owner = restingOwners(run);
+    for (int c = 0; c < 8; ++c) applyOwner(run, c);
 }

@@ -53,29 +53,26 @@ KeyCode opmKeyCodeNearest(double hz) {
     if (!(wanted > playedStep(0, 0))) return keyCodeAt(0, 0);  // NaN too
     if (wanted >= playedStep(OCTAVES - 1, STEPS_PER_OCTAVE - 1))
         return keyCodeAt(OCTAVES - 1, STEPS_PER_OCTAVE - 1);
-    // The steps rise through each octave and from one octave to the next: the nearest in
-    // pitch is one of the two around the wanted step, in its octave or at an octave's edge.
-    int bestOctave = 0, bestIndex = 0;
-    double bestDistance = HUGE_VAL;
-    for (int octave = 0; octave < OCTAVES; ++octave) {
-        if (playedStep(octave, 0) > 2 * wanted ||
-            2 * playedStep(octave, STEPS_PER_OCTAVE - 1) < wanted)
-            continue;
-        int low = 0, high = STEPS_PER_OCTAVE - 1;  // first index whose step reaches `wanted`
-        while (low < high) {
-            const int middle = (low + high) / 2;
-            if (playedStep(octave, middle) < wanted)
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        for (int index = low > 0 ? low - 1 : low; index <= low; ++index) {
-            const double distance = std::abs(std::log2(playedStep(octave, index) / wanted));
-            if (distance < bestDistance)
-                bestDistance = distance, bestOctave = octave, bestIndex = index;
-        }
+    // The steps rise through each octave and from one octave to the next. The octave is the
+    // one whose C# lies at or below the wanted step; the nearest is the step just below the
+    // wanted one or the first at or above it, which may be the next octave's C#.
+    int octave = 0;
+    while (octave + 1 < OCTAVES && playedStep(octave + 1, 0) <= wanted) ++octave;
+    int low = 0, high = STEPS_PER_OCTAVE;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (playedStep(octave, middle) < wanted)
+            low = middle + 1;
+        else
+            high = middle;
     }
-    return keyCodeAt(bestOctave, bestIndex);
+    if (low == 0) return keyCodeAt(octave, 0);  // the octave's C# itself
+    const int aboveOctave = low < STEPS_PER_OCTAVE ? octave : octave + 1;
+    const int aboveIndex = low < STEPS_PER_OCTAVE ? low : 0;
+    // Nearer in pitch: the smaller ratio.
+    return wanted / playedStep(octave, low - 1) <= playedStep(aboveOctave, aboveIndex) / wanted
+               ? keyCodeAt(octave, low - 1)
+               : keyCodeAt(aboveOctave, aboveIndex);
 }
 
 double opmPitchHz(KeyCode code) {

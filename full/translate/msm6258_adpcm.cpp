@@ -1,0 +1,81 @@
+#include "full/translate/msm6258_adpcm.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+// floor(16 * 1.1^i), i = 0-48.
+constexpr std::array<int, 49> STEP_SIZES = {
+    16,  17,  19,  21,  23,  25,  28,  31,  34,  37,  41,   45,   50,   55,   60,  66,  73,
+    80,  88,  97,  107, 118, 130, 143, 157, 173, 190, 209,  230,  253,  279,  307, 337, 371,
+    408, 449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552};
+// How the step index moves after a nibble, by its magnitude (bits 2-0).
+constexpr std::array<int, 8> INDEX_MOVES = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+}  // namespace
+
+int adpcmDecodeNibble(AdpcmState& state, std::uint8_t nibble) {
+    const int step = STEP_SIZES[std::size_t(state.stepIndex)];
+    // The chip adds step/8 always and step/4, step/2 and step for bits 0-2, each truncated.
+    int difference = step / 8;
+    if (nibble & 0x01) difference += step / 4;
+    if (nibble & 0x02) difference += step / 2;
+    if (nibble & 0x04) difference += step;
+    if (nibble & 0x08) difference = -difference;
+    state.signal = std::clamp(state.signal + difference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX);
+    state.stepIndex =
+        std::clamp(state.stepIndex + INDEX_MOVES[nibble & 0x07], 0, int(STEP_SIZES.size()) - 1);
+    return state.signal;
+}
+
+namespace {
+
+// The nibble for `wanted`, looking one sample ahead: the one whose squared error, with that
+// of the best nibble after it for `next`, is least. Applied to the state.
+std::uint8_t encodeNibble(AdpcmState& state, int wanted, int next) {
+    std::uint8_t best = 0;
+    AdpcmState bestState;
+    long long bestError = -1;
+    for (std::uint8_t nibble = 0; nibble < 16; ++nibble) {
+        AdpcmState trial = state;
+        const long long error = adpcmDecodeNibble(trial, nibble) - wanted;
+        long long nextError = -1;
+        for (std::uint8_t following = 0; following < 16; ++following) {
+            AdpcmState after = trial;
+            const long long e = adpcmDecodeNibble(after, following) - next;
+            if (nextError < 0 || e * e < nextError) nextError = e * e;
+        }
+        const long long total = error * error + nextError;
+        if (bestError < 0 || total < bestError) best = nibble, bestState = trial, bestError = total;
+    }
+    state = bestState;
+    return best;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> adpcmEncode(std::span<const std::int16_t> signals) {
+    std::vector<std::uint8_t> bytes((signals.size() + 1) / 2);
+    AdpcmState state;
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+        const int next = i + 1 < signals.size() ? signals[i + 1] : signals[i];
+        const std::uint8_t nibble = encodeNibble(state, signals[i], next);
+        bytes[i / 2] |= std::uint8_t(i % 2 == 0 ? nibble : nibble << 4);
+    }
+    if (signals.size() % 2 == 1)
+        bytes.back() |= std::uint8_t(encodeNibble(state, state.signal, state.signal) << 4);
+    return bytes;
+}
+
+std::vector<std::int16_t> adpcmDecode(std::span<const std::uint8_t> bytes) {
+    std::vector<std::int16_t> signals;
+    signals.reserve(2 * bytes.size());
+    AdpcmState state;
+    for (const std::uint8_t byte : bytes) {
+        signals.push_back(std::int16_t(adpcmDecodeNibble(state, byte & 0x0F)));
+        signals.push_back(std::int16_t(adpcmDecodeNibble(state, byte >> 4)));
+    }
+    return signals;
+}

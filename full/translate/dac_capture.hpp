@@ -1,0 +1,85 @@
+// The YM2612's DAC as a log drives it, gathered into hits for the X68000's ADPCM: each hit a
+// stretch of the 8-bit DAC signal, at the log's time, with the pan of its start; identical
+// hits share one sample.
+//
+// A log plays the DAC three ways: 0x2A writes timed by the waits around them; 0x80-0x8F,
+// which write the data bank's next byte; and DAC streams, which play a stretch of the bank at
+// a set frequency. The DAC holds each value until the next, so writes become a signal at the
+// log's 44 100 Hz; a stream's bytes are a signal at its own frequency.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+// A stretch of the DAC signal: unsigned 8-bit values, 0x80 the centre.
+struct DacSample {
+    std::vector<std::uint8_t> values;
+    std::uint32_t rate = 44100;  // values a second
+};
+
+struct DacHit {
+    std::int64_t startSample = 0;  // in 1/44100 s
+    std::uint32_t sampleIndex = 0;
+    std::uint8_t pan = 0xC0;  // YM2612 channel 6's 0xB6 bits 7-6: left, right
+};
+
+// Writes more than this far apart end a hit: 10 ms.
+inline constexpr std::int64_t DAC_HIT_GAP = 441;
+// A hit longer than this is cut, so that no sample outgrows what one DMA transfer may count
+// (65 535 bytes, 8.4 s at 15.6 kHz): 6 s.
+inline constexpr std::size_t DAC_HIT_LONGEST = 6 * 44100;
+
+// The distinct samples' values kept at most: 32 MiB, over twelve minutes at 44 100 Hz. A hit
+// that would need more is left out and counted: a log that is all DAC writes far apart could
+// otherwise ask for a hundred times its size.
+inline constexpr std::size_t DAC_CAPTURE_LIMIT = std::size_t(32) << 20;
+
+struct DacCapture {
+    std::vector<std::uint8_t> bank;  // the data blocks of type 0x00, one after the other
+    std::uint32_t bankOffset = 0;    // where 0x80-0x8F read next (0xE0 sets it)
+    std::uint8_t pan = 0xC0;
+    bool enabled = false;  // 0x2B bit 7: the DAC replaces channel 6
+
+    // The hit being gathered from writes: its values at 44 100 Hz up to the last write, which
+    // holds until the next write or the hit's end.
+    std::vector<std::uint8_t> writes;
+    std::int64_t writesStart = -1;  // -1 while no hit is being gathered
+    std::int64_t lastWrite = 0;
+    std::uint8_t writesPan = 0xC0;
+
+    // The stream playing: bank bytes [streamFirst, streamEnd) at streamRate from streamStart.
+    bool streaming = false;
+    std::int64_t streamStart = 0;
+    std::uint32_t streamRate = 0;
+    std::uint32_t streamFirst = 0, streamEnd = 0;
+    std::uint8_t streamPan = 0xC0;
+
+    std::vector<DacSample> samples;
+    std::vector<DacHit> hits;
+    std::unordered_multimap<std::uint64_t, std::uint32_t> samplesByHash;
+    std::size_t keptValues = 0;
+    std::int64_t hitsLeftOut = 0;  // over DAC_CAPTURE_LIMIT
+};
+
+// 0x67 with type 0x00: more bytes for the bank.
+void dacBankData(DacCapture& capture, std::span<const std::uint8_t> bytes);
+// 0xE0: where 0x80-0x8F read next. Also begins a new hit.
+void dacSeek(DacCapture& capture, std::int64_t sample, std::uint32_t offset);
+// 0x2B.
+void dacEnable(DacCapture& capture, std::int64_t sample, bool on);
+// YM2612 port 1 0xB6.
+void dacPan(DacCapture& capture, std::uint8_t outputs);
+// 0x2A: the DAC's value from this sample on.
+void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value);
+// 0x80-0x8F: the bank's next byte, then the offset moves on (past the bank: nothing).
+void dacWriteFromBank(DacCapture& capture, std::int64_t sample);
+// A DAC stream starts (0x93, 0x95): length bytes of the bank from offset, at rate values a
+// second; what lies beyond the bank is dropped. A stream playing is ended first.
+void dacStreamStart(DacCapture& capture, std::int64_t sample, std::uint32_t offset,
+                    std::uint32_t length, std::uint32_t rate);
+// 0x94, or a stream's end: what it played up to this sample becomes a hit.
+void dacStreamStop(DacCapture& capture, std::int64_t sample);
+// The end of the log: the hits being gathered are finished.
+void finishDacCapture(DacCapture& capture, std::int64_t sample);

@@ -122,9 +122,11 @@ void writeRegister(Machine& m, std::uint8_t reg, std::uint8_t value) {
 
 }  // namespace
 
-// Runs the timers up to the current time. A timer reloads itself from its register at every
-// overflow, and raises its status flag only when its IRQEN bit is set.
+// Runs the timers up to the current time, and the ADPCM's DMA transfers with them. A timer
+// reloads itself from its register at every overflow, and raises its status flag only when
+// its IRQEN bit is set.
 void runTimers(Machine& m) {
+    runAdpcmDma(m);
     while (m.runA && m.nextA <= m.now) {
         if (m.regs[0x14] & 0x04) m.flagA = true;
         ++m.res->timerAOverflows;

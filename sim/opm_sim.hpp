@@ -119,6 +119,20 @@ struct OpmWrite {
     std::uint8_t value = 0;
 };
 
+// One sample played through the ADPCM: channel 3 of the DMA controller started on `address`
+// for `count` bytes, with PPI port C's divider and pan bits (bit 1 left off, bit 0 right off)
+// of that moment, and the bytes the chip took, in order.
+struct AdpcmPlay {
+    std::int64_t startNs = 0;
+    std::int64_t endNs = -1;   // when the DMA finished or was aborted; -1 while it runs
+    std::int64_t stopNs = -1;  // when the program stopped the ADPCM afterwards; -1 if never
+    std::uint32_t address = 0;
+    std::uint16_t count = 0;
+    std::uint8_t portC = 0;
+    bool aborted = false;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct SimResult {
     PlayerKind player = PlayerKind::Classic;  // the player whose rules the run was held to
     std::uint8_t systemCopy1B = 0;            // the byte at $09DA during the run
@@ -129,6 +143,7 @@ struct SimResult {
     std::uint64_t instructions = 0;
     std::uint64_t timerAOverflows = 0;
     std::vector<OpmWrite> writes;     // every OPM data write, timer registers included
+    std::vector<AdpcmPlay> adpcm;     // every sample started through DMA channel 3
     std::vector<std::string> errors;  // every fault found; empty for a clean run
 };
 

@@ -118,6 +118,7 @@ void checkExitState(Machine& m) {
     if (memRead(m, SYSTEM_1B_COPY_ADDRESS, 1) != copy) {
         report(m, "the system's copy of register $1B at $09DA changed");
     }
+    checkAdpcmExitState(m);
 }
 
 SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options) {
@@ -148,6 +149,10 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     uc_mem_map(m.uc, 0, RAM_SIZE, UC_PROT_ALL);
     uc_mmio_map(m.uc, OPM_BASE, IO_WINDOW, onOpmRead, &m, onOpmWrite, &m);
     uc_mmio_map(m.uc, MFP_BASE, IO_WINDOW, onMfpRead, &m, onMfpWrite, &m);
+    uc_mmio_map(m.uc, DMAC_BASE, IO_WINDOW, onDmacRead, &m, onDmacWrite, &m);
+    uc_mmio_map(m.uc, ADPCM_BASE, IO_WINDOW, onAdpcmRead, &m, onAdpcmWrite, &m);
+    uc_mmio_map(m.uc, PPI_BASE, IO_WINDOW, onPpiRead, &m, onPpiWrite, &m);
+    resetAdpcm(m);
     loadProgram(m, file, h);
 
     uc_hook hooks[4];

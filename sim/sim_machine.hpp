@@ -24,6 +24,10 @@ constexpr std::uint32_t MCB = 0x00010000;  // memory block; PSP at +0x10, text a
 constexpr std::uint32_t OPM_BASE = 0xE90000;
 constexpr std::uint32_t MFP_BASE = 0xE88000;
 constexpr std::uint32_t IO_WINDOW = 0x2000;
+constexpr std::uint32_t DMAC_BASE = 0xE84000;   // HD63450: 4 channels of 0x40 bytes
+constexpr std::uint32_t DMAC_CHANNEL3 = 0xC0;   // the ADPCM's channel, from DMAC_BASE
+constexpr std::uint32_t ADPCM_BASE = 0xE92000;  // MSM6258: command/status at +1, data at +3
+constexpr std::uint32_t PPI_BASE = 0xE9A000;    // 8255: port C at +5, control at +7
 
 constexpr int MFP_REGISTERS = 24;  // register n at MFP_BASE + 2n + 1
 
@@ -69,6 +73,13 @@ struct Machine {
     std::uint8_t lastStatus = 0;
 
     bool keyTaken = false;
+
+    // DMA channel 3, the PPI's port C and the MSM6258.
+    std::uint8_t dma[0x40] = {};  // channel 3's registers by offset, big-endian
+    std::int64_t nextDmaByte = 0;
+    bool adpcmUsed = false;  // the program touched the DMA controller, the ADPCM or the PPI
+    bool adpcmPlaying = false;
+    std::uint8_t portC = 0x0B;  // divider 512, both outputs off
 };
 
 // OPM writes that silence the chip: a key off of a channel, TL 127 on a slot, the noise off,
@@ -120,6 +131,17 @@ void checkOpmInterrupt(Machine& m);
 
 // system_calls.cpp: DOS, IOCS and the other CPU exceptions.
 void onInterrupt(uc_engine*, std::uint32_t number, void* user);
+
+// adpcm_dma.cpp: DMA channel 3, the PPI's port C and the MSM6258, held to strict rules.
+void resetAdpcm(Machine& m);
+void runAdpcmDma(Machine& m);
+void checkAdpcmExitState(Machine& m);
+std::uint64_t onDmacRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
+void onDmacWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
+std::uint64_t onAdpcmRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
+void onAdpcmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
+std::uint64_t onPpiRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
+void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
 
 // run_loop.cpp: the state a program must leave behind.
 void checkExitState(Machine& m);

@@ -21,6 +21,19 @@ struct FaultyProgram {
 
 // Common opening: move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / lea 0xE90001,%a5
 #define ENTER_SUPERVISOR 0x2E49, 0x42A7, 0xFF20, 0x4BF9, 0x00E9, 0x0001
+// move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / lea 0xE840C0,%a0 (DMA channel 3)
+#define DMA_SETUP 0x2E49, 0x42A7, 0xFF20, 0x41F9, 0x00E8, 0x40C0
+// A sample played as a player should: move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER /
+// move.l %d0,(%sp) / lea 0xE840C0,%a0 / move.b #0xFF,(%a0) / move.b #0x80,4(%a0) /
+// move.b #0x32,5(%a0) / move.b #4,6(%a0) / move.l #0xE92003,0x14(%a0) /
+// lea DATA(%pc),%a2 / move.l %a2,0x0C(%a0) / move.w #COUNT,0x0A(%a0) / move.b #0x80,7(%a0) /
+// move.b #8,0xE9A005 (divider 512, both sides on) / move.b #2,0xE92001 (play) /
+// 1: btst #7,(%a0) / beq.s 1b
+#define ADPCM_PLAY(DATA, COUNT)                                                                 \
+    0x2E49, 0x42A7, 0xFF20, 0x2E80, 0x41F9, 0x00E8, 0x40C0, 0x10BC, 0x00FF, 0x117C, 0x0080,     \
+        0x0004, 0x117C, 0x0032, 0x0005, 0x117C, 0x0004, 0x0006, 0x217C, 0x00E9, 0x2003, 0x0014, \
+        0x45FA, DATA, 0x214A, 0x000C, 0x317C, COUNT, 0x000A, 0x117C, 0x0080, 0x0007, 0x13FC,    \
+        0x0008, 0x00E9, 0xA005, 0x13FC, 0x0002, 0x00E9, 0x2001, 0x0810, 0x0007, 0x67FA
 
 const FaultyProgram FAULTY_PROGRAMS[] = {
     {"UserModeIo",
@@ -75,6 +88,38 @@ const FaultyProgram FAULTY_PROGRAMS[] = {
      // ENTER_SUPERVISOR / move.b #0x14,(%a5) / move.b #0x05,2(%a5) / 1: bra.s 1b
      {ENTER_SUPERVISOR, 0x1ABC, 0x0014, 0x1B7C, 0x0005, 0x0002, 0x60FE},
      "would reach the CPU"},
+    // DMA channel 3 and the ADPCM. DMA_SETUP: lea 0xE840C0,%a0 after ENTER_SUPERVISOR's
+    // first three words; then each program's own register writes and move.b #0x80,7(%a0).
+    {"DmaStartWithStaleStatus",
+     // move.l #0xE92003,0x14(%a0) / move.w #1,0x0A(%a0) / move.b #0x32,5(%a0) /
+     // move.b #4,6(%a0) / move.b #0x80,7(%a0) (CSR still holds the last transfer's COC)
+     {DMA_SETUP, 0x217C, 0x00E9, 0x2003, 0x0014, 0x317C, 0x0001, 0x000A, 0x117C, 0x0032, 0x0005,
+      0x117C, 0x0004, 0x0006, 0x117C, 0x0080, 0x0007, 0xFF00},
+     "stale status bits"},
+    {"DmaStartWithZeroCount",
+     // move.b #0xFF,(%a0) / move.l #0xE92003,0x14(%a0) / move.b #0x32,5(%a0) /
+     // move.b #4,6(%a0) / move.b #0x80,7(%a0)
+     {DMA_SETUP, 0x10BC, 0x00FF, 0x217C, 0x00E9, 0x2003, 0x0014, 0x117C, 0x0032, 0x0005, 0x117C,
+      0x0004, 0x0006, 0x117C, 0x0080, 0x0007, 0xFF00},
+     "zero count"},
+    {"DmaToAnotherDevice",
+     // as above with move.w #1,0x0A(%a0), but the device address 0xE92001
+     {DMA_SETUP, 0x10BC, 0x00FF, 0x217C, 0x00E9, 0x2001, 0x0014, 0x317C, 0x0001, 0x000A,
+      0x117C,    0x0032, 0x0005, 0x117C, 0x0004, 0x0006, 0x117C, 0x0080, 0x0007, 0xFF00},
+     "is not the ADPCM's data port"},
+    {"DmaCountWrittenWhileRunning",
+     // move.b #0xFF,(%a0) / move.l #0xE92003,0x14(%a0) / lea -8(%sp),%a2 /
+     // move.l %a2,0x0C(%a0) / move.w #4,0x0A(%a0) / move.b #0x32,5(%a0) / move.b #4,6(%a0) /
+     // move.b #0x80,7(%a0) / move.w #2,0x0A(%a0)
+     {DMA_SETUP, 0x10BC, 0x00FF, 0x217C, 0x00E9, 0x2003, 0x0014, 0x45EF, 0xFFF8,
+      0x214A,    0x000C, 0x317C, 0x0004, 0x000A, 0x117C, 0x0032, 0x0005, 0x117C,
+      0x0004,    0x0006, 0x117C, 0x0080, 0x0007, 0x317C, 0x0002, 0x000A, 0xFF00},
+     "written while the channel runs"},
+    {"AdpcmLeftPlaying",
+     // ADPCM_PLAY with a 2-byte sample (0x12, 0x34), then DOS _SUPER / DOS _EXIT without
+     // stopping or muting the ADPCM
+     {ADPCM_PLAY(0x002C, 0x0002), 0xFF20, 0xFF00, 0x1234},
+     "ADPCM still playing at exit"},
 };
 
 class HarnessCatches : public testing::TestWithParam<FaultyProgram> {};
@@ -92,6 +137,27 @@ INSTANTIATE_TEST_SUITE_P(Faults, HarnessCatches, testing::ValuesIn(FAULTY_PROGRA
                          [](const testing::TestParamInfo<FaultyProgram>& param) {
                              return param.param.name;
                          });
+
+// A sample played and stopped as a player should: the harness records what DMA channel 3
+// took, at the rate and with the pan set when the ADPCM was told to play.
+TEST(HarnessAdpcm, RecordsASamplePlayedThroughDmaChannel3) {
+    // ADPCM_PLAY with 4 bytes / move.b #1,0xE92001 (stop) / move.b #0x0B,0xE9A005 (mute) /
+    // move.b #0xFF,(%a0) / DOS _SUPER / DOS _EXIT / the sample
+    const opmsim::SimResult result = opmsim::runProgram(
+        replay::program({ADPCM_PLAY(0x0040, 0x0004), 0x13FC, 0x0001, 0x00E9, 0x2001, 0x13FC, 0x000B,
+                         0x00E9, 0xA005, 0x10BC, 0x00FF, 0xFF20, 0xFF00, 0x1234, 0x5678}),
+        {});
+    // The only fault: the OPM, which this program leaves alone, is not silenced at exit.
+    for (const std::string& error : result.errors)
+        EXPECT_NE(error.find("TL is not 127"), std::string::npos) << error;
+    ASSERT_EQ(result.adpcm.size(), 1u);
+    const opmsim::AdpcmPlay& play = result.adpcm[0];
+    EXPECT_EQ(play.bytes, (Bytes{0x12, 0x34, 0x56, 0x78}));
+    EXPECT_EQ(play.portC, 0x08);
+    EXPECT_FALSE(play.aborted);
+    EXPECT_EQ(play.endNs - play.startNs, 4 * 128'000);  // 7812.5 bytes a second
+    EXPECT_GT(play.stopNs, play.endNs);
+}
 
 TEST(HarnessLoader, RejectsWhatHuman68kCouldNotRunAsAPlayer) {
     Bytes good = replay::program({0xFF00});  // DOS _EXIT

@@ -1,0 +1,67 @@
+// The drums' bank: samples resampled to the ADPCM's rates and fitted into the program's room.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "full/translate/adpcm_bank.hpp"
+#include "full/translate/msm6258_adpcm.hpp"
+
+namespace {
+
+// A sine of hz at the DAC's full swing, `seconds` long at 44 100 values a second.
+DacSample dacSine(double hz, double seconds) {
+    DacSample sample;
+    sample.values.resize(std::size_t(seconds * 44100));
+    for (std::size_t i = 0; i < sample.values.size(); ++i)
+        sample.values[i] = std::uint8_t(
+            std::lround(128 + 127 * std::sin(2 * std::numbers::pi * hz * double(i) / 44100)));
+    return sample;
+}
+
+TEST(FullAdpcmBank, SamplesPlayAtTheirPitchAndLevelAndFitTheRoom) {
+    // A hit of 0.1 s, a 1 s sample and a 3 s voice.
+    const std::vector<DacSample> samples = {dacSine(1000, 0.1), dacSine(500, 1.0),
+                                            dacSine(250, 3.0)};
+    const AdpcmBank roomy = buildAdpcmBank(samples, 1 << 20);
+    ASSERT_TRUE(roomy.fits);
+    EXPECT_EQ(roomy.lowered + roomy.leftOut, 0);
+    // Two samples a byte at 15 625 Hz; played back, the 1 kHz hit keeps its pitch and plays
+    // at ADPCM_HEADROOM of the 12-bit range.
+    EXPECT_NEAR(double(roomy.samples[0].bytes.size()), 0.1 * 15625 / 2, 2);
+    const std::vector<std::int16_t> played = adpcmDecode(roomy.samples[0].bytes);
+    double sine = 0, cosine = 0, power = 0;
+    for (std::size_t i = 200; i < played.size() - 200; ++i) {
+        const double phase = 2 * std::numbers::pi * 1000 * double(i) / 15625;
+        sine += played[i] * std::sin(phase);
+        cosine += played[i] * std::cos(phase);
+        power += double(played[i]) * played[i];
+    }
+    const double n = double(played.size() - 400);
+    const double amplitude = 2 * std::hypot(sine, cosine) / n;
+    EXPECT_NEAR(amplitude, ADPCM_HEADROOM * 2047 * 127 / 128, 60);
+    EXPECT_GT(amplitude * amplitude / 2 / (power / n), 0.95);  // nearly all of it the 1 kHz
+
+    // Room for a little less: the longest plays at 10.4 kHz first.
+    const AdpcmBank tighter = buildAdpcmBank(samples, roomy.bytes - 100);
+    EXPECT_TRUE(tighter.fits);
+    EXPECT_EQ(tighter.lowered, 1);
+    EXPECT_EQ(tighter.samples[2].rate, AdpcmRate::hz10417);
+    EXPECT_EQ(tighter.samples[0].rate, AdpcmRate::hz15625);
+    // Less still: 7.8 kHz for the longest ones, then the longest left out, never the hit.
+    const std::size_t hitBytes = roomy.samples[0].bytes.size();
+    const AdpcmBank tight = buildAdpcmBank(samples, hitBytes + 4000);
+    EXPECT_TRUE(tight.fits);
+    EXPECT_TRUE(tight.samples[2].bytes.empty());
+    EXPECT_EQ(tight.leftOut, 1);
+    EXPECT_NEAR(tight.leftOutSeconds, 3.0, 0.001);
+    EXPECT_FALSE(tight.samples[0].bytes.empty());
+    const AdpcmBank tiny = buildAdpcmBank(samples, 10);
+    EXPECT_FALSE(tiny.fits);
+    EXPECT_FALSE(tiny.samples[0].bytes.empty());
+    EXPECT_EQ(tiny.leftOut, 2);
+    EXPECT_LE(tight.bytes, hitBytes + 4000);
+}
+
+}  // namespace

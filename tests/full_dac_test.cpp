@@ -19,7 +19,7 @@ void write(DacCapture& capture,
 TEST(FullDac, WritesBecomeHitsCutAtGapsAndSeeksAndIdenticalOnesShareASample) {
     DacCapture capture;
     write(capture, {{0, 0x90}});  // not enabled: channel 6 plays FM, nothing is heard
-    dacEnable(capture, 0, true);
+    dacEnable(capture, true);
     // The DAC holds each value to the next write; a write in the same sample replaces it.
     write(capture, {{100, 0x90}, {102, 0x70}, {103, 0x10}, {103, 0xA0}});
     // The same hit again after a gap of more than 10 ms, panned left.
@@ -27,13 +27,13 @@ TEST(FullDac, WritesBecomeHitsCutAtGapsAndSeeksAndIdenticalOnesShareASample) {
     write(capture, {{1000, 0x90}, {1002, 0x70}, {1003, 0xA0}});
     // A different one, cut in two by a seek although its writes lie close together.
     write(capture, {{5000, 0x81}, {5001, 0x82}});
-    dacSeek(capture, 5001, 0);
+    dacSeek(capture, 0);
     write(capture, {{5002, 0x83}, {5003, 0x84}});
     // Writes of one unchanging value are not heard: no hit.
     write(capture, {{9000, 0x80}, {9010, 0x80}});
     // Disabling the DAC ends a hit.
     write(capture, {{20000, 0x50}, {20001, 0x60}});
-    dacEnable(capture, 20001, false);
+    dacEnable(capture, false);
     finishDacCapture(capture, 30000);
 
     ASSERT_EQ(capture.hits.size(), 5u);
@@ -53,11 +53,11 @@ TEST(FullDac, WritesBecomeHitsCutAtGapsAndSeeksAndIdenticalOnesShareASample) {
 
 TEST(FullDac, BankBytesAndStreamsPlayTheBankSafely) {
     DacCapture capture;
-    dacEnable(capture, 0, true);
+    dacEnable(capture, true);
     const Values bank = {0x80, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70};
     dacBankData(capture, bank);
     // 0x80-0x8F: the bank's bytes in turn from the seek; past the bank, nothing.
-    dacSeek(capture, 0, 5);
+    dacSeek(capture, 5);
     for (std::int64_t sample = 10; sample < 14; ++sample) dacWriteFromBank(capture, sample);
     // A stream of 4 bytes from offset 1 at 22 050 Hz, stopped after 3 of them have played;
     // then one whose length runs past the bank (2^31) and plays to the end of the log; then

@@ -50,14 +50,12 @@ void dacBankData(DacCapture& capture, std::span<const std::uint8_t> bytes) {
     capture.bank.insert(capture.bank.end(), bytes.begin(), bytes.end());
 }
 
-void dacSeek(DacCapture& capture, std::int64_t sample, std::uint32_t offset) {
-    (void)sample;
+void dacSeek(DacCapture& capture, std::uint32_t offset) {
     finishWrites(capture);
     capture.bankOffset = offset;
 }
 
-void dacEnable(DacCapture& capture, std::int64_t sample, bool on) {
-    (void)sample;
+void dacEnable(DacCapture& capture, bool on) {
     if (!on) finishWrites(capture);
     capture.enabled = on;
 }

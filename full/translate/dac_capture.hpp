@@ -66,9 +66,9 @@ struct DacCapture {
 // 0x67 with type 0x00: more bytes for the bank.
 void dacBankData(DacCapture& capture, std::span<const std::uint8_t> bytes);
 // 0xE0: where 0x80-0x8F read next. Also begins a new hit.
-void dacSeek(DacCapture& capture, std::int64_t sample, std::uint32_t offset);
+void dacSeek(DacCapture& capture, std::uint32_t offset);
 // 0x2B.
-void dacEnable(DacCapture& capture, std::int64_t sample, bool on);
+void dacEnable(DacCapture& capture, bool on);
 // YM2612 port 1 0xB6.
 void dacPan(DacCapture& capture, std::uint8_t outputs);
 // 0x2A: the DAC's value from this sample on.

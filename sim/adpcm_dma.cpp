@@ -50,21 +50,7 @@ AdpcmPlay* currentPlay(Machine& m) {
 // the byte-wide ones; word and long accesses only on the DMA controller.
 bool deviceAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind, bool wide) {
     m.adpcmUsed = true;
-    if (!wide) return ioAccess(m, addr, size, kind);
-    m.now += 4 * m.nsPerCycle;
-    if (m.stopped) return false;
-    if (size > 1 && (addr & 1)) {
-        fail(m, format("%u-byte %s at odd address $%06X (an address error on the 68000)", size,
-                       kind, addr));
-        return false;
-    }
-    if (!supervisor(m)) {
-        fail(m, format("%s at I/O address $%06X in user mode (a bus error on the X68000)", kind,
-                       addr));
-        return false;
-    }
-    runTimers(m);
-    return true;
+    return ioAccess(m, addr, size, kind, wide);
 }
 
 void startTransfer(Machine& m) {

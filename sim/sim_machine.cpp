@@ -72,16 +72,22 @@ void setSupervisor(Machine& m, bool on) {
 }
 
 // Common checks of a device access, then the OPM timers brought up to date; false if the access
-// is refused.
-bool ioAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind) {
+// is refused. A byte-lane device takes single bytes at odd addresses; a word-wide one (the DMA
+// controller) also words and longs, at even addresses.
+bool ioAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind, bool wordWide) {
     m.now += 4 * m.nsPerCycle;
     if (m.stopped) return false;
-    if (size != 1) {
+    if (wordWide) {
+        if (size > 1 && (addr & 1)) {
+            fail(m, format("%u-byte %s at odd address $%06X (an address error on the 68000)", size,
+                           kind, addr));
+            return false;
+        }
+    } else if (size != 1) {
         fail(m, format("%u-byte %s at $%06X: the device is on the odd byte lane only", size, kind,
                        addr));
         return false;
-    }
-    if (!(addr & 1)) {
+    } else if (!(addr & 1)) {
         fail(m, format("%s at even address $%06X: the device is on the odd byte lane", kind, addr));
         return false;
     }

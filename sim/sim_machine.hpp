@@ -111,7 +111,8 @@ void report(Machine& m, const std::string& what);  // records a fault with its p
 void fail(Machine& m, const std::string& what);    // records a fault and ends the run
 bool supervisor(Machine& m);
 void setSupervisor(Machine& m, bool on);
-bool ioAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind);
+bool ioAccess(Machine& m, std::uint32_t addr, unsigned size, const char* kind,
+              bool wordWide = false);
 
 // x_loader.cpp: the executable.
 std::string checkLoadable(const std::vector<std::uint8_t>& file, XHeader& header);

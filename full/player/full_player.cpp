@@ -6,27 +6,65 @@
 
 static_assert(FULL_PLAYER_HEAD_SIZE + FULL_PLAYER_TAIL_SIZE == FULL_PLAYER_SIZE);
 
+namespace {
+
+std::array<std::uint8_t, 4> bigEndian(std::uint32_t value) {
+    return {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8),
+            std::uint8_t(value)};
+}
+
+}  // namespace
+
 std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength) {
     constexpr std::uint64_t CODE_SIZE = FULL_PLAYER_HEAD_SIZE - 64;
     if (streamLength > std::uint64_t{UINT32_MAX} - CODE_SIZE) {
         throw std::length_error("register stream too long for a Human68k text section");
     }
-    const auto textSize = std::uint32_t(CODE_SIZE + streamLength);
-    return {std::uint8_t(textSize >> 24), std::uint8_t(textSize >> 16), std::uint8_t(textSize >> 8),
-            std::uint8_t(textSize)};
+    return bigEndian(std::uint32_t(CODE_SIZE + streamLength));
 }
 
-std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream) {
-    if (stream.size() % 2 != 0) {
+std::array<std::uint8_t, 4> fullProgramBankOffset(std::uint64_t streamLength) {
+    return bigEndian(std::uint32_t(FULL_PLAYER_HEAD_SIZE - 64 + streamLength));
+}
+
+std::vector<std::uint8_t> fullBankBytes(std::span<const FullBankSample> samples) {
+    std::vector<std::uint8_t> bank(samples.size() * 8);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const FullBankSample& sample = samples[i];
+        if (sample.bytes.size() > FULL_BANK_SAMPLE_LIMIT)
+            throw std::length_error("an ADPCM sample longer than one DMA transfer");
+        const std::array<std::uint8_t, 4> offset = bigEndian(std::uint32_t(bank.size()));
+        const std::size_t count = sample.bytes.empty() ? 0 : sample.bytes.size() + 1;
+        std::uint8_t* entry = bank.data() + i * 8;
+        std::copy(offset.begin(), offset.end(), entry);
+        entry[4] = std::uint8_t(count >> 8);
+        entry[5] = std::uint8_t(count);
+        entry[6] = sample.dividerBits;
+        if (count == 0) continue;
+        bank.insert(bank.end(), sample.bytes.begin(), sample.bytes.end());
+        bank.push_back(0x80);
+    }
+    if (bank.size() % 2 != 0) bank.push_back(0x80);
+    return bank;
+}
+
+std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream,
+                                           std::span<const std::uint8_t> bank) {
+    if (stream.size() % 2 != 0 || bank.size() % 2 != 0) {
         throw std::invalid_argument("a register stream is made of pairs: odd length");
     }
-    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(stream.size());
+    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(stream.size() + bank.size());
     std::span<const std::uint8_t, FULL_PLAYER_SIZE> player = fullPlayerBytes();
     std::vector<std::uint8_t> program;
     program.reserve(FULL_PLAYER_SIZE + stream.size());
     program.insert(program.end(), player.begin(), player.begin() + FULL_PLAYER_HEAD_SIZE);
     program.insert(program.end(), stream.begin(), stream.end());
+    program.insert(program.end(), bank.begin(), bank.end());
     program.insert(program.end(), player.begin() + FULL_PLAYER_HEAD_SIZE, player.end());
     std::copy(textSize.begin(), textSize.end(), program.begin() + FULL_PLAYER_TEXT_SIZE_OFFSET);
+    if (!bank.empty()) {
+        const std::array<std::uint8_t, 4> bankOffset = fullProgramBankOffset(stream.size());
+        std::copy(bankOffset.begin(), bankOffset.end(), program.begin() + FULL_PLAYER_BANK_OFFSET);
+    }
     return program;
 }

@@ -15,6 +15,23 @@ inline constexpr std::size_t FULL_PLAYER_SIZE = 446;
 inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 434;  // file offset of the stream
 inline constexpr std::size_t FULL_PLAYER_TAIL_SIZE = 12;
 inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 4 bytes
+// The text offset of the drums' bank table, 0 without drums: a long word the player's first
+// instruction branches over.
+inline constexpr std::size_t FULL_PLAYER_BANK_OFFSET = 66;  // big-endian, 4 bytes
+
+// One ADPCM sample of the bank, as the player hands it to DMA channel 3.
+struct FullBankSample {
+    std::vector<std::uint8_t> bytes;  // two 4-bit codes a byte, low nibble first; empty: left out
+    std::uint8_t dividerBits = 0x08;  // PPI port C bits 3-2: $08 for 512, $04 768, $00 1024
+};
+// A sample holds at most this many bytes, so that with its closing $80 one DMA count covers it.
+inline constexpr std::size_t FULL_BANK_SAMPLE_LIMIT = 65534;
+// The bank that follows the stream: the table (8 bytes a sample: offset from the table's start,
+// long; byte count, word, 0 for a sample left out; divider bits; a spare 0), then the samples,
+// each closed by a $80 byte (the MSM6258 repeats its last byte until it is stopped, and $80
+// moves the signal by +step/8 then -step/8), padded to an even length. Throws
+// std::length_error for a sample over FULL_BANK_SAMPLE_LIMIT.
+std::vector<std::uint8_t> fullBankBytes(std::span<const FullBankSample> samples);
 
 // The assembled player, fullplayer.bin.
 std::span<const std::uint8_t, FULL_PLAYER_SIZE> fullPlayerBytes();
@@ -22,10 +39,14 @@ std::span<const std::uint8_t, FULL_PLAYER_SIZE> fullPlayerBytes();
 // The header's text size field for a stream of streamLength bytes: the code and the stream,
 // big-endian. Throws std::length_error when it would not fit the field's 32 bits.
 std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength);
+// The bank table's offset field for a stream of streamLength bytes, big-endian.
+std::array<std::uint8_t, 4> fullProgramBankOffset(std::uint64_t streamLength);
 
 // The program that replays `stream` (pairs as docs/full-mode.md describes them): head, stream,
 // tail, the text size set to 370 + the stream's length. The tail's end markers stop the player
 // should the stream lack one. Throws std::invalid_argument for a stream of odd length (the
 // player reads pairs, and Human68k sections have even sizes) and std::length_error for one whose
 // text size would not fit the header's 32 bits.
-std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream);
+// A bank (fullBankBytes) goes after the stream, inside the text, and the player finds it there.
+std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream,
+                                           std::span<const std::uint8_t> bank = {});

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages cmake make g++ clang libclang-rt-14-dev zlib1g-dev
+ensure_packages cmake make g++ clang libclang-rt-14-dev zlib1g-dev pkg-config libsoxr-dev
 seconds=${FUZZ_SECONDS:-60}
 
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOPMCAST_SANITIZE=ON \

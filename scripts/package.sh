@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages cmake g++ make pkg-config gzip dpkg-dev zlib1g-dev libunicorn-dev \
-    binutils-m68k-linux-gnu libsndfile1-dev libfftw3-dev
+    binutils-m68k-linux-gnu libsndfile1-dev libfftw3-dev libsoxr-dev
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 # Debian links the C library and zlib dynamically, so that their security updates reach the
 # converter.

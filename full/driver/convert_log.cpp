@@ -10,6 +10,7 @@
 #include "driver/vgm_commands.hpp"
 #include "full/driver/vgm_reader.hpp"
 #include "full/player/full_player.hpp"
+#include "full/translate/adpcm_bank.hpp"
 
 namespace {
 
@@ -85,24 +86,33 @@ void noteKeyOn(SongFacts& facts, std::uint8_t data) {
         facts.keyedFmChannels |= std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
 }
 
-// Pass 1: what the translation needs in advance, and whether the log can be played. The chip
-// writes and waits that lie whole in the channel's buffer, up to the loop point, are stepped
-// over in one tight loop: of them the first pass needs only the key-ons and that there is one
-// write (the log's length is counted by the second pass).
-void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
+// Pass 1: what the translation needs in advance, whether the log can be played, and the
+// DAC's hits. The chip writes and waits that lie whole in the channel's buffer, up to the loop
+// point, are stepped over in one tight loop, which keeps the log's time for the DAC.
+struct Scan {
+    SongFacts facts;
+    DacCapture& dac;
+    std::int64_t sample = 0;
+};
+
+void scanBufferedCommands(VgmReader& reader, Scan& scan) {
     const VgmWindow window = vgmWindow(reader);
     const std::uint8_t* bytes = window.bytes;
     int used = 0;
     bool chipWritten = false;
+    std::int64_t sample = scan.sample;
     while (used < window.limit) {
         const std::uint8_t* command = bytes + used;
         switch (STEP_OVER[command[0]]) {
             case Step::ym2612Port0:
-                if (command[1] == 0x28) noteKeyOn(facts, command[2]);
+                if (command[1] == 0x28) noteKeyOn(scan.facts, command[2]);
+                if (command[1] == 0x2A) dacWrite(scan.dac, sample, command[2]);
+                if (command[1] == 0x2B) dacEnable(scan.dac, command[2] & 0x80);
                 chipWritten = true;
                 used += 3;
                 continue;
             case Step::ym2612Port1:
+                if (command[1] == 0xB6) dacPan(scan.dac, command[2]);
                 chipWritten = true;
                 used += 3;
                 continue;
@@ -111,10 +121,14 @@ void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
                 used += 2;
                 continue;
             case Step::wait:
+                sample += command[1] | command[2] << 8;
                 used += 3;
                 continue;
             case Step::oneByteWait:  // a run of them, the bulk of a log with DAC samples
                 do {
+                    const std::uint8_t code = bytes[used];
+                    if (code >= 0x80) dacWriteFromBank(scan.dac, sample);
+                    sample += ONE_BYTE_WAIT[code];
                     ++used;
                 } while (used < window.limit && STEP_OVER[bytes[used]] == Step::oneByteWait);
                 continue;
@@ -123,46 +137,82 @@ void scanBufferedCommands(VgmReader& reader, SongFacts& facts) {
         }
         break;
     }
-    facts.sourceChipWritten |= chipWritten;
+    scan.sample = sample;
+    scan.facts.sourceChipWritten |= chipWritten;
     consumeVgmWindow(reader, used);
 }
 
-SongFacts scanSong(VgmReader& reader) {
-    SongFacts facts;
+SongFacts scanSong(VgmReader& reader, DacCapture& dac) {
+    Scan scan{{}, dac};
+    reader.dacBank = &dac.bank;
+    reader.dacBlockStarts = &dac.blockStarts;
     for (;;) {
-        scanBufferedCommands(reader, facts);
+        scanBufferedCommands(reader, scan);
         const VgmCommand command = nextVgmCommand(reader);
         switch (command.event) {
             case VgmEvent::endOfData:
-                return facts;
+                reader.dacBank = nullptr;
+                reader.dacBlockStarts = nullptr;
+                finishDacCapture(dac, scan.sample);
+                return scan.facts;
             case VgmEvent::ym2612:
-                facts.sourceChipWritten = true;
-                if (command.port == 0 && command.reg == 0x28) noteKeyOn(facts, command.data);
+                scan.facts.sourceChipWritten = true;
+                if (command.port == 0 && command.reg == 0x28) noteKeyOn(scan.facts, command.data);
+                if (command.port == 0 && command.reg == 0x2A)
+                    dacWrite(dac, scan.sample, command.data);
+                if (command.port == 0 && command.reg == 0x2B) dacEnable(dac, command.data & 0x80);
+                if (command.port == 1 && command.reg == 0xB6) dacPan(dac, command.data);
                 break;
             case VgmEvent::sn76489:
-                facts.sourceChipWritten = true;
+                scan.facts.sourceChipWritten = true;
                 break;
             case VgmEvent::otherChip:
-                if (!facts.otherChipCommand) facts.otherChipCommand = command.code;
-                ++facts.otherChipCommands;
+                if (!scan.facts.otherChipCommand) scan.facts.otherChipCommand = command.code;
+                ++scan.facts.otherChipCommands;
                 break;
             case VgmEvent::unknown:
-                ++facts.unknownCommands;
+                ++scan.facts.unknownCommands;
+                break;
+            case VgmEvent::dacSample:  // the first of a run of them, then the run as waits
+                dacWriteFromBank(dac, scan.sample);
+                scan.sample += command.samples;
                 break;
             case VgmEvent::wait:
-            case VgmEvent::dacSample:
-            case VgmEvent::dacData:
+                scan.sample += command.samples;
+                break;
+            case VgmEvent::dacSeek:
+                dacSeek(dac, command.value);
+                break;
+            case VgmEvent::dacStream:
+                dacStreamControl(dac, scan.sample, command.code, command.operands.data());
+                break;
+            case VgmEvent::dataBlock:
             case VgmEvent::passedOver:
                 break;
         }
     }
 }
 
-// Before the log's time moves on: the changes made at this step reach the stream, and the
-// voices that sound without a channel are counted as left out.
+// The DAC's hits that start before `until` go into the stream at their steps: one heard on
+// neither side, or whose sample the table cannot number, is not started.
+void startHits(FullRun& run, std::int64_t until) {
+    while (run.nextHit < run.hits.size() && run.hits[run.nextHit].startSample < until) {
+        const DacHit& hit = run.hits[run.nextHit++];
+        const std::uint8_t sides = hit.pan >> 6;  // 0xB6 bit 7 left, bit 6 right
+        if (sides == 0 || hit.sampleIndex > 0xFFFF) continue;
+        const std::int64_t step = (hit.startSample * STEPS_PER_TICK + 787 / 2) / 787;
+        writeAdpcmStart(run.stream, step, sides, std::uint16_t(hit.sampleIndex));
+        ++run.played.drumStarts;
+    }
+}
+
+// Before the log's time moves on: the changes made at this step reach the stream, the hits
+// that start before the next follow them, and the voices that sound without a channel are
+// counted as left out.
 void advanceTime(FullRun& run, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
+    startHits(run, run.sample + samples);
     run.sample += samples;
     if (run.voicesWaiting == 0) return;
     for (int v = 0; v < PSG_VOICES; ++v)
@@ -190,7 +240,6 @@ void advanceTime(FullRun& run, std::int64_t samples) {
             bool dac = false;
             const int end = addWaits(window.bytes, used, window.limit, samples, dac);
             if (end == used || end >= window.limit) break;
-            if (dac) run.leftOut.dac = true;
             advanceTime(run, samples);
             used = end;
         }
@@ -221,12 +270,6 @@ bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
                 translateFullSn76489(run, command.data);
                 break;
             case VgmEvent::dacSample:
-                run.leftOut.dac = true;
-                advanceTime(run, command.samples);
-                break;
-            case VgmEvent::dacData:
-                run.leftOut.dac = true;
-                break;
             case VgmEvent::wait:
                 advanceTime(run, command.samples);
                 break;
@@ -268,16 +311,24 @@ std::string startProgram(const std::string& output, ProgramFile& program) {
     return "";
 }
 
-// After the stream: the player's tail, the text size in the header, and the program renamed
-// into place.
+// After the stream: the drums' bank, the player's tail, the text size and the bank's offset in
+// the header and the code, and the program renamed into place.
 std::string finishProgram(const std::string& output, ProgramFile& program,
-                          std::int64_t streamLength) {
-    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(std::uint64_t(streamLength));
+                          std::int64_t streamLength, const std::vector<std::uint8_t>& bank) {
+    const std::array<std::uint8_t, 4> textSize =
+        fullProgramTextSize(std::uint64_t(streamLength) + bank.size());
+    fileWrite(program.channel, 0, bank.data(), int(bank.size()));
     fileWrite(program.channel, 0, fullPlayerBytes().data() + FULL_PLAYER_HEAD_SIZE,
               int(FULL_PLAYER_TAIL_SIZE));
     // File channel positions count from 1.
-    const bool patched = fileWrite(program.channel, 1 + FULL_PLAYER_TEXT_SIZE_OFFSET,
-                                   textSize.data(), int(textSize.size())) == FILE_OK;
+    bool patched = fileWrite(program.channel, 1 + FULL_PLAYER_TEXT_SIZE_OFFSET, textSize.data(),
+                             int(textSize.size())) == FILE_OK;
+    if (!bank.empty()) {
+        const std::array<std::uint8_t, 4> bankOffset =
+            fullProgramBankOffset(std::uint64_t(streamLength));
+        patched &= fileWrite(program.channel, 1 + FULL_PLAYER_BANK_OFFSET, bankOffset.data(),
+                             int(bankOffset.size())) == FILE_OK;
+    }
     const bool written = fileClose(program.channel) == FILE_OK && patched;
     program.channel = 0;
     if (!written || !fileRename(program.temporary, output)) {
@@ -285,6 +336,32 @@ std::string finishProgram(const std::string& output, ProgramFile& program,
         return "cannot write " + output + ": the disk is full or the folder not writable";
     }
     return "";
+}
+
+// The drums' bank in the room the stream leaves: the ADPCM samples, then their table's bytes.
+// False when even the short hits do not fit.
+bool makeBank(const DacCapture& dac, std::int64_t room, Drums& drums,
+              std::vector<std::uint8_t>& bytes) {
+    drums.hitsLeftOut = dac.hitsLeftOut;
+    if (dac.samples.empty()) return true;
+    // Each sample costs its table entry and its closing byte, and the bank one byte of padding.
+    room -= std::int64_t(dac.samples.size()) * 9 + 1;
+    if (room < 0) return false;
+    const AdpcmBank bank = buildAdpcmBank(dac.samples, std::size_t(room));
+    if (!bank.fits) return false;
+    std::vector<FullBankSample> samples(bank.samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i].bytes = bank.samples[i].bytes;
+        samples[i].bytes.resize(std::min(samples[i].bytes.size(), FULL_BANK_SAMPLE_LIMIT));
+        samples[i].dividerBits = adpcmDividerBits(bank.samples[i].rate);
+    }
+    bytes = fullBankBytes(samples);
+    drums.samples = int(samples.size()) - bank.leftOut;
+    drums.bytes = std::int64_t(bank.bytes);
+    drums.lowered = bank.lowered;
+    drums.leftOut = bank.leftOut;
+    drums.leftOutSeconds = bank.leftOutSeconds;
+    return true;
 }
 
 ConvertResult failed(std::string reason) {
@@ -318,7 +395,8 @@ ConvertResult convertLog(const ConvertRequest& request) {
 
     VgmReader reader;
     if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
-    const SongFacts facts = scanSong(reader);
+    auto dac = std::make_unique<DacCapture>();
+    const SongFacts facts = scanSong(reader, *dac);
     if (!facts.sourceChipWritten) {
         std::string message = "no YM2612 or SN76489 data";
         if (const char* chip =
@@ -337,17 +415,20 @@ ConvertResult convertLog(const ConvertRequest& request) {
     auto run = std::make_unique<FullRun>();
     run->facts = facts;
     run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
+    run->hits = dac->hits;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
-    if (!translateSong(reader, *run, maxStream)) {
-        return failed("the program would be larger than " + sizeText(request.maxSize) +
-                      " (--max-size)");
-    }
-    if (!cannotWrite.empty()) return failed(cannotWrite);
+    const std::string tooLarge =
+        "the program would be larger than " + sizeText(request.maxSize) + " (--max-size)";
+    if (!translateSong(reader, *run, maxStream)) return failed(tooLarge);
     const std::int64_t length = streamLength(run->stream);
-    if (std::string failure = finishProgram(request.output, program, length); !failure.empty())
+    std::vector<std::uint8_t> bank;
+    if (!makeBank(*dac, maxStream - length, result.drums, bank)) return failed(tooLarge);
+    if (!cannotWrite.empty()) return failed(cannotWrite);
+    if (std::string failure = finishProgram(request.output, program, length, bank);
+        !failure.empty())
         return failed(failure);
 
-    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length;
+    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size());
     result.seconds = double(run->sample) / SAMPLE_RATE;
     if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
     result.played = run->played;

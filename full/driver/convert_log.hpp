@@ -12,12 +12,23 @@ struct ConvertRequest {
     std::int64_t maxSize = 1 << 20;  // the largest program written, in bytes
 };
 
+// The drums as the program plays them on the ADPCM.
+struct Drums {
+    int samples = 0;               // in the bank
+    std::int64_t bytes = 0;        // of ADPCM
+    int lowered = 0;               // played at 10.4 or 7.8 kHz to fit
+    int leftOut = 0;               // long samples left out to fit
+    double leftOutSeconds = 0;     // their length
+    std::int64_t hitsLeftOut = 0;  // beyond what the capture keeps
+};
+
 struct ConvertResult {
     std::string error;  // empty on success
     std::int64_t programSize = 0;
     double seconds = 0;
     double loopSeconds = -1;  // -1 without a loop
     Played played;
+    Drums drums;
     LeftOut leftOut;
     std::int64_t otherChipCommands = 0;
     std::int64_t unknownCommands = 0;

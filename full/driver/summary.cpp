@@ -38,6 +38,16 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
         voices.push_back("PSG " + std::to_string(psg) + (result.played.noise ? " + noise" : ""));
     if (result.played.lfo) voices.push_back("LFO");
     if (!voices.empty()) parts.push_back(join(voices, ", "));
+    const Drums& drums = result.drums;
+    if (drums.samples > 0) {
+        std::string text = "drums: " + std::to_string(drums.samples) +
+                           (drums.samples == 1 ? " sample, " : " samples, ") +
+                           std::to_string(std::max<std::int64_t>(1, (drums.bytes + 512) / 1024)) +
+                           " KiB ADPCM at 15.6 kHz";
+        if (drums.lowered > 0)
+            text += " (" + std::to_string(drums.lowered) + " at 10.4 or 7.8 kHz to fit)";
+        parts.push_back(text);
+    }
     if (result.programSize < (1 << 20))
         parts.push_back(
             std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) + " KiB");
@@ -52,7 +62,12 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
     for (int v = 0; v < PSG_VOICES; ++v)
         if (out.voiceSamples[v] > 0)
             left.push_back(std::string(VOICE_NAMES[v]) + " " + seconds(out.voiceSamples[v]));
-    if (out.dac) left.push_back("YM2612 DAC samples");
+    if (drums.leftOut > 0)
+        left.push_back(std::to_string(drums.leftOut) +
+                       (drums.leftOut == 1 ? " long sample (" : " long samples (") +
+                       format("%.1f s)", drums.leftOutSeconds));
+    if (drums.hitsLeftOut > 0)
+        left.push_back(std::to_string(drums.hitsLeftOut) + " DAC hits beyond 32 MiB of samples");
     if (out.channel3Mode) left.push_back("YM2612 channel 3 special mode");
     if (out.ssgEg) left.push_back("SSG-EG");
     if (out.lfoRateBeyondReach) left.push_back("LFO rate 7 (83 Hz, played at 59 Hz)");

@@ -55,14 +55,58 @@ constexpr std::array<std::uint8_t, 256> COMMAND_LENGTH = [] {
 // What a command is that is neither a chip write, a wait, the end nor a data block.
 VgmEvent eventOfOtherCommand(std::uint8_t code) {
     if (isOtherChipCommand(code)) return VgmEvent::otherChip;
-    if ((code >= 0x90 && code <= 0x95) || code == 0xE0) return VgmEvent::dacData;
+    if (code >= 0x90 && code <= 0x95) return VgmEvent::dacStream;
+    if (code == 0xE0) return VgmEvent::dacSeek;
     if (vgmOperandLength(code) > 0 || code <= 0x2F) return VgmEvent::passedOver;
     return VgmEvent::unknown;
+}
+
+// A command's operands as the event needs them.
+void takeOperands(VgmCommand& command, const std::uint8_t* operands, int count) {
+    if (command.event == VgmEvent::dacSeek)
+        command.value = std::uint32_t(operands[0] | operands[1] << 8 | operands[2] << 16) |
+                        std::uint32_t(operands[3]) << 24;
+    else if (command.event == VgmEvent::dacStream)
+        std::copy(operands, operands + std::min<int>(count, int(command.operands.size())),
+                  command.operands.begin());
+}
+
+// 0x67 0x66 tt ssssssss, then the block. A block of the YM2612's samples (type 0x00) is added
+// to the bank as far as the file holds it; every other block is passed over.
+void readDataBlock(VgmReader& reader, VgmCommand& command) {
+    command.event = VgmEvent::dataBlock;
+    skip(reader, 1);
+    command.value = readByte(reader);
+    std::int64_t size = readLong(reader) & 0x7FFFFFFF;
+    if (command.value != 0x00 || reader.dacBank == nullptr) {
+        skip(reader, size);
+        return;
+    }
+    std::vector<std::uint8_t>& bank = *reader.dacBank;
+    if (reader.dacBlockStarts) reader.dacBlockStarts->push_back(std::uint32_t(bank.size()));
+    // A block that claims more than the file holds ends with the file: read a piece at a time.
+    constexpr std::int64_t PIECE = 1 << 20;
+    std::int64_t left = std::min<std::int64_t>(size, UINT32_MAX - bank.size());
+    while (left > 0) {
+        const int want = int(std::min(left, PIECE));
+        const std::size_t was = bank.size();
+        const std::int64_t before = fileChannelTable[reader.channel].position;
+        bank.resize(was + std::size_t(want));
+        fileRead(reader.channel, 0, bank.data() + was, want);
+        const std::int64_t got = fileChannelTable[reader.channel].position - before;
+        bank.resize(was + std::size_t(got));
+        reader.position += got;
+        size -= got;
+        left -= got;
+        if (got < want) break;
+    }
+    skip(reader, size);
 }
 
 // Adds the waits that follow in the channel's buffer to the wait just read, up to the loop
 // point: a log with DAC samples is mostly one-byte waits, taken here a buffer at a time.
 void absorbWaits(VgmReader& reader, VgmCommand& command) {
+    if (reader.dacBank) return;  // the pass that gathers the DAC takes each 0x80-0x8F alone
     const VgmWindow window = vgmWindow(reader);
     bool dac = false;
     const int used = addWaits(window.bytes, 0, window.limit, command.samples, dac);
@@ -143,6 +187,7 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
                 command.samples = bytes[1] | bytes[2] << 8;
             } else {
                 command.event = eventOfOtherCommand(code);
+                takeOperands(command, bytes + 1, length - 1);
             }
             consumeVgmWindow(reader, length);
             if (command.event == VgmEvent::wait || command.event == VgmEvent::dacSample)
@@ -183,13 +228,9 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         case VGM_END_OF_DATA:
             reader.ended = true;
             return command;
-        case VGM_DATA_BLOCK: {
-            command.event = VgmEvent::dacData;
-            skip(reader, 2);
-            const auto size = std::int32_t(readLong(reader));
-            skip(reader, size);
+        case VGM_DATA_BLOCK:
+            readDataBlock(reader, command);
             return command;
-        }
         default:
             break;
     }
@@ -203,7 +244,11 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
         absorbWaits(reader, command);
     } else {
         command.event = eventOfOtherCommand(code);
-        skip(reader, vgmOperandLength(code));
+        std::array<std::uint8_t, 16> operands{};
+        const int count = std::min<int>(vgmOperandLength(code), int(operands.size()));
+        for (int i = 0; i < count; ++i) operands[std::size_t(i)] = readByte(reader);
+        skip(reader, vgmOperandLength(code) - count);
+        takeOperands(command, operands.data(), count);
     }
     return command;
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "channels/file_channels.hpp"
 #include "driver/vgm_commands.hpp"
@@ -14,7 +15,9 @@ enum class VgmEvent : std::uint8_t {
     wait,        // samples
     dacSample,   // 0x80-0x8F: a byte from the data bank to the DAC, then samples
     otherChip,   // a write to a chip other than the YM2612 and SN76489, passed over
-    dacData,     // data blocks, data seeks and DAC streams: samples for the YM2612's DAC
+    dataBlock,   // 0x67: a YM2612 block's bytes are added to the reader's dacBank
+    dacSeek,     // 0xE0: value, where 0x80-0x8F read the data bank next
+    dacStream,   // 0x90-0x95, DAC stream control: code and operands
     passedOver,  // a command for nothing this program plays (the Game Gear stereo mask)
     unknown,     // a byte the VGM format does not define, passed over as one byte
     endOfData,   // 0x66, or the end of the file
@@ -22,12 +25,14 @@ enum class VgmEvent : std::uint8_t {
 
 struct VgmCommand {
     VgmEvent event = VgmEvent::endOfData;
-    std::uint8_t code = 0;     // the command byte
-    std::uint8_t port = 0;     // ym2612: 0 or 1
-    std::uint8_t reg = 0;      // ym2612: register
-    std::uint8_t data = 0;     // ym2612, sn76489: the byte written
-    std::int32_t samples = 0;  // wait, dacSample: samples of 1/44100 s
-    bool atLoopPoint = false;  // the first command at or after the loop point
+    std::uint8_t code = 0;                    // the command byte
+    std::uint8_t port = 0;                    // ym2612: 0 or 1
+    std::uint8_t reg = 0;                     // ym2612: register
+    std::uint8_t data = 0;                    // ym2612, sn76489: the byte written
+    std::int32_t samples = 0;                 // wait, dacSample: samples of 1/44100 s
+    std::uint32_t value = 0;                  // dacSeek: offset; dataBlock: the block's type
+    std::array<std::uint8_t, 10> operands{};  // dacStream
+    bool atLoopPoint = false;                 // the first command at or after the loop point
 };
 
 struct VgmReader {
@@ -37,6 +42,10 @@ struct VgmReader {
     std::int64_t loopStart = 0;  // offset of the loop point's command; 0 without a loop
     bool ended = false;
     bool loopPassed = false;  // the command at the loop point has been returned
+    // Where the bytes of the data blocks of type 0x00 (the YM2612's samples) go, and where each
+    // block starts in them; nullptr: passed over.
+    std::vector<std::uint8_t>* dacBank = nullptr;
+    std::vector<std::uint32_t>* dacBlockStarts = nullptr;
 };
 
 // Reads the header of the log open on the channel; false when it does not begin with "Vgm ".
@@ -45,7 +54,8 @@ bool startVgmReader(VgmReader& reader, int channel);
 // Back to the first command, for another pass.
 void rewindVgmReader(VgmReader& reader);
 // The next command; endOfData at 0x66 or the end of the file, and from then on. A run of waits
-// (DAC samples among them, which wait too) comes as one, but never across the loop point.
+// (DAC samples among them, which wait too) comes as one, but never across the loop point, and
+// not while dacBank is set.
 VgmCommand nextVgmCommand(VgmReader& reader);
 
 // The commands that lie whole in the channel's buffer before the loop point, for a pass that

@@ -85,6 +85,15 @@ void writeLoopMarker(FullStream& stream, std::int64_t step) {
     flushThen(stream, step, pair);
 }
 
+void writeAdpcmStart(FullStream& stream, std::int64_t step, std::uint8_t sides,
+                     std::uint16_t sample) {
+    const std::uint8_t pair[2] = {0x00, std::uint8_t(FULL_ADPCM_START | (sides & 0x03))};
+    flushThen(stream, step, pair);
+    stream.pairs.push_back(std::uint8_t(sample >> 8));
+    stream.pairs.push_back(std::uint8_t(sample));
+    handOnWhenFull(stream);
+}
+
 void finishFullStream(FullStream& stream, std::int64_t endStep) {
     const std::uint8_t pair[2] = {0x00, FULL_END_MARKER};
     flushThen(stream, endStep, pair);

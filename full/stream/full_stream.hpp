@@ -4,6 +4,8 @@
 //
 //   r v    r = 01-FF   write v into OPM register r
 //   00 n   n = 00-EF   wait n + 1 steps
+//   00 F0              stop the ADPCM and mute it
+//   00 F1-F3  nn nn    start ADPCM sample nnnn (big-endian); bit 1 left on, bit 0 right on
 //   00 FE              loop position
 //   00 FF              end
 #pragma once
@@ -14,6 +16,8 @@
 #include <vector>
 
 inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;  // 240 steps, 0.86 s
+inline constexpr std::uint8_t FULL_ADPCM_STOP = 0xF0;
+inline constexpr std::uint8_t FULL_ADPCM_START = 0xF0;  // | the sides, then the sample's number
 inline constexpr std::uint8_t FULL_LOOP_MARKER = 0xFE;
 inline constexpr std::uint8_t FULL_END_MARKER = 0xFF;
 
@@ -60,5 +64,9 @@ void flushRegisters(FullStream& stream, std::int64_t step);
 // the LFO reset), after the changes before it.
 void writeRegisterNow(FullStream& stream, std::int64_t step, std::uint8_t reg, std::uint8_t value);
 void writeLoopMarker(FullStream& stream, std::int64_t step);
+// An ADPCM sample started on the sides given (bit 1 left, bit 0 right), after the changes
+// before it.
+void writeAdpcmStart(FullStream& stream, std::int64_t step, std::uint8_t sides,
+                     std::uint16_t sample);
 // The changes, the wait up to endStep, and the end marker.
 void finishFullStream(FullStream& stream, std::int64_t endStep);

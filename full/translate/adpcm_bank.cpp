@@ -41,20 +41,23 @@ std::vector<std::int16_t> resampleDac(const DacSample& sample, double rate) {
     return signals;
 }
 
-void encode(const DacSample& source, AdpcmSample& sample, AdpcmRate rate) {
-    sample.rate = rate;
-    sample.bytes = adpcmEncode(resampleDac(source, adpcmRateHz(rate)));
+// The bytes a sample takes at a rate: as many as libsoxr's output can be, two codes a byte.
+std::size_t plannedBytes(const DacSample& source, AdpcmRate rate) {
+    const double length = std::ceil(double(source.values.size()) * adpcmRateHz(rate) / source.rate);
+    return (std::size_t(length) + 2) / 2;
 }
 
 }  // namespace
 
 AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room) {
+    // The rates are planned from each sample's length first, so that only what is kept is
+    // resampled and encoded (the encoder tries 256 code pairs a sample).
     AdpcmBank bank;
     bank.samples.resize(samples.size());
+    std::size_t planned = 0;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         bank.samples[i].seconds = double(samples[i].values.size()) / samples[i].rate;
-        encode(samples[i], bank.samples[i], AdpcmRate::hz15625);
-        bank.bytes += bank.samples[i].bytes.size();
+        planned += plannedBytes(samples[i], AdpcmRate::hz15625);
     }
     // The longest first.
     std::vector<std::size_t> order(samples.size());
@@ -62,24 +65,32 @@ AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return bank.samples[a].seconds > bank.samples[b].seconds;
     });
+    std::vector<bool> kept(samples.size(), true);
     for (const AdpcmRate rate : {AdpcmRate::hz10417, AdpcmRate::hz7813})
         for (const std::size_t i : order) {
-            if (bank.bytes <= room) return bank;
+            if (planned <= room) break;
             AdpcmSample& sample = bank.samples[i];
             if (sample.rate == AdpcmRate::hz15625) ++bank.lowered;
-            bank.bytes -= sample.bytes.size();
-            encode(samples[i], sample, rate);
-            bank.bytes += sample.bytes.size();
+            planned -= plannedBytes(samples[i], sample.rate);
+            sample.rate = rate;
+            planned += plannedBytes(samples[i], rate);
         }
     for (const std::size_t i : order) {
-        if (bank.bytes <= room) return bank;
+        if (planned <= room) break;
         AdpcmSample& sample = bank.samples[i];
         if (sample.seconds < SHORT_HIT_SECONDS) break;
-        bank.bytes -= sample.bytes.size();
-        sample.bytes.clear();
+        planned -= plannedBytes(samples[i], sample.rate);
+        kept[i] = false;
         ++bank.leftOut;
         bank.leftOutSeconds += sample.seconds;
     }
-    bank.fits = bank.bytes <= room;
+    bank.fits = planned <= room;
+    if (!bank.fits) return bank;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (!kept[i]) continue;
+        AdpcmSample& sample = bank.samples[i];
+        sample.bytes = adpcmEncode(resampleDac(samples[i], adpcmRateHz(sample.rate)));
+        bank.bytes += sample.bytes.size();
+    }
     return bank;
 }

@@ -8,6 +8,7 @@
 // log's 44 100 Hz; a stream's bytes are a signal at its own frequency.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <unordered_map>
@@ -36,9 +37,22 @@ inline constexpr std::size_t DAC_HIT_LONGEST = 6 * 44100;
 // otherwise ask for a hundred times its size.
 inline constexpr std::size_t DAC_CAPTURE_LIMIT = std::size_t(32) << 20;
 
+// The hits kept at most: 1 048 576 (16 MiB). A program holds 4 bytes of stream for each, so
+// no program within any sane limit plays more; the hits beyond are counted as left out.
+inline constexpr std::size_t DAC_HITS_LIMIT = std::size_t(1) << 20;
+
+// How a DAC stream (VGM 0x90-0x92) is set up, as far as it plays the YM2612's DAC.
+struct DacStreamSetup {
+    bool toDac = false;     // 0x90: the first YM2612, port 0, register 0x2A
+    bool fromBank = false;  // 0x91: data bank type 0x00
+    std::uint8_t stepSize = 1, stepBase = 0;
+    std::uint32_t rate = 0;  // 0x92: commands a second
+};
+
 struct DacCapture {
-    std::vector<std::uint8_t> bank;  // the data blocks of type 0x00, one after the other
-    std::uint32_t bankOffset = 0;    // where 0x80-0x8F read next (0xE0 sets it)
+    std::vector<std::uint8_t> bank;          // the data blocks of type 0x00, one after the other
+    std::vector<std::uint32_t> blockStarts;  // where each of those blocks starts in the bank
+    std::uint32_t bankOffset = 0;            // where 0x80-0x8F read next (0xE0 sets it)
     std::uint8_t pan = 0xC0;
     bool enabled = false;  // 0x2B bit 7: the DAC replaces channel 6
 
@@ -49,8 +63,13 @@ struct DacCapture {
     std::int64_t lastWrite = 0;
     std::uint8_t writesPan = 0xC0;
 
-    // The stream playing: bank bytes [streamFirst, streamEnd) at streamRate from streamStart.
+    std::array<DacStreamSetup, 256> streamSetups{};
+    int streamId = -1;  // the stream playing, if one was started by a stream command
+    // The stream playing: bank bytes [streamFirst, streamEnd) at streamRate from streamStart,
+    // one every streamStride, over again if it loops.
     bool streaming = false;
+    bool streamLoops = false;
+    std::uint32_t streamStride = 1;
     std::int64_t streamStart = 0;
     std::uint32_t streamRate = 0;
     std::uint32_t streamFirst = 0, streamEnd = 0;
@@ -78,8 +97,14 @@ void dacWriteFromBank(DacCapture& capture, std::int64_t sample);
 // A DAC stream starts (0x93, 0x95): length bytes of the bank from offset, at rate values a
 // second; what lies beyond the bank is dropped. A stream playing is ended first.
 void dacStreamStart(DacCapture& capture, std::int64_t sample, std::uint32_t offset,
-                    std::uint32_t length, std::uint32_t rate);
+                    std::uint32_t length, std::uint32_t rate, std::uint32_t stride = 1,
+                    bool loops = false);
 // 0x94, or a stream's end: what it played up to this sample becomes a hit.
 void dacStreamStop(DacCapture& capture, std::int64_t sample);
+// A DAC stream control command (0x90-0x95, operands after the command byte). Streams that play
+// other chips, other registers or other data banks are passed over; reversed playing is
+// played forwards.
+void dacStreamControl(DacCapture& capture, std::int64_t sample, std::uint8_t code,
+                      const std::uint8_t* operands);
 // The end of the log: the hits being gathered are finished.
 void finishDacCapture(DacCapture& capture, std::int64_t sample);

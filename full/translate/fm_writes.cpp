@@ -171,8 +171,7 @@ void translateFullYm2612(FullRun& run, std::uint8_t port, std::uint8_t reg, std:
             case 0x28:
                 keyOnOff(run, data);
                 return;
-            case 0x2A:
-                if (run.fm.dacOn) run.leftOut.dac = true;
+            case 0x2A:  // the DAC: the first pass gathered its hits
                 return;
             case 0x2B:
                 dacEnable(run, data);

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "full/stream/full_stream.hpp"
+#include "full/translate/dac_capture.hpp"
 
 inline constexpr int FULL_FM_CHANNELS = 6;
 inline constexpr int PSG_TONES = 3;
@@ -64,7 +66,6 @@ struct LeftOut {
     std::int64_t voiceSamples[PSG_VOICES] = {};
     bool channel3Mode = false;
     bool ssgEg = false;
-    bool dac = false;
     bool lfoRateBeyondReach = false;
 };
 
@@ -74,6 +75,7 @@ struct Played {
     std::uint8_t psgVoices = 0;   // bit v: tone v sounded
     bool noise = false;
     bool lfo = false;
+    std::int64_t drumStarts = 0;  // ADPCM samples started
 };
 
 struct FullRun {
@@ -86,6 +88,8 @@ struct FullRun {
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
     std::int64_t loopSample = -1;                // the time of the loop point, -1 without
     FullStream stream;
+    std::span<const DacHit> hits;  // the DAC's hits, by their start, from the first pass
+    std::size_t nextHit = 0;
     LeftOut leftOut;
     Played played;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 
 namespace {
@@ -13,6 +14,18 @@ constexpr std::array<int, 49> STEP_SIZES = {
     408, 449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552};
 // How the step index moves after a nibble, by its magnitude (bits 2-0).
 constexpr std::array<int, 8> INDEX_MOVES = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+// The difference each magnitude adds, by step index: rising with the magnitude.
+constexpr auto DIFFERENCES = [] {
+    std::array<std::array<int, 8>, STEP_SIZES.size()> table{};
+    for (std::size_t i = 0; i < STEP_SIZES.size(); ++i)
+        for (int m = 0; m < 8; ++m) {
+            const int step = STEP_SIZES[i];
+            table[i][std::size_t(m)] =
+                step / 8 + (m & 1 ? step / 4 : 0) + (m & 2 ? step / 2 : 0) + (m & 4 ? step : 0);
+        }
+    return table;
+}();
 
 }  // namespace
 
@@ -32,23 +45,37 @@ int adpcmDecodeNibble(AdpcmState& state, std::uint8_t nibble) {
 
 namespace {
 
+// The least squared error any nibble leaves from `state` for `wanted`. The signals the 16
+// nibbles reach are in order (the differences rise with the magnitude, and the clamp keeps the
+// order), so only the side of `wanted` is searched, up to the first signal past it.
+long long leastError(const AdpcmState& state, int wanted) {
+    const std::array<int, 8>& differences = DIFFERENCES[std::size_t(state.stepIndex)];
+    const int direction = wanted >= state.signal ? 1 : -1;
+    auto errorOf = [&](int signed_difference) {
+        const long long e =
+            std::clamp(state.signal + signed_difference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX) -
+            wanted;
+        return e * e;
+    };
+    long long best = errorOf(-direction * differences[0]);  // the nearest on the other side
+    for (const int difference : differences) {
+        best = std::min(best, errorOf(direction * difference));
+        if (direction * (state.signal + direction * difference - wanted) >= 0) break;
+    }
+    return best;
+}
+
 // The nibble for `wanted`, looking one sample ahead: the one whose squared error, with that
 // of the best nibble after it for `next`, is least. Applied to the state.
 std::uint8_t encodeNibble(AdpcmState& state, int wanted, int next) {
     std::uint8_t best = 0;
     AdpcmState bestState;
-    long long bestError = -1;
+    long long bestError = LLONG_MAX;
     for (std::uint8_t nibble = 0; nibble < 16; ++nibble) {
         AdpcmState trial = state;
         const long long error = adpcmDecodeNibble(trial, nibble) - wanted;
-        long long nextError = -1;
-        for (std::uint8_t following = 0; following < 16; ++following) {
-            AdpcmState after = trial;
-            const long long e = adpcmDecodeNibble(after, following) - next;
-            if (nextError < 0 || e * e < nextError) nextError = e * e;
-        }
-        const long long total = error * error + nextError;
-        if (bestError < 0 || total < bestError) best = nibble, bestState = trial, bestError = total;
+        const long long total = error * error + leastError(trial, next);
+        if (total < bestError) best = nibble, bestState = trial, bestError = total;
     }
     state = bestState;
     return best;

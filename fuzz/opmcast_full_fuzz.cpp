@@ -34,22 +34,55 @@ Bytes readWhole(const fs::path& name) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The stream between the player's head and tail, pair by pair.
+std::uint32_t bigEndianAt(const Bytes& bytes, std::size_t at) {
+    return std::uint32_t(bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 |
+                         bytes[at + 3]);
+}
+
+// The drums' bank from `start` to `end`: a table whose samples lie inside it, each closed by
+// $80 and short enough for one DMA count. Returns the number of samples, or -1.
+long checkBank(const Bytes& program, std::size_t start, std::size_t end) {
+    if (start == end) return 0;
+    if (end - start < 8) return -1;
+    const std::uint32_t tableSize = bigEndianAt(program, start);
+    if (tableSize == 0 || tableSize % 8 != 0 || tableSize > end - start) return -1;
+    for (std::size_t entry = start; entry < start + tableSize; entry += 8) {
+        const std::uint32_t offset = bigEndianAt(program, entry);
+        const unsigned count = program[entry + 4] << 8 | program[entry + 5];
+        const std::uint8_t divider = program[entry + 6];
+        if (divider != 0x08 && divider != 0x04 && divider != 0x00) return -1;
+        if (count == 0) continue;
+        if (offset < tableSize || offset + count > end - start) return -1;
+        if (program[start + offset + count - 1] != 0x80) return -1;
+    }
+    return long(tableSize / 8);
+}
+
+// The stream between the player's head and the bank (or the tail), pair by pair.
 std::string checkStream(const Bytes& program) {
     const auto player = fullPlayerBytes();
     if (program.size() < FULL_PLAYER_SIZE + 2 || program.size() % 2 != 0) return "bad length";
     if (!std::equal(player.begin(), player.begin() + 12, program.begin()) ||
-        !std::equal(player.begin() + 16, player.begin() + FULL_PLAYER_HEAD_SIZE,
-                    program.begin() + 16))
+        !std::equal(player.begin() + 16, player.begin() + FULL_PLAYER_BANK_OFFSET,
+                    program.begin() + 16) ||
+        !std::equal(player.begin() + FULL_PLAYER_BANK_OFFSET + 4,
+                    player.begin() + FULL_PLAYER_HEAD_SIZE,
+                    program.begin() + FULL_PLAYER_BANK_OFFSET + 4))
         return "the program does not start with the player";
     if (!std::equal(player.end() - FULL_PLAYER_TAIL_SIZE, player.end(),
                     program.end() - FULL_PLAYER_TAIL_SIZE))
         return "the program does not end with the player's tail";
-    const std::uint32_t textSize =
-        std::uint32_t(program[12] << 24 | program[13] << 16 | program[14] << 8 | program[15]);
-    if (textSize != program.size() - 76) return "text size " + std::to_string(textSize);
+    const std::uint32_t textSize = bigEndianAt(program, 12);
+    if (textSize != program.size() - 64 - FULL_PLAYER_TAIL_SIZE)
+        return "text size " + std::to_string(textSize);
+    const std::size_t textEnd = program.size() - FULL_PLAYER_TAIL_SIZE;
+    const std::uint32_t bankOffset = bigEndianAt(program, FULL_PLAYER_BANK_OFFSET);
+    const std::size_t end = bankOffset == 0 ? textEnd : std::size_t(bankOffset) + 64;
+    if (end < FULL_PLAYER_HEAD_SIZE + 2 || end > textEnd || end % 2 != 0)
+        return "bank offset " + std::to_string(bankOffset);
+    const long samples = checkBank(program, end, textEnd);
+    if (samples < 0) return "a bad bank";
     int loops = 0;
-    const std::size_t end = program.size() - FULL_PLAYER_TAIL_SIZE;
     for (std::size_t i = FULL_PLAYER_HEAD_SIZE; i < end; i += 2) {
         const std::uint8_t reg = program[i], value = program[i + 1];
         const bool last = i + 2 == end;
@@ -59,7 +92,13 @@ std::string checkStream(const Bytes& program) {
                 continue;
             }
             if (value == 0xFE && ++loops > 1) return "second loop marker";
-            if (value > 0xEF && value < 0xFE) return "reserved command";
+            if (value >= 0xF1 && value <= 0xF3) {
+                if (last || (program[i + 2] << 8 | program[i + 3]) >= samples)
+                    return "an ADPCM start without its sample";
+                i += 2;
+                continue;
+            }
+            if (value > 0xF0 && value < 0xFE) return "reserved command";
         } else if (reg >= 0x10 && reg <= 0x14) {
             return "a timer register in the stream";
         } else if (reg == 0x1B && (value & 0xFC)) {

@@ -30,6 +30,13 @@ fuzz_target() {
         exit 1
     }
     cp fuzz/corpus/* "$work"/
+    # The openings of real logs (their data blocks and first DAC commands) as seeds too, when
+    # the corpus lies beside the checkout; they stay in the build directory.
+    if [ -d ../shared/corpus ]; then
+        for log in ../shared/corpus/*.vgm; do
+            head -c 4096 "$log" >"$work/opening-$(basename "$log")"
+        done
+    fi
     echo "$1: fuzzing for $seconds s"
     if ! "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
         -dict=fuzz/vgm.dict -artifact_prefix="$findings/" -print_final_stats=1 "$work" \

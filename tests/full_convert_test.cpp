@@ -6,11 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "full/driver/convert_log.hpp"
+#include "full/driver/summary.hpp"
+#include "full/player/full_player.hpp"
+#include "full/translate/adpcm_bank.hpp"
 #include "full/translate/full_run.hpp"
+#include "full/translate/msm6258_adpcm.hpp"
 #include "full/translate/noise_lfo.hpp"
 #include "tests/gzip_support.hpp"
 #include "tests/test_support.hpp"
@@ -139,6 +145,225 @@ TEST(FullFm, PitchLfoAndKeysReachTheirRegisters) {
     translateFullYm2612(*run, 0, 0x28, 0xF7);
     EXPECT_EQ(pairsSince(*run, from), "08=00 ");
     EXPECT_TRUE(run->played.lfo);
+}
+
+// The drums of a program: each start as "step:sides:number", and each table entry's count.
+struct ProgramDrums {
+    std::vector<std::string> starts;
+    std::vector<unsigned> counts;
+};
+
+ProgramDrums drumsOf(const Bytes& program) {
+    auto longAt = [&](std::size_t at) {
+        return std::uint32_t(program[at] << 24 | program[at + 1] << 16 | program[at + 2] << 8 |
+                             program[at + 3]);
+    };
+    ProgramDrums drums;
+    if (program.size() < FULL_PLAYER_SIZE) return drums;
+    const std::uint32_t bank = longAt(FULL_PLAYER_BANK_OFFSET);
+    const std::size_t end = bank ? bank + 64 : program.size() - FULL_PLAYER_TAIL_SIZE;
+    std::int64_t step = 0;
+    for (std::size_t i = FULL_PLAYER_HEAD_SIZE; i + 1 < end; i += 2) {
+        if (program[i] != 0) continue;
+        if (program[i + 1] <= 0xEF) step += program[i + 1] + 1;
+        if (program[i + 1] < 0xF1 || program[i + 1] > 0xF3) continue;
+        drums.starts.push_back(std::to_string(step) + ":" + std::to_string(program[i + 1] & 3) +
+                               ":" + std::to_string(program[i + 2] << 8 | program[i + 3]));
+        i += 2;
+    }
+    if (bank)
+        for (std::size_t entry = end; entry < end + longAt(end); entry += 8)
+            drums.counts.push_back(program[entry + 4] << 8 | program[entry + 5]);
+    return drums;
+}
+
+Bytes dataBlock(const Bytes& data, std::uint32_t claimed = 0) {
+    const std::uint32_t size = claimed ? claimed : std::uint32_t(data.size());
+    return concat({{0x67, 0x66, 0x00, std::uint8_t(size), std::uint8_t(size >> 8),
+                    std::uint8_t(size >> 16), std::uint8_t(size >> 24)},
+                   data});
+}
+
+Bytes little(std::uint32_t value, int bytes) {
+    Bytes out;
+    for (int i = 0; i < bytes; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
+    return out;
+}
+
+TEST(FullDrums, EveryWayOfPlayingTheDacBecomesStartsOfSharedSamples) {
+    ScratchDir dir;
+    Bytes hit(400);
+    for (std::size_t i = 0; i < hit.size(); ++i) hit[i] = std::uint8_t(128 + (i % 40) * 2);
+    const Bytes on = {0x52, 0x2B, 0x80};
+    const Bytes wait1000 = {0x61, 0xE8, 0x03};  // 1000 samples: 6.35 steps
+    auto convert = [&](const Bytes& commands, std::int64_t maxSize = 1 << 20) {
+        writeFile(dir.file("in.vgm"), makeVgm(concat({commands, {0x66}})));
+        const ConvertRequest request{dir.file("in.vgm"), dir.file("in.x"), maxSize};
+        const ConvertResult result = convertLog(request);
+        EXPECT_EQ(result.error, "");
+        const Bytes program = readFile(dir.file("in.x"));
+        EXPECT_LE(std::int64_t(program.size()), maxSize);
+        return std::pair(drumsOf(program), summaryLines({"in", "out", maxSize}, result));
+    };
+    // The bank played by 0x80-0x8F after seeks, three times with the pan of each moment; and
+    // the same hit written with 0x2A: one sample for all four.
+    Bytes banked = concat({dataBlock(hit), on, wait1000});
+    for (const std::uint8_t pan : {0xC0, 0x80, 0x40}) {
+        banked = concat(
+            {banked, {0x53, 0xB6, pan, 0xE0, 0, 0, 0, 0}, Bytes(hit.size(), 0x81), wait1000});
+    }
+    for (const std::uint8_t value : hit) banked = concat({banked, {0x52, 0x2A, value, 0x70}});
+    auto [drums, summary] = convert(banked);
+    // At samples 1000, 2400, 3800 and 5200: the steps nearest (787/5 samples a step).
+    EXPECT_EQ(drums.starts, (std::vector<std::string>{"6:3:0", "15:2:0", "24:1:0", "33:1:0"}));
+    EXPECT_EQ(drums.counts, (std::vector<unsigned>{400 * 15625 / 44100 / 2 + 2}));
+    EXPECT_NE(summary.find("; drums: 1 sample, 1 KiB ADPCM at 15.6 kHz;"), std::string::npos)
+        << summary;
+
+    // DAC streams: set up for the YM2612's DAC, started by offset and length, by block, and
+    // looping until stopped; a start cuts the stream playing.
+    const Bytes setUp = concat({{0x90, 0x00, 0x02, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00},
+                                {0x92, 0x00},
+                                little(22050, 4)});
+    const Bytes streams = concat({dataBlock(hit),
+                                  dataBlock(Bytes(hit.begin(), hit.begin() + 80)),
+                                  on,
+                                  setUp,
+                                  {0x93, 0x00},
+                                  little(0, 4),
+                                  {0x01},
+                                  little(300, 4),
+                                  wait1000,
+                                  {0x95, 0x00, 0x01, 0x00, 0x01},
+                                  wait1000,
+                                  wait1000,
+                                  wait1000,
+                                  {0x94, 0x00},
+                                  wait1000});
+    std::tie(drums, summary) = convert(streams);
+    // The 300 bytes at 22 050 Hz cut at 1000 samples (500 bytes would have played), then the
+    // second block's 80 bytes over and over for 3000 samples.
+    EXPECT_EQ(drums.starts, (std::vector<std::string>{"0:3:0", "6:3:1"}));
+    ASSERT_EQ(drums.counts.size(), 2u);
+    EXPECT_NEAR(drums.counts[0], 300 * 15625 / 22050 / 2 + 2, 2);
+    EXPECT_NEAR(drums.counts[1], 1500 * 15625 / 22050 / 2 + 2, 2);
+
+    // What a log may get wrong plays nothing it should not and no more than the limit holds:
+    // a block claiming more than the file; streams naming a missing block, other chips, a
+    // frequency of 0 or absurdly high, an offset beyond the bank, a length of 2^31; a DAC
+    // enabled and never written.
+    const struct {
+        Bytes commands;
+        std::size_t samples;
+    } odd[] = {
+        {concat({on, dataBlock(hit, 0x7FFFFFF0)}), 0},
+        {concat({dataBlock(hit), on, setUp, {0x95, 0x00, 0x05, 0x00, 0x00}, wait1000}), 0},
+        {concat({dataBlock(hit),
+                 on,
+                 {0x90, 0x00, 0x00, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00},
+                 {0x92, 0x00},
+                 little(22050, 4),
+                 {0x95, 0x00, 0x00, 0x00, 0x00},
+                 wait1000}),
+         0},
+        {concat({dataBlock(hit),
+                 on,
+                 setUp,
+                 {0x92, 0x00},
+                 little(0, 4),
+                 {0x95, 0x00, 0x00, 0x00, 0x00},
+                 wait1000}),
+         0},
+        {concat({dataBlock(hit),
+                 on,
+                 setUp,
+                 {0x92, 0x00},
+                 little(0xFFFFFFFF, 4),
+                 {0x95, 0x00, 0x00, 0x00, 0x00},
+                 wait1000}),
+         0},
+        {concat({dataBlock(hit),
+                 on,
+                 setUp,
+                 {0x93, 0x00},
+                 little(5000, 4),
+                 {0x01},
+                 little(300, 4),
+                 wait1000}),
+         0},
+        {concat({dataBlock(hit),
+                 on,
+                 setUp,
+                 {0x93, 0x00},
+                 little(0, 4),
+                 {0x01},
+                 little(0x80000000, 4),
+                 wait1000,
+                 wait1000}),
+         1},
+        {concat({on, wait1000, wait1000}), 0},
+    };
+    for (const auto& [commands, samples] : odd) {
+        std::tie(drums, summary) = convert(commands, 64 * 1024);
+        EXPECT_EQ(drums.counts.size(), samples) << summary;
+    }
+
+    // A voice too long for the room: played at a lower rate, then left out; the hit stays.
+    Bytes voice(44100 * 3);
+    for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = std::uint8_t(128 + (i % 50));
+    const Bytes both = concat({dataBlock(concat({hit, voice})),
+                               on,
+                               setUp,
+                               {0x93, 0x00},
+                               little(0, 4),
+                               {0x01},
+                               little(400, 4),
+                               wait1000,
+                               {0x92, 0x00},
+                               little(44100, 4),
+                               {0x93, 0x00},
+                               little(400, 4),
+                               {0x03},
+                               little(0, 4),
+                               {0x61, 0xFF, 0xFF, 0x61, 0xFF, 0xFF, 0x61, 0xFF, 0xFF}});
+    std::tie(drums, summary) = convert(both, 40 * 1024);
+    EXPECT_NE(summary.find("drums: 2 samples, 17 KiB ADPCM at 15.6 kHz (1 at 10.4 or 7.8 kHz "
+                           "to fit)"),
+              std::string::npos)
+        << summary;
+    std::tie(drums, summary) = convert(both, 8 * 1024);
+    EXPECT_EQ(drums.counts.size(), 2u);
+    EXPECT_EQ(drums.counts[1], 0u);
+    EXPECT_NE(summary.find("left out: 1 long sample (3.0 s)"), std::string::npos) << summary;
+}
+
+TEST(FullDrums, CorpusSamplesPlayBackCloseToTheSourceResampled) {
+    const std::vector<std::filesystem::path> logs = corpusFiles();
+    if (logs.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    for (const std::filesystem::path& log : logs) {
+        auto capture = std::make_unique<DacCapture>();
+        ASSERT_TRUE(gatherDacHits(log.string(), *capture));
+        // Signal and error power over every sample, as the MSM6258 decodes the bank.
+        double signal = 0, error = 0, worst = 1e9;
+        for (const DacSample& sample : capture->samples) {
+            const std::vector<std::int16_t> wanted = adpcmSignals(sample, AdpcmRate::hz15625);
+            const std::vector<std::int16_t> played = adpcmDecode(adpcmEncode(wanted));
+            double s = 0, e = 0;
+            for (std::size_t i = 0; i < wanted.size(); ++i) {
+                s += double(wanted[i]) * wanted[i];
+                e += double(played[i] - wanted[i]) * (played[i] - wanted[i]);
+            }
+            signal += s;
+            error += e;
+            if (s > 0) worst = std::min(worst, 10 * std::log10(s / std::max(e, 1.0)));
+        }
+        if (capture->samples.empty()) continue;
+        const double snr = 10 * std::log10(signal / std::max(error, 1.0));
+        std::printf("%s: %zu samples, %zu hits, %.1f dB, worst sample %.1f dB\n",
+                    log.filename().c_str(), capture->samples.size(), capture->hits.size(), snr,
+                    worst);
+        EXPECT_GE(snr, 18.0) << log;
+    }
 }
 
 // Runs opmcast-full in dir; stdout and stderr apart.

@@ -437,3 +437,17 @@ ConvertResult convertLog(const ConvertRequest& request) {
     result.unknownCommands = facts.unknownCommands;
     return result;
 }
+
+bool gatherDacHits(const std::string& input, DacCapture& capture) {
+    InputChannel channel;
+    channel.number = fileFreeNumber();
+    if (channel.number == 0 ||
+        fileOpen(input, channel.number, FileAccess::readUnpacked) != FILE_OK) {
+        channel.number = 0;
+        return false;
+    }
+    VgmReader reader;
+    if (!startVgmReader(reader, channel.number)) return false;
+    scanSong(reader, capture);
+    return true;
+}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "full/translate/dac_capture.hpp"
 #include "full/translate/full_run.hpp"
 
 struct ConvertRequest {
@@ -35,3 +36,7 @@ struct ConvertResult {
 };
 
 ConvertResult convertLog(const ConvertRequest& request);
+
+// What the log at `input` plays on the YM2612's DAC, gathered into hits as the conversion
+// gathers them; false when it cannot be read as a VGM log.
+bool gatherDacHits(const std::string& input, DacCapture& capture);

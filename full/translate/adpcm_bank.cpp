@@ -18,11 +18,8 @@ std::uint8_t adpcmDividerBits(AdpcmRate rate) {
     return BITS[int(rate)];
 }
 
-namespace {
-
-// The DAC's values at the ADPCM's rate, through libsoxr's high-quality filter, scaled into the
-// 12-bit range.
-std::vector<std::int16_t> resampleDac(const DacSample& sample, double rate) {
+std::vector<std::int16_t> adpcmSignals(const DacSample& sample, AdpcmRate adpcmRate) {
+    const double rate = adpcmRateHz(adpcmRate);
     std::vector<float> in(sample.values.size());
     for (std::size_t i = 0; i < in.size(); ++i) in[i] = float((sample.values[i] - 128) / 128.0);
     std::vector<float> out(std::size_t(std::ceil(in.size() * rate / sample.rate)) + 1);
@@ -40,6 +37,8 @@ std::vector<std::int16_t> resampleDac(const DacSample& sample, double rate) {
     }
     return signals;
 }
+
+namespace {
 
 // The bytes a sample takes at a rate: as many as libsoxr's output can be, two codes a byte.
 std::size_t plannedBytes(const DacSample& source, AdpcmRate rate) {
@@ -89,7 +88,7 @@ AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (!kept[i]) continue;
         AdpcmSample& sample = bank.samples[i];
-        sample.bytes = adpcmEncode(resampleDac(samples[i], adpcmRateHz(sample.rate)));
+        sample.bytes = adpcmEncode(adpcmSignals(samples[i], sample.rate));
         bank.bytes += sample.bytes.size();
     }
     return bank;

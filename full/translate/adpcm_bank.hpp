@@ -35,6 +35,10 @@ inline constexpr double SHORT_HIT_SECONDS = 0.5;
 // room for the encoder's overshoot.
 inline constexpr double ADPCM_HEADROOM = 0.75;
 
+// The DAC's values at an ADPCM rate, through libsoxr's high-quality anti-alias filter, scaled
+// into the 12-bit range with ADPCM_HEADROOM: what the encoder is given.
+std::vector<std::int16_t> adpcmSignals(const DacSample& sample, AdpcmRate rate);
+
 // Encodes every sample at 15.6 kHz; while the bank outgrows `room` bytes, plays the longest
 // samples at 10.4 kHz, then at 7.8 kHz, then leaves the longest out, short hits never.
 AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room);

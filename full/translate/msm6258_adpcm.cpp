@@ -47,21 +47,23 @@ namespace {
 
 // The least squared error any nibble leaves from `state` for `wanted`. The signals the 16
 // nibbles reach are in order (the differences rise with the magnitude, and the clamp keeps the
-// order), so only the side of `wanted` is searched, up to the first signal past it.
+// order), so the nearest is one of the two either side of `wanted`.
 long long leastError(const AdpcmState& state, int wanted) {
     const std::array<int, 8>& differences = DIFFERENCES[std::size_t(state.stepIndex)];
     const int direction = wanted >= state.signal ? 1 : -1;
-    auto errorOf = [&](int signed_difference) {
+    auto errorOf = [&](int signedDifference) {
         const long long e =
-            std::clamp(state.signal + signed_difference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX) -
+            std::clamp(state.signal + signedDifference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX) -
             wanted;
         return e * e;
     };
-    long long best = errorOf(-direction * differences[0]);  // the nearest on the other side
-    for (const int difference : differences) {
-        best = std::min(best, errorOf(direction * difference));
-        if (direction * (state.signal + direction * difference - wanted) >= 0) break;
-    }
+    // The first magnitude that reaches `wanted`, and the one below it (or the least difference
+    // the other way).
+    const auto reaching = std::lower_bound(differences.begin(), differences.end(),
+                                           direction * (wanted - state.signal));
+    long long best = reaching == differences.begin() ? errorOf(-direction * differences[0])
+                                                     : errorOf(direction * reaching[-1]);
+    if (reaching != differences.end()) best = std::min(best, errorOf(direction * *reaching));
     return best;
 }
 

@@ -6,10 +6,10 @@
 //
 // SIZE is the exact length of the file in bytes (at least 0x41). The same size always gives
 // the same file. With --dac the file is laid out as logs with sampled drums are: a data block
-// of PCM at the start, and in every frame a little music (a new note on one FM channel, the
-// tone channels), then the frame's samples played through the YM2612 DAC, mostly as
-// sample-and-wait commands 0x80-0x8F, with a seek into the data block (0xE0) where a drum
-// starts, direct DAC writes (0x52 0x2A) and short waits (0x70-0x7F) between them.
+// of eight drums at the start, the DAC switched on, and in every frame a little music (a new
+// note on one FM channel, the tone channels), then the frame's samples played through the
+// YM2612 DAC as sample-and-wait commands 0x80-0x8F, with a seek into the data block (0xE0)
+// where a drum starts and short waits (0x70-0x7F) where none plays.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -89,41 +89,55 @@ void writeFrame(Bytes& out, Generator& g, std::uint32_t frame) {
     out.push_back(frame % 2 ? 0x62 : 0x63);
 }
 
-constexpr std::uint32_t PCM_BLOCK_BYTES = 16384;
+// The drums in the data block: eight decaying bursts of tone and noise, 2 000 to 5 500 bytes.
+constexpr int DRUMS = 8;
+constexpr std::uint32_t drumLength(int drum) {
+    return 2000 + 500 * std::uint32_t(drum);
+}
+constexpr std::uint32_t drumStart(int drum) {
+    std::uint32_t start = 0;
+    for (int d = 0; d < drum; ++d) start += drumLength(d);
+    return start;
+}
+constexpr std::uint32_t PCM_BLOCK_BYTES = drumStart(DRUMS);
 
 void writePcmBlock(Bytes& out, Generator& g) {
     out.insert(out.end(), {0x67, 0x66, 0x00});
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(PCM_BLOCK_BYTES >> (8 * i)));
-    for (std::uint32_t i = 0; i < PCM_BLOCK_BYTES; ++i) out.push_back(g.below(0x100));
+    for (int drum = 0; drum < DRUMS; ++drum)
+        for (std::uint32_t i = 0; i < drumLength(drum); ++i) {
+            const int decay = int(127 - 127 * i / drumLength(drum));
+            const int tone = (i / (2 + std::uint32_t(drum)) % 2) ? decay : -decay;
+            const int noise = int(g.below(std::uint32_t(decay) + 1)) - decay / 2;
+            out.push_back(std::uint8_t(128 + (tone + noise) / 2));
+        }
+    out.insert(out.end(), {0x52, 0x2B, 0x80});  // the DAC in place of FM channel 6
 }
 
-// One frame of a log with DAC drums, of at least 735 samples; returns its samples.
-std::uint32_t writeDacFrame(Bytes& out, Generator& g, std::uint32_t frame) {
+// The drum playing across frames: the next byte of the block, and the bytes left of it.
+struct DrumPlaying {
+    std::uint32_t left = 0;
+};
+
+// One frame of a log with DAC drums, of at least 735 samples; returns its samples. A drum
+// starts at a frame where none plays, with a seek to its first byte, and plays to its end at
+// 22 050 Hz (0x82: a byte, then two samples), the frames' music written between its bytes.
+std::uint32_t writeDacFrame(Bytes& out, Generator& g, std::uint32_t frame, DrumPlaying& drum) {
     const int c = int(frame % 6);
     keyWrite(out, c, 0);
     fmWrite(out, c, 0xA4, std::uint8_t(3 << 3 | g.below(8)));
     fmWrite(out, c, 0xA0, g.below(0x100));
     keyWrite(out, c, 0x0F);
     psgWrite(out, std::uint8_t(0x90 | g.below(16)));
-    std::uint32_t samples = 0;
-    while (samples < FRAME_SAMPLES) {
-        if (samples % 256 == 0) {
-            const std::uint32_t at = g.next() % PCM_BLOCK_BYTES;
-            out.insert(out.end(), {0xE0, std::uint8_t(at), std::uint8_t(at >> 8), 0, 0});
-        }
-        const std::uint8_t kind = g.below(16);
-        if (kind == 0) {
-            fmWrite(out, 0, 0x2A, g.below(0x100));
-        } else if (kind == 1) {
-            const std::uint8_t n = g.below(4);
-            out.push_back(std::uint8_t(0x70 + n));
-            samples += n + 1u;
-        } else {
-            const std::uint8_t n = std::uint8_t(1 + g.below(3));
-            out.push_back(std::uint8_t(0x80 + n));
-            samples += n;
-        }
+    if (drum.left == 0) {
+        const int d = g.below(DRUMS);
+        const std::uint32_t at = drumStart(d);
+        out.insert(out.end(), {0xE0, std::uint8_t(at), std::uint8_t(at >> 8), 0, 0});
+        drum.left = drumLength(d);
     }
+    std::uint32_t samples = 0;
+    for (; samples < FRAME_SAMPLES && drum.left > 0; samples += 2, --drum.left) out.push_back(0x82);
+    for (; samples < FRAME_SAMPLES; samples += 16) out.push_back(0x7F);
     return samples;
 }
 
@@ -145,6 +159,7 @@ int main(int argc, char** argv) {
     vgm.reserve(size + frameBytesMax);
     Generator g;
     if (dac) writePcmBlock(vgm, g);
+    DrumPlaying drum;
     std::uint64_t samples = 0;
     std::uint32_t loopOffset = 0;
     std::uint64_t loopSamples = 0;
@@ -154,7 +169,7 @@ int main(int argc, char** argv) {
             loopSamples = samples;
         }
         if (dac) {
-            samples += writeDacFrame(vgm, g, frame);
+            samples += writeDacFrame(vgm, g, frame, drum);
         } else {
             writeFrame(vgm, g, frame);
             samples += frame % 2 ? FRAME_SAMPLES : 882;

@@ -1,21 +1,34 @@
 #include "full/translate/dac_capture.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 constexpr std::uint32_t HIGHEST_STREAM_RATE = 1000000;  // far above any DAC stream
 
+// Eight values at a time, multiplied and folded: a hash to find identical hits by.
 std::uint64_t hashOf(const DacSample& sample) {
-    std::uint64_t hash = 0xCBF29CE484222325u ^ sample.rate;  // FNV-1a
-    for (const std::uint8_t value : sample.values) hash = (hash ^ value) * 0x100000001B3u;
+    std::uint64_t hash = 0x9E3779B97F4A7C15u ^ sample.rate ^ sample.values.size() << 32;
+    const std::uint8_t* values = sample.values.data();
+    const std::size_t count = sample.values.size();
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, values + i, 8);
+        hash = (hash ^ eight) * 0xFF51AFD7ED558CCDu;
+        hash ^= hash >> 29;
+    }
+    for (; i < count; ++i) hash = (hash ^ values[i]) * 0x100000001B3u;
     return hash;
 }
 
 // Keeps a hit unless it is one unchanging value, which the ear does not hear.
 void addHit(DacCapture& capture, std::int64_t start, std::uint8_t pan, DacSample&& sample) {
-    const auto [low, high] = std::minmax_element(sample.values.begin(), sample.values.end());
-    if (low == sample.values.end() || *low == *high) return;
+    const std::vector<std::uint8_t>& values = sample.values;
+    if (values.empty() || std::all_of(values.begin(), values.end(),
+                                      [first = values[0]](std::uint8_t v) { return v == first; }))
+        return;
     if (capture.hits.size() >= DAC_HITS_LIMIT) {
         ++capture.hitsLeftOut;
         return;
@@ -68,7 +81,7 @@ void dacPan(DacCapture& capture, std::uint8_t outputs) {
     capture.pan = outputs & 0xC0;
 }
 
-void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
+void dacWriteAny(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
     if (!capture.enabled) return;  // channel 6 plays FM; the DAC is not heard
     if (capture.writesStart >= 0 && (sample - capture.lastWrite > DAC_HIT_GAP ||
                                      std::size_t(sample - capture.writesStart) >= DAC_HIT_LONGEST))
@@ -78,16 +91,16 @@ void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
         capture.writesPan = capture.pan;
     }
     // The DAC holds the last value up to this sample; a write in the same sample replaces it.
+    std::vector<std::uint8_t>& writes = capture.writes;
     const auto at = std::size_t(sample - capture.writesStart);
-    const std::uint8_t held = capture.writes.empty() ? value : capture.writes.back();
-    capture.writes.resize(at + 1, held);
-    capture.writes[at] = value;
+    if (at < writes.size()) {
+        writes[at] = value;
+    } else {
+        const std::uint8_t held = writes.empty() ? value : writes.back();
+        while (writes.size() < at) writes.push_back(held);
+        writes.push_back(value);
+    }
     capture.lastWrite = sample;
-}
-
-void dacWriteFromBank(DacCapture& capture, std::int64_t sample) {
-    if (capture.bankOffset >= capture.bank.size()) return;
-    dacWrite(capture, sample, capture.bank[capture.bankOffset++]);
 }
 
 void dacStreamStart(DacCapture& capture, std::int64_t sample, std::uint32_t offset,

@@ -91,9 +91,27 @@ void dacEnable(DacCapture& capture, bool on);
 // YM2612 port 1 0xB6.
 void dacPan(DacCapture& capture, std::uint8_t outputs);
 // 0x2A: the DAC's value from this sample on.
-void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value);
+void dacWriteAny(DacCapture& capture, std::int64_t sample, std::uint8_t value);
+inline void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
+    // The common case, kept inline: the next value of the hit being gathered, a sample or a
+    // few after the last, the last held up to it.
+    const std::int64_t since = sample - capture.lastWrite;
+    if (capture.enabled && capture.writesStart >= 0 && since > 0 && since <= DAC_HIT_GAP &&
+        std::size_t(sample - capture.writesStart) < DAC_HIT_LONGEST) {
+        std::vector<std::uint8_t>& writes = capture.writes;
+        const std::uint8_t held = writes.back();
+        for (std::int64_t s = 1; s < since; ++s) writes.push_back(held);
+        writes.push_back(value);
+        capture.lastWrite = sample;
+        return;
+    }
+    dacWriteAny(capture, sample, value);
+}
 // 0x80-0x8F: the bank's next byte, then the offset moves on (past the bank: nothing).
-void dacWriteFromBank(DacCapture& capture, std::int64_t sample);
+inline void dacWriteFromBank(DacCapture& capture, std::int64_t sample) {
+    if (capture.bankOffset < capture.bank.size())
+        dacWrite(capture, sample, capture.bank[capture.bankOffset++]);
+}
 // A DAC stream starts (0x93, 0x95): length bytes of the bank from offset, at rate values a
 // second; what lies beyond the bank is dropped. A stream playing is ended first.
 void dacStreamStart(DacCapture& capture, std::int64_t sample, std::uint32_t offset,

@@ -8,13 +8,15 @@
 #include "player/player_writes.hpp"
 #include "stream/register_stream.hpp"
 
-static_assert(FULL_PLAYER_HEAD_SIZE == STUB_HEAD_SIZE && FULL_PLAYER_TAIL_SIZE == STUB_TAIL_SIZE &&
+static_assert(FULL_PLAYER_TAIL_SIZE == STUB_TAIL_SIZE &&
                   FULL_PLAYER_TEXT_SIZE_OFFSET == TEXT_SIZE_FIELD,
-              "both players lay a program out alike");
+              "both players end a program and size its text alike");
+
+std::uint64_t streamOffset(PlayerKind player) {
+    return player == PlayerKind::full ? FULL_PLAYER_HEAD_SIZE : STUB_HEAD_SIZE;
+}
 
 namespace {
-
-constexpr std::uint64_t LAYOUT_BYTES = STUB_HEAD_SIZE + STUB_TAIL_SIZE;
 
 std::string hex32(std::uint32_t value) {
     return format("0x%08X", unsigned(value));
@@ -26,6 +28,7 @@ std::string hexByte(std::uint8_t value) {
 
 std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     const std::uint64_t length = file.size();
+    const std::uint64_t LAYOUT_BYTES = streamOffset(player) + STUB_TAIL_SIZE;
     if (length < 2 || file[0] != 'H' || file[1] != 'U')
         return Problem{"not an X68000 executable: it does not start with \"HU\"", 0};
     if (length < LAYOUT_BYTES)
@@ -35,7 +38,7 @@ std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     if (player == PlayerKind::full && length < LAYOUT_BYTES + 2)
         return Problem{"stream of " + std::to_string(length - LAYOUT_BYTES) +
                            " bytes is shorter than the end marker",
-                       STUB_HEAD_SIZE};
+                       streamOffset(player)};
     if (player == PlayerKind::classic && length < LAYOUT_BYTES + PROLOGUE_BYTES + 2)
         return Problem{"stream of " + std::to_string(length - LAYOUT_BYTES) +
                            " bytes is shorter than the " + std::to_string(PROLOGUE_BYTES) +
@@ -49,8 +52,8 @@ std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
 }
 
 // Offset of the first end marker: the stream is read two bytes at a time from its start.
-std::optional<std::uint64_t> findEndMarker(const Bytes& file) {
-    for (std::uint64_t at = STUB_HEAD_SIZE; at + 2 <= file.size(); at += 2)
+std::optional<std::uint64_t> findEndMarker(const Bytes& file, PlayerKind player) {
+    for (std::uint64_t at = streamOffset(player); at + 2 <= file.size(); at += 2)
         if (file[at] == STREAM_COMMAND && file[at + 1] == END_MARKER) return at;
     return std::nullopt;
 }
@@ -59,7 +62,7 @@ std::optional<std::uint64_t> findEndMarker(const Bytes& file) {
 std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end, PlayerKind player,
                                  std::vector<StreamPair>& pairs) {
     std::optional<std::uint64_t> loopAt;
-    for (std::uint64_t at = STUB_HEAD_SIZE; at <= end; at += 2) {
+    for (std::uint64_t at = streamOffset(player); at <= end; at += 2) {
         const StreamPair pair{at, file[at], file[at + 1]};
         const PairGroup group = pairGroup(player, pair.first, pair.second);
         if (group == PairGroup::missing)
@@ -86,20 +89,23 @@ bool hasFullPlayerHead(const Bytes& file) {
     if (file.size() < FULL_PLAYER_HEAD_SIZE) return false;
     const std::span<const std::uint8_t, FULL_PLAYER_SIZE> player = fullPlayerBytes();
     const auto sizeField = std::size_t(FULL_PLAYER_TEXT_SIZE_OFFSET);
+    const auto bankField = std::size_t(FULL_PLAYER_BANK_OFFSET);
     return std::equal(file.begin(), file.begin() + long(sizeField), player.begin()) &&
-           std::equal(file.begin() + long(sizeField + 4),
+           std::equal(file.begin() + long(sizeField + 4), file.begin() + long(bankField),
+                      player.begin() + long(sizeField + 4)) &&
+           std::equal(file.begin() + long(bankField + 4),
                       file.begin() + long(FULL_PLAYER_HEAD_SIZE),
-                      player.begin() + long(sizeField + 4));
+                      player.begin() + long(bankField + 4));
 }
 
 std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream) {
     stream = ExecutableStream{};
     const PlayerKind player = hasFullPlayerHead(file) ? PlayerKind::full : PlayerKind::classic;
     if (auto problem = checkLayout(file, player)) return problem;
-    const std::optional<std::uint64_t> end = findEndMarker(file);
+    const std::optional<std::uint64_t> end = findEndMarker(file, player);
     if (!end)
         return Problem{
-            "no end marker (00 FF) in the stream that starts at " + hexOffset(STUB_HEAD_SIZE),
+            "no end marker (00 FF) in the stream that starts at " + hexOffset(streamOffset(player)),
             file.size()};
     const std::uint64_t after = file.size() - (*end + 2);
     if (after != STUB_TAIL_SIZE)

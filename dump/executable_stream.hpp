@@ -1,6 +1,7 @@
 // The RegisterStream inside an X68000 executable written by opmcast or opmcast-full: the
-// 434-byte player head, the stream of byte pairs through its end marker, the 12-byte player
-// tail, and the header's text size covering head and stream.
+// player head (434 bytes for opmcast's, 704 for opmcast-full's), the stream of byte pairs
+// through its end marker, the 12-byte player tail, and the header's text size covering head and
+// stream.
 #pragma once
 
 #include <optional>
@@ -18,16 +19,19 @@ struct ExecutableStream {
     PlayerKind player = PlayerKind::classic;
     std::uint64_t length = 0;       // of the file
     std::uint32_t sizeField = 0;    // big-endian text size at offsets 12-15
-    std::vector<StreamPair> pairs;  // from offset 434 through the end marker
+    std::vector<StreamPair> pairs;  // from the stream's offset through the end marker
 };
+
+// File offset of the stream: the size of the player's head.
+std::uint64_t streamOffset(PlayerKind player);
 
 // The bytes of a stream opening: a wait, noise off, the LFO rate, the two PSG-voice channels'
 // 28 registers each and their key-on.
 inline constexpr int PROLOGUE_BYTES = 122;
 
-// Whether the file begins with the player of opmcast-full: the 434 bytes of its head, all but
-// the text size at offsets 12-15, which covers the stream. Any other "HU" file is read as a
-// program of opmcast.
+// Whether the file begins with the player of opmcast-full: the 704 bytes of its head, all but
+// the text size at offsets 12-15, which covers the stream, and the bank's offset at 66-69. Any
+// other "HU" file is read as a program of opmcast.
 bool hasFullPlayerHead(const Bytes& file);
 
 // Checks the whole layout before anything is reported: the magic, the length, the pairs

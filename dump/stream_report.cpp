@@ -19,7 +19,8 @@ std::string headerText(const ExecutableStream& stream) {
            format(
                "stream     %llu bytes (%llu pairs) at offset 0x%X, then the %d-byte player "
                "tail\n",
-               ull(streamBytes), ull(stream.pairs.size()), STUB_HEAD_SIZE, STUB_TAIL_SIZE);
+               ull(streamBytes), ull(stream.pairs.size()), unsigned(streamOffset(stream.player)),
+               STUB_TAIL_SIZE);
 }
 
 std::string loopText(PlayerKind player, const StreamStats& stats) {
@@ -103,7 +104,7 @@ std::string dumpJson(const ExecutableStream& stream) {
     jsonText(header, "player", playerName(stream.player));
     jsonNumber(header, "length", stream.length);
     jsonNumber(header, "textSize", stream.sizeField);
-    jsonNumber(header, "streamOffset", STUB_HEAD_SIZE);
+    jsonNumber(header, "streamOffset", streamOffset(stream.player));
     jsonNumber(header, "pairs", stream.pairs.size());
     std::string text = jsonEnd(header);
     const StepKeys& keys = stepKeys(stream.player);

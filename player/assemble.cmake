@@ -1,8 +1,9 @@
 # Assembles a player source (vgmstub.s or fullplayer.s) into its flat .bin and checks what the
-# converters rely on: no relocations (the code must be position-independent) and exactly 446
-# bytes (header, 370 bytes of code, 12-byte data section).
+# converters rely on: no relocations (the code must be position-independent) and exactly SIZE
+# bytes (header, CODE bytes of code, 12-byte data section): 446 and 370 for vgmstub.s, 716 and
+# 640 for fullplayer.s.
 #
-# Variables: AS, OBJCOPY, OBJDUMP (tools), SOURCE (the .s), OUTPUT (the .bin).
+# Variables: AS, OBJCOPY, OBJDUMP (tools), SOURCE (the .s), OUTPUT (the .bin), SIZE, CODE.
 
 get_filename_component(workdir "${OUTPUT}" DIRECTORY)
 get_filename_component(name "${OUTPUT}" NAME_WE)
@@ -13,7 +14,7 @@ get_filename_component(source_dir "${SOURCE}" DIRECTORY)
 execute_process(COMMAND "${AS}" -m68000 --pcrel -I "${source_dir}" -o "${object}" "${SOURCE}"
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "assembling ${SOURCE} failed (code longer than 370 bytes?)")
+  message(FATAL_ERROR "assembling ${SOURCE} failed (code longer than ${CODE} bytes?)")
 endif()
 
 execute_process(COMMAND "${OBJDUMP}" -r "${object}" OUTPUT_VARIABLE relocations
@@ -35,12 +36,12 @@ endif()
 execute_process(COMMAND "${OBJDUMP}" -t "${object}" OUTPUT_VARIABLE symbols)
 if(symbols MATCHES "([0-9a-f]+)[^\n]*codeend")
   math(EXPR code_size "0x${CMAKE_MATCH_1} - 64")
-  message(STATUS "${binary}: player code ${code_size} of 370 bytes")
+  message(STATUS "${binary}: player code ${code_size} of ${CODE} bytes")
 endif()
 
 file(SIZE "${OUTPUT}.tmp" size)
-if(NOT size EQUAL 446)
+if(NOT size EQUAL SIZE)
   file(REMOVE "${OUTPUT}.tmp")
-  message(FATAL_ERROR "${binary} is ${size} bytes; it must be exactly 446")
+  message(FATAL_ERROR "${binary} is ${size} bytes; it must be exactly ${SIZE}")
 endif()
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

@@ -1,30 +1,42 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 446 bytes, laid out as the
-| classic player vgmstub.s:
+| Assembled, this file is a complete Human68k ".x" executable of 716 bytes:
 |
 |   file offset   0-63   Human68k header (big-endian fields)
-|   file offset  64-433  player code, padded to 370 bytes (text section)
-|   file offset 434-445  12-byte data section, beginning with the end-of-stream pair 00 FF
+|   file offset  64-703  player code, padded to 640 bytes (text section); its first instruction
+|                        branches over a long word at text offset 2 (file offset 66): the text
+|                        offset of the drums' bank table, 0 in a program without drums
+|   file offset 704-715  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-433, appends the register stream, appends bytes 434-445 and sets the
-| text size (offsets 12-15) so that the stream becomes the end of the text section. The player
-| finds the stream at text offset 370; run by itself it reads the 00 FF of the data section there
-| and exits at once.
+| opmcast-full copies bytes 0-703, appends the register stream and the bank, appends bytes
+| 704-715 and sets the text size (offsets 12-15) so that stream and bank end the text section,
+| and the bank's offset. The player finds the stream at text offset 640; run by itself it reads
+| the 00 FF of the data section there and exits at once.
 |
 | Register stream, read two bytes at a time:
 |   r v    r = 01-FF   write v into OPM register r (10-14 and 1B: see below)
 |   00 n   n = 00-EF   wait n + 1 steps (1 to 240; a step is one timer A overflow, a fifth
 |                      of a tick: 787/5 VGM samples, 3.569 ms, on average)
-|   00 n   n = F0-FD   reserved: the song ends here, as at an end marker without a loop
+|   00 F0              stop the ADPCM and mute it
+|   00 F1-F3  nn nn    start sample nn nn (big-endian, an index into the bank's table) on the
+|                      sides of the command's bits 1-0: bit 1 left, bit 0 right
+|   00 n   n = F4-FD   reserved: the song ends here, as at an end marker without a loop
 |   00 FE              loop position
 |   00 FF              end: go on at the loop position if one was seen, else stop
 | Stream writes to 10-14 (the timers this player runs on) are skipped. Register 1B gets its bits
 | 1-0 (LFO waveform) from the stream and its bits 7-6 (CT1: ADPCM clock, CT2: floppy READY line)
 | from the byte at $09DA, where the IOCS keeps the last value it wrote to 1B; the player reads
-| that byte and never changes it. Everything else, register 01 (LFO reset) included, is written
-| as given.
+| that byte and never changes it. In a program with drums CT1 is written clear (ADPCM clock
+| 8 MHz), once before the stream and at every write of 1B. Everything else, register 01 (LFO
+| reset) included, is written as given.
+|
+| The bank's table holds 8 bytes a sample: its offset from the table (long), its byte count
+| (word, 0 for a sample left out), port C's divider bits ($08 for 512, $04 768, $00 1024) and a
+| spare byte; the first entry's offset is the table's length. A sample plays through DMA
+| channel 3 without its interrupt, which the system's handler would take; the player looks at
+| the channel's COC at every step of a wait and stops and mutes the ADPCM when the transfer is
+| over. A program without drums touches neither the DMA controller, nor the ADPCM, nor the PPI.
 |
 | Timing, key polling and the MFP handling are those of vgmstub.s (see there for the arithmetic):
 | OPM timer A at NA = 801 (223 units of 16 us), five overflows a tick, and in 160 ticks out of
@@ -37,7 +49,7 @@
 | Before the stream the player sets both LFO depths (register 19: AMD, then PMD) to 0.
 |
 | Any key stops the replay (the key is taken out of the buffer). On the way out, at the end of
-| the song or at a key, the player keys off all eight channels, turns the noise off (0F = 00),
+| the song or at a key, the player stops and mutes the ADPCM (drums only), keys off all eight channels, turns the noise off (0F = 00),
 | releases the LFO reset (01 = 00), sets both LFO depths to 0, writes the byte at $09DA back
 | into register 1B, sets the TL of all 32 slots to 127, stops the timer, restores the MFP,
 | leaves supervisor mode and exits with status 0.
@@ -49,11 +61,25 @@
 |   d5     timer A overflows in the current group     a6  SSP returned by DOS _SUPER
 |   d6     remainder of the 160/441 correction
 |   d7     elapsed steps (timer A overflows) not yet waited for
+|   a1     $E840C0 (DMA channel 3), with drums        a2  bank table, 0 without drums
 
         .equ    OPM_ADDR, 0xE90001      | write: register number
                                         | 2(a5) = $E90003: write data / read status
         .equ    MFP_IERB, 0xE88009      | MFP interrupt enable register B; bit 3 = GPIP3 (OPM)
         .equ    OPM_1B_COPY, 0x09DA     | IOCS work byte: the last value written to OPM 1B
+        .equ    DMAC3, 0xE840C0         | HD63450 channel 3, the ADPCM's: CSR at +0
+        .equ    DCR, 0x04               | channel 3's registers, from its CSR
+        .equ    OCR, 0x05
+        .equ    SCR, 0x06
+        .equ    CCR, 0x07
+        .equ    MTC, 0x0A
+        .equ    MAR, 0x0C
+        .equ    DAR, 0x14
+        .equ    MFC, 0x29
+        .equ    DFC, 0x31
+        .equ    ADPCM_CMD, 0xE92001     | MSM6258: $01 stop, $02 play
+        .equ    ADPCM_DATA, 0xE92003    | MSM6258 data port, channel 3's device
+        .equ    PPI_PORTC, 0xE9A005     | 8255 port C: bits 3-2 divider, 1-0 side off
         .equ    STACK_SIZE, 0x2000      | bss: the stack only
         .equ    DOS_EXIT, 0xFF00
         .equ    DOS_SUPER, 0xFF20
@@ -68,7 +94,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 370 here, 370 + stream length in a song
+        .long   stream - start          | $0C text size: 640 here, 640 + stream and bank in a song
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -78,7 +104,10 @@
         .long   0                       | $3C bind list: none
 
 | ---------------------------------------------------------------- code (text offset 0)
-start:  move.l  %a1,%sp                 | a1 = end of bss: the stack grows down from there
+start:  bra.s   1f
+bank:   .long   0                       | text offset 2: the bank table's text offset, 0 without
+                                        | drums; the converter sets it as it sets the text size
+1:      move.l  %a1,%sp                 | a1 = end of bss: the stack grows down from there
         clr.l   -(%sp)
         .short  DOS_SUPER               | supervisor mode for the I/O ports; SSP = this stack
         move.l  %d0,%a6                 | old SSP, handed back on exit (negative: no switch made)
@@ -102,7 +131,23 @@ start:  move.l  %a1,%sp                 | a1 = end of bss: the stack grows down 
         moveq   #0,%d6
         moveq   #0,%d7
         suba.l  %a4,%a4                 | no loop position yet
-        lea     stream(%pc),%a3
+        suba.l  %a2,%a2                 | no drums ...
+        move.l  bank(%pc),%d0
+        beq.s   2f
+        lea     start(%pc,%d0.l),%a2    | ... unless the program has a bank
+        lea     DMAC3,%a1
+        bsr     adpcmstop               | channel 3 idle, its status cleared, the ADPCM stopped
+        move.b  #0x80,DCR(%a1)          | cycle steal, 68000 device, 8-bit port
+        move.b  #0x32,OCR(%a1)          | memory to device, bytes, no chain, request line
+        move.b  #0x04,SCR(%a1)          | memory address counts up, the device's stays
+        moveq   #5,%d0                  | supervisor data
+        move.b  %d0,MFC(%a1)
+        move.b  %d0,DFC(%a1)
+        move.l  #ADPCM_DATA,DAR(%a1)
+        move.b  OPM_1B_COPY:w,%d2       | ADPCM clock 8 MHz from now on
+        moveq   #0x1B,%d1
+        bsr     w1b
+2:      lea     stream(%pc),%a3
 
 | ---------------------------------------------------------------- stream loop
 next:   bsr     poll
@@ -116,18 +161,18 @@ next:   bsr     poll
         bls.s   next
         cmpi.b  #0x1B,%d1
         bne.s   2f
-        andi.b  #0x03,%d2               | 1B: LFO waveform from the stream,
-        move.b  OPM_1B_COPY:w,%d0       | CT1/CT2 as the system has them
-        andi.b  #0xC0,%d0
-        or.b    %d0,%d2
+        bsr     w1b
+        bra.s   next
 2:      bsr     opmw
         bra.s   next
 
 command:
         cmpi.b  #0xF0,%d2
         bcs.s   wait                    | 00 00-EF: wait n + 1 steps
+        cmpi.b  #0xF4,%d2
+        bcs.s   drum                    | 00 F0-F3: the ADPCM
         cmpi.b  #0xFE,%d2
-        bcs     finish                  | 00 F0-FD: reserved, the song ends here
+        bcs     finish                  | 00 F4-FD: reserved, the song ends here
         bne.s   endmark                 | 00 FF
         movea.l %a3,%a4                 | 00 FE: the loop goes on from the next pair
         bra.s   next
@@ -143,8 +188,75 @@ wait:   moveq   #0,%d3
         tst.l   %d7                     | wait until a step has elapsed
         beq.s   1b
         subq.l  #1,%d7
-        dbra    %d3,1b
+        move.l  %a2,%d0                 | with drums, at every step: a sample whose transfer
+        beq.s   2f                      | is over (COC) is stopped and muted
+        tst.b   (%a1)
+        bpl.s   2f
+        bsr     adpcmstop
+2:      dbra    %d3,1b
         bra.s   next
+
+| 00 F0 stops the ADPCM; 00 F1-F3 start the sample the next pair numbers, on the sides of the
+| command's bits 1-0 (bit 1 left, bit 0 right). A start stops what plays (the one DAC plays one
+| hit at a time), then plays the sample unless its number is beyond the table or it was left
+| out (count 0). Without a bank nothing is touched.
+drum:   moveq   #3,%d3
+        and.b   %d2,%d3                 | sides; 0 for 00 F0, which has no number
+        beq.s   1f
+        moveq   #0,%d0
+        move.w  (%a3)+,%d0              | sample number
+1:      move.l  %a2,%d1
+        beq.s   9f
+        bsr     adpcmstop
+        tst.b   %d3
+        beq.s   9f
+        move.l  (%a2),%d1               | the first entry's offset: 8 bytes an entry
+        lsr.l   #3,%d1
+        cmp.l   %d1,%d0
+        bcc.s   9f                    | beyond the table
+        lsl.l   #3,%d0
+        move.w  4(%a2,%d0.l),%d1        | byte count
+        beq.s   9f                    | left out
+        move.w  %d1,MTC(%a1)
+        move.l  (%a2,%d0.l),%d1         | the sample's offset from the table
+        add.l   %a2,%d1
+        move.l  %d1,MAR(%a1)
+        move.b  #0x80,CCR(%a1)          | start, no interrupt: the system's handler stays out
+        moveq   #0x0C,%d2
+        and.b   6(%a2,%d0.l),%d2        | divider bits 3-2
+        eori.b  #3,%d3                  | port C bits 1-0 turn a side off
+        or.b    %d3,%d2
+        move.b  PPI_PORTC,%d1
+        andi.b  #0xF0,%d1               | the joysticks' bits 7-4 kept
+        or.b    %d2,%d1
+        move.b  %d1,PPI_PORTC
+        move.b  #2,ADPCM_CMD            | play
+9:      bra     next
+
+| ---------------------------------------------------------------- ADPCM stop
+| a1 = channel 3. The ADPCM stopped, the transfer aborted if it still runs, both sides muted
+| and the channel's status cleared for the next start.
+adpcmstop:
+        move.b  #1,ADPCM_CMD
+        btst    #3,(%a1)                | ACT
+        beq.s   1f
+        move.b  #0x10,CCR(%a1)          | software abort
+1:      ori.b   #3,PPI_PORTC
+        move.b  #0xFF,(%a1)             | CSR: every status bit cleared
+        rts
+
+| ---------------------------------------------------------------- register 1B
+| d1 = $1B, d2 = the stream's value: bits 1-0 (LFO waveform) from it, bits 7-6 (CT1: ADPCM
+| clock, CT2: floppy READY) as the system keeps them at $09DA; with drums CT1 clear, the ADPCM
+| clock at 8 MHz. Written through opmw.
+w1b:    andi.b  #0x03,%d2
+        move.b  OPM_1B_COPY:w,%d0
+        andi.b  #0xC0,%d0
+        or.b    %d0,%d2
+        move.l  %a2,%d0
+        beq.s   opmw
+        andi.b  #0x7F,%d2
+        bra.s   opmw
 
 | ---------------------------------------------------------------- LFO depths to 0
 | AMD 0 (bit 7 clear), then PMD 0 (bit 7 set).
@@ -158,7 +270,10 @@ lfoquiet:
         .include "opm_poll.s"        | opmw and poll, as in vgmstub.s
 
 | ---------------------------------------------------------------- end of replay
-finish: moveq   #8,%d1                  | key off: register 8, no operator bits, channel 7..0
+finish: move.l  %a2,%d0                 | with drums: the ADPCM stopped and muted first
+        beq.s   5f
+        bsr     adpcmstop
+5:      moveq   #8,%d1                  | key off: register 8, no operator bits, channel 7..0
         moveq   #7,%d2
 1:      bsr     opmw
         dbra    %d2,1b
@@ -188,7 +303,7 @@ finish: moveq   #8,%d1                  | key off: register 8, no operator bits,
 4:      .short  DOS_EXIT                | exit status 0
 
 codeend:
-        .org    434                     | fails to assemble if the code is longer than 370 bytes
+        .org    704                     | fails to assemble if the code is longer than 640 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

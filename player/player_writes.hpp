@@ -34,8 +34,14 @@ inline constexpr std::uint32_t SYSTEM_1B_COPY_ADDRESS = 0x09DA;
 constexpr std::uint8_t merged1B(std::uint8_t streamValue, std::uint8_t systemCopy) {
     return std::uint8_t((streamValue & 0x03) | (systemCopy & 0xC0));
 }
+// In a program with drums CT1 (bit 7) is written clear, the ADPCM clock at 8 MHz: before the
+// stream (bits 1-0 then from the copy too) and at every write of 0x1B.
+constexpr std::uint8_t drums1B(std::uint8_t streamValue, std::uint8_t systemCopy) {
+    return std::uint8_t(merged1B(streamValue, systemCopy) & 0x7F);
+}
 
 // Full-player stream commands: waits are 00 00-00 EF (1 to 240 steps, a step being one timer A
-// overflow, a fifth of a tick); 00 F0-00 FD are reserved, and the player ends the song at one
-// as at an end marker without a loop position.
+// overflow, a fifth of a tick); 00 F0 stops the ADPCM and 00 F1-F3 start a sample, numbered
+// by the next pair; 00 F4-00 FD are reserved, and the player ends the song at one as at an end
+// marker without a loop position.
 inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;

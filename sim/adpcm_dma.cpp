@@ -167,6 +167,10 @@ void runAdpcmDma(Machine& m) {
     }
 }
 
+bool adpcmTransferring(const Machine& m) {
+    return m.dma[CSR] & ACT;
+}
+
 void checkAdpcmExitState(Machine& m) {
     if (!m.adpcmUsed) return;
     if (m.dma[CSR] & ACT) report(m, "DMA channel 3 still running at exit");
@@ -224,6 +228,12 @@ void onAdpcmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t
     } else if (value & 0x04) {
         fail(m, "the ADPCM was told to record");
     } else if (value & 0x02) {
+        if (m.drums && (m.regs[0x1B] & 0x80)) {
+            fail(m,
+                 "the ADPCM told to play with register $1B's CT1 set: a 4 MHz clock, the "
+                 "drums an octave down");
+            return;
+        }
         // The pan and rate of a sample are those set when it is told to play.
         if (AdpcmPlay* play = currentPlay(m); play && !m.adpcmPlaying && play->stopNs < 0)
             play->portC = m.portC;

@@ -66,18 +66,29 @@ void writeTimerControl(Machine& m, std::uint8_t value) {
 
 // Register 0x1B: bits 7-6 drive other X68000 hardware (CT1 the ADPCM clock, CT2 the floppy
 // READY line). The classic player never writes it; the full player must keep those bits as the
-// system's copy at $09DA holds them.
+// system's copy at $09DA holds them, but for CT1 in a program with drums: clear (8 MHz) while
+// it plays, the copy again only once the ADPCM is stopped.
 void writeControlLines(Machine& m, std::uint8_t value) {
     const std::uint8_t copy = m.opt.systemCopy1B;
+    const std::uint8_t kept = m.drums ? 0x40 : 0xC0;
     if (m.player != PlayerKind::Full) {
         fail(m,
              "wrote register $1B: its bits 7-6 drive the ADPCM clock and the floppy "
              "READY line");
-    } else if ((value ^ copy) & 0xC0) {
-        fail(m, format("wrote $%02X to register $1B: bits 7-6 (ADPCM clock, floppy READY) differ "
-                       "from the system's copy $%02X at $09DA",
+    } else if ((value ^ copy) & kept) {
+        fail(m,
+             format("wrote $%02X to register $1B: bits %s differ from the system's copy $%02X "
+                    "at $09DA",
+                    value, m.drums ? "6 (floppy READY)" : "7-6 (ADPCM clock, floppy READY)", copy));
+    } else if (m.drums && (value & 0x80) && (m.adpcmPlaying || adpcmTransferring(m))) {
+        fail(m, format("wrote $%02X to register $1B while a sample plays: the ADPCM clock drops "
+                       "to 4 MHz",
+                       value));
+    } else if (m.drums && (value & 0x80) && value != copy) {
+        fail(m, format("wrote $%02X to register $1B: with drums CT1 stays clear until the copy "
+                       "$%02X is written back",
                        value, copy));
-    } else if (!m.named[0x1B] && value != copy) {
+    } else if (!m.named[0x1B] && value != copy && !(m.drums && value == (copy & 0x43))) {
         fail(m, format("wrote $%02X to register $1B, which the stream never names", value));
     } else {
         m.regs[0x1B] = value;

@@ -23,10 +23,12 @@ inline constexpr double TICK_NS = 787.0 * 1e9 / 44100.0;
 inline constexpr std::uint32_t CLASSIC_STEPS_PER_TICK = 1;
 inline constexpr std::uint32_t FULL_STEPS_PER_TICK = 5;
 
-// Layout shared by both players and the converters: the player's first 434 bytes (header and
-// code), then the register stream, then the player's 12 data bytes.
+// Layout of a song: the player's head (header and code), then the register stream (and, for
+// the full player, the drums' bank), then the player's 12 data bytes. The classic player's
+// head is 434 bytes, the full player's 704 (FULL_PLAYER_HEAD_SIZE).
 inline constexpr std::size_t HEADER_SIZE = 64;
 inline constexpr std::size_t STREAM_OFFSET = 434;
+inline constexpr std::size_t FULL_STREAM_OFFSET = 704;
 inline constexpr std::size_t STUB_TAIL_SIZE = 12;
 inline constexpr std::size_t STUB_SIZE = STREAM_OFFSET + STUB_TAIL_SIZE;
 
@@ -43,12 +45,15 @@ struct XHeader {
     std::uint32_t bindOffset = 0;
 };
 
-// Which player a program carries: the full player of opmcast-full when the program's first 434
-// bytes, the text size at offsets 12-15 aside, are those of the full player built into this
-// library (full/player); the classic player vgmstub otherwise. The two read different streams
-// (waits, reserved commands, register 0x1B) and leave the chip differently.
+// Which player a program carries: the full player of opmcast-full when the program's first 704
+// bytes, the text size at offsets 12-15 and the bank's offset at 66-69 aside, are those of the
+// full player built into this library (full/player); the classic player vgmstub otherwise. The two
+// read different streams (waits, reserved commands, register 0x1B) and leave the chip differently.
 enum class PlayerKind { Classic, Full };
 PlayerKind detectPlayer(const std::vector<std::uint8_t>& file);
+inline std::size_t streamOffset(PlayerKind player) {
+    return player == PlayerKind::Full ? FULL_STREAM_OFFSET : STREAM_OFFSET;
+}
 
 // Reads the header; returns an empty string on success, else what is wrong.
 std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header);
@@ -65,6 +70,21 @@ struct StreamEvent {
     std::uint8_t value = 0;
 };
 
+// An ADPCM command of the full player's stream: 00 F0 (stop) or 00 F1-F3 (start a sample on
+// the sides of bits 1-0: bit 1 left, bit 0 right) with the sample's number.
+struct AdpcmCommand {
+    std::uint32_t step = 0;
+    std::uint8_t command = 0xF0;
+    std::uint16_t sample = 0;
+};
+
+// One entry of the drums' bank table: the sample's bytes (empty when it is left out) and port
+// C's divider bits.
+struct BankSample {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t dividerBits = 0;
+};
+
 // A register stream as the player replays it: `events[0 .. loopStart)` once, then (if `loops`)
 // `events[loopStart ..]` over and over. Times are in steps, the unit of the player's waits
 // (`stepsPerTick` of them a tick). Steps of the repeated part count from the start of the
@@ -74,17 +94,23 @@ struct DecodedStream {
     PlayerKind player = PlayerKind::Classic;
     std::uint32_t stepsPerTick = CLASSIC_STEPS_PER_TICK;  // FULL_STEPS_PER_TICK for the full
     std::vector<StreamEvent> events;  // writes the player makes, in order (skipped pairs left out)
-    std::vector<bool> named;          // named[r]: some pair writes register r (256 entries)
-    std::size_t loopStart = 0;        // index of the first event after the (last) loop marker
-    std::uint32_t loopStep = 0;       // step of the loop marker
-    std::uint32_t endStep = 0;        // step of the end marker
-    std::uint32_t loopSteps = 0;      // endStep - loopStep
+    std::vector<AdpcmCommand> adpcm;  // ADPCM commands, in order, steps as for `events`
+    std::size_t adpcmLoopStart = 0;   // index of the first ADPCM command after the loop marker
+    // A full program's drums (decodeExecutableStream): whether the player's bank offset is set,
+    // and the table's samples.
+    bool drums = false;
+    std::vector<BankSample> bank;
+    std::vector<bool> named;      // named[r]: some pair writes register r (256 entries)
+    std::size_t loopStart = 0;    // index of the first event after the (last) loop marker
+    std::uint32_t loopStep = 0;   // step of the loop marker
+    std::uint32_t endStep = 0;    // step of the end marker
+    std::uint32_t loopSteps = 0;  // endStep - loopStep
     bool loops = false;
     std::size_t pairs = 0;  // pairs read up to and including the end marker
-    // The command that ended the stream: 0xFF, or for the full player a reserved 0xF0-0xFD,
+    // The command that ended the stream: 0xFF, or for the full player a reserved 0xF4-0xFD,
     // at which the song ends without looping.
     std::uint8_t endCommand = 0xFF;
-    std::string error;  // empty unless the stream has no end marker
+    std::string error;  // empty unless the stream has no end marker or the bank is broken
 };
 
 // Decodes pairs from `data` up to the first end marker (00 FF), read as `player` reads them:
@@ -93,7 +119,8 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size,
                            PlayerKind player = PlayerKind::Classic);
 
 // Decodes the stream of a song executable, as the player it carries (or `player`, if given)
-// reads it: from file offset 434 through text and data.
+// reads it: from its head's end (file offset 434 or 704) through text and data; and the bank of
+// a full program with drums.
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player = std::nullopt);
 

@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
         std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
     }
     if (full) std::printf("; full player (opmcast-full)");
+    if (stream.drums) std::printf(", drums: %zu samples in the bank", stream.bank.size());
     std::printf("\n");
 
     opmsim::SimResult result = opmsim::runProgram(file, options);
@@ -134,6 +135,14 @@ int main(int argc, char** argv) {
     std::printf("%zu OPM writes, %llu instructions, %llu timer A overflows\n", result.writes.size(),
                 (unsigned long long)result.instructions,
                 (unsigned long long)result.timerAOverflows);
+    for (const opmsim::AdpcmPlay& play : result.adpcm) {
+        std::printf(
+            "ADPCM sample at %.6f s: %zu of %u bytes, port C bits 3-0 %X, %s at %.6f s, "
+            "stopped at %.6f s\n",
+            double(play.startNs) / 1e9, play.bytes.size(), unsigned(play.count), play.portC & 0x0F,
+            play.aborted ? "aborted" : "ended", double(play.endNs) / 1e9,
+            double(play.stopNs) / 1e9);
+    }
     if (result.keyTakenNs >= 0) {
         std::printf("key read at %.6f s\n", double(result.keyTakenNs) / 1e9);
     }

@@ -137,7 +137,9 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
         std::max<std::int64_t>(1, 1'000'000'000 / std::max<std::uint32_t>(1, options.cpuHz));
     m.player = res.player = options.player.value_or(detectPlayer(file));
     res.systemCopy1B = options.systemCopy1B;
-    m.named = decodeExecutableStream(file, m.player).named;
+    const DecodedStream decoded = decodeExecutableStream(file, m.player);
+    m.named = decoded.named;
+    m.drums = decoded.drums;
 
     uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
     if (err != UC_ERR_OK) {

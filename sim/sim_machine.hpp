@@ -49,6 +49,7 @@ struct Machine {
 
     // OPM.
     PlayerKind player = PlayerKind::Classic;
+    bool drums = false;       // a full program whose bank offset is set
     std::vector<bool> named;  // registers the stream writes
     std::uint8_t opmAddr = 0;
     std::uint8_t regs[256] = {};
@@ -137,12 +138,17 @@ void onInterrupt(uc_engine*, std::uint32_t number, void* user);
 void resetAdpcm(Machine& m);
 void runAdpcmDma(Machine& m);
 void checkAdpcmExitState(Machine& m);
+bool adpcmTransferring(const Machine& m);  // DMA channel 3 active
 std::uint64_t onDmacRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
 void onDmacWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
 std::uint64_t onAdpcmRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
 void onAdpcmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
 std::uint64_t onPpiRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
 void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
+
+// drum_check.cpp: the drums' starts of a full program's stream against the samples played.
+void checkDrums(const DecodedStream& stream, const SimResult& result,
+                std::vector<std::string>& problems);
 
 // run_loop.cpp: the state a program must leave behind.
 void checkExitState(Machine& m);

@@ -27,9 +27,19 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
             }
         } else if (second <= longestWait) {
             step += second + 1u;
+        } else if (full && second <= 0xF3) {
+            // The ADPCM: 00 F0 stops it, 00 F1-F3 start the sample the next pair numbers.
+            AdpcmCommand command{step, second, 0};
+            if (second != 0xF0 && i + 3 < size) {
+                i += 2;
+                ++d.pairs;
+                command.sample = std::uint16_t(data[i] << 8 | data[i + 1]);
+            }
+            d.adpcm.push_back(command);
         } else if (second == 0xFE) {
             d.loops = true;
             d.loopStart = d.events.size();
+            d.adpcmLoopStart = d.adpcm.size();
             d.loopStep = step;
         } else {
             // The end marker, or a reserved command of the full player: the song ends there,
@@ -46,13 +56,46 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
     return d;
 }
 
+namespace {
+
+std::uint32_t be32(const std::vector<std::uint8_t>& file, std::size_t at) {
+    return std::uint32_t(file[at]) << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+}
+
+// The bank of a full program whose player's bank offset is set: the table at that text offset,
+// as many entries as the first one's offset holds, each sample within the text section.
+std::string readBank(const std::vector<std::uint8_t>& file, std::uint64_t textEnd,
+                     DecodedStream& d) {
+    const std::uint64_t table = HEADER_SIZE + std::uint64_t(be32(file, 66));
+    if (table % 2 != 0 || table + 8 > textEnd) return "the bank's table lies outside the text";
+    const std::uint64_t entries = be32(file, table) / 8;
+    if (table + 8 * entries > textEnd) return "the bank's table runs past the text";
+    for (std::uint64_t e = 0; e < entries; ++e) {
+        const std::size_t at = std::size_t(table + 8 * e);
+        const std::uint64_t begin = table + be32(file, at);
+        const std::uint64_t count = std::uint64_t(file[at + 4]) << 8 | file[at + 5];
+        if (count != 0 && begin + count > textEnd)
+            return format("sample %llu of the bank lies outside the text", (unsigned long long)e);
+        BankSample sample;
+        sample.dividerBits = file[at + 6];
+        if (count != 0)
+            sample.bytes.assign(file.begin() + long(begin), file.begin() + long(begin + count));
+        d.bank.push_back(std::move(sample));
+    }
+    return {};
+}
+
+}  // namespace
+
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player) {
     XHeader h;
     std::string error = parseXHeader(file, h);
-    if (error.empty() && std::uint64_t(h.textSize) + HEADER_SIZE < STREAM_OFFSET) {
+    const PlayerKind kind = player.value_or(detectPlayer(file));
+    const std::size_t offset = streamOffset(kind);
+    if (error.empty() && std::uint64_t(h.textSize) + HEADER_SIZE < offset) {
         error = "text section ends before the stream position";
-    } else if (error.empty() && file.size() < STREAM_OFFSET) {
+    } else if (error.empty() && file.size() < offset) {
         error = "file ends before the stream position";
     }
     if (!error.empty()) {
@@ -61,10 +104,17 @@ DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
         d.error = error;
         return d;
     }
+    const std::uint64_t textEnd =
+        std::min<std::uint64_t>(file.size(), HEADER_SIZE + std::uint64_t(h.textSize));
     std::size_t end =
         std::min<std::uint64_t>(file.size(), std::uint64_t(HEADER_SIZE) + h.textSize + h.dataSize);
-    return decodeStream(file.data() + STREAM_OFFSET, end - STREAM_OFFSET,
-                        player.value_or(detectPlayer(file)));
+    DecodedStream d = decodeStream(file.data() + offset, end - offset, kind);
+    d.drums = kind == PlayerKind::Full && be32(file, 66) != 0;
+    if (d.drums) {
+        std::string bankError = readBank(file, textEnd, d);
+        if (!bankError.empty() && d.error.empty()) d.error = bankError;
+    }
+    return d;
 }
 
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
@@ -84,9 +134,12 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
     for (const OpmWrite& w : result.writes) {
         if (!isTimerRegister(w.reg)) writes.push_back(w);
     }
-    // The start-up writes come first, before the stream's first pair.
+    // The start-up writes come first, before the stream's first pair; with drums, 0x1B with
+    // CT1 clear (the ADPCM clock at 8 MHz) after them.
+    std::vector<PlayerWrite> start(std::begin(PLAYER_START_WRITES), std::end(PLAYER_START_WRITES));
+    if (stream.drums) start.push_back({0x1B, drums1B(result.systemCopy1B, result.systemCopy1B)});
     std::size_t startWrites = 0;
-    for (const PlayerWrite& s : PLAYER_START_WRITES) {
+    for (const PlayerWrite& s : start) {
         if (startWrites < writes.size() && writes[startWrites].reg == s.reg &&
             writes[startWrites].value == s.value) {
             ++startWrites;
@@ -127,7 +180,8 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
             break;
         }
         if (full && expected.reg == 0x1B) {
-            expected.value = merged1B(expected.value, result.systemCopy1B);
+            expected.value = stream.drums ? drums1B(expected.value, result.systemCopy1B)
+                                          : merged1B(expected.value, result.systemCopy1B);
         }
         const OpmWrite& got = writes[i];
         if (got.reg != expected.reg || got.value != expected.value) {
@@ -190,6 +244,11 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
             problem(format("register $1B was not set back to the system's copy $%02X at the end",
                            result.systemCopy1B));
         }
+    }
+    if (stream.drums) {
+        std::vector<std::string> drums;
+        checkDrums(stream, result, drums);
+        for (const std::string& d : drums) problem("drums: " + d);
     }
     return c;
 }

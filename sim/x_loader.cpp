@@ -31,12 +31,14 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& h) {
 }
 
 PlayerKind detectPlayer(const std::vector<std::uint8_t>& file) {
-    static_assert(FULL_PLAYER_HEAD_SIZE == STREAM_OFFSET);
+    static_assert(FULL_PLAYER_HEAD_SIZE == FULL_STREAM_OFFSET);
     std::span<const std::uint8_t, FULL_PLAYER_SIZE> full = fullPlayerBytes();
-    if (file.size() < STREAM_OFFSET) return PlayerKind::Classic;
-    for (std::size_t i = 0; i < STREAM_OFFSET; ++i) {
-        bool textSize = i >= FULL_PLAYER_TEXT_SIZE_OFFSET && i < FULL_PLAYER_TEXT_SIZE_OFFSET + 4;
-        if (!textSize && file[i] != full[i]) return PlayerKind::Classic;
+    if (file.size() < FULL_STREAM_OFFSET) return PlayerKind::Classic;
+    auto within = [](std::size_t i, std::size_t field) { return i >= field && i < field + 4; };
+    for (std::size_t i = 0; i < FULL_STREAM_OFFSET; ++i) {
+        const bool patched =
+            within(i, FULL_PLAYER_TEXT_SIZE_OFFSET) || within(i, FULL_PLAYER_BANK_OFFSET);
+        if (!patched && file[i] != full[i]) return PlayerKind::Classic;
     }
     return PlayerKind::Full;
 }

@@ -63,9 +63,11 @@ std::vector<MalformedFile> malformedExecutables() {
     topByte[12] = 0x57;
     cases.push_back({"size field over 16 MiB", topByte, 12});
     // Programs of opmcast-full: no prologue, but the stream never writes the timers.
-    cases.push_back({"full program without an end marker", buildFullProgram(Bytes{}), 434});
+    cases.push_back(
+        {"full program without an end marker", buildFullProgram(Bytes{}), FULL_PLAYER_HEAD_SIZE});
     cases.push_back({"full program writing a timer",
-                     buildFullProgram(Bytes{0x00, 0x00, 0x20, 0xC7, 0x14, 0x15, 0x00, 0xFF}), 438});
+                     buildFullProgram(Bytes{0x00, 0x00, 0x20, 0xC7, 0x14, 0x15, 0x00, 0xFF}),
+                     FULL_PLAYER_HEAD_SIZE + 4});
     Bytes fullSize = buildFullProgram(Bytes{0x00, 0x00, 0x00, 0xFF});
     fullSize[14] ^= 0x01;
     cases.push_back({"full program's size field mismatch", fullSize, 12});

@@ -3,8 +3,8 @@
 # Variables: INPUT (the .bin), OUTPUT (the .cpp to write).
 
 file(SIZE "${INPUT}" size)
-if(NOT size EQUAL 446)
-  message(FATAL_ERROR "${INPUT} is ${size} bytes; the player must be exactly 446")
+if(NOT size EQUAL 716)
+  message(FATAL_ERROR "${INPUT} is ${size} bytes; the player must be exactly 716")
 endif()
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" digits)

@@ -67,7 +67,10 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     EXPECT_EQ(bare[0], 'H');
     EXPECT_EQ(bare[1], 'U');
     EXPECT_EQ(be32(bare, 0x08), 0u) << "entry at the start of the text";
-    EXPECT_EQ(be32(bare, 0x0C), 370u) << "text = the code up to the stream position";
+    EXPECT_EQ(be32(bare, 0x0C), 640u) << "text = the code up to the stream position";
+    EXPECT_EQ(bare[64], 0x60) << "bra.s over the bank's offset";
+    EXPECT_EQ(bare[65], 4);
+    EXPECT_EQ(be32(bare, FULL_PLAYER_BANK_OFFSET), 0u) << "no drums";
     EXPECT_EQ(be32(bare, 0x10), FULL_PLAYER_TAIL_SIZE);
     EXPECT_EQ(be32(bare, 0x18), 0u) << "no relocation table";
     EXPECT_EQ(bare[FULL_PLAYER_HEAD_SIZE], 0x00);
@@ -77,7 +80,7 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     Bytes stream = {0x08, 0x78, 0x00, 0x00, 0x00, 0xFF};
     Bytes exe = fullSong(stream);
     ASSERT_EQ(exe.size(), FULL_PLAYER_SIZE + stream.size());
-    EXPECT_EQ(be32(exe, 0x0C), 370u + stream.size());
+    EXPECT_EQ(be32(exe, 0x0C), 640u + stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), exe.begin() + FULL_PLAYER_HEAD_SIZE));
     EXPECT_TRUE(std::equal(player.begin() + FULL_PLAYER_HEAD_SIZE, player.end(),
                            exe.end() - FULL_PLAYER_TAIL_SIZE));
@@ -87,6 +90,9 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     // Told apart from the classic player, and from a full player that was altered.
     EXPECT_EQ(opmsim::detectPlayer(exe), opmsim::PlayerKind::Full);
     EXPECT_EQ(opmsim::detectPlayer(bare), opmsim::PlayerKind::Full);
+    const Bytes bank = fullBankBytes(std::vector<FullBankSample>{{{0x12}, 0x08}});
+    EXPECT_EQ(opmsim::detectPlayer(buildFullProgram(stream, bank)), opmsim::PlayerKind::Full)
+        << "the bank's offset set";
     EXPECT_EQ(opmsim::detectPlayer(replay::song(stream)), opmsim::PlayerKind::Classic);
     Bytes altered = exe;
     altered[100] ^= 1;
@@ -168,7 +174,7 @@ TEST(FullPlayerStream, KeyPressStopsPlaybackWithinATick) {
 }
 
 TEST(FullPlayerStream, ReservedCommandEndsTheSongWithoutLooping) {
-    for (int command = 0xF0; command <= 0xFD; ++command) {
+    for (int command = 0xF4; command <= 0xFD; ++command) {
         // A loop position before it: the song still ends, as at an end marker without one.
         Bytes stream = {0x20, 0xC7, 0x00, 0xFE, 0x08, 0x78, 0x00, 0x04, 0x00, std::uint8_t(command),
                         0x08, 0x00, 0x00, 0x00, 0x28, 0x4A, 0x00, 0xFF};
@@ -287,7 +293,7 @@ const PlayerFault PLAYER_FAULTS[] = {
     {"LfoLeftInReset", {0x72, 0x01, 0x61, 0x00}, 2, {NOP1, NOP2, NOP1, NOP2}, "held in reset"},
     // bsr lfoquiet just before moveq #$1B,%d1 / move.b $09DA.w,%d2.
     {"LfoDepthLeft",
-     {0x61, 0x00, 0xFF, 0x72, 0x72, 0x1B},
+     {0x61, 0x00, 0xFF, 0x6A, 0x72, 0x1B},
      0,
      {NOP1, NOP2, NOP1, NOP2},
      "LFO depth left"},

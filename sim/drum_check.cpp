@@ -1,0 +1,118 @@
+// The drums of a full program: each sample the stream starts against what DMA channel 3 and the
+// MSM6258 played.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "sim_machine.hpp"
+
+namespace opmsim {
+
+namespace {
+
+// A command of the stream at its time in the run, loop passes unrolled.
+struct TimedCommand {
+    AdpcmCommand command;
+    double ns = 0;
+};
+
+// The commands the run went through: the first pass, then the looped part as long as the run
+// lasted, each with its time on the step grid.
+std::vector<TimedCommand> unroll(const DecodedStream& stream, double lastNs) {
+    const double stepNs = TICK_NS / stream.stepsPerTick;
+    std::vector<TimedCommand> commands;
+    for (const AdpcmCommand& c : stream.adpcm) commands.push_back({c, c.step * stepNs});
+    const std::size_t body = stream.adpcm.size() - stream.adpcmLoopStart;
+    if (!stream.loops || body == 0 || stream.loopSteps == 0) return commands;
+    for (std::uint32_t pass = 1;; ++pass) {
+        for (std::size_t k = stream.adpcmLoopStart; k < stream.adpcm.size(); ++k) {
+            AdpcmCommand c = stream.adpcm[k];
+            c.step += pass * stream.loopSteps;
+            if (c.step * stepNs > lastNs) return commands;
+            commands.push_back({c, c.step * stepNs});
+        }
+    }
+}
+
+// The sample a command starts, or nothing for a stop, a number beyond the table or a sample
+// left out.
+const BankSample* startedSample(const DecodedStream& stream, const AdpcmCommand& c) {
+    if (c.command == 0xF0 || c.sample >= stream.bank.size()) return nullptr;
+    const BankSample& sample = stream.bank[c.sample];
+    return sample.bytes.empty() ? nullptr : &sample;
+}
+
+void checkPlay(const DecodedStream& stream, const TimedCommand& start, const AdpcmPlay& play,
+               double cutNs, const BankSample& sample, std::vector<std::string>& problems) {
+    const std::uint32_t step = start.command.step;
+    const auto sampleNo = unsigned(start.command.sample);
+    auto problem = [&](const std::string& text) {
+        problems.push_back(
+            format("sample %u started at step %u: %s", sampleNo, step, text.c_str()));
+    };
+    if (std::abs(double(play.startNs) - start.ns) > TICK_NS) {
+        problem(format("played from step %.2f, more than a tick away",
+                       play.startNs / (TICK_NS / stream.stepsPerTick)));
+    }
+    if (play.count != sample.bytes.size()) {
+        problem(format("%u bytes asked of the DMA, the bank holds %zu", unsigned(play.count),
+                       sample.bytes.size()));
+    }
+    const bool whole = play.bytes == sample.bytes;
+    const bool prefix = play.bytes.size() <= sample.bytes.size() &&
+                        std::equal(play.bytes.begin(), play.bytes.end(), sample.bytes.begin());
+    if (!prefix || (!whole && !play.aborted)) problem("the bytes played are not the bank's");
+    const std::uint8_t wanted =
+        std::uint8_t((sample.dividerBits & 0x0C) | (~start.command.command & 0x03));
+    if ((play.portC & 0x0F) != wanted) {
+        problem(format("port C bits 3-0 %X when told to play, the stream asks %X",
+                       play.portC & 0x0F, wanted));
+    }
+    if (play.stopNs < 0) {
+        problem("never stopped");
+    } else if (!play.aborted && play.stopNs > play.endNs + TICK_NS) {
+        problem("stopped more than a tick after its last byte");
+    }
+    if (play.aborted && double(play.endNs) < cutNs - TICK_NS) problem("cut before its time");
+    if (double(play.endNs) > cutNs + TICK_NS && play.stopNs > cutNs + TICK_NS)
+        problem("still playing more than a tick after the next command or the end");
+}
+
+}  // namespace
+
+void checkDrums(const DecodedStream& stream, const SimResult& result,
+                std::vector<std::string>& problems) {
+    // A key ends the run: commands more than a tick after it are not reached, those within a
+    // tick of it may or may not be.
+    const bool byKey = result.keyTakenNs >= 0;
+    const double keyNs = byKey ? double(result.keyTakenNs) : std::numeric_limits<double>::max();
+    const std::vector<TimedCommand> commands =
+        unroll(stream, std::min(keyNs, double(result.endNs)));
+    // Where the song stops playing: the key, or the end of a song that does not loop.
+    const double endNs = byKey ? keyNs : double(stream.endStep) * TICK_NS / stream.stepsPerTick;
+    std::size_t played = 0;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const TimedCommand& c = commands[i];
+        if (c.ns > keyNs + TICK_NS) break;
+        const BankSample* sample = startedSample(stream, c.command);
+        if (sample == nullptr) continue;
+        const bool optional = c.ns > keyNs - TICK_NS;
+        if (played == result.adpcm.size() ||
+            (optional && std::abs(double(result.adpcm[played].startNs) - c.ns) > TICK_NS)) {
+            if (!optional) {
+                problems.push_back(format("sample %u started at step %u never played",
+                                          unsigned(c.command.sample), c.command.step));
+            }
+            break;
+        }
+        const double cutNs = i + 1 < commands.size() ? std::min(commands[i + 1].ns, endNs) : endNs;
+        checkPlay(stream, c, result.adpcm[played++], cutNs, *sample, problems);
+    }
+    if (played < result.adpcm.size()) {
+        problems.push_back(format("%zu samples played that the stream does not start",
+                                  result.adpcm.size() - played));
+    }
+}
+
+}  // namespace opmsim

@@ -158,7 +158,7 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     // A reserved command ends the song where it stands, loop or not.
     Bytes reserved = stream;
     reserved[2 * 11] = 0x00;  // in place of the key off
-    reserved[2 * 11 + 1] = 0xF3;
+    reserved[2 * 11 + 1] = 0xF4;
     writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
     const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
     EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player ends "

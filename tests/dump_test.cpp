@@ -162,8 +162,9 @@ TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
 }
 
 TEST(DumpExecutable, EveryTruncationIsAProblemNeverAStrayRead) {
-    for (const Bytes& good : {makeExecutable(streamWith(SAMPLE_PAIRS)),
-                              buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}}))}) {
+    for (const Bytes& good :
+         {makeExecutable(streamWith(SAMPLE_PAIRS)),
+          buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}})), drumProgram().program}) {
         for (std::size_t length = 0; length < good.size(); ++length) {
             ExecutableStream stream;
             EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))

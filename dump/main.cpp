@@ -31,7 +31,8 @@ const char* const USAGE =
     "  --summary       only a summary of the stream\n"
     "  --json          JSON lines instead of text\n"
     "  --vgm NAME      a summary of a VGM log: NAME.vgm, else NAME.vgz, else NAME itself\n"
-    "  --to-vgm        the program's stream as a YM2151 VGM file OUT.vgm (not the input)\n"
+    "  --to-vgm        the program's stream as a YM2151 VGM file OUT.vgm (not the input),\n"
+    "                  with the OKIM6258 for an opmcast-full program's drums\n"
     "  --help          this text\n"
     "  --version       the version\n";
 

@@ -1,5 +1,6 @@
 #include "dump/opm_registers.hpp"
 
+#include "dump/drum_bank.hpp"
 #include "dump/text_format.hpp"
 #include "player/player_writes.hpp"
 #include "stream/register_stream.hpp"
@@ -11,7 +12,10 @@ const GroupNames GROUP_NAMES[PAIR_GROUPS] = {
     {"wait", "wait"},
     {"loop", "loop marker"},
     {"end", "end marker"},
-    {"reserved", "reserved (00 F0-FD)"},
+    {"reserved", "reserved (00 F4-FD)"},
+    {"adpcmStop", "ADPCM stop (00 F0)"},
+    {"adpcmStart", "ADPCM start (00 F1-F3)"},
+    {"sampleNumber", "ADPCM sample number"},
     {"test", "TEST (01)"},
     {"key", "key on/off (08)"},
     {"noise", "NE/NFRQ noise (0F)"},
@@ -136,7 +140,11 @@ PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second) 
     if (first == STREAM_COMMAND) {
         if (second == LOOP_MARKER) return PairGroup::loopMarker;
         if (second == END_MARKER) return PairGroup::endMarker;
-        if (player == PlayerKind::full && second > FULL_LONGEST_WAIT) return PairGroup::reserved;
+        if (player == PlayerKind::full && second > FULL_LONGEST_WAIT) {
+            if (second == ADPCM_STOP) return PairGroup::adpcmStop;
+            if (second <= ADPCM_START_BOTH) return PairGroup::adpcmStart;
+            return PairGroup::reserved;
+        }
         return PairGroup::wait;
     }
     // Channel registers: eight each from 0x20; operator registers: 32 slots each from 0x40.
@@ -210,6 +218,11 @@ std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t sec
             return "end marker";
         case PairGroup::reserved:
             return "reserved: the player ends the song here";
+        case PairGroup::adpcmStop:
+            return "ADPCM stop, both sides muted";
+        case PairGroup::adpcmStart:
+            return std::string("ADPCM start, ") + drumSides(second) +
+                   ((second & 0x03) == 0x03 ? " sides" : " only");
         case PairGroup::keyOnOff: {
             const std::string channel = "ch" + std::to_string(second & 0x07);
             if (!keysOn(second)) return "key off " + channel;

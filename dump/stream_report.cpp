@@ -1,6 +1,7 @@
 #include "dump/stream_report.hpp"
 
 #include "driver/executable.hpp"
+#include "dump/drum_report.hpp"
 #include "dump/json_line.hpp"
 #include "dump/text_format.hpp"
 
@@ -13,14 +14,17 @@ std::string playerText(const ExecutableStream& stream) {
 
 std::string headerText(const ExecutableStream& stream) {
     const std::uint64_t streamBytes = 2 * stream.pairs.size();
+    const char* bank = stream.bank ? "the drums' bank and " : "";
     return playerText(stream) + format("length     %llu bytes\n", ull(stream.length)) +
-           format("text size  %llu (0x%08X) at offset %d, the length less 76\n",
-                  ull(stream.sizeField), unsigned(stream.sizeField), TEXT_SIZE_FIELD) +
+           format("text size  %llu (0x%08X) at offset %d, the length less %llu\n",
+                  ull(stream.sizeField), unsigned(stream.sizeField), TEXT_SIZE_FIELD,
+                  ull(EXECUTABLE_HEADER_SIZE + stream.tailSize)) +
            format(
-               "stream     %llu bytes (%llu pairs) at offset 0x%X, then the %d-byte player "
-               "tail\n",
-               ull(streamBytes), ull(stream.pairs.size()), unsigned(streamOffset(stream.player)),
-               STUB_TAIL_SIZE);
+               "stream     %llu bytes (%llu pairs) at offset 0x%llX, then %sthe %llu-byte "
+               "player tail\n",
+               ull(streamBytes), ull(stream.pairs.size()), ull(stream.streamOffset), bank,
+               ull(stream.tailSize)) +
+           drumBankLine(stream);
 }
 
 std::string loopText(PlayerKind player, const StreamStats& stats) {
@@ -62,10 +66,15 @@ std::string channelList(const std::array<std::uint64_t, 8>& counts) {
 
 StreamStats streamStats(const ExecutableStream& stream) {
     StreamStats stats;
-    for (const StreamPair& pair : stream.pairs) {
-        const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
+    for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
+        const StreamPair& pair = stream.pairs[i];
+        const PairGroup group = streamPairGroup(stream.player, pair);
         ++stats.pairs;
         ++stats.byGroup[std::size_t(group)];
+        if (group == PairGroup::adpcmStart) {
+            ++stats.drumStarts;
+            if (!startedSample(stream.bank, sampleNumberAfter(stream, i))) ++stats.silentStarts;
+        }
         if (group == PairGroup::keyOnOff) {
             auto& counts = keysOn(pair.second) ? stats.keyOns : stats.keyOffs;
             ++counts[std::size_t(pair.second & 0x07)];
@@ -79,7 +88,7 @@ StreamStats streamStats(const ExecutableStream& stream) {
             stats.reservedOffset = pair.offset;
             stats.loops = false;
         }
-        stats.steps += waitSteps(stream.player, pair.first, pair.second);
+        stats.steps += streamPairSteps(stream.player, pair);
     }
     return stats;
 }
@@ -88,12 +97,13 @@ std::string dumpText(const ExecutableStream& stream) {
     std::string text = headerText(stream) + format("\n    %s  seconds   offset  pair   meaning\n",
                                                    stepName(stream.player));
     std::uint64_t step = 0;
-    for (const StreamPair& pair : stream.pairs) {
+    for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
+        const StreamPair& pair = stream.pairs[i];
         text +=
             format("%8llu %8.3f %8s  %02X %02X  ", ull(step), stepToSeconds(stream.player, step),
                    hexOffset(pair.offset).c_str(), unsigned(pair.first), unsigned(pair.second)) +
-            describePair(stream.player, pair.first, pair.second) + "\n";
-        step += waitSteps(stream.player, pair.first, pair.second);
+            describeStreamPair(stream, i) + "\n";
+        step += streamPairSteps(stream.player, pair);
     }
     return text;
 }
@@ -104,14 +114,18 @@ std::string dumpJson(const ExecutableStream& stream) {
     jsonText(header, "player", playerName(stream.player));
     jsonNumber(header, "length", stream.length);
     jsonNumber(header, "textSize", stream.sizeField);
-    jsonNumber(header, "streamOffset", streamOffset(stream.player));
+    jsonNumber(header, "streamOffset", stream.streamOffset);
     jsonNumber(header, "pairs", stream.pairs.size());
+    if (stream.player == PlayerKind::full)
+        jsonOptional(header, "bankOffset",
+                     stream.bank ? std::optional(stream.bank->at) : std::nullopt);
     std::string text = jsonEnd(header);
     const StepKeys& keys = stepKeys(stream.player);
     std::uint64_t step = 0;
-    for (const StreamPair& pair : stream.pairs) {
-        const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
-        const unsigned steps = waitSteps(stream.player, pair.first, pair.second);
+    for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
+        const StreamPair& pair = stream.pairs[i];
+        const PairGroup group = streamPairGroup(stream.player, pair);
+        const unsigned steps = streamPairSteps(stream.player, pair);
         JsonLine line;
         jsonText(line, "type", "pair");
         jsonNumber(line, "offset", pair.offset);
@@ -120,13 +134,14 @@ std::string dumpJson(const ExecutableStream& stream) {
         jsonNumber(line, "register", pair.first);
         jsonNumber(line, "value", pair.second);
         jsonText(line, "group", groupNames(group).id);
-        jsonText(line, "meaning", describePair(stream.player, pair.first, pair.second));
+        jsonText(line, "meaning", describeStreamPair(stream, i));
         if (group == PairGroup::wait) jsonNumber(line, keys.steps, steps);
         const int channel = pairChannel(pair.first, pair.second);
         if (channel >= 0) jsonNumber(line, "channel", std::uint64_t(channel));
         const int op = pairOperator(pair.first);
         if (op >= 0) jsonNumber(line, "operator", std::uint64_t(op));
         if (group == PairGroup::keyOnOff) jsonText(line, "ops", keyOperators(pair.second));
+        drumPairJson(line, stream, i);
         text += jsonEnd(line);
         step += steps;
     }
@@ -145,7 +160,7 @@ std::string summaryText(const ExecutableStream& stream) {
         text += format("  ch%zu %8llu / %llu\n", c, ull(stats.keyOns[c]), ull(stats.keyOffs[c]));
     text += format("duration   %llu %ss (%.3f s)\n", ull(stats.steps), stepName(stream.player),
                    stepToSeconds(stream.player, stats.steps));
-    return text + "loop       " + loopText(stream.player, stats);
+    return text + "loop       " + loopText(stream.player, stats) + drumSummaryText(stream, stats);
 }
 
 std::string summaryJson(const ExecutableStream& stream) {
@@ -156,13 +171,17 @@ std::string summaryJson(const ExecutableStream& stream) {
     jsonNumber(line, "length", stream.length);
     jsonNumber(line, "textSize", stream.sizeField);
     jsonNumber(line, "pairs", stats.pairs);
-    // Every group but the one this player's stream cannot hold: reserved commands are waits
-    // to the classic player, and the full player's stream never writes the timers.
-    const PairGroup impossible =
-        stream.player == PlayerKind::full ? PairGroup::timer : PairGroup::reserved;
+    // Every group but those this player's stream cannot hold: reserved and ADPCM commands are
+    // waits to the classic player, and the full player's stream never writes the timers.
+    const bool full = stream.player == PlayerKind::full;
+    const auto possible = [full](PairGroup g) {
+        const bool fullOnly = g == PairGroup::reserved || g == PairGroup::adpcmStop ||
+                              g == PairGroup::adpcmStart || g == PairGroup::sampleNumber;
+        return full ? g != PairGroup::timer : !fullOnly;
+    };
     JsonLine groups;
     for (int g = 0; g < PAIR_GROUPS; ++g)
-        if (PairGroup(g) != impossible)
+        if (possible(PairGroup(g)))
             jsonNumber(groups, groupNames(PairGroup(g)).id, stats.byGroup[std::size_t(g)]);
     jsonObject(line, "groups", groups);
     jsonRaw(line, "keyOn", channelList(stats.keyOns));
@@ -183,5 +202,6 @@ std::string summaryJson(const ExecutableStream& stream) {
     if (stream.player == PlayerKind::full)
         jsonOptional(line, "reservedOffset",
                      stats.stopsAtReserved ? std::optional(stats.reservedOffset) : std::nullopt);
+    drumSummaryJson(line, stream, stats);
     return jsonEnd(line);
 }

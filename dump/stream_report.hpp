@@ -25,9 +25,16 @@ struct StreamStats {
     // the waits after it and the loop are never played.
     bool stopsAtReserved = false;
     std::uint64_t reservedOffset = 0;
+    // A full program's ADPCM starts, as written, and those that play nothing (no bank, a
+    // number beyond its table, a sample left out).
+    std::uint64_t drumStarts = 0;
+    std::uint64_t silentStarts = 0;
 };
 
 StreamStats streamStats(const ExecutableStream& stream);
+
+// The sample number of the ADPCM start at pairs[index] (the pair after it, big-endian).
+std::uint16_t sampleNumberAfter(const ExecutableStream& stream, std::size_t index);
 
 std::string dumpText(const ExecutableStream& stream);
 std::string dumpJson(const ExecutableStream& stream);

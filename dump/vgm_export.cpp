@@ -7,34 +7,29 @@
 
 #include "channels/file_channels.hpp"
 #include "dump/opm_registers.hpp"
+#include "dump/stream_report.hpp"
+#include "dump/vgm_drums.hpp"
 #include "player/player_writes.hpp"
 
 namespace {
 
 constexpr std::uint8_t VGM_YM2151_WRITE = 0x54;
-constexpr std::uint8_t VGM_WAIT = 0x61;
 constexpr std::uint8_t VGM_END = 0x66;
-constexpr std::uint32_t LONGEST_VGM_WAIT = 0xFFFF;
 constexpr std::size_t WRITE_CHUNK = 65536;
 
 void putLong(Bytes& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + std::size_t(i)] = std::uint8_t(value >> (8 * i));
 }
 
-// Waits of any length as 0x61 commands of at most 65535 samples each.
-void putWait(Bytes& vgm, std::uint64_t samples) {
-    while (samples > 0) {
-        const auto n = std::uint32_t(std::min<std::uint64_t>(samples, LONGEST_VGM_WAIT));
-        vgm.insert(vgm.end(), {VGM_WAIT, std::uint8_t(n), std::uint8_t(n >> 8)});
-        samples -= n;
-    }
-}
-
 }  // namespace
 
 std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
-    vgm.assign(VGM_EXPORT_HEADER_SIZE, 0);
+    const std::size_t headerSize = stream.bank ? VGM_DRUMS_HEADER_SIZE : VGM_EXPORT_HEADER_SIZE;
+    vgm.assign(headerSize, 0);
     vgm[0] = 'V', vgm[1] = 'g', vgm[2] = 'm', vgm[3] = ' ';
+    VgmDrums drums = planDrums(stream);
+    if (drums.bank)
+        if (auto problem = putDrumBank(drums, vgm)) return problem;
     // Both players set the LFO depths to 0 before the stream.
     for (const PlayerWrite& w : PLAYER_START_WRITES)
         vgm.insert(vgm.end(), {VGM_YM2151_WRITE, w.reg, w.value});
@@ -43,10 +38,12 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     // the start, so that rounding never accumulates.
     std::uint64_t step = 0, pendingSteps = 0, loopStep = 0;
     std::size_t loopOffset = 0;
-    for (const StreamPair& pair : stream.pairs) {
-        const PairGroup group = pairGroup(stream.player, pair.first, pair.second);
+    for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
+        const StreamPair& pair = stream.pairs[i];
+        const PairGroup group = streamPairGroup(stream.player, pair);
+        if (group == PairGroup::sampleNumber) continue;
         if (group == PairGroup::wait) {
-            pendingSteps += waitSteps(stream.player, pair.first, pair.second);
+            pendingSteps += streamPairSteps(stream.player, pair);
             if (stepToSamples(stream.player, step + pendingSteps) > UINT32_MAX)
                 return Problem{
                     "the stream plays for longer than a VGM file can count "
@@ -54,18 +51,22 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
                     pair.offset};
             continue;
         }
-        putWait(vgm, stepToSamples(stream.player, step + pendingSteps) -
-                         stepToSamples(stream.player, step));
+        advanceDrums(drums, vgm, stepToSamples(stream.player, step),
+                     stepToSamples(stream.player, step + pendingSteps));
         step += pendingSteps;
         pendingSteps = 0;
         if (group == PairGroup::loopMarker) {
             loopOffset = vgm.size();
             loopStep = step;
-        } else if (group == PairGroup::endMarker) {
+        } else if (group == PairGroup::endMarker || group == PairGroup::reserved) {
+            if (group == PairGroup::reserved) loopOffset = 0;
+            endDrums(drums, vgm, loopOffset != 0 && step > loopStep);
             break;
-        } else if (group == PairGroup::reserved) {
-            loopOffset = 0;
-            break;
+        } else if (group == PairGroup::adpcmStart) {
+            startDrum(drums, vgm, pair.second, sampleNumberAfter(stream, i),
+                      stepToSamples(stream.player, step));
+        } else if (group == PairGroup::adpcmStop) {
+            stopDrum(drums, vgm);
         } else if (full && pair.first == 0x1B) {
             // The system's bits 7-6 taken as clear.
             vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, merged1B(pair.second, 0)});
@@ -73,6 +74,7 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
             vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, pair.second});
         }
     }
+    stopDrum(drums, vgm);  // a stream cut short of its end marker
     vgm.push_back(VGM_END);
 
     // Header: offsets are relative to the field that holds them.
@@ -80,12 +82,12 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     const std::uint64_t loopSample = stepToSamples(stream.player, loopStep);
     const bool loops = loopOffset != 0 && step > loopStep;
     putLong(vgm, 0x04, std::uint32_t(vgm.size() - 0x04));
-    putLong(vgm, 0x08, VGM_EXPORT_VERSION);
+    putLong(vgm, 0x08, stream.bank ? VGM_DRUMS_VERSION : VGM_EXPORT_VERSION);
     putLong(vgm, 0x18, std::uint32_t(samples));
     putLong(vgm, 0x1C, loops ? std::uint32_t(loopOffset - 0x1C) : 0);
     putLong(vgm, 0x20, loops ? std::uint32_t(samples - loopSample) : 0);
     putLong(vgm, 0x30, OPM_CLOCK);
-    putLong(vgm, 0x34, std::uint32_t(VGM_EXPORT_HEADER_SIZE - 0x34));
+    putLong(vgm, 0x34, std::uint32_t(headerSize - 0x34));
     return std::nullopt;
 }
 

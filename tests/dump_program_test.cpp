@@ -28,6 +28,10 @@ std::uint64_t number(const std::string& line, const std::string& key) {
     return std::stoull(jsonField(line, key));
 }
 
+std::uint32_t littleLong(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
 // Converts the VGM data in a scratch directory; the output is dir/song.x.
 void convert(const ScratchDir& dir, const Bytes& vgm) {
     writeFile(dir.file("vgmstub.bin"), makeDumpStub());
@@ -181,6 +185,153 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     EXPECT_EQ(classic.out, "");
 }
 
+// The OKIM6258 commands of an exported VGM after its data block, each with its sample: every
+// command but the YM2151's writes, the waits and the end.
+std::vector<std::pair<std::uint64_t, Bytes>> okiCommands(const Bytes& vgm, std::size_t at) {
+    const std::map<std::uint8_t, std::size_t> lengths = {
+        {0x54, 3}, {0x61, 3}, {0x90, 5}, {0x91, 5}, {0x92, 6}, {0x93, 11}, {0x94, 2}, {0xB7, 3}};
+    std::vector<std::pair<std::uint64_t, Bytes>> commands;
+    std::uint64_t sample = 0;
+    while (at < vgm.size() && vgm[at] != 0x66) {
+        const auto length = lengths.find(vgm[at]);
+        if (length == lengths.end()) {
+            ADD_FAILURE() << "command " << int(vgm[at]) << " at " << at;
+            break;
+        }
+        const Bytes command(vgm.begin() + long(at), vgm.begin() + long(at + length->second));
+        if (command[0] == 0x61) sample += command[1] | command[2] << 8;
+        if (command[0] != 0x61 && command[0] != 0x54) commands.push_back({sample, command});
+        at += length->second;
+    }
+    return commands;
+}
+
+// A full program's drums: the timeline names each ADPCM command with the sample it plays (or
+// why it plays nothing) and never reads a sample number as a command; the summary gives the
+// bank; the export adds the OKIM6258 at 8 MHz with 12-bit output, the bank as a data block,
+// one DAC stream a rate, and each start and stop at its sample, the divider of a start at
+// another rate written while the chip is idle.
+TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
+    const DrumProgram drums = drumProgram();
+    ScratchDir dir;
+    writeFile(dir.file("drums.x"), drums.program);
+    const DumpResult dump = runDump({dir.file("drums.x")});
+    ASSERT_EQ(dump.exitStatus, 0) << dump.err;
+    const std::vector<std::string> lines = linesOf(dump.out);
+    ASSERT_EQ(lines.size(), 7u + drums.stream.size() / 2);
+    EXPECT_EQ(lines[4],
+              "drums      bank of 3 samples, 132 bytes at offset 0x2EE (text offset 0x2AE)");
+    const char* const meanings[] = {
+        "ADPCM sample 0, both sides: 15625 Hz, 101 bytes, 0.013 s",
+        "sample number 0",
+        "wait 1 step",
+        "ADPCM sample 0, right only: 15625 Hz, 101 bytes, 0.013 s",
+        "sample number 0",
+        "wait 240 steps",
+        "ADPCM sample 2, left only: 7813 Hz, 6 bytes, 0.002 s",
+        "sample number 2",
+        "ADPCM sample 1, right only: left out, plays nothing",
+        "sample number 1",
+        "ADPCM sample 261, both sides: beyond the table's 3, plays nothing",
+        "sample number 261",
+        "ADPCM sample 255, both sides: beyond the table's 3, plays nothing",
+        "sample number 255",
+        "key on ch0 ops 1111"};
+    for (std::size_t i = 0; i < std::size(meanings); ++i)
+        EXPECT_TRUE(lines[8 + i].ends_with(std::string("  ") + meanings[i])) << lines[8 + i];
+    EXPECT_EQ(lines[lines.size() - 3],
+              "     492    1.756    0x2E8  00 F0  ADPCM stop, both sides muted");
+    EXPECT_EQ(lines.back(), "     493    1.760    0x2EC  00 FF  end marker");
+    const std::vector<std::string> json = linesOf(runDump({"--json", dir.file("drums.x")}).out);
+    ASSERT_EQ(json.size(), 1 + drums.stream.size() / 2);
+    EXPECT_EQ(number(json[0], "bankOffset"), 0x2EEu);
+    EXPECT_TRUE(json[1 + 7].ends_with(
+        R"("group":"adpcmStart","meaning":"ADPCM sample 2, left only: 7813 Hz, 6 bytes, 0.002 s",)"
+        R"("sample":2,"sides":"left","plays":true,"rate":7813,"bytes":6,"sampleSeconds":0.001536})"))
+        << json[1 + 7];
+    EXPECT_EQ(jsonField(json[1 + 14], "group"), "\"sampleNumber\"");
+
+    const DumpResult summary = runDump({"--summary", dir.file("drums.x")});
+    EXPECT_NE(summary.out.find("  ADPCM stop (00 F0)            1\n"
+                               "  ADPCM start (00 F1-F3)        7\n"
+                               "  ADPCM sample number           7\n"),
+              std::string::npos)
+        << summary.out;
+    EXPECT_TRUE(summary.out.ends_with(
+        "duration   493 steps (1.760 s)\nloop       none\n"
+        "drums      3 samples in a bank of 132 bytes at offset 0x2EE, 1 left out\n"
+        "  15625 Hz                      1 sample, 101 bytes, 0.013 s\n"
+        "  7813 Hz                       1 sample, 6 bytes, 0.002 s\n"
+        "  in all                        2 samples, 107 bytes, 0.014 s\n"
+        "  starts                        7, 3 of them play nothing\n"))
+        << summary.out;
+    const std::string summaryJson = runDump({"--summary", "--json", dir.file("drums.x")}).out;
+    EXPECT_EQ(number(jsonField(summaryJson, "drums"), "starts"), 7u);
+    EXPECT_EQ(jsonField(jsonField(summaryJson, "drums"), "rates"),
+              R"([{"rate":15625,"samples":1,"bytes":101,"seconds":0.012928},)"
+              R"({"rate":7813,"samples":1,"bytes":6,"seconds":0.001536}])");
+
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("drums.x"), dir.file("drums.vgm")}).exitStatus, 0);
+    const Bytes vgm = readFile(dir.file("drums.vgm"));
+    ASSERT_GT(vgm.size(), 0x107u);
+    EXPECT_EQ(littleLong(vgm, 0x08), 0x171u);
+    EXPECT_EQ(littleLong(vgm, 0x18), 77598u) << "step 493";
+    EXPECT_EQ(littleLong(vgm, 0x30), 4000000u);
+    EXPECT_EQ(littleLong(vgm, 0x34) + 0x34, 0x100u);
+    EXPECT_EQ(littleLong(vgm, 0x90), 8000000u);
+    EXPECT_EQ(vgm[0x94], 0x0E) << "divider 512 first, 4-bit ADPCM, 12-bit output";
+    const Bytes samples(drums.bank.begin() + 24, drums.bank.end());
+    EXPECT_EQ(Bytes(vgm.begin() + 0x100, vgm.begin() + 0x107),
+              (Bytes{0x67, 0x66, 0x04, std::uint8_t(samples.size()), 0, 0, 0}));
+    ASSERT_GE(vgm.size(), 0x107 + samples.size());
+    EXPECT_EQ(Bytes(vgm.begin() + 0x107, vgm.begin() + 0x107 + long(samples.size())), samples);
+    // Bytes at 7813 a second last 571 VGM samples for 101, 68 at 3906 for 6. Steps 10, 11,
+    // 251, 491 and 492 are samples 1574, 1731, 39507, 77283 and 77441.
+    const Bytes stop0 = {0x94, 0x00}, stop2 = {0x94, 0x02}, halt = {0xB7, 0x00, 0x01},
+                mute = {0xB7, 0x02, 0x03}, play = {0xB7, 0x00, 0x02};
+    const Bytes start0 = {0x93, 0x00, 0, 0, 0, 0, 0x01, 101, 0, 0, 0};
+    const std::vector<std::pair<std::uint64_t, Bytes>> expected = {
+        {0, {0x90, 0x00, 0x17, 0x00, 0x01}},
+        {0, {0x91, 0x00, 0x04, 0x01, 0x00}},
+        {0, {0x92, 0x00, 0x85, 0x1E, 0x00, 0x00}},
+        {0, {0x90, 0x02, 0x17, 0x00, 0x01}},
+        {0, {0x91, 0x02, 0x04, 0x01, 0x00}},
+        {0, {0x92, 0x02, 0x42, 0x0F, 0x00, 0x00}},
+        {1574, {0xB7, 0x02, 0x00}},
+        {1574, play},
+        {1574, start0},
+        {1731, stop0},
+        {1731, halt},
+        {1731, mute},
+        {1731, {0xB7, 0x02, 0x02}},
+        {1731, play},
+        {1731, start0},
+        {1731 + 571, stop0},
+        {1731 + 571, halt},
+        {1731 + 571, mute},
+        {1731 + 571, {0xB7, 0x0C, 0x00}},
+        {39507, {0xB7, 0x02, 0x01}},
+        {39507, play},
+        {39507, {0x93, 0x02, 101, 0, 0, 0, 0x01, 6, 0, 0, 0}},
+        // Cut at once by a start in the same step that plays nothing, as the player does.
+        {39507, stop2},
+        {39507, halt},
+        {39507, mute},
+        {39507, {0xB7, 0x0C, 0x02}},
+        {77283, {0xB7, 0x02, 0x00}},
+        {77283, play},
+        {77283, start0},
+        {77441, stop0},
+        {77441, halt},
+        {77441, mute},
+    };
+    EXPECT_EQ(okiCommands(vgm, 0x107 + samples.size()), expected);
+    const DumpResult exported = runDump({"--vgm", "--json", dir.file("drums.vgm")});
+    ASSERT_EQ(exported.exitStatus, 0) << exported.err;
+    EXPECT_EQ(number(exported.out, "samples"), 77598u);
+    EXPECT_EQ(jsonField(jsonField(exported.out, "commands"), "0x54"), "3");
+}
+
 TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
     ScratchDir dir;
     std::vector<MalformedFile> cases = malformedExecutables();
@@ -289,10 +440,6 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
                            dir.file("song.vgm") + "\n");
     EXPECT_EQ(runDump({"--vgm", dir.file("song")}).out,
               runDump({"--vgm", dir.file("song.vgm")}).out);
-}
-
-std::uint32_t littleLong(const Bytes& b, std::size_t at) {
-    return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
 }
 
 std::string channelList(const std::array<int, 8>& counts) {

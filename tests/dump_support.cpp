@@ -27,6 +27,35 @@ Bytes streamWith(const Bytes& pairs) {
     return concat({streamPrologue(), pairs, {0x00, 0xFF}});
 }
 
+DrumProgram drumProgram() {
+    std::vector<FullBankSample> samples(3);
+    for (int i = 0; i < 100; ++i) samples[0].bytes.push_back(std::uint8_t(0x17 * i));
+    samples[2].bytes = {0x77, 0x77, 0xFF, 0xFF, 0x08};
+    samples[2].dividerBits = 0x00;
+    DrumProgram drums;
+    drums.stream = {
+        0x00, 0x09,              // 10 steps
+        0x00, 0xF3, 0x00, 0x00,  // step 10: sample 0, both sides
+        0x00, 0x00,              //
+        0x00, 0xF1, 0x00, 0x00,  // step 11: sample 0 again, right only, cutting the first
+        0x00, 0xEF,              //
+        0x00, 0xF2, 0x00, 0x02,  // step 251: sample 2, left only
+        0x00, 0xF1, 0x00, 0x01,  // left out
+        0x00, 0xF3, 0x01, 0x05,  // beyond the table (and no register 01 write)
+        0x00, 0xF3, 0x00, 0xFF,  // beyond the table (and no end marker)
+        0x08, 0x78,              //
+        0x00, 0xEF,              //
+        0x00, 0xF3, 0x00, 0x00,  // step 491: sample 0
+        0x00, 0x00,              //
+        0x00, 0xF0,              // step 492: stopped
+        0x00, 0x00,              //
+        0x00, 0xFF,              // step 493
+    };
+    drums.bank = fullBankBytes(samples);
+    drums.program = buildFullProgram(drums.stream, drums.bank);
+    return drums;
+}
+
 std::vector<MalformedFile> malformedExecutables() {
     const Bytes good = makeExecutable(streamWith({0x00, 0x04, 0x60, 0x10}));
     const std::uint64_t afterPrologue = 434 + 122;
@@ -71,6 +100,28 @@ std::vector<MalformedFile> malformedExecutables() {
     Bytes fullSize = buildFullProgram(Bytes{0x00, 0x00, 0x00, 0xFF});
     fullSize[14] ^= 0x01;
     cases.push_back({"full program's size field mismatch", fullSize, 12});
+    // The drums' bank: its offset (file offset 66, text offset + 64) and its table.
+    const DrumProgram drums = drumProgram();
+    const std::uint64_t bankAt = FULL_PLAYER_HEAD_SIZE + drums.stream.size();
+    const auto patched = [&](std::uint64_t at, std::uint32_t value, int bytes) {
+        Bytes file = drums.program;
+        for (int i = 0; i < bytes; ++i)
+            file[at + std::uint64_t(i)] = std::uint8_t(value >> (8 * (bytes - 1 - i)));
+        return file;
+    };
+    const auto textOffset = std::uint32_t(bankAt - 64);
+    cases.push_back({"bank beyond the text", patched(66, 0xFFFFFFC0, 4), 66});
+    cases.push_back({"bank at an odd offset", patched(66, textOffset + 1, 4), 66});
+    cases.push_back({"bank inside the stream", patched(66, textOffset - 4, 4), bankAt - 4});
+    cases.push_back({"bank inside the player", patched(66, 4, 4), 66});
+    cases.push_back({"bank after a gap",
+                     buildFullProgram(concat({drums.stream, {0x00, 0x00}}), drums.bank), bankAt});
+    cases.push_back({"table of 0 entries", patched(bankAt, 0, 4), bankAt});
+    cases.push_back({"table of part of an entry", patched(bankAt, 20, 4), bankAt});
+    cases.push_back({"table larger than the bank", patched(bankAt, 0x100000, 4), bankAt});
+    cases.push_back({"sample past the bank", patched(bankAt + 4, 200, 2), bankAt});
+    cases.push_back({"sample over the table", patched(bankAt + 16, 8, 4), bankAt + 16});
+    cases.push_back({"divider the chip lacks", patched(bankAt + 6, 0x0C, 1), bankAt + 6});
     return cases;
 }
 

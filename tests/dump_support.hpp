@@ -16,6 +16,15 @@ Bytes makeExecutable(const Bytes& stream);
 // A stream that replays: the prologue, then the given pairs, then the end marker.
 Bytes streamWith(const Bytes& pairs);
 
+// A program of opmcast-full with drums: a bank of three samples (0: 100 bytes at 15625 Hz,
+// 1: left out, 2: 5 bytes at 7813 Hz), started and stopped by the stream in every way it can.
+struct DrumProgram {
+    Bytes stream;
+    Bytes bank;
+    Bytes program;
+};
+DrumProgram drumProgram();
+
 // An executable broken in one way, and the offset at which the break is reported.
 struct MalformedFile {
     std::string name;

@@ -22,13 +22,16 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
             EXPECT_EQ(pairGroup(player, std::uint8_t(reg), 0) == PairGroup::missing,
                       missing.count(reg) == 1)
                 << std::hex << reg;
-        // The full player waits at most 240 steps and ends the song at 00 F0-00 FD.
-        const int reservedFrom = player == PlayerKind::full ? 0xF0 : 0xFE;
+        // The full player waits at most 240 steps, stops the ADPCM at 00 F0, starts it at
+        // 00 F1-00 F3 and ends the song at 00 F4-00 FD.
+        const bool full = player == PlayerKind::full;
         for (int second = 0; second < 256; ++second) {
             const PairGroup expected = second == 0xFE           ? PairGroup::loopMarker
                                        : second == 0xFF         ? PairGroup::endMarker
-                                       : second >= reservedFrom ? PairGroup::reserved
-                                                                : PairGroup::wait;
+                                       : !full || second < 0xF0 ? PairGroup::wait
+                                       : second == 0xF0         ? PairGroup::adpcmStop
+                                       : second <= 0xF3         ? PairGroup::adpcmStart
+                                                                : PairGroup::reserved;
             EXPECT_EQ(pairGroup(player, 0, std::uint8_t(second)), expected) << second;
             EXPECT_EQ(waitSteps(player, 0, std::uint8_t(second)),
                       expected == PairGroup::wait ? unsigned(second) + 1 : 0u)
@@ -83,8 +86,12 @@ TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
     const std::pair<Bytes, std::string> fullCases[] = {
         {{0x00, 0x00}, "wait 1 step"},
         {{0x00, 0xEF}, "wait 240 steps"},
-        {{0x00, 0xF0}, "reserved: the player ends the song here"},
+        {{0x00, 0xF4}, "reserved: the player ends the song here"},
         {{0x00, 0xFD}, "reserved: the player ends the song here"},
+        {{0x00, 0xF0}, "ADPCM stop, both sides muted"},
+        {{0x00, 0xF1}, "ADPCM start, right only"},
+        {{0x00, 0xF2}, "ADPCM start, left only"},
+        {{0x00, 0xF3}, "ADPCM start, both sides"},
         {{0x01, 0x02}, "LFO reset"},
         {{0x01, 0x00}, "LFO reset released"},
         {{0x01, 0x82}, "LFO reset, test bits 0x80"},
@@ -155,8 +162,9 @@ TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
 }
 
 TEST(DumpExecutable, EveryTruncationIsAProblemNeverAStrayRead) {
-    for (const Bytes& good : {makeExecutable(streamWith(SAMPLE_PAIRS)),
-                              buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}}))}) {
+    for (const Bytes& good :
+         {makeExecutable(streamWith(SAMPLE_PAIRS)),
+          buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}})), drumProgram().program}) {
         for (std::size_t length = 0; length < good.size(); ++length) {
             ExecutableStream stream;
             EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))

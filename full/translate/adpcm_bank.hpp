@@ -31,9 +31,11 @@ struct AdpcmBank {
 
 // A sample shorter than this is a drum hit, never left out: 0.5 s.
 inline constexpr double SHORT_HIT_SECONDS = 0.5;
-// The loudest the DAC goes, (x - 128) at -128 or 127, plays at this share of the 12-bit range:
-// room for the encoder's overshoot.
-inline constexpr double ADPCM_HEADROOM = 0.75;
+// The loudest the DAC goes, (x - 128) at -128 or 127, plays at this share of the 12-bit range.
+// The MSM6258 has no volume of its own, so this sets the drums' balance against the FM: at
+// 0.375 the converted DAC logs render as loud as their sources in MAME (within 0.6 dB, where
+// 0.75 played them 3 to 4 dB loud), and the encoder's overshoot has room to spare.
+inline constexpr double ADPCM_HEADROOM = 0.375;
 
 // The DAC's values at an ADPCM rate, through libsoxr's high-quality anti-alias filter, scaled
 // into the 12-bit range with ADPCM_HEADROOM: what the encoder is given.

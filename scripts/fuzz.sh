@@ -33,8 +33,9 @@ fuzz_target() {
     # The openings of real logs (their data blocks and first DAC commands) as seeds too, when
     # the corpus lies beside the checkout; they stay in the build directory.
     if [ -d ../shared/corpus ]; then
-        for log in ../shared/corpus/*.vgm; do
-            head -c 4096 "$log" >"$work/opening-$(basename "$log")"
+        local real
+        for real in ../shared/corpus/*.vgm; do
+            head -c 4096 "$real" >"$work/opening-$(basename "$real")"
         done
     fi
     echo "$1: fuzzing for $seconds s"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 
 #include "full/translate/msm6258_adpcm.hpp"
@@ -18,24 +19,67 @@ std::uint8_t adpcmDividerBits(AdpcmRate rate) {
     return BITS[int(rate)];
 }
 
-std::vector<std::int16_t> adpcmSignals(const DacSample& sample, AdpcmRate adpcmRate) {
-    const double rate = adpcmRateHz(adpcmRate);
+namespace {
+
+// One libsoxr resampler for each pair of rates: its filter is designed once, then cleared for
+// each sample.
+struct Resamplers {
+    std::map<std::pair<std::uint32_t, AdpcmRate>, soxr_t> byRates;
+    Resamplers() = default;
+    Resamplers(const Resamplers&) = delete;
+    Resamplers& operator=(const Resamplers&) = delete;
+    ~Resamplers() {
+        for (auto& [rates, resampler] : byRates) soxr_delete(resampler);
+    }
+};
+
+// The DAC's values through the resampler for their rate, filter delay and tail included.
+std::vector<float> resample(Resamplers& resamplers, const DacSample& sample, AdpcmRate rate) {
+    soxr_t& resampler = resamplers.byRates[{sample.rate, rate}];
+    if (!resampler) {
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_error_t error = nullptr;
+        resampler =
+            soxr_create(sample.rate, adpcmRateHz(rate), 1, &error, nullptr, &quality, nullptr);
+        if (error) return {};
+    } else {
+        soxr_clear(resampler);
+    }
     std::vector<float> in(sample.values.size());
     for (std::size_t i = 0; i < in.size(); ++i) in[i] = float((sample.values[i] - 128) / 128.0);
-    std::vector<float> out(std::size_t(std::ceil(in.size() * rate / sample.rate)) + 1);
-    std::size_t done = 0;
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    const soxr_error_t error =
-        soxr_oneshot(sample.rate, rate, 1, in.data(), in.size(), nullptr, out.data(), out.size(),
-                     &done, nullptr, &quality, nullptr);
-    if (error) done = 0;
-    std::vector<std::int16_t> signals(done);
-    for (std::size_t i = 0; i < done; ++i) {
+    std::vector<float> out(
+        std::size_t(std::ceil(double(in.size()) * adpcmRateHz(rate) / sample.rate)) + 1);
+    std::size_t taken = 0, done = 0, more = 0;
+    if (soxr_process(resampler, in.data(), in.size(), &taken, out.data(), out.size(), &done))
+        return {};
+    // The end of the input: what the filter still holds.
+    do {
+        if (soxr_process(resampler, nullptr, 0, nullptr, out.data() + done, out.size() - done,
+                         &more))
+            return {};
+        done += more;
+    } while (more > 0 && done < out.size());
+    out.resize(done);
+    return out;
+}
+
+std::vector<std::int16_t> signalsFrom(Resamplers& resamplers, const DacSample& sample,
+                                      AdpcmRate rate) {
+    const std::vector<float> out = resample(resamplers, sample, rate);
+    std::vector<std::int16_t> signals(out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
         const double scaled = std::round(out[i] * ADPCM_HEADROOM * ADPCM_SIGNAL_MAX);
         signals[i] =
             std::int16_t(std::clamp(scaled, double(ADPCM_SIGNAL_MIN), double(ADPCM_SIGNAL_MAX)));
     }
     return signals;
+}
+
+}  // namespace
+
+std::vector<std::int16_t> adpcmSignals(const DacSample& sample, AdpcmRate rate) {
+    Resamplers resamplers;
+    return signalsFrom(resamplers, sample, rate);
 }
 
 namespace {
@@ -85,10 +129,11 @@ AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room
     }
     bank.fits = planned <= room;
     if (!bank.fits) return bank;
+    Resamplers resamplers;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (!kept[i]) continue;
         AdpcmSample& sample = bank.samples[i];
-        sample.bytes = adpcmEncode(adpcmSignals(samples[i], sample.rate));
+        sample.bytes = adpcmEncode(signalsFrom(resamplers, samples[i], sample.rate));
         bank.bytes += sample.bytes.size();
     }
     return bank;

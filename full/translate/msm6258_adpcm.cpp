@@ -48,38 +48,45 @@ namespace {
 // The least squared error any nibble leaves from `state` for `wanted`. The signals the 16
 // nibbles reach are in order (the differences rise with the magnitude, and the clamp keeps the
 // order), so the nearest is one of the two either side of `wanted`.
-long long leastError(const AdpcmState& state, int wanted) {
-    const std::array<int, 8>& differences = DIFFERENCES[std::size_t(state.stepIndex)];
-    const int direction = wanted >= state.signal ? 1 : -1;
+long long leastError(int signal, int stepIndex, int wanted) {
+    const std::array<int, 8>& differences = DIFFERENCES[std::size_t(stepIndex)];
+    const int direction = wanted >= signal ? 1 : -1;
     auto errorOf = [&](int signedDifference) {
         const long long e =
-            std::clamp(state.signal + signedDifference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX) -
-            wanted;
+            std::clamp(signal + signedDifference, ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX) - wanted;
         return e * e;
     };
     // The first magnitude that reaches `wanted`, and the one below it (or the least difference
     // the other way).
-    const auto reaching = std::lower_bound(differences.begin(), differences.end(),
-                                           direction * (wanted - state.signal));
-    long long best = reaching == differences.begin() ? errorOf(-direction * differences[0])
-                                                     : errorOf(direction * reaching[-1]);
-    if (reaching != differences.end()) best = std::min(best, errorOf(direction * *reaching));
+    const int distance = direction * (wanted - signal);
+    int reaching = 0;
+    for (const int difference : differences) reaching += difference < distance;
+    long long best = reaching == 0 ? errorOf(-direction * differences[0])
+                                   : errorOf(direction * differences[std::size_t(reaching - 1)]);
+    if (reaching < 8)
+        best = std::min(best, errorOf(direction * differences[std::size_t(reaching)]));
     return best;
 }
 
 // The nibble for `wanted`, looking one sample ahead: the one whose squared error, with that
-// of the best nibble after it for `next`, is least. Applied to the state.
+// of the best nibble after it for `next`, is least (the first such, in nibble order). Applied
+// to the state.
 std::uint8_t encodeNibble(AdpcmState& state, int wanted, int next) {
+    const std::array<int, 8>& differences = DIFFERENCES[std::size_t(state.stepIndex)];
     std::uint8_t best = 0;
-    AdpcmState bestState;
     long long bestError = LLONG_MAX;
     for (std::uint8_t nibble = 0; nibble < 16; ++nibble) {
-        AdpcmState trial = state;
-        const long long error = adpcmDecodeNibble(trial, nibble) - wanted;
-        const long long total = error * error + leastError(trial, next);
-        if (total < bestError) best = nibble, bestState = trial, bestError = total;
+        const int magnitude = nibble & 0x07;
+        const int difference = differences[std::size_t(magnitude)];
+        const int signal = std::clamp(state.signal + (nibble & 0x08 ? -difference : difference),
+                                      ADPCM_SIGNAL_MIN, ADPCM_SIGNAL_MAX);
+        const int stepIndex = std::clamp(state.stepIndex + INDEX_MOVES[std::size_t(magnitude)], 0,
+                                         int(STEP_SIZES.size()) - 1);
+        const long long error = signal - wanted;
+        const long long total = error * error + leastError(signal, stepIndex, next);
+        if (total < bestError) best = nibble, bestError = total;
     }
-    state = bestState;
+    adpcmDecodeNibble(state, best);
     return best;
 }
 

@@ -252,55 +252,25 @@ TEST(FullDrums, EveryWayOfPlayingTheDacBecomesStartsOfSharedSamples) {
     // a block claiming more than the file; streams naming a missing block, other chips, a
     // frequency of 0 or absurdly high, an offset beyond the bank, a length of 2^31; a DAC
     // enabled and never written.
+    // The hit in the bank, the DAC on, then the commands and a wait.
+    auto inBank = [&](std::initializer_list<Bytes> commands) {
+        return concat({dataBlock(hit), on, concat(commands), wait1000});
+    };
+    const Bytes playBlock0 = {0x95, 0x00, 0x00, 0x00, 0x00};
     const struct {
         Bytes commands;
         std::size_t samples;
     } odd[] = {
         {concat({on, dataBlock(hit, 0x7FFFFFF0)}), 0},
-        {concat({dataBlock(hit), on, setUp, {0x95, 0x00, 0x05, 0x00, 0x00}, wait1000}), 0},
-        {concat({dataBlock(hit),
-                 on,
-                 {0x90, 0x00, 0x00, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00},
-                 {0x92, 0x00},
+        {inBank({setUp, {0x95, 0x00, 0x05, 0x00, 0x00}}), 0},
+        {inBank({{0x90, 0x00, 0x00, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00, 0x92, 0x00},
                  little(22050, 4),
-                 {0x95, 0x00, 0x00, 0x00, 0x00},
-                 wait1000}),
+                 playBlock0}),
          0},
-        {concat({dataBlock(hit),
-                 on,
-                 setUp,
-                 {0x92, 0x00},
-                 little(0, 4),
-                 {0x95, 0x00, 0x00, 0x00, 0x00},
-                 wait1000}),
-         0},
-        {concat({dataBlock(hit),
-                 on,
-                 setUp,
-                 {0x92, 0x00},
-                 little(0xFFFFFFFF, 4),
-                 {0x95, 0x00, 0x00, 0x00, 0x00},
-                 wait1000}),
-         0},
-        {concat({dataBlock(hit),
-                 on,
-                 setUp,
-                 {0x93, 0x00},
-                 little(5000, 4),
-                 {0x01},
-                 little(300, 4),
-                 wait1000}),
-         0},
-        {concat({dataBlock(hit),
-                 on,
-                 setUp,
-                 {0x93, 0x00},
-                 little(0, 4),
-                 {0x01},
-                 little(0x80000000, 4),
-                 wait1000,
-                 wait1000}),
-         1},
+        {inBank({setUp, {0x92, 0x00}, little(0, 4), playBlock0}), 0},
+        {inBank({setUp, {0x92, 0x00}, little(0xFFFFFFFF, 4), playBlock0}), 0},
+        {inBank({setUp, {0x93, 0x00}, little(5000, 4), {0x01}, little(300, 4)}), 0},
+        {inBank({setUp, {0x93, 0x00}, little(0, 4), {0x01}, little(0x80000000, 4), wait1000}), 1},
         {concat({on, wait1000, wait1000}), 0},
     };
     for (const auto& [commands, samples] : odd) {

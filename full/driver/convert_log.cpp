@@ -95,6 +95,18 @@ struct Scan {
     std::int64_t sample = 0;
 };
 
+// A YM2612 write as the first pass takes it: the key-ons, and what drives the DAC.
+inline void scanYm2612Write(Scan& scan, std::int64_t sample, std::uint8_t port, std::uint8_t reg,
+                            std::uint8_t data) {
+    if (port == 1) {
+        if (reg == 0xB6) dacPan(scan.dac, data);
+        return;
+    }
+    if (reg == 0x28) noteKeyOn(scan.facts, data);
+    if (reg == 0x2A) dacWrite(scan.dac, sample, data);
+    if (reg == 0x2B) dacEnable(scan.dac, data & 0x80);
+}
+
 void scanBufferedCommands(VgmReader& reader, Scan& scan) {
     const VgmWindow window = vgmWindow(reader);
     const std::uint8_t* bytes = window.bytes;
@@ -105,14 +117,9 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
         const std::uint8_t* command = bytes + used;
         switch (STEP_OVER[command[0]]) {
             case Step::ym2612Port0:
-                if (command[1] == 0x28) noteKeyOn(scan.facts, command[2]);
-                if (command[1] == 0x2A) dacWrite(scan.dac, sample, command[2]);
-                if (command[1] == 0x2B) dacEnable(scan.dac, command[2] & 0x80);
-                chipWritten = true;
-                used += 3;
-                continue;
             case Step::ym2612Port1:
-                if (command[1] == 0xB6) dacPan(scan.dac, command[2]);
+                scanYm2612Write(scan, sample, command[0] == VGM_YM2612_PORT1, command[1],
+                                command[2]);
                 chipWritten = true;
                 used += 3;
                 continue;
@@ -157,11 +164,7 @@ SongFacts scanSong(VgmReader& reader, DacCapture& dac) {
                 return scan.facts;
             case VgmEvent::ym2612:
                 scan.facts.sourceChipWritten = true;
-                if (command.port == 0 && command.reg == 0x28) noteKeyOn(scan.facts, command.data);
-                if (command.port == 0 && command.reg == 0x2A)
-                    dacWrite(dac, scan.sample, command.data);
-                if (command.port == 0 && command.reg == 0x2B) dacEnable(dac, command.data & 0x80);
-                if (command.port == 1 && command.reg == 0xB6) dacPan(dac, command.data);
+                scanYm2612Write(scan, scan.sample, command.port, command.reg, command.data);
                 break;
             case VgmEvent::sn76489:
                 scan.facts.sourceChipWritten = true;

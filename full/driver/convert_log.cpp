@@ -96,8 +96,9 @@ struct Scan {
 };
 
 // A YM2612 write as the first pass takes it: the key-ons, and what drives the DAC.
-inline void scanYm2612Write(Scan& scan, std::int64_t sample, std::uint8_t port, std::uint8_t reg,
-                            std::uint8_t data) {
+[[gnu::always_inline]] inline void scanYm2612Write(Scan& scan, std::int64_t sample,
+                                                   std::uint8_t port, std::uint8_t reg,
+                                                   std::uint8_t data) {
     if (port == 1) {
         if (reg == 0xB6) dacPan(scan.dac, data);
         return;
@@ -117,9 +118,12 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
         const std::uint8_t* command = bytes + used;
         switch (STEP_OVER[command[0]]) {
             case Step::ym2612Port0:
+                scanYm2612Write(scan, sample, 0, command[1], command[2]);
+                chipWritten = true;
+                used += 3;
+                continue;
             case Step::ym2612Port1:
-                scanYm2612Write(scan, sample, command[0] == VGM_YM2612_PORT1, command[1],
-                                command[2]);
+                scanYm2612Write(scan, sample, 1, command[1], command[2]);
                 chipWritten = true;
                 used += 3;
                 continue;

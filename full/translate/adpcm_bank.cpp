@@ -21,6 +21,8 @@ std::uint8_t adpcmDividerBits(AdpcmRate rate) {
 
 namespace {
 
+constexpr std::size_t SOXR_OUTPUT_SLACK = 16;
+
 // One libsoxr resampler for each pair of rates: its filter is designed once, then cleared for
 // each sample.
 struct Resamplers {
@@ -47,18 +49,19 @@ std::vector<float> resample(Resamplers& resamplers, const DacSample& sample, Adp
     }
     std::vector<float> in(sample.values.size());
     for (std::size_t i = 0; i < in.size(); ++i) in[i] = float((sample.values[i] - 128) / 128.0);
-    std::vector<float> out(
-        std::size_t(std::ceil(double(in.size()) * adpcmRateHz(rate) / sample.rate)) + 1);
+    const std::size_t room =
+        std::size_t(std::ceil(double(in.size()) * adpcmRateHz(rate) / sample.rate)) + 1;
+    // libsoxr's flush reads its output buffer a value past the room it is given: slack keeps
+    // that read inside the buffer.
+    std::vector<float> out(room + SOXR_OUTPUT_SLACK);
     std::size_t taken = 0, done = 0, more = 0;
-    if (soxr_process(resampler, in.data(), in.size(), &taken, out.data(), out.size(), &done))
-        return {};
+    if (soxr_process(resampler, in.data(), in.size(), &taken, out.data(), room, &done)) return {};
     // The end of the input: what the filter still holds.
     do {
-        if (soxr_process(resampler, nullptr, 0, nullptr, out.data() + done, out.size() - done,
-                         &more))
+        if (soxr_process(resampler, nullptr, 0, nullptr, out.data() + done, room - done, &more))
             return {};
         done += more;
-    } while (more > 0 && done < out.size());
+    } while (more > 0 && done < room);
     out.resize(done);
     return out;
 }

@@ -15,6 +15,7 @@
 #include "dump/executable_stream.hpp"
 #include "dump/stream_report.hpp"
 #include "dump/vgm_export.hpp"
+#include "dump/vgm_settle.hpp"
 #include "dump/vgm_summary.hpp"
 #include "dump/vgz_input.hpp"
 
@@ -24,6 +25,7 @@ const char* const USAGE =
     "usage: opmdump [--summary] [--json] FILE.x\n"
     "       opmdump --vgm [--json] NAME\n"
     "       opmdump --to-vgm FILE.x OUT.vgm\n"
+    "       opmdump --settle-dac LOG OUT.vgm\n"
     "       opmdump --help | --version\n"
     "\n"
     "  FILE.x          the register stream of a program opmcast or opmcast-full wrote,\n"
@@ -33,6 +35,9 @@ const char* const USAGE =
     "  --vgm NAME      a summary of a VGM log: NAME.vgm, else NAME.vgz, else NAME itself\n"
     "  --to-vgm        the program's stream as a YM2151 VGM file OUT.vgm (not the input),\n"
     "                  with the OKIM6258 for an opmcast-full program's drums\n"
+    "  --settle-dac    the VGM log LOG (plain or gzip) as OUT.vgm with each run of DAC\n"
+    "                  writes within one sample written as its last, as the log plays it\n"
+    "                  (MAME's vgmplay garbles long runs)\n"
     "  --help          this text\n"
     "  --version       the version\n";
 
@@ -41,13 +46,15 @@ struct Options {
     bool json = false;
     bool vgm = false;
     bool toVgm = false;
+    bool settleDac = false;
     std::string file;
-    std::string output;  // of --to-vgm
+    std::string output;  // of --to-vgm and --settle-dac
 };
 
 bool parseArguments(int argc, char** argv, Options& options) {
-    if (argc == 4 && std::string(argv[1]) == "--to-vgm") {
-        options.toVgm = true;
+    if (argc == 4 &&
+        (std::string(argv[1]) == "--to-vgm" || std::string(argv[1]) == "--settle-dac")) {
+        (std::string(argv[1]) == "--to-vgm" ? options.toVgm : options.settleDac) = true;
         options.file = argv[2];
         options.output = argv[3];
         return !options.file.starts_with("--") && !options.output.starts_with("--");
@@ -127,6 +134,29 @@ int exportToVgm(const Options& options, const Bytes& bytes) {
     return 0;
 }
 
+// The log with its runs of DAC writes settled; nothing is written unless it is a VGM log.
+int settleToVgm(const Options& options, Bytes& bytes) {
+    if (isSameFile(options.file, options.output))
+        return reportError(options.output, "is the input file; name another output file");
+    if (isGzip(bytes))
+        if (auto problem = unpackGzip(options.file, bytes))
+            return reportProblem(options.file, *problem);
+    VgmSummary summary;
+    if (auto problem = summarizeVgm(bytes, summary)) return reportProblem(options.file, *problem);
+    Bytes settled;
+    const DacSettling settling = settleDacWrites(bytes, settled);
+    ignoreWriteSignals();
+    if (auto reason = writeFileInPlace(options.output, settled)) {
+        std::fprintf(stderr, "opmdump: %s: cannot write the file: %s\n", options.output.c_str(),
+                     reason->c_str());
+        return 1;
+    }
+    std::printf("%s: %llu runs of DAC writes settled, %llu writes dropped\n",
+                options.output.c_str(), static_cast<unsigned long long>(settling.runs),
+                static_cast<unsigned long long>(settling.droppedWrites));
+    return 0;
+}
+
 int run(Options options) {
     if (options.vgm) {
         const std::string name = options.file;
@@ -142,6 +172,7 @@ int run(Options options) {
     }
     std::string output;
     if (options.toVgm) return exportToVgm(options, bytes);
+    if (options.settleDac) return settleToVgm(options, bytes);
     if (options.vgm) {
         if (isGzip(bytes))
             if (auto problem = unpackGzip(options.file, bytes))

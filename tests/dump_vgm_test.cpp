@@ -1,6 +1,7 @@
 // opmdump's summary of VGM files, on hand-made files.
 #include <gtest/gtest.h>
 
+#include "dump/vgm_settle.hpp"
 #include "dump/vgm_summary.hpp"
 #include "tests/dump_support.hpp"
 
@@ -161,6 +162,66 @@ TEST(DumpVgm, EveryTruncationIsReadWithinTheFile) {
         if (length < 0x38) {
             EXPECT_TRUE(problem) << length;
         }
+    }
+}
+
+TEST(DumpVgm, SettlesEachRunOfDacWritesWithinASampleToItsLast) {
+    const Bytes gd3 = {'G', 'd', '3', ' ', 0, 1, 0, 0, 0, 0, 0, 0};
+    const Bytes block = {0x67, 0x66, 0x00, 0x08, 0, 0, 0, 10, 11, 12, 13, 14, 15, 16, 17};
+    const Bytes eight = Bytes(8, 0x80);
+    Bytes log =
+        makeVgm(concat({
+                    block,                                       // 40
+                    {0x52, 0x2B, 0x80},                          // 4F DAC on
+                    {0xE0, 1, 0, 0, 0, 0x80, 0x80, 0x80, 0x83},  // 52 bytes 1-3, then 4 and a wait
+                    {0x52, 0x2A, 0x10, 0x52, 0x2A, 0x20},        // 5B two writes
+                    {0x61, 0x10, 0x00},                          // 61
+                    {0x80, 0x52, 0x22, 0x00, 0x80, 0x70},        // 64 broken by an FM write: kept
+                    eight,                                       // 6A bytes 7-14, up to the loop
+                    eight,
+                    {0x81},  // 72 the loop: bytes 15-23
+                    {0x66},  // 7B
+                    gd3,     // 7C
+                }),
+                0x72 - 0x1C);
+    // The end-of-file and GD3 offsets, each relative to its field.
+    auto setOffsets = [](Bytes& vgm, std::uint32_t gd3At) {
+        for (const auto& [field, value] :
+             {std::pair<std::uint32_t, std::size_t>{0x04, vgm.size()}, {0x14, gd3At}})
+            for (std::uint32_t i = 0; i < 4; ++i)
+                vgm[field + i] = std::uint8_t((value - field) >> (8 * i));
+    };
+    setOffsets(log, 0x7C);
+
+    Bytes settled;
+    const DacSettling settling = settleDacWrites(log, settled);
+    EXPECT_EQ(settling.runs, 4u);
+    EXPECT_EQ(settling.droppedWrites, 3u + 1 + 7 + 8);
+    Bytes expected = makeVgm(concat({
+                                 block,
+                                 {0x52, 0x2B, 0x80},
+                                 {0xE0, 4, 0, 0, 0, 0x83},
+                                 {0x52, 0x2A, 0x20},
+                                 {0x61, 0x10, 0x00},
+                                 {0x80, 0x52, 0x22, 0x00, 0x80, 0x70},
+                                 {0xE0, 14, 0, 0, 0, 0x80},
+                                 {0xE0, 23, 0, 0, 0, 0x81},  // 6A: the loop
+                                 {0x66},
+                                 gd3,  // 71
+                             }),
+                             0x6A - 0x1C);
+    setOffsets(expected, 0x71);
+    EXPECT_EQ(settled, expected);
+    const VgmSummary before = summaryOf(log), after = summaryOf(settled);
+    EXPECT_EQ(after.samples, before.samples);
+    EXPECT_EQ(after.samplesBeforeLoop, before.samplesBeforeLoop);
+
+    // Runs that would not come out shorter, and logs without runs, stay as they are.
+    for (const Bytes& unchanged :
+         {makeVgm(EVERY_KIND, LOOP_AT_0X7D), makeVgm({0x80, 0x80, 0x66}),
+          makeVgm({0x52, 0x2A, 0x01, 0x52}), makeVgm(concat({eight}), 0, 0xFFFFFFF0)}) {
+        EXPECT_EQ(settleDacWrites(unchanged, settled).runs, 0u);
+        EXPECT_EQ(settled, unchanged);
     }
 }
 

@@ -3,8 +3,8 @@
 # source with opmpreview (MAME) and checks that the full conversion follows the source at
 # least as closely: chroma similarity and band envelope correlation no lower than the
 # classic's (0.005 of room for the measurement), the onsets' correlation at least 0.05 above
-# the classic's (its finer time grid, and the drums where the log has them), the lag within
-# 10 ms.
+# the classic's (its finer time grid, and the drums where the log has them), the band envelope
+# correlation at least 0.70, the lag within 10 ms.
 # Exits 77 (skipped) without MAME or without the log.
 # usage: fidelity_full_check.sh OPMPREVIEW LOG.vgm
 set -euo pipefail
@@ -40,6 +40,7 @@ awk -v cc="$(field "$classic" chroma)" -v fc="$(field "$full" chroma)" \
   bad = 0
   if (fc < cc - 0.005) { print "chroma " fc " below the classic, " cc; bad = 1 }
   if (fb < cb - 0.005) { print "band envelope correlation " fb " below the classic, " cb; bad = 1 }
+  if (fb < 0.70) { print "band envelope correlation " fb " below 0.70"; bad = 1 }
   if (fo < co + 0.05) { print "onset correlation " fo " not 0.05 above the classic, " co; bad = 1 }
   if (lag > 10 || lag < -10) { print "lag " lag " ms is more than 10 ms"; bad = 1 }
   exit bad

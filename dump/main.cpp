@@ -52,9 +52,10 @@ struct Options {
 };
 
 bool parseArguments(int argc, char** argv, Options& options) {
-    if (argc == 4 &&
-        (std::string(argv[1]) == "--to-vgm" || std::string(argv[1]) == "--settle-dac")) {
-        (std::string(argv[1]) == "--to-vgm" ? options.toVgm : options.settleDac) = true;
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (argc == 4 && (first == "--to-vgm" || first == "--settle-dac")) {
+        options.toVgm = first == "--to-vgm";
+        options.settleDac = first == "--settle-dac";
         options.file = argv[2];
         options.output = argv[3];
         return !options.file.starts_with("--") && !options.output.starts_with("--");

@@ -423,6 +423,7 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->facts = facts;
     run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     run->hits = dac->hits;
+    run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     const std::string tooLarge =
         "the program would be larger than " + sizeText(request.maxSize) + " (--max-size)";

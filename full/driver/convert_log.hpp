@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "full/translate/dac_capture.hpp"
 #include "full/translate/full_run.hpp"
@@ -11,6 +12,7 @@ struct ConvertRequest {
     std::string input;
     std::string output;
     std::int64_t maxSize = 1 << 20;  // the largest program written, in bytes
+    std::vector<OwnerChange>* ownerLog = nullptr;  // when set, which channel plays what, when
 };
 
 // The drums as the program plays them on the ADPCM.

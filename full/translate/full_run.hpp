@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "full/stream/full_stream.hpp"
 #include "full/translate/dac_capture.hpp"
@@ -78,6 +79,16 @@ struct Played {
     std::int64_t drumStarts = 0;  // ADPCM samples started
 };
 
+// From `step` on, OPM channel `channel` plays `owner`'s part; on channel 7, `noise` says whether
+// its operator C2 plays the white noise as well (alone when `owner` is none). Kept for checks of
+// what may sound when.
+struct OwnerChange {
+    std::int64_t step = 0;
+    std::uint8_t channel = 0;
+    Owner owner = Owner::none;
+    bool noise = false;
+};
+
 struct FullRun {
     SongFacts facts;
     FmSource fm;
@@ -92,6 +103,7 @@ struct FullRun {
     std::size_t nextHit = 0;
     LeftOut leftOut;
     Played played;
+    std::vector<OwnerChange>* ownerLog = nullptr;  // when set, every change of owner
 };
 
 // The step nearest to the log's time (787/5 samples a step): a write lands within 1.8 ms of

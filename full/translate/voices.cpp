@@ -166,6 +166,9 @@ bool voiceSounds(const FullRun& run, int voice) {
 void applyOwner(FullRun& run, int channel) {
     const std::int64_t step = currentStep(run);
     const Owner owner = run.owner[std::size_t(channel)];
+    if (run.ownerLog)
+        run.ownerLog->push_back(
+            {step, std::uint8_t(channel), owner, owner == Owner::whiteNoise});
     writeRegisterNow(run.stream, step, 0x08, std::uint8_t(channel));  // all operators off
     if (channel == NOISE_CHANNEL && owner != Owner::whiteNoise) setRegister(run.stream, 0x0F, 0x00);
     const auto c = std::uint8_t(channel);

@@ -1,25 +1,48 @@
 #!/usr/bin/env bash
-# The converter's exact output, held fixed: converts every input below with opmcast and
-# compares the program, the console and the exit status with the digests recorded in
-# tests/output_digests.txt.
+# The converters' exact output, held fixed: converts every input below and compares the
+# program, what the converter printed and the exit status with the recorded digests.
 #
 #     output_digests.sh OPMCAST MAKE_EXAMPLE_VGM MAKE_DENSE_VGM [--record]
+#     output_digests.sh --full OPMCAST_FULL MAKE_EXAMPLE_VGM MAKE_DENSE_VGM [--record]
+#
+# The classic opmcast is held to tests/output_digests.txt: its program and its console
+# (stdout and stderr together). With --full, opmcast-full is held to
+# tests/full_output_digests.txt: its program, its stdout (the summary lines) and its stderr,
+# apart. Each input is converted in a work folder as "song.vgm" (or "song.vgz"), so that the
+# paths in the summary line are the same on every machine.
 #
 # Inputs: the example tune, the generated dense and DAC logs of the benchmark, the fuzz seeds
 # and regressions, and the real logs in ../shared/corpus (passed over with a message when that
-# folder is absent). A difference fails with the input and the first block of the file that
-# differs (each file is recorded as a SHA-256 and the digests of at most 128 blocks, which
-# leave out a program's text size field).
+# folder is absent). The generated 64 MiB log is the classic's only: opmcast-full refuses its
+# program at once as larger than its default 1 MiB limit (--max-size), a refusal its own tests
+# cover. A difference fails with the input and the first block of the file that differs
+# (each file is recorded as a SHA-256 and the digests of at most 128 blocks, which leave out a
+# program's text size field).
 #
-# --record rewrites tests/output_digests.txt from the given converter. That is a deliberate
-# step, taken only when a change of the output is intended, and said in the commit message.
+# --record rewrites the digests file from the given converter. That is a deliberate step,
+# taken only when a change of the output is intended, and said in the commit message. After
+# changing opmcast-full's output on purpose, from the top of the repository with the build in
+# build/:
+#
+#     bash tests/output_digests.sh --full build/bin/opmcast-full build/make_example_vgm \
+#         build/make_dense_vgm --record
+#
+# and the same without --full and with build/bin/opmcast for the classic.
 set -euo pipefail
+full=false
+[[ ${1:-} == --full ]] && full=true && shift
 opmcast=$(realpath "$1") make_example=$(realpath "$2") make_dense=$(realpath "$3")
 record=false
 [[ ${4:-} == --record ]] && record=true
 root=$(cd "$(dirname "$0")/.." && pwd)
-digests=$root/tests/output_digests.txt
 corpus=$root/../shared/corpus
+if $full; then
+    digests=$root/tests/full_output_digests.txt
+    outputs=(song.x stdout stderr)
+else
+    digests=$root/tests/output_digests.txt
+    outputs=(song.x console)
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
@@ -32,8 +55,12 @@ add_input() { names+=("$1"); paths+=("$2"); }
 add_input example/example.vgm "$work/inputs/example.vgm"
 "$make_dense" 1048576 "$work/inputs/dense-1MiB.vgm" >/dev/null
 "$make_dense" 1572864 "$work/inputs/dac-1.5MiB.vgm" --dac >/dev/null
-"$make_dense" 67108864 "$work/inputs/dense-64MiB.vgm" >/dev/null
-for f in dense-1MiB dac-1.5MiB dense-64MiB; do add_input "generated/$f.vgm" "$work/inputs/$f.vgm"; done
+generated=(dense-1MiB dac-1.5MiB)
+if ! $full; then
+    "$make_dense" 67108864 "$work/inputs/dense-64MiB.vgm" >/dev/null
+    generated+=(dense-64MiB)
+fi
+for f in "${generated[@]}"; do add_input "generated/$f.vgm" "$work/inputs/$f.vgm"; done
 for dir in fuzz/corpus fuzz/regressions; do
     while IFS= read -r f; do add_input "$dir/$(basename "$f")" "$f"; done \
         < <(find "$root/$dir" -maxdepth 1 -type f -name '*.vg[mz]' | sort)
@@ -95,32 +122,42 @@ first_difference() {
     printf 'first difference at offset 0x%X: length %s, recorded %s\n' "$shorter" "${new[0]}" "${old[0]}"
 }
 
-cp "$root/player/vgmstub.bin" "$work/vgmstub.bin"
+$full || cp "$root/player/vgmstub.bin" "$work/vgmstub.bin"
 declare -A now  # "input what" -> record of this run
 for i in "${!names[@]}"; do
     dir=$work/run
     rm -rf "$dir" && mkdir "$dir"
-    cp "$work/vgmstub.bin" "$dir/"
+    $full || cp "$work/vgmstub.bin" "$dir/"
     case ${paths[i]} in *.vgz) song=song.vgz ;; *) song=song.vgm ;; esac
     cp "${paths[i]}" "$dir/$song"
     status=0
-    (cd "$dir" && "$opmcast" song >console 2>&1) || status=$?
+    if $full; then
+        (cd "$dir" && "$opmcast" "$song" >stdout 2>stderr) || status=$?
+    else
+        (cd "$dir" && "$opmcast" song >console 2>&1) || status=$?
+    fi
     now["${names[i]} status"]=$status
-    now["${names[i]} song.x"]=$(describe "$dir/song.x")
-    now["${names[i]} console"]=$(describe "$dir/console")
     # Kept for the comparison below, which may need to cut them into blocks again.
     mkdir -p "$work/kept/$i"
-    mv "$dir/console" "$work/kept/$i/"
-    [[ -e $dir/song.x ]] && mv "$dir/song.x" "$work/kept/$i/"
+    for what in "${outputs[@]}"; do
+        now["${names[i]} $what"]=$(describe "$dir/$what")
+        [[ -e $dir/$what ]] && mv "$dir/$what" "$work/kept/$i/"
+    done
 done
 
 if $record; then
     {
-        echo "# The converter's output for every input of tests/output_digests.sh: exit status;"
-        echo "# then for the program and the console: length, SHA-256, block size, block digests."
-        echo "# Rewritten only by: tests/output_digests.sh ... --record"
+        if $full; then
+            echo "# opmcast-full's output for every input of tests/output_digests.sh --full: exit"
+            echo "# status; then for the program, stdout and stderr: length, SHA-256, block size,"
+            echo "# block digests. Rewritten only by: tests/output_digests.sh --full ... --record"
+        else
+            echo "# The converter's output for every input of tests/output_digests.sh: exit status;"
+            echo "# then for the program and the console: length, SHA-256, block size, block digests."
+            echo "# Rewritten only by: tests/output_digests.sh ... --record"
+        fi
         for name in "${names[@]}"; do
-            for what in status song.x console; do echo "$name $what ${now["$name $what"]}"; done
+            for what in status "${outputs[@]}"; do echo "$name $what ${now["$name $what"]}"; done
         done
     } >"$digests"
     echo "recorded ${#names[@]} inputs in $digests"
@@ -135,7 +172,7 @@ done <"$digests"
 
 failures=0
 for i in "${!names[@]}"; do
-    for what in status song.x console; do
+    for what in status "${outputs[@]}"; do
         key="${names[i]} $what"
         if [[ -z ${recorded[$key]+set} ]]; then
             echo "FAIL ${names[i]}: nothing recorded (a new input: record it with --record)"

@@ -27,8 +27,9 @@ TEST(FullAdpcmBank, SamplesPlayAtTheirPitchAndLevelAndFitTheRoom) {
     const AdpcmBank roomy = buildAdpcmBank(samples, 1 << 20);
     ASSERT_TRUE(roomy.fits);
     EXPECT_EQ(roomy.lowered + roomy.leftOut, 0);
-    // Two samples a byte at 15 625 Hz; played back, the 1 kHz hit keeps its pitch and plays
-    // at ADPCM_HEADROOM of the 12-bit range.
+    // Two samples a byte at 15 625 Hz; played back, the 1 kHz hit keeps its pitch, and the
+    // DAC's full swing plays at 0.375 of the 12-bit range, the drums' balance against the FM:
+    // this sine, 127/128 of the swing, at 762 of 2048.
     EXPECT_NEAR(double(roomy.samples[0].bytes.size()), 0.1 * 15625 / 2, 2);
     const std::vector<std::int16_t> played = adpcmDecode(roomy.samples[0].bytes);
     double sine = 0, cosine = 0, power = 0;
@@ -40,7 +41,7 @@ TEST(FullAdpcmBank, SamplesPlayAtTheirPitchAndLevelAndFitTheRoom) {
     }
     const double n = double(played.size() - 400);
     const double amplitude = 2 * std::hypot(sine, cosine) / n;
-    EXPECT_NEAR(amplitude, ADPCM_HEADROOM * 2047 * 127 / 128, 60);
+    EXPECT_NEAR(amplitude, 762, 20);
     EXPECT_GT(amplitude * amplitude / 2 / (power / n), 0.95);  // nearly all of it the 1 kHz
 
     // Room for a little less: the longest plays at 10.4 kHz first.

@@ -446,4 +446,32 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     }
 }
 
+TEST(FullDrums, HitsStartOnTheNearestStep) {
+    // A step is 787/5 samples: a hit starts on the step nearest its sample, the next one from
+    // half a step on.
+    const struct {
+        std::int64_t sample, step;
+    } hits[] = {
+        {236, 1},    // 1.4994 steps
+        {1338, 9},   // 8.5006
+        {2000, 13},  // 12.706
+        {3000, 19},  // 19.060
+    };
+    Bytes commands = {0x52, 0x2B, 0x80};  // DAC on
+    std::int64_t now = 0;
+    std::vector<std::string> wanted;
+    for (const auto& [sample, step] : hits) {
+        commands = concat({commands, {0x61}, little(std::uint32_t(sample - now), 2)});
+        for (const std::uint8_t value : {0x90, 0x70, 0xA0, 0x60})
+            commands = concat({commands, {0x52, 0x2A, value, 0x70}});  // a sample apart
+        now = sample + 4;
+        wanted.push_back(std::to_string(step) + ":3:0");
+    }
+    ScratchDir dir;
+    writeFile(dir.file("in.vgm"), makeVgm(concat({commands, {0x66}})));
+    const ConvertResult result = convertLog({dir.file("in.vgm"), dir.file("in.x"), 1 << 20});
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(drumsOf(readFile(dir.file("in.x"))).starts, wanted);
+}
+
 }  // namespace

@@ -31,24 +31,29 @@ TEST(FullDac, WritesBecomeHitsCutAtGapsAndSeeksAndIdenticalOnesShareASample) {
     write(capture, {{5002, 0x83}, {5003, 0x84}});
     // Writes of one unchanging value are not heard: no hit.
     write(capture, {{9000, 0x80}, {9010, 0x80}});
+    // Pauses of 10 ms (441 samples) at most hold the value within the hit; one sample more
+    // ends it.
+    write(capture, {{12000, 0x11}, {12440, 0x22}, {12881, 0x33}, {13323, 0x44}, {13324, 0x55}});
     // Disabling the DAC ends a hit.
     write(capture, {{20000, 0x50}, {20001, 0x60}});
     dacEnable(capture, false);
     finishDacCapture(capture, 30000);
 
-    ASSERT_EQ(capture.hits.size(), 5u);
-    ASSERT_EQ(capture.samples.size(), 4u);
+    ASSERT_EQ(capture.hits.size(), 7u);
+    ASSERT_EQ(capture.samples.size(), 6u);
     EXPECT_EQ(capture.samples[0].values, (Values{0x90, 0x90, 0x70, 0xA0}));
     EXPECT_EQ(capture.samples[0].rate, 44100u);
-    const std::int64_t starts[] = {100, 1000, 5000, 5002, 20000};
-    const std::uint32_t indexes[] = {0, 0, 1, 2, 3};
-    const std::uint8_t pans[] = {0xC0, 0x80, 0x80, 0x80, 0x80};
+    const std::int64_t starts[] = {100, 1000, 5000, 5002, 12000, 13323, 20000};
+    const std::uint32_t indexes[] = {0, 0, 1, 2, 3, 4, 5};
+    const std::uint8_t pans[] = {0xC0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
     for (std::size_t i = 0; i < capture.hits.size(); ++i) {
         EXPECT_EQ(capture.hits[i].startSample, starts[i]) << i;
         EXPECT_EQ(capture.hits[i].sampleIndex, indexes[i]) << i;
         EXPECT_EQ(capture.hits[i].pan, pans[i]) << i;
     }
     EXPECT_EQ(capture.samples[1].values, (Values{0x81, 0x82}));
+    EXPECT_EQ(capture.samples[3].values.size(), 882u);  // 0x11 440 times, 0x22 441, 0x33
+    EXPECT_EQ(capture.samples[4].values, (Values{0x44, 0x55}));
 }
 
 TEST(FullDac, BankBytesAndStreamsPlayTheBankSafely) {

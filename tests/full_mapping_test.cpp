@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "full/translate/full_run.hpp"
 #include "full/translate/noise_lfo.hpp"
 #include "full/translate/true_pitch.hpp"
 
@@ -103,6 +105,32 @@ TEST(FullNoise, ShiftRatesMapToTheNearestNoiseFrequency) {
     EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x07, 1)), 31);
     EXPECT_EQ(opmNoiseFrequency(sn76489NoiseShiftHz(0x07, 0)), 0);  // period 0 counts as 1024
     EXPECT_DOUBLE_EQ(periodicNoisePitchHz(sn76489NoiseShiftHz(0x00, 0)), 3579545.0 / 512 / 16);
+}
+
+TEST(FullNoise, LevelFallsTwoDecibelsAnAttenuationStepOnTheNearestTl) {
+    // The OPM noise's amplitude is linear in the TL of channel 7's C2, (1023 - 8 TL) / 1023.
+    // In dB against TL 0:
+    auto noiseDb = [](int tl) { return 20 * std::log10((1023.0 - 8 * tl) / 1023); };
+    // The tone chip's noise falls 2 dB an attenuation step. Beside the FM, whose carriers play
+    // 5 TL steps down, it belongs 0.24 dB below the OPM noise at TL 0 at attenuation 0 (MAME
+    // renders of both machines). Each step gets the TL nearest its level in dB, within 0.52 dB
+    // of it where the TL grid is coarsest (attenuation 13: TL 122 is -0.52 dB off, 121 +0.85 dB).
+    auto run = std::make_unique<FullRun>();
+    startFullRun(*run);
+    translateFullSn76489(*run, 0xE4);  // white noise, rate clock/512
+    for (int attenuation = 0; attenuation < 15; ++attenuation) {
+        translateFullSn76489(*run, std::uint8_t(0xF0 | attenuation));
+        ASSERT_EQ(run->stream.wanted[0x0F], 0x80 | 14) << attenuation;  // noise on, NFRQ 14
+        const int tl = run->stream.wanted[0x60 + 7 + 24];
+        const double wantedDb = -0.24 - 2.0 * attenuation;
+        int nearest = 0;
+        for (int other = 1; other < 128; ++other)
+            if (std::abs(noiseDb(other) - wantedDb) < std::abs(noiseDb(nearest) - wantedDb))
+                nearest = other;
+        EXPECT_LE(std::abs(noiseDb(tl) - wantedDb), 0.52)
+            << "attenuation " << attenuation << ": TL " << tl;
+        EXPECT_EQ(tl, nearest) << "attenuation " << attenuation;
+    }
 }
 
 TEST(FullLfo, RatesAndDepthsMapToTheNearestOpmSetting) {

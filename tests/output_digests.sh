@@ -17,7 +17,7 @@
 # program at once as larger than its default 1 MiB limit (--max-size), a refusal its own tests
 # cover. A difference fails with the input and the first block of the file that differs
 # (each file is recorded as a SHA-256 and the digests of at most 128 blocks, which leave out a
-# program's text size field).
+# program's text size field and, in opmcast-full's, the offset of its drums' bank).
 #
 # --record rewrites the digests file from the given converter. That is a deliberate step,
 # taken only when a change of the output is intended, and said in the commit message. After
@@ -73,12 +73,16 @@ else
 fi
 
 # The digests of the blocks of file $2, cut $1 bytes long. A program's text size (bytes 12 to
-# 15) is left out of them, so that a change of length shows where it begins, not in block 0.
+# 15), and in opmcast-full's the text offset of the drums' bank (bytes 66 to 69), are left out
+# of them, so that a change of length shows where it begins, not in block 0.
 block_digests() {
     local file=$2
     if [[ $file == *.x ]]; then
         cp "$2" "$work/masked" && file=$work/masked
         printf '\0\0\0\0' | dd of="$file" bs=1 seek=12 conv=notrunc status=none
+        if $full && (($(stat -c %s "$file") >= 70)); then
+            printf '\0\0\0\0' | dd of="$file" bs=1 seek=66 conv=notrunc status=none
+        fi
     fi
     split -b "$1" --filter='sha256sum | cut -c1-8' "$file"
 }

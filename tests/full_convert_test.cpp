@@ -48,9 +48,21 @@ std::string pairsSince(const FullRun& run, std::size_t from) {
     return text;
 }
 
+// Keys YM2612 channels (0-5) on with every operator at AR 31: they sound at once and, with
+// no decay, for ever.
+void keyOn(FullRun& run, std::initializer_list<int> channels) {
+    for (int c : channels) {
+        for (int op = 0; op < 4; ++op)
+            translateFullYm2612(run, std::uint8_t(c / 3), std::uint8_t(0x50 + 4 * op + c % 3),
+                                0x1F);
+        translateFullYm2612(run, 0, 0x28, std::uint8_t(0xF0 | (c + (c >= 3))));
+    }
+}
+
 TEST(FullVoices, EachSoundingVoiceGetsAFreeChannelOrTheQuietestGivesWay) {
     // Tones 0 and 1 on 6 and 7; tone 2 on the first FM channel the song never keys.
-    auto run = startedRun(0x3B);    // channel 2 is never keyed
+    auto run = startedRun(0x3B);  // channel 2 is never keyed
+    keyOn(*run, {0, 1, 3, 4, 5});
     psg(*run, {0x90, 0xB2, 0xD4});  // tone 0, 1, 2 at attenuation 0, 2, 4
     EXPECT_EQ(run->voiceChannel[0], 6);
     EXPECT_EQ(run->voiceChannel[1], 7);
@@ -58,48 +70,104 @@ TEST(FullVoices, EachSoundingVoiceGetsAFreeChannelOrTheQuietestGivesWay) {
     EXPECT_EQ(run->owner[2], Owner::psgTone2);
     EXPECT_EQ(run->owner[0], Owner::fm);
 
-    // White noise takes channel 7's noise generator; tone 1 is now the quietest of the
-    // sounding voices without a free channel, and gives way to nobody louder: tone 2 (4) is
-    // quieter, so tone 1 takes its channel.
+    // White noise plays on channel 7's C2 beside tone 1, which keeps its channel on its other
+    // three operators (its fundamental on M1) and its key: only C2 changes.
+    std::size_t from = run->stream.pairs.size();
     psg(*run, {0xE4, 0xF0});  // white noise, rate clock/512, attenuation 0
+    flushRegisters(run->stream, 0);
+    EXPECT_EQ(run->owner[7], Owner::psgTone1);
+    EXPECT_TRUE(run->channel7Noise);
+    EXPECT_EQ(run->voiceChannel[1], 7);
+    EXPECT_EQ(pairsSince(*run, from), "5F=01 0F=8E 7F=03 ");  // C2: MUL 1, noise, its TL
+    EXPECT_EQ(run->stream.wanted[0x67], 13 + 5);              // M1: the fundamental, 2 dB down
+    // Tone 1 falls silent: C2 plays on alone, still keyed; the tone's operators are muted.
+    from = run->stream.pairs.size();
+    psg(*run, {0xBF});
+    flushRegisters(run->stream, 0);
     EXPECT_EQ(run->owner[7], Owner::whiteNoise);
-    EXPECT_EQ(run->stream.wanted[0x0F], 0x80 | 14);
-    EXPECT_EQ(run->voiceChannel[1], 2);
-    EXPECT_EQ(run->voiceChannel[2], -1);
+    EXPECT_EQ(pairsSince(*run, from), "08=47 67=7F 6F=7F 77=7F ");
+    psg(*run, {0xB2});  // and comes back beside it
+    EXPECT_EQ(run->stream.pairs.end()[-1], 0x7F);
 
-    // The DAC silences YM2612 channel 6: OPM channel 5 is free while it is on.
+    // With every FM channel sounding, the quietest voice gives way; the DAC silences YM2612
+    // channel 6, so OPM channel 5 is free while it is on.
+    run = startedRun(0x3F);
+    keyOn(*run, {0, 1, 2, 3, 4, 5});
+    psg(*run, {0x90, 0xB2, 0xD4});
+    EXPECT_EQ(run->voiceChannel[2], -1);
     translateFullYm2612(*run, 0, 0x2B, 0x80);
     EXPECT_EQ(run->voiceChannel[2], 5);
     translateFullYm2612(*run, 0, 0x2B, 0x00);
     EXPECT_EQ(run->voiceChannel[2], -1);
     EXPECT_EQ(run->owner[5], Owner::fm);
+    psg(*run, {0xD0});  // louder than tone 1 now: tone 1 gives way
+    EXPECT_EQ(run->voiceChannel[2], 7);
+    EXPECT_EQ(run->voiceChannel[1], -1);
 
     // Silence frees the channels again; the noise generator is switched off.
+    psg(*run, {0xE4, 0xF0});
     psg(*run, {0x9F, 0xBF, 0xDF, 0xFF});
     EXPECT_EQ(run->owner[7], Owner::none);
-    EXPECT_EQ(run->owner[2], Owner::none);
+    EXPECT_EQ(run->owner[6], Owner::none);
     EXPECT_EQ(run->stream.wanted[0x0F], 0x00);
     EXPECT_EQ(run->played.psgVoices, 0x07);
     EXPECT_TRUE(run->played.noise);
+}
 
-    // An FM channel keyed off for half a second lends itself to a voice that has none, and
-    // takes itself back, with the voice's key cut, when the song keys it on again.
-    run = startedRun(0x3F);
-    for (std::uint8_t c : {0, 1, 2, 4, 5, 6}) translateFullYm2612(*run, 0, 0x28, 0xF0 | c);
-    translateFullYm2612(*run, 0, 0x28, 0x05);  // channel 5 (OPM 4) keyed off
+TEST(FullVoices, FmChannelsLendThemselvesOnceSilentAndComeBackSilent) {
+    // An FM channel is free for a voice once its carriers have fallen below -48 dB: released
+    // at RR 15 from TL 5 (the carrier's offset), 472 units at 8 a step of 20 833 Hz take 125
+    // samples, as long as a keyed note takes to decay at D1R 31 to D1L 15; a channel keyed at
+    // TL 64 is silent from its key-on.
+    auto run = startedRun(0x3F);
+    translateFullYm2612(*run, 1, 0x8D, 0x0F);  // YM2612 channel 5 (OPM 4), C2: D1L 0, RR 15
+    keyOn(*run, {0, 1, 2, 3, 4, 5});
     psg(*run, {0x90, 0xB0, 0xD0});
-    EXPECT_EQ(run->voiceChannel[2], -1);
-    run->sample += 22049;
-    allocateVoicesAfterWait(*run);
-    EXPECT_EQ(run->voiceChannel[2], -1);
-    run->sample += 1;
+    translateFullYm2612(*run, 0, 0x28, 0x05);  // OPM channel 4 keyed off
+    EXPECT_EQ(run->fm.silentFromSample[4], 125);
+    EXPECT_EQ(nextFmSilence(*run), 125);
+    run->sample = 125;
     allocateVoicesAfterWait(*run);
     EXPECT_EQ(run->voiceChannel[2], 4);
+    // The song keys it again: the voice gives it back, the FM part's note starts at once.
     translateFullYm2612(*run, 0, 0x28, 0xF5);
     EXPECT_EQ(run->voiceChannel[2], -1);
     EXPECT_EQ(run->owner[4], Owner::fm);
     EXPECT_EQ(run->stream.pairs.end()[-2], 0x08);
     EXPECT_EQ(run->stream.pairs.end()[-1], 0x78 | 4);
+    translateFullYm2612(*run, 1, 0x4D, 64);  // C2 at TL 64 (+5): below -48 dB at once
+    EXPECT_EQ(run->voiceChannel[2], -1);     // taken once the time moves on
+    allocateVoicesAfterWait(*run);
+    EXPECT_EQ(run->voiceChannel[2], 4);
+
+    // A voice leaving a channel whose FM part is keyed off leaves it silent (TL 127, fastest
+    // release), not at the FM part's levels and release rate, which come back, in the order
+    // written, just before its next key-on.
+    translateFullYm2612(*run, 0, 0x28, 0x05);
+    translateFullYm2612(*run, 1, 0x4D, 0x20);
+    psg(*run, {0xDF});
+    flushRegisters(run->stream, currentStep(*run));
+    EXPECT_EQ(run->owner[4], Owner::fm);
+    for (int op = 0; op < 4; ++op) {
+        EXPECT_EQ(run->stream.wanted[0x60 + 4 + 8 * op], 0x7F);
+        EXPECT_EQ(run->stream.wanted[0xE0 + 4 + 8 * op] & 0x0F, 0x0F);
+    }
+    std::size_t from = run->stream.pairs.size();
+    translateFullYm2612(*run, 0, 0x28, 0xF5);
+    const std::string restored = pairsSince(*run, from);
+    EXPECT_NE(restored.find("7C=25 "), std::string::npos) << restored;
+    EXPECT_EQ(restored.substr(restored.size() - 6), "08=7C ");
+
+    // A keyed note that decays to silence frees its channel at the time it does.
+    run = startedRun(0x3F);
+    keyOn(*run, {0, 1, 2, 3, 4, 5});
+    psg(*run, {0x90, 0xB0, 0xD0});
+    translateFullYm2612(*run, 0, 0x28, 0x00);
+    translateFullYm2612(*run, 0, 0x6C, 0x1F);  // channel 0, C2: D1R 31
+    translateFullYm2612(*run, 0, 0x8C, 0xF0);  // D1L 15
+    run->sample = 1000;
+    translateFullYm2612(*run, 0, 0x28, 0xF0);
+    EXPECT_EQ(run->fm.silentFromSample[0], 1000 + 125);
 }
 
 TEST(FullVoices, PeriodicNoiseIsAPitchedVoiceAndLevelsFollowTheAttenuation) {
@@ -124,19 +192,21 @@ TEST(FullFm, PitchLfoAndKeysReachTheirRegisters) {
     std::size_t from = run->stream.pairs.size();
     // 0xA4 waits for 0xA0: only then does the pitch change.
     translateFullYm2612(*run, 0, 0xA4, 0x22);
-    EXPECT_EQ(run->stream.wanted[0x28], 0x00);
+    EXPECT_EQ(run->fm.image[0x28], 0x00);
     translateFullYm2612(*run, 0, 0xA0, 0x69);
-    EXPECT_EQ(run->stream.wanted[0x28], 0x3A);
-    EXPECT_EQ(run->stream.wanted[0x30], 22 << 2);
+    EXPECT_EQ(run->fm.image[0x28], 0x3A);
+    EXPECT_EQ(run->fm.image[0x30], 22 << 2);
     // Output bits swap sides; the sensitivities go through the LFO tables.
     translateFullYm2612(*run, 0, 0xB4, 0x80 | 0x30 | 0x07);  // left, AMS 3, PMS 7
-    EXPECT_EQ(run->stream.wanted[0x20] & 0xC0, 0x40);
-    EXPECT_EQ(run->stream.wanted[0x38], 5 << 4 | 2);
-    // Enabling the LFO restarts it and sets the depths; key on passes straight through.
+    EXPECT_EQ(run->fm.image[0x20] & 0xC0, 0x40);
+    EXPECT_EQ(run->fm.image[0x38], 5 << 4 | 2);
+    // Enabling the LFO restarts it and sets the depths at once. The channel, silent until its
+    // first key-on, gets its registers with it: levels and release, then the key.
     translateFullYm2612(*run, 0, 0x22, 0x08 | 3);
     translateFullYm2612(*run, 0, 0x28, 0xF0);
     EXPECT_EQ(pairsSince(*run, from),
-              "28=3A 30=58 20=40 38=52 18=CA 01=02 01=00 19=20 19=E6 08=78 ");
+              "18=CA 01=02 01=00 19=20 19=E6 20=40 28=3A 30=58 38=52 60=00 68=00 70=00 78=05 "
+              "E0=00 E8=00 F0=00 F8=00 08=78 ");
     // A channel the song never keys plays nothing, and writes to it stay out of the stream.
     from = run->stream.pairs.size();
     translateFullYm2612(*run, 0, 0x41, 0x10);

@@ -213,18 +213,30 @@ void startHits(FullRun& run, std::int64_t until) {
     }
 }
 
-// Before the log's time moves on: the changes made at this step reach the stream, the hits
-// that start before the next follow them, and the voices that sound without a channel are
-// counted as left out.
+// The log's time moves on by `samples`: the hits that start meanwhile go into the stream, and
+// the voices that sound without a channel are counted as left out.
+void passTime(FullRun& run, std::int64_t samples) {
+    startHits(run, run.sample + samples);
+    run.sample += samples;
+    for (int v = 0; v < PSG_VOICES; ++v)
+        if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
+}
+
+// Before the log's time moves on, the changes made at this step reach the stream. A voice
+// waiting for a channel takes one as soon as an FM channel falls silent within the wait.
 void advanceTime(FullRun& run, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
-    startHits(run, run.sample + samples);
-    run.sample += samples;
-    if (run.voicesWaiting == 0) return;
-    for (int v = 0; v < PSG_VOICES; ++v)
-        if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
-    allocateVoicesAfterWait(run);
+    const std::int64_t end = run.sample + samples;
+    while (run.voicesWaiting) {
+        const std::int64_t silent = nextFmSilence(run);
+        if (silent >= end) break;
+        passTime(run, silent - run.sample);
+        allocateVoices(run);
+        flushRegisters(run.stream, currentStep(run));
+    }
+    passTime(run, end - run.sample);
+    if (run.voicesWaiting) allocateVoicesAfterWait(run);
 }
 
 // Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the

@@ -11,7 +11,7 @@
 struct ConvertRequest {
     std::string input;
     std::string output;
-    std::int64_t maxSize = 1 << 20;  // the largest program written, in bytes
+    std::int64_t maxSize = 1 << 20;                // the largest program written, in bytes
     std::vector<OwnerChange>* ownerLog = nullptr;  // when set, which channel plays what, when
 };
 

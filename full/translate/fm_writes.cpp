@@ -21,18 +21,29 @@ constexpr int TL_ROW = 1;
 // The operators (by register offset: M1, M2, C1, C2) that reach the output under each algorithm.
 constexpr std::uint8_t CARRIERS_BY_ALGORITHM[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
 
-// The OPM register of an FM channel's register, written only while the channel plays FM.
+// The OPM register of an FM channel's register, written only while the channel plays FM and
+// is not held silent.
 void setFm(FullRun& run, int channel, std::uint8_t reg, std::uint8_t value) {
     run.fm.image[reg] = value;
-    if (run.owner[std::size_t(channel)] == Owner::fm) setRegister(run.stream, reg, value);
+    if (run.owner[std::size_t(channel)] == Owner::fm && !(run.fmMuted & (1 << channel)))
+        setRegister(run.stream, reg, value);
 }
 
 // The TL of an operator as the OPM plays it: carriers moved down by CARRIER_TL_OFFSET.
+// A change of the registers that shape a sounding FM channel's envelope moves the time it
+// falls silent. A channel held silent or lent to a PSG voice plays nothing until its key-on.
+void refreshSilentFrom(FullRun& run, int channel) {
+    if (run.owner[std::size_t(channel)] == Owner::fm && !(run.fmMuted & (1 << channel)) &&
+        (run.fm.keyedYet & (1 << channel)))
+        run.fm.silentFromSample[channel] = fmSilentFromSample(run, channel);
+}
+
 void setTotalLevel(FullRun& run, int channel, int op) {
     const int algorithm = run.fm.image[0x20 + channel] & 0x07;
     int tl = run.fm.totalLevel[channel][op] & 0x7F;
     if (CARRIERS_BY_ALGORITHM[algorithm] & (1 << op)) tl = std::min(tl + CARRIER_TL_OFFSET, 0x7F);
     setFm(run, channel, std::uint8_t(0x60 + channel + 8 * op), std::uint8_t(tl));
+    refreshSilentFrom(run, channel);
 }
 
 void writeLfoDepths(FullRun& run) {
@@ -69,16 +80,23 @@ void keyOnOff(FullRun& run, std::uint8_t data) {
     if ((data & 0x03) == 0x03) return;  // channel fields 3 and 7 name no channel
     const int channel = ((data & 0x04) ? 3 : 0) + (data & 0x03);
     const auto mask = std::uint8_t((data >> 1) & 0x78);
-    if (run.fm.keyMask[channel] && !mask) run.fm.keyOffSample[channel] = run.sample;
+    if (mask && !run.fm.keyMask[channel]) {
+        run.fm.keyOnSample[channel] = run.sample;
+        run.fm.keyedYet |= std::uint8_t(1 << channel);
+    }
+    if (!mask && run.fm.keyMask[channel]) run.fm.keyOffSample[channel] = run.sample;
     run.fm.keyMask[channel] = mask;
+    run.fm.silentFromSample[channel] = fmSilentFromSample(run, channel);
     if (mask) {
         run.played.fmChannels |= std::uint8_t(1 << channel);
         noteLfoUse(run);
     }
-    if (run.owner[std::size_t(channel)] == Owner::fm)
+    if (run.owner[std::size_t(channel)] == Owner::fm) {
+        if (mask && (run.fmMuted & (1 << channel))) restoreFmRegisters(run, channel);
         writeRegisterNow(run.stream, currentStep(run), 0x08, std::uint8_t(mask | channel));
-    else if (mask)
+    } else if (mask) {
         allocateVoices(run);  // a PSG voice that borrowed the channel gives it back
+    }
 }
 
 void dacEnable(FullRun& run, std::uint8_t data) {
@@ -121,6 +139,7 @@ void channelRegister(FullRun& run, int channel, std::uint8_t reg, std::uint8_t d
         // Bits 7-5 of D2R are unused on the YM2612; on the OPM bits 7-6 are DT2.
         setFm(run, channel, std::uint8_t(0x40 + 0x20 * row + slot),
               std::uint8_t(data & (row == 4 ? 0x1F : 0xFF)));
+        if (row >= 2) refreshSilentFrom(run, channel);
         return;
     }
     switch (reg & 0xFC) {

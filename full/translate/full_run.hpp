@@ -44,7 +44,12 @@ struct SongFacts {
 struct FmSource {
     std::uint8_t image[256] = {};                      // by OPM register: what FM channels 0-5 want
     std::uint8_t keyMask[FULL_FM_CHANNELS] = {};       // operators keyed on, OPM bits 6-3
-    std::int64_t keyOffSample[FULL_FM_CHANNELS] = {};  // when the channel was last keyed off
+    std::int64_t keyOnSample[FULL_FM_CHANNELS] = {};   // the last key-on from all keys off
+    std::int64_t keyOffSample[FULL_FM_CHANNELS] = {};  // the last key-off of every operator
+    std::uint8_t keyedYet = 0;                         // bit c: keyed on so far
+    // When the channel falls below -48 dB (fmSilentFromSample): from then on a PSG voice may
+    // borrow it until the song makes it sound again. 0 before its first key-on.
+    std::int64_t silentFromSample[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumLow[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHigh[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHighLatch = 0;  // 0xA4 waits here for the 0xA0 write that applies it
@@ -94,6 +99,10 @@ struct FullRun {
     FmSource fm;
     PsgSource psg;
     std::array<Owner, 8> owner{};
+    bool channel7Noise = false;  // channel 7's C2 plays the white noise (beside a tone, or alone)
+    // Bit c: FM channel c, handed back by a PSG voice or not yet keyed, is held silent (TL 127,
+    // fastest release) until the song keys it on; its registers are written then.
+    std::uint8_t fmMuted = 0;
     std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
     std::uint8_t voicesWaiting = 0;              // bit v: voice v sounds but has no channel
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
@@ -126,7 +135,16 @@ bool voiceSounds(const FullRun& run, int voice);
 void allocateVoices(FullRun& run);
 // After the log's time moved on: gives a waiting voice an FM channel that has fallen silent.
 void allocateVoicesAfterWait(FullRun& run);
-// Writes every register of an OPM channel for what its owner plays now.
-void applyOwner(FullRun& run, int channel);
+// The next time an FM channel that plays FM falls silent; the largest int64 for none.
+std::int64_t nextFmSilence(const FullRun& run);
+// Sets an OPM channel up for what its owner plays now, after it played `previous` (and, on
+// channel 7, the noise or not: `previousNoise`).
+void applyOwner(FullRun& run, int channel, Owner previous, bool previousNoise);
+// A muted FM channel gets the FM part's registers back, for its key-on.
+void restoreFmRegisters(FullRun& run, int channel);
+// When FM channel `channel` falls below -48 dB of full scale, as its carriers' envelopes run
+// under its registers now from its last key-on or key-off: the log's time in samples, the
+// largest int64 for never.
+std::int64_t fmSilentFromSample(const FullRun& run, int channel);
 // Registers of one PSG voice on its channel after its pitch or level changed.
 void updateVoice(FullRun& run, int voice);

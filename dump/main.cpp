@@ -13,6 +13,7 @@
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
 #include "dump/executable_stream.hpp"
+#include "dump/opm_levels.hpp"
 #include "dump/stream_report.hpp"
 #include "dump/vgm_export.hpp"
 #include "dump/vgm_settle.hpp"
@@ -23,6 +24,7 @@ namespace {
 
 const char* const USAGE =
     "usage: opmdump [--summary] [--json] FILE.x\n"
+    "       opmdump --levels FILE.x\n"
     "       opmdump --vgm [--json] NAME\n"
     "       opmdump --to-vgm FILE.x OUT.vgm\n"
     "       opmdump --settle-dac LOG OUT.vgm\n"
@@ -32,6 +34,8 @@ const char* const USAGE =
     "                  as a timeline\n"
     "  --summary       only a summary of the stream\n"
     "  --json          JSON lines instead of text\n"
+    "  --levels        when each OPM channel of an opmcast-full program sounds above\n"
+    "                  -48 dB, by a model of the chip's envelopes\n"
     "  --vgm NAME      a summary of a VGM log: NAME.vgm, else NAME.vgz, else NAME itself\n"
     "  --to-vgm        the program's stream as a YM2151 VGM file OUT.vgm (not the input),\n"
     "                  with the OKIM6258 for an opmcast-full program's drums\n"
@@ -43,6 +47,7 @@ const char* const USAGE =
 
 struct Options {
     bool summary = false;
+    bool levels = false;
     bool json = false;
     bool vgm = false;
     bool toVgm = false;
@@ -65,6 +70,8 @@ bool parseArguments(int argc, char** argv, Options& options) {
         const std::string arg = argv[i];
         if (arg == "--summary") {
             options.summary = true;
+        } else if (arg == "--levels") {
+            options.levels = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--vgm") {
@@ -76,7 +83,7 @@ bool parseArguments(int argc, char** argv, Options& options) {
             haveFile = true;
         }
     }
-    return haveFile;
+    return haveFile && !(options.levels && (options.summary || options.json || options.vgm));
 }
 
 // The whole file, or the reason it cannot be read.
@@ -190,7 +197,11 @@ int run(Options options) {
         ExecutableStream stream;
         if (auto problem = readExecutable(bytes, stream))
             return reportProblem(options.file, *problem);
-        if (options.summary) {
+        if (options.levels && stream.player != PlayerKind::full)
+            return reportError(options.file, "--levels reads programs of opmcast-full only");
+        if (options.levels) {
+            output = levelSpansText(opmLevels(stream));
+        } else if (options.summary) {
             output = options.json ? summaryJson(stream) : summaryText(stream);
         } else {
             output = options.json ? dumpJson(stream) : dumpText(stream);

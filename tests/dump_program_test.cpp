@@ -63,6 +63,9 @@ TEST(OpmdumpProgram, ShowsTheTimelineAndSummaryOfAConversion) {
               std::string::npos)
         << summary.out;
     EXPECT_NE(summary.out.find("  ch0        1 / 1\n"), std::string::npos) << summary.out;
+    EXPECT_EQ(
+        runDump({"--levels", dir.file("song.x")}).err,
+        "opmdump: " + dir.file("song.x") + ": --levels reads programs of opmcast-full only\n");
 }
 
 // A program of opmcast-full: told apart by its player, its waits counted in steps (a fifth of
@@ -125,6 +128,15 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
                                "looped part 6 steps (0.021 s)\n"),
               std::string::npos)
         << summary.out;
+    // --levels: channel 0's C2 keyed at full level (AR 31), released after 240 steps at RR 8,
+    // below -48 dB a quarter of a second later; the loop played once more.
+    writeFile(dir.file("levels.x"),
+              buildFullProgram(Bytes{0x20, 0xC7, 0x98, 0x1F, 0xF8, 0x08, 0x08, 0x40, 0x00, 0xEF,
+                                     0x00, 0xFE, 0x08, 0x00, 0x00, 0xEF, 0x00, 0xFF}));
+    EXPECT_EQ(runDump({"--levels", dir.file("levels.x")}).out,
+              "channel   from (s)     to (s)  loudest (dB)\n"
+              "ch0          0.000      1.121           0.0\n"
+              "the loop from 0.857 s is played once more from 1.713 s\n");
     const DumpResult json = runDump({"--summary", "--json", dir.file("full.x")});
     EXPECT_EQ(jsonField(json.out, "player"), "\"full\"");
     EXPECT_EQ(number(json.out, "steps"), steps);
@@ -391,7 +403,8 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
                                                {"a.x", "b.x"},
                                                {"--csv", "a.x"},
                                                {"--to-vgm", "a.x"},
-                                               {"--json", "--to-vgm", "a.x", "b.vgm"}}) {
+                                               {"--json", "--to-vgm", "a.x", "b.vgm"},
+                                               {"--levels", "--summary", "a.x"}}) {
         const DumpResult r = runDump(args);
         EXPECT_EQ(r.exitStatus, 2);
         EXPECT_TRUE(r.err.starts_with("usage: opmdump")) << r.err;

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -125,7 +126,7 @@ TEST(FullVoices, FmChannelsLendThemselvesOnceSilentAndComeBackSilent) {
     psg(*run, {0x90, 0xB0, 0xD0});
     translateFullYm2612(*run, 0, 0x28, 0x05);  // OPM channel 4 keyed off
     EXPECT_EQ(run->fm.silentFromSample[4], 125);
-    EXPECT_EQ(nextFmSilence(*run), 125);
+    EXPECT_EQ(nextVoiceEvent(*run), 125);
     run->sample = 125;
     allocateVoicesAfterWait(*run);
     EXPECT_EQ(run->voiceChannel[2], 4);
@@ -168,6 +169,51 @@ TEST(FullVoices, FmChannelsLendThemselvesOnceSilentAndComeBackSilent) {
     run->sample = 1000;
     translateFullYm2612(*run, 0, 0x28, 0xF0);
     EXPECT_EQ(run->fm.silentFromSample[0], 1000 + 125);
+}
+
+TEST(FullVoices, ALentChannelServesWholeNotesAndReturnsBeforeTheSongKeysIt) {
+    // Every FM channel sounds but OPM 4, released at RR 15 at sample 0 (silent from 125); the
+    // first pass found its next key-on at `nextKeyOn`. Tones 0 and 1 hold channels 6 and 7; tone 2
+    // starts a note at sample 200 that lasts to 5000, and again at 6000 to 9000.
+    auto lend = [](std::uint32_t nextKeyOn, FmKeyOns& keyOns, PsgNoteEvents& notes) {
+        auto run = startedRun(0x3F);
+        translateFullYm2612(*run, 1, 0x8D, 0x0F);
+        keyOn(*run, {0, 1, 2, 3, 4, 5});
+        translateFullYm2612(*run, 0, 0x28, 0x05);
+        keyOns.samples[4] = {nextKeyOn};
+        notes.samples[2] = {200, 5000, 6000, 9000};
+        run->keyOns = &keyOns;
+        run->psgNotes = &notes;
+        psg(*run, {0x90, 0xB0});
+        run->sample = 200;
+        psg(*run, {0xD0});
+        return run;
+    };
+    FmKeyOns keyOns;
+    PsgNoteEvents notes;
+    // The gap holds the whole note and the hand-back's two steps: the voice takes it.
+    auto run = lend(5000 + 2 * 157 + 200, keyOns, notes);
+    EXPECT_EQ(run->voiceChannel[2], 4);
+    // And gives it back two steps ahead of the key-on, held silent, so that the FM note rises
+    // from silence.
+    EXPECT_EQ(nextVoiceEvent(*run), 5200);
+    run->sample = 5200;
+    allocateVoices(*run);
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    EXPECT_EQ(run->owner[4], Owner::fm);
+    EXPECT_EQ(run->stream.wanted[0x60 + 4 + 24], 0x7F);
+    // A gap shorter than the note, and than half a second: the voice waits, and does not
+    // enter within its note either, nor at a note that does not fit.
+    run = lend(5000, keyOns, notes);
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    EXPECT_EQ(nextVoiceEvent(*run), std::numeric_limits<std::int64_t>::max());
+    keyOns.samples[4].push_back(8000);
+    run->sample = 6000;
+    psg(*run, {0xC8, 0x04});  // tone 2's next note, a fifth away, to 9000
+    EXPECT_EQ(run->voiceChannel[2], -1);
+    keyOns.samples[4].back() = 9000 + 2 * 157;  // and where it fits
+    psg(*run, {0xC0});
+    EXPECT_EQ(run->voiceChannel[2], 4);
 }
 
 TEST(FullVoices, PeriodicNoiseIsAPitchedVoiceAndLevelsFollowTheAttenuation) {

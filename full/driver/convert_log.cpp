@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -81,9 +82,20 @@ constexpr std::array<Step, 256> STEP_OVER = [] {
 
 // A write of data to YM2612 register 0x28: bits 7-4 the operators keyed on, bits 2-0 the
 // channel (4-6 on the second half; 3 and 7 name none).
-void noteKeyOn(SongFacts& facts, std::uint8_t data) {
-    if ((data & 0xF0) && (data & 0x03) != 0x03)
-        facts.keyedFmChannels |= std::uint8_t(1 << (((data & 0x04) ? 3 : 0) + (data & 0x03)));
+void noteKeyOn(SongFacts& facts, FmKeyOns& keyOns, std::int64_t sample, std::uint8_t data) {
+    if ((data & 0x03) == 0x03) return;
+    const int channel = ((data & 0x04) ? 3 : 0) + (data & 0x03);
+    const auto bit = std::uint8_t(1 << channel);
+    if (!(data & 0xF0)) {
+        keyOns.keyed &= std::uint8_t(~bit);
+        return;
+    }
+    facts.keyedFmChannels |= bit;
+    if (keyOns.keyed & bit) return;
+    keyOns.keyed |= bit;
+    std::vector<std::uint32_t>& samples = keyOns.samples[std::size_t(channel)];
+    if (samples.size() < FM_KEY_ONS_KEPT && sample <= std::int64_t(UINT32_MAX))
+        samples.push_back(std::uint32_t(sample));
 }
 
 // Pass 1: what the translation needs in advance, whether the log can be played, and the
@@ -92,6 +104,8 @@ void noteKeyOn(SongFacts& facts, std::uint8_t data) {
 struct Scan {
     SongFacts facts;
     DacCapture& dac;
+    FmKeyOns& keyOns;
+    PsgNoteEvents& psgNotes;
     std::int64_t sample = 0;
 };
 
@@ -103,9 +117,19 @@ struct Scan {
         if (reg == 0xB6) dacPan(scan.dac, data);
         return;
     }
-    if (reg == 0x28) noteKeyOn(scan.facts, data);
+    if (reg == 0x28) noteKeyOn(scan.facts, scan.keyOns, sample, data);
     if (reg == 0x2A) dacWrite(scan.dac, sample, data);
     if (reg == 0x2B) dacEnable(scan.dac, data & 0x80);
+}
+
+// An SN76489 write as the first pass takes it: where each voice's notes start and stop.
+void scanPsgWrite(Scan& scan, std::int64_t sample, std::uint8_t data) {
+    const PsgChange change = applyPsgWrite(scan.psgNotes.chip, data);
+    if (!change.noteStarts && !change.soundingChanged) return;
+    std::vector<std::uint32_t>& samples = scan.psgNotes.samples[std::size_t(change.voice)];
+    if (samples.size() < FM_KEY_ONS_KEPT && sample <= std::int64_t(UINT32_MAX) &&
+        (samples.empty() || samples.back() != sample))
+        samples.push_back(std::uint32_t(sample));
 }
 
 void scanBufferedCommands(VgmReader& reader, Scan& scan) {
@@ -128,6 +152,7 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
                 used += 3;
                 continue;
             case Step::psgWrite:
+                scanPsgWrite(scan, sample, command[1]);
                 chipWritten = true;
                 used += 2;
                 continue;
@@ -153,8 +178,8 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
     consumeVgmWindow(reader, used);
 }
 
-SongFacts scanSong(VgmReader& reader, DacCapture& dac) {
-    Scan scan{{}, dac};
+SongFacts scanSong(VgmReader& reader, DacCapture& dac, FmKeyOns& keyOns, PsgNoteEvents& psgNotes) {
+    Scan scan{{}, dac, keyOns, psgNotes};
     reader.dacBank = &dac.bank;
     reader.dacBlockStarts = &dac.blockStarts;
     for (;;) {
@@ -172,6 +197,7 @@ SongFacts scanSong(VgmReader& reader, DacCapture& dac) {
                 break;
             case VgmEvent::sn76489:
                 scan.facts.sourceChipWritten = true;
+                scanPsgWrite(scan, scan.sample, command.data);
                 break;
             case VgmEvent::otherChip:
                 if (!scan.facts.otherChipCommand) scan.facts.otherChipCommand = command.code;
@@ -218,20 +244,20 @@ void startHits(FullRun& run, std::int64_t until) {
 void passTime(FullRun& run, std::int64_t samples) {
     startHits(run, run.sample + samples);
     run.sample += samples;
+    passFirstPassEvents(run);
     for (int v = 0; v < PSG_VOICES; ++v)
         if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
 }
 
-// Before the log's time moves on, the changes made at this step reach the stream. A voice
-// waiting for a channel takes one as soon as an FM channel falls silent within the wait.
+// Before the log's time moves on, the changes made at this step reach the stream. Within the
+// wait, a voice waiting for a channel takes one as soon as an FM channel falls silent, and one
+// on a lent FM channel gives it back ahead of the song's key-on.
 void advanceTime(FullRun& run, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
     const std::int64_t end = run.sample + samples;
-    while (run.voicesWaiting) {
-        const std::int64_t silent = nextFmSilence(run);
-        if (silent >= end) break;
-        passTime(run, silent - run.sample);
+    for (std::int64_t next; (next = nextVoiceEvent(run)) < end;) {
+        passTime(run, next - run.sample);
         allocateVoices(run);
         flushRegisters(run.stream, currentStep(run));
     }
@@ -415,7 +441,9 @@ ConvertResult convertLog(const ConvertRequest& request) {
     VgmReader reader;
     if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
     auto dac = std::make_unique<DacCapture>();
-    const SongFacts facts = scanSong(reader, *dac);
+    auto keyOns = std::make_unique<FmKeyOns>();
+    auto psgNotes = std::make_unique<PsgNoteEvents>();
+    const SongFacts facts = scanSong(reader, *dac, *keyOns, *psgNotes);
     if (!facts.sourceChipWritten) {
         std::string message = "no YM2612 or SN76489 data";
         if (const char* chip =
@@ -435,6 +463,8 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->facts = facts;
     run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     run->hits = dac->hits;
+    run->keyOns = keyOns.get();
+    run->psgNotes = psgNotes.get();
     run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     const std::string tooLarge =
@@ -468,6 +498,8 @@ bool gatherDacHits(const std::string& input, DacCapture& capture) {
     }
     VgmReader reader;
     if (!startVgmReader(reader, channel.number)) return false;
-    scanSong(reader, capture);
+    FmKeyOns keyOns;
+    PsgNoteEvents psgNotes;
+    scanSong(reader, capture, keyOns, psgNotes);
     return true;
 }

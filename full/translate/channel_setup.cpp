@@ -117,7 +117,8 @@ void muteForFm(FullRun& run, int channel) {
 void handToFm(FullRun& run, int channel) {
     const std::int64_t step = currentStep(run);
     writeRegisterNow(run.stream, step, 0x08, std::uint8_t(channel));  // all operators off
-    if (run.fm.keyMask[channel]) {
+    // A note the song keeps keyed plays on, unless it has faded: then it waits for the next.
+    if (run.fm.keyMask[channel] && run.sample < run.fm.silentFromSample[channel]) {
         restoreFmRegisters(run, channel);
         writeRegisterNow(run.stream, step, 0x08, std::uint8_t(run.fm.keyMask[channel] | channel));
     } else {

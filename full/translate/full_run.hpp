@@ -40,6 +40,15 @@ struct SongFacts {
     std::int64_t unknownCommands = 0;    // bytes the VGM format does not define
 };
 
+// The FM key-ons (from every operator off) the first pass found, by channel, in the log's
+// time: whether a channel falling silent stays silent long enough to lend. At most
+// FM_KEY_ONS_KEPT a channel; after the last one kept the rest of the song is taken as free.
+inline constexpr std::size_t FM_KEY_ONS_KEPT = std::size_t(1) << 20;
+struct FmKeyOns {
+    std::array<std::vector<std::uint32_t>, FULL_FM_CHANNELS> samples;
+    std::uint8_t keyed = 0;  // bit c: keyed on at this point of the first pass
+};
+
 // The YM2612 as the log has set it, in OPM terms for channels 0-5.
 struct FmSource {
     std::uint8_t image[256] = {};                      // by OPM register: what FM channels 0-5 want
@@ -65,6 +74,27 @@ struct PsgSource {
     std::uint16_t period[PSG_TONES] = {};
     std::uint8_t attenuation[4] = {15, 15, 15, 15};  // tones 0-2, noise; 15 is off
     std::uint8_t noiseControl = 0;
+    // When each voice (tones 0-2, the noise) last started a note: began to sound, or changed
+    // its pitch; -1 before.
+    std::int64_t noteStartSample[4] = {-1, -1, -1, -1};
+};
+
+// What one SN76489 write changed for the voice it addresses (tones 0-2, the noise).
+struct PsgChange {
+    int voice = 0;
+    bool soundingChanged = false;  // began or ceased to sound
+    bool noteStarts = false;       // began to sound, a pitch a semitone away, the noise restarted
+    bool pitchChanged = false;
+    bool whiteChanged = false;  // the noise between white and periodic
+};
+PsgChange applyPsgWrite(PsgSource& psg, std::uint8_t data);
+
+// When each PSG voice's notes start or stop, as the first pass found them, in the log's time:
+// whether a voice can keep a lent channel to the end of its note. At most FM_KEY_ONS_KEPT a
+// voice; after the last one kept a note is taken as endless.
+struct PsgNoteEvents {
+    std::array<std::vector<std::uint32_t>, PSG_VOICES> samples;
+    PsgSource chip;  // as the first pass reads the log
 };
 
 // Time a voice could not be played for lack of a channel, and what else was left out.
@@ -108,7 +138,11 @@ struct FullRun {
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
     std::int64_t loopSample = -1;                // the time of the loop point, -1 without
     FullStream stream;
-    std::span<const DacHit> hits;  // the DAC's hits, by their start, from the first pass
+    std::span<const DacHit> hits;      // the DAC's hits, by their start, from the first pass
+    const FmKeyOns* keyOns = nullptr;  // from the first pass
+    std::array<std::size_t, FULL_FM_CHANNELS> nextKeyOn{};  // the first not yet past
+    const PsgNoteEvents* psgNotes = nullptr;                // from the first pass
+    std::array<std::size_t, PSG_VOICES> nextPsgEvent{};     // the first not yet past
     std::size_t nextHit = 0;
     LeftOut leftOut;
     Played played;
@@ -135,8 +169,13 @@ bool voiceSounds(const FullRun& run, int voice);
 void allocateVoices(FullRun& run);
 // After the log's time moved on: gives a waiting voice an FM channel that has fallen silent.
 void allocateVoicesAfterWait(FullRun& run);
-// The next time an FM channel that plays FM falls silent; the largest int64 for none.
-std::int64_t nextFmSilence(const FullRun& run);
+// The next time the voices' channels change within a wait: an FM channel falls silent for long
+// enough to lend to a waiting voice, or one lent comes back ahead of the song's key-on; the
+// largest int64 for none.
+std::int64_t nextVoiceEvent(const FullRun& run);
+// After the log's time moved on: the FM key-ons and PSG note events of the first pass now past
+// are passed over.
+void passFirstPassEvents(FullRun& run);
 // Sets an OPM channel up for what its owner plays now, after it played `previous` (and, on
 // channel 7, the noise or not: `previousNoise`).
 void applyOwner(FullRun& run, int channel, Owner previous, bool previousNoise);

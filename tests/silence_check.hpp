@@ -47,9 +47,17 @@ ProgramLevels convertAndMeasure(const std::string& input, const std::string& pro
 // anything for a PSG voice; channel 7's noise only while the owners give it the noise.
 std::vector<SilenceFault> findSilenceFaults(const ProgramLevels& played, const OpmLevels& fmAlone);
 
+// The steps, up to the end, in which a PSG voice of `log` sounds without a channel while one
+// stands free for it: channel 6 or 7 unowned (7 may carry the noise), an FM channel no part
+// owns, or one the FM part (`fmAlone`) leaves below HEARD_DB and unkeyed for as long as a voice
+// needs to take it (to its note's end, or half a second, and the two steps of the hand-back).
+std::int64_t needlessGiveUpSteps(const ProgramLevels& played, const OpmLevels& fmAlone,
+                                 const Bytes& log);
+
 // "channel 1 at 1.31 s for 6.69 s: owner fm, -3.8 dB where -90.0 dB is allowed"
 std::string describeFault(const SilenceFault& fault);
 
 // The whole check of the log at `input`, converted with and without its SN76489 part in
-// `dir`: a line for each fault, or the error that stopped it.
+// `dir`: a line for each fault, one if PSG voices go without a channel for more than
+// STEPS_TOLERATED steps in all while one stands free, or the error that stopped it.
 std::vector<std::string> checkSilence(const std::string& input, const ScratchDir& dir);

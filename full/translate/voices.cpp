@@ -44,9 +44,10 @@ constexpr std::int64_t HAND_BACK_AHEAD = 2 * STEP_SAMPLES;
 std::int64_t nextKeyOnFrom(const FullRun& run, int channel, std::int64_t sample) {
     if (!run.keyOns) return std::numeric_limits<std::int64_t>::max();
     const std::vector<std::uint32_t>& keyOns = run.keyOns->samples[std::size_t(channel)];
-    for (std::size_t i = run.nextKeyOn[std::size_t(channel)]; i < keyOns.size(); ++i)
-        if (keyOns[i] >= sample) return keyOns[i];
-    return std::numeric_limits<std::int64_t>::max();
+    const auto from = keyOns.begin() + std::ptrdiff_t(run.nextKeyOn[std::size_t(channel)]);
+    const auto next = std::lower_bound(from, keyOns.end(), sample,
+                                       [](std::uint32_t at, std::int64_t s) { return at < s; });
+    return next == keyOns.end() ? std::numeric_limits<std::int64_t>::max() : *next;
 }
 
 // Whether the song leaves FM channel `channel` unkeyed for `lend` samples from `sample`.
@@ -63,9 +64,10 @@ bool startsNote(const FullRun& run, int voice) {
 std::int64_t noteEndAfter(const FullRun& run, int voice, std::int64_t sample) {
     if (!run.psgNotes) return std::numeric_limits<std::int64_t>::max();
     const std::vector<std::uint32_t>& events = run.psgNotes->samples[std::size_t(voice)];
-    for (std::size_t i = run.nextPsgEvent[std::size_t(voice)]; i < events.size(); ++i)
-        if (events[i] > sample) return events[i];
-    return std::numeric_limits<std::int64_t>::max();
+    const auto from = events.begin() + std::ptrdiff_t(run.nextPsgEvent[std::size_t(voice)]);
+    const auto next = std::upper_bound(from, events.end(), sample,
+                                       [](std::int64_t s, std::uint32_t at) { return s < at; });
+    return next == events.end() ? std::numeric_limits<std::int64_t>::max() : *next;
 }
 
 // How long the song must leave an FM channel unkeyed for voice `voice` to take it now: the

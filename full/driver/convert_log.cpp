@@ -9,6 +9,7 @@
 
 #include "channels/file_channels.hpp"
 #include "driver/vgm_commands.hpp"
+#include "full/driver/first_pass.hpp"
 #include "full/driver/vgm_reader.hpp"
 #include "full/player/full_player.hpp"
 #include "full/translate/adpcm_bank.hpp"
@@ -66,166 +67,6 @@ struct InputChannel {
     }
 };
 
-// How the first pass steps over each command in the channel's buffer: the chip writes and the
-// waits; every other command stops it, for nextVgmCommand to read.
-enum class Step : std::uint8_t { stop, oneByteWait, wait, psgWrite, ym2612Port0, ym2612Port1 };
-constexpr std::array<Step, 256> STEP_OVER = [] {
-    std::array<Step, 256> step{};
-    for (int code = 0; code < 256; ++code)
-        if (ONE_BYTE_WAIT[std::size_t(code)] >= 0) step[std::size_t(code)] = Step::oneByteWait;
-    step[VGM_WAIT] = Step::wait;
-    step[VGM_PSG_WRITE] = Step::psgWrite;
-    step[VGM_YM2612_PORT0] = Step::ym2612Port0;
-    step[VGM_YM2612_PORT1] = Step::ym2612Port1;
-    return step;
-}();
-
-// A write of data to YM2612 register 0x28: bits 7-4 the operators keyed on, bits 2-0 the
-// channel (4-6 on the second half; 3 and 7 name none).
-void noteKeyOn(SongFacts& facts, FmKeyOns& keyOns, std::int64_t sample, std::uint8_t data) {
-    if ((data & 0x03) == 0x03) return;
-    const int channel = ((data & 0x04) ? 3 : 0) + (data & 0x03);
-    const auto bit = std::uint8_t(1 << channel);
-    if (!(data & 0xF0)) {
-        keyOns.keyed &= std::uint8_t(~bit);
-        return;
-    }
-    facts.keyedFmChannels |= bit;
-    if (keyOns.keyed & bit) return;
-    keyOns.keyed |= bit;
-    std::vector<std::uint32_t>& samples = keyOns.samples[std::size_t(channel)];
-    if (samples.size() < FM_KEY_ONS_KEPT && sample <= std::int64_t(UINT32_MAX))
-        samples.push_back(std::uint32_t(sample));
-}
-
-// Pass 1: what the translation needs in advance, whether the log can be played, and the
-// DAC's hits. The chip writes and waits that lie whole in the channel's buffer, up to the loop
-// point, are stepped over in one tight loop, which keeps the log's time for the DAC.
-struct Scan {
-    SongFacts facts;
-    DacCapture& dac;
-    FmKeyOns& keyOns;
-    PsgNoteEvents& psgNotes;
-    std::int64_t sample = 0;
-};
-
-// A YM2612 write as the first pass takes it: the key-ons, and what drives the DAC.
-[[gnu::always_inline]] inline void scanYm2612Write(Scan& scan, std::int64_t sample,
-                                                   std::uint8_t port, std::uint8_t reg,
-                                                   std::uint8_t data) {
-    if (port == 1) {
-        if (reg == 0xB6) dacPan(scan.dac, data);
-        return;
-    }
-    if (reg == 0x28) noteKeyOn(scan.facts, scan.keyOns, sample, data);
-    if (reg == 0x2A) dacWrite(scan.dac, sample, data);
-    if (reg == 0x2B) dacEnable(scan.dac, data & 0x80);
-}
-
-// An SN76489 write as the first pass takes it: where each voice's notes start and stop.
-void scanPsgWrite(Scan& scan, std::int64_t sample, std::uint8_t data) {
-    const PsgChange change = applyPsgWrite(scan.psgNotes.chip, data);
-    if (!change.noteStarts && !change.soundingChanged) return;
-    std::vector<std::uint32_t>& samples = scan.psgNotes.samples[std::size_t(change.voice)];
-    if (samples.size() < FM_KEY_ONS_KEPT && sample <= std::int64_t(UINT32_MAX) &&
-        (samples.empty() || samples.back() != sample))
-        samples.push_back(std::uint32_t(sample));
-}
-
-void scanBufferedCommands(VgmReader& reader, Scan& scan) {
-    const VgmWindow window = vgmWindow(reader);
-    const std::uint8_t* bytes = window.bytes;
-    int used = 0;
-    bool chipWritten = false;
-    std::int64_t sample = scan.sample;
-    while (used < window.limit) {
-        const std::uint8_t* command = bytes + used;
-        switch (STEP_OVER[command[0]]) {
-            case Step::ym2612Port0:
-                scanYm2612Write(scan, sample, 0, command[1], command[2]);
-                chipWritten = true;
-                used += 3;
-                continue;
-            case Step::ym2612Port1:
-                scanYm2612Write(scan, sample, 1, command[1], command[2]);
-                chipWritten = true;
-                used += 3;
-                continue;
-            case Step::psgWrite:
-                scanPsgWrite(scan, sample, command[1]);
-                chipWritten = true;
-                used += 2;
-                continue;
-            case Step::wait:
-                sample += command[1] | command[2] << 8;
-                used += 3;
-                continue;
-            case Step::oneByteWait:  // a run of them, the bulk of a log with DAC samples
-                do {
-                    const std::uint8_t code = bytes[used];
-                    if (code >= 0x80) dacWriteFromBank(scan.dac, sample);
-                    sample += ONE_BYTE_WAIT[code];
-                    ++used;
-                } while (used < window.limit && STEP_OVER[bytes[used]] == Step::oneByteWait);
-                continue;
-            case Step::stop:
-                break;
-        }
-        break;
-    }
-    scan.sample = sample;
-    scan.facts.sourceChipWritten |= chipWritten;
-    consumeVgmWindow(reader, used);
-}
-
-SongFacts scanSong(VgmReader& reader, DacCapture& dac, FmKeyOns& keyOns, PsgNoteEvents& psgNotes) {
-    Scan scan{{}, dac, keyOns, psgNotes};
-    reader.dacBank = &dac.bank;
-    reader.dacBlockStarts = &dac.blockStarts;
-    for (;;) {
-        scanBufferedCommands(reader, scan);
-        const VgmCommand command = nextVgmCommand(reader);
-        switch (command.event) {
-            case VgmEvent::endOfData:
-                reader.dacBank = nullptr;
-                reader.dacBlockStarts = nullptr;
-                finishDacCapture(dac, scan.sample);
-                return scan.facts;
-            case VgmEvent::ym2612:
-                scan.facts.sourceChipWritten = true;
-                scanYm2612Write(scan, scan.sample, command.port, command.reg, command.data);
-                break;
-            case VgmEvent::sn76489:
-                scan.facts.sourceChipWritten = true;
-                scanPsgWrite(scan, scan.sample, command.data);
-                break;
-            case VgmEvent::otherChip:
-                if (!scan.facts.otherChipCommand) scan.facts.otherChipCommand = command.code;
-                ++scan.facts.otherChipCommands;
-                break;
-            case VgmEvent::unknown:
-                ++scan.facts.unknownCommands;
-                break;
-            case VgmEvent::dacSample:  // the first of a run of them, then the run as waits
-                dacWriteFromBank(dac, scan.sample);
-                scan.sample += command.samples;
-                break;
-            case VgmEvent::wait:
-                scan.sample += command.samples;
-                break;
-            case VgmEvent::dacSeek:
-                dacSeek(dac, command.value);
-                break;
-            case VgmEvent::dacStream:
-                dacStreamControl(dac, scan.sample, command.code, command.operands.data());
-                break;
-            case VgmEvent::dataBlock:
-            case VgmEvent::passedOver:
-                break;
-        }
-    }
-}
-
 // The DAC's hits that start before `until` go into the stream at their steps: one heard on
 // neither side, or whose sample the table cannot number, is not started.
 void startHits(FullRun& run, std::int64_t until) {
@@ -244,7 +85,7 @@ void startHits(FullRun& run, std::int64_t until) {
 void passTime(FullRun& run, std::int64_t samples) {
     startHits(run, run.sample + samples);
     run.sample += samples;
-    passFirstPassEvents(run);
+    dropPastEvents(run);
     for (int v = 0; v < PSG_VOICES; ++v)
         if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
 }
@@ -252,10 +93,11 @@ void passTime(FullRun& run, std::int64_t samples) {
 // Before the log's time moves on, the changes made at this step reach the stream. Within the
 // wait, a voice waiting for a channel takes one as soon as an FM channel falls silent, and one
 // on a lent FM channel gives it back ahead of the song's key-on.
-void advanceTime(FullRun& run, std::int64_t samples) {
+void advanceTime(FullRun& run, LookAhead& ahead, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
     const std::int64_t end = run.sample + samples;
+    lookAheadTo(ahead, end + LOOK_AHEAD_SAMPLES);
     for (std::int64_t next; (next = nextVoiceEvent(run)) < end;) {
         passTime(run, next - run.sample);
         allocateVoices(run);
@@ -268,7 +110,7 @@ void advanceTime(FullRun& run, std::int64_t samples) {
 // Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the
 // loop point, in one tight loop. A run of waits is one wait, as nextVgmCommand gives it, and
 // is left to it where it reaches the end of the buffer.
-[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run) {
+[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run, LookAhead& ahead) {
     const VgmWindow window = vgmWindow(reader);
     int used = 0;
     while (used < window.limit) {
@@ -285,7 +127,7 @@ void advanceTime(FullRun& run, std::int64_t samples) {
             bool dac = false;
             const int end = addWaits(window.bytes, used, window.limit, samples, dac);
             if (end == used || end >= window.limit) break;
-            advanceTime(run, samples);
+            advanceTime(run, ahead, samples);
             used = end;
         }
     }
@@ -293,11 +135,14 @@ void advanceTime(FullRun& run, std::int64_t samples) {
 }
 
 // Pass 2: the stream. False when it grows beyond what the program may hold.
-bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
+bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64_t maxStream) {
+    lookAheadTo(ahead, LOOK_AHEAD_SAMPLES);
+    run.keyOns = &ahead.keyOns;
+    run.psgNotes = &ahead.psgNotes;
     startFullRun(run);
     for (;;) {
         if (streamLength(run.stream) > maxStream) return false;
-        translateBufferedCommands(reader, run);
+        translateBufferedCommands(reader, run, ahead);
         const VgmCommand command = nextVgmCommand(reader);
         if (command.atLoopPoint) {
             run.loopSample = run.sample;
@@ -316,7 +161,7 @@ bool translateSong(VgmReader& reader, FullRun& run, std::int64_t maxStream) {
                 break;
             case VgmEvent::dacSample:
             case VgmEvent::wait:
-                advanceTime(run, command.samples);
+                advanceTime(run, ahead, command.samples);
                 break;
             default:
                 break;
@@ -441,9 +286,7 @@ ConvertResult convertLog(const ConvertRequest& request) {
     VgmReader reader;
     if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
     auto dac = std::make_unique<DacCapture>();
-    auto keyOns = std::make_unique<FmKeyOns>();
-    auto psgNotes = std::make_unique<PsgNoteEvents>();
-    const SongFacts facts = scanSong(reader, *dac, *keyOns, *psgNotes);
+    const SongFacts facts = scanSong(reader, *dac);
     if (!facts.sourceChipWritten) {
         std::string message = "no YM2612 or SN76489 data";
         if (const char* chip =
@@ -463,13 +306,13 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->facts = facts;
     run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     run->hits = dac->hits;
-    run->keyOns = keyOns.get();
-    run->psgNotes = psgNotes.get();
     run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     const std::string tooLarge =
         "the program would be larger than " + sizeText(request.maxSize) + " (--max-size)";
-    if (!translateSong(reader, *run, maxStream)) return failed(tooLarge);
+    auto ahead = std::make_unique<LookAhead>();
+    if (!startLookAhead(*ahead, request.input)) return failed("cannot be read");
+    if (!translateSong(reader, *run, *ahead, maxStream)) return failed(tooLarge);
     const std::int64_t length = streamLength(run->stream);
     std::vector<std::uint8_t> bank;
     if (!makeBank(*dac, maxStream - length, result.drums, bank)) return failed(tooLarge);
@@ -498,8 +341,6 @@ bool gatherDacHits(const std::string& input, DacCapture& capture) {
     }
     VgmReader reader;
     if (!startVgmReader(reader, channel.number)) return false;
-    FmKeyOns keyOns;
-    PsgNoteEvents psgNotes;
-    scanSong(reader, capture, keyOns, psgNotes);
+    scanSong(reader, capture);
     return true;
 }

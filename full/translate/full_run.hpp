@@ -40,13 +40,22 @@ struct SongFacts {
     std::int64_t unknownCommands = 0;    // bytes the VGM format does not define
 };
 
-// The FM key-ons (from every operator off) the first pass found, by channel, in the log's
-// time: whether a channel falling silent stays silent long enough to lend. At most
-// FM_KEY_ONS_KEPT a channel; after the last one kept the rest of the song is taken as free.
-inline constexpr std::size_t FM_KEY_ONS_KEPT = std::size_t(1) << 20;
+// How long a silent FM channel is lent to a PSG voice. A voice takes one at the start of one of
+// its notes when the song leaves the channel unkeyed to the note's end, or for half a second
+// where the note is longer; within a note, only for half a second. It gives the channel back
+// two steps before the song keys it again. The translation must know the song's next key-ons
+// and notes that far ahead.
+inline constexpr std::int64_t LEND_WITHIN_NOTE = 44100 / 2;
+inline constexpr std::int64_t HAND_BACK_AHEAD = 2 * 787 / 5;
+inline constexpr std::int64_t LOOK_AHEAD_SAMPLES = LEND_WITHIN_NOTE + HAND_BACK_AHEAD + 1;
+// The events kept ahead, by channel or voice: a log that holds more within that time (no song
+// does) has the rest taken as absent.
+inline constexpr std::size_t EVENTS_KEPT = std::size_t(1) << 16;
+
+// The FM key-ons to come (from every operator off), by channel, in the log's time.
 struct FmKeyOns {
-    std::array<std::vector<std::uint32_t>, FULL_FM_CHANNELS> samples;
-    std::uint8_t keyed = 0;  // bit c: keyed on at this point of the first pass
+    std::array<std::vector<std::int64_t>, FULL_FM_CHANNELS> samples;
+    std::uint8_t keyed = 0;  // bit c: keyed on where the look-ahead has read to
 };
 
 // The YM2612 as the log has set it, in OPM terms for channels 0-5.
@@ -89,12 +98,10 @@ struct PsgChange {
 };
 PsgChange applyPsgWrite(PsgSource& psg, std::uint8_t data);
 
-// When each PSG voice's notes start or stop, as the first pass found them, in the log's time:
-// whether a voice can keep a lent channel to the end of its note. At most FM_KEY_ONS_KEPT a
-// voice; after the last one kept a note is taken as endless.
+// When each PSG voice's notes to come start or stop, in the log's time.
 struct PsgNoteEvents {
-    std::array<std::vector<std::uint32_t>, PSG_VOICES> samples;
-    PsgSource chip;  // as the first pass reads the log
+    std::array<std::vector<std::int64_t>, PSG_VOICES> samples;
+    PsgSource chip;  // where the look-ahead has read to
 };
 
 // Time a voice could not be played for lack of a channel, and what else was left out.
@@ -138,11 +145,9 @@ struct FullRun {
     std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
     std::int64_t loopSample = -1;                // the time of the loop point, -1 without
     FullStream stream;
-    std::span<const DacHit> hits;      // the DAC's hits, by their start, from the first pass
-    const FmKeyOns* keyOns = nullptr;  // from the first pass
-    std::array<std::size_t, FULL_FM_CHANNELS> nextKeyOn{};  // the first not yet past
-    const PsgNoteEvents* psgNotes = nullptr;                // from the first pass
-    std::array<std::size_t, PSG_VOICES> nextPsgEvent{};     // the first not yet past
+    std::span<const DacHit> hits;       // the DAC's hits, by their start, from the first pass
+    FmKeyOns* keyOns = nullptr;         // from the look-ahead; those past are dropped
+    PsgNoteEvents* psgNotes = nullptr;  // likewise
     std::size_t nextHit = 0;
     LeftOut leftOut;
     Played played;
@@ -173,9 +178,8 @@ void allocateVoicesAfterWait(FullRun& run);
 // enough to lend to a waiting voice, or one lent comes back ahead of the song's key-on; the
 // largest int64 for none.
 std::int64_t nextVoiceEvent(const FullRun& run);
-// After the log's time moved on: the FM key-ons and PSG note events of the first pass now past
-// are passed over.
-void passFirstPassEvents(FullRun& run);
+// After the log's time moved on: the FM key-ons and PSG note events now past are dropped.
+void dropPastEvents(FullRun& run);
 // Sets an OPM channel up for what its owner plays now, after it played `previous` (and, on
 // channel 7, the noise or not: `previousNoise`).
 void applyOwner(FullRun& run, int channel, Owner previous, bool previousNoise);

@@ -28,26 +28,23 @@ bool fmChannelSilent(const FullRun& run, int channel) {
     return run.sample >= run.fm.silentFromSample[channel];
 }
 
-// A voice takes a silent FM channel at the start of one of its notes, and within a note only
-// when the song leaves the channel unkeyed for at least half a second: a voice that enters
-// within a note adds a start the source does not have (over gaps of 50 ms between the FM
-// part's notes, midnight's onset correlation against its source fell from 0.90 to 0.83).
-constexpr std::int64_t LEND_WITHIN_NOTE = 44100 / 2;
-// The voice gives the channel back two steps (7.1 ms) before the song keys it: muted at the
-// fastest release, the envelope reaches its floor in 6.1 ms, and the FM note then rises from
-// silence as in the source, not from the voice's level.
+// A voice that enters a lent channel within a note adds a start the source does not have; over
+// gaps of 50 ms between the FM part's notes, midnight's onset correlation against its source
+// fell from 0.90 to 0.83. The voice leaves two steps (7.1 ms) before the song keys the channel:
+// muted at the fastest release, the envelope reaches its floor in 6.1 ms, and the FM note then
+// rises from silence as in the source, not from the voice's level.
 constexpr std::int64_t STEP_SAMPLES = 787 / 5;
-constexpr std::int64_t HAND_BACK_AHEAD = 2 * STEP_SAMPLES;
 
-// The song's next key-on of FM channel `channel` at or after `sample`, as the first pass found
-// it; the largest int64 for none, or beyond the key-ons kept.
+// The first of `times` at or after `sample`; the largest int64 for none.
+std::int64_t firstFrom(const std::vector<std::int64_t>& times, std::int64_t sample) {
+    const auto next = std::lower_bound(times.begin(), times.end(), sample);
+    return next == times.end() ? std::numeric_limits<std::int64_t>::max() : *next;
+}
+
+// The song's next key-on of FM channel `channel` at or after `sample`.
 std::int64_t nextKeyOnFrom(const FullRun& run, int channel, std::int64_t sample) {
     if (!run.keyOns) return std::numeric_limits<std::int64_t>::max();
-    const std::vector<std::uint32_t>& keyOns = run.keyOns->samples[std::size_t(channel)];
-    const auto from = keyOns.begin() + std::ptrdiff_t(run.nextKeyOn[std::size_t(channel)]);
-    const auto next = std::lower_bound(from, keyOns.end(), sample,
-                                       [](std::uint32_t at, std::int64_t s) { return at < s; });
-    return next == keyOns.end() ? std::numeric_limits<std::int64_t>::max() : *next;
+    return firstFrom(run.keyOns->samples[std::size_t(channel)], sample);
 }
 
 // Whether the song leaves FM channel `channel` unkeyed for `lend` samples from `sample`.
@@ -59,15 +56,10 @@ bool startsNote(const FullRun& run, int voice) {
     return run.psg.noteStartSample[voice] == run.sample;
 }
 
-// When the note voice `voice` plays at `sample` ends (it stops, or a new note starts); the
-// largest int64 for never, or beyond the events kept.
+// When the note voice `voice` plays at `sample` ends (it stops, or a new note starts).
 std::int64_t noteEndAfter(const FullRun& run, int voice, std::int64_t sample) {
     if (!run.psgNotes) return std::numeric_limits<std::int64_t>::max();
-    const std::vector<std::uint32_t>& events = run.psgNotes->samples[std::size_t(voice)];
-    const auto from = events.begin() + std::ptrdiff_t(run.nextPsgEvent[std::size_t(voice)]);
-    const auto next = std::upper_bound(from, events.end(), sample,
-                                       [](std::int64_t s, std::uint32_t at) { return s < at; });
-    return next == events.end() ? std::numeric_limits<std::int64_t>::max() : *next;
+    return firstFrom(run.psgNotes->samples[std::size_t(voice)], sample + 1);
 }
 
 // How long the song must leave an FM channel unkeyed for voice `voice` to take it now: the
@@ -236,19 +228,21 @@ std::int64_t nextVoiceEvent(const FullRun& run) {
     return next;
 }
 
-void passFirstPassEvents(FullRun& run) {
+namespace {
+
+void dropBefore(std::vector<std::int64_t>& times, std::int64_t sample) {
+    times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), sample));
+}
+
+}  // namespace
+
+void dropPastEvents(FullRun& run) {
     if (run.keyOns)
-        for (int c = 0; c < FULL_FM_CHANNELS; ++c) {
-            const std::vector<std::uint32_t>& keyOns = run.keyOns->samples[std::size_t(c)];
-            std::size_t& next = run.nextKeyOn[std::size_t(c)];
-            while (next < keyOns.size() && keyOns[next] < run.sample) ++next;
-        }
+        for (std::vector<std::int64_t>& keyOns : run.keyOns->samples)
+            dropBefore(keyOns, run.sample);
     if (run.psgNotes)
-        for (int v = 0; v < PSG_VOICES; ++v) {
-            const std::vector<std::uint32_t>& events = run.psgNotes->samples[std::size_t(v)];
-            std::size_t& next = run.nextPsgEvent[std::size_t(v)];
-            while (next < events.size() && events[next] < run.sample) ++next;
-        }
+        for (std::vector<std::int64_t>& events : run.psgNotes->samples)
+            dropBefore(events, run.sample);
 }
 
 void allocateVoicesAfterWait(FullRun& run) {

@@ -125,6 +125,7 @@ TEST(FullVoices, FmChannelsLendThemselvesOnceSilentAndComeBackSilent) {
     keyOn(*run, {0, 1, 2, 3, 4, 5});
     psg(*run, {0x90, 0xB0, 0xD0});
     translateFullYm2612(*run, 0, 0x28, 0x05);  // OPM channel 4 keyed off
+    refreshFades(*run);
     EXPECT_EQ(run->fm.silentFromSample[4], 125);
     EXPECT_EQ(nextVoiceEvent(*run), 125);
     run->sample = 125;
@@ -168,6 +169,7 @@ TEST(FullVoices, FmChannelsLendThemselvesOnceSilentAndComeBackSilent) {
     translateFullYm2612(*run, 0, 0x8C, 0xF0);  // D1L 15
     run->sample = 1000;
     translateFullYm2612(*run, 0, 0x28, 0xF0);
+    refreshFades(*run);
     EXPECT_EQ(run->fm.silentFromSample[0], 1000 + 125);
 }
 

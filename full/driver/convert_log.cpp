@@ -85,7 +85,6 @@ void startHits(FullRun& run, std::int64_t until) {
 void passTime(FullRun& run, std::int64_t samples) {
     startHits(run, run.sample + samples);
     run.sample += samples;
-    dropPastEvents(run);
     for (int v = 0; v < PSG_VOICES; ++v)
         if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
 }
@@ -97,7 +96,10 @@ void advanceTime(FullRun& run, LookAhead& ahead, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
     const std::int64_t end = run.sample + samples;
-    lookAheadTo(ahead, end + LOOK_AHEAD_SAMPLES);
+    if (ahead.sample < end + LOOK_AHEAD_SAMPLES) {  // once in a buffer's worth of the log
+        dropPastEvents(run);
+        lookAheadTo(ahead, end + LOOK_AHEAD_SAMPLES);
+    }
     for (std::int64_t next; (next = nextVoiceEvent(run)) < end;) {
         passTime(run, next - run.sample);
         allocateVoices(run);

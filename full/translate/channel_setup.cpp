@@ -115,6 +115,7 @@ void muteForFm(FullRun& run, int channel) {
 }
 
 void handToFm(FullRun& run, int channel) {
+    refreshFades(run);
     const std::int64_t step = currentStep(run);
     writeRegisterNow(run.stream, step, 0x08, std::uint8_t(channel));  // all operators off
     // A note the song keeps keyed plays on, unless it has faded: then it waits for the next.

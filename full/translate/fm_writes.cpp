@@ -32,10 +32,12 @@ void setFm(FullRun& run, int channel, std::uint8_t reg, std::uint8_t value) {
 // The TL of an operator as the OPM plays it: carriers moved down by CARRIER_TL_OFFSET.
 // A change of the registers that shape a sounding FM channel's envelope moves the time it
 // falls silent. A channel held silent or lent to a PSG voice plays nothing until its key-on.
+// It is worked out when next asked for (refreshFades): a song may write a level many times
+// between two decisions.
 void refreshSilentFrom(FullRun& run, int channel) {
     if (run.owner[std::size_t(channel)] == Owner::fm && !(run.fmMuted & (1 << channel)) &&
         (run.fm.keyedYet & (1 << channel)))
-        run.fm.silentFromSample[channel] = fmSilentFromSample(run, channel);
+        run.fm.fadeStale |= std::uint8_t(1 << channel);
 }
 
 void setTotalLevel(FullRun& run, int channel, int op) {
@@ -86,7 +88,7 @@ void keyOnOff(FullRun& run, std::uint8_t data) {
     }
     if (!mask && run.fm.keyMask[channel]) run.fm.keyOffSample[channel] = run.sample;
     run.fm.keyMask[channel] = mask;
-    run.fm.silentFromSample[channel] = fmSilentFromSample(run, channel);
+    run.fm.fadeStale |= std::uint8_t(1 << channel);
     if (mask) {
         run.played.fmChannels |= std::uint8_t(1 << channel);
         noteLfoUse(run);
@@ -168,6 +170,14 @@ void channelRegister(FullRun& run, int channel, std::uint8_t reg, std::uint8_t d
 }
 
 }  // namespace
+
+void refreshFades(FullRun& run) {
+    for (int c = 0; run.fm.fadeStale && c < FULL_FM_CHANNELS; ++c)
+        if (run.fm.fadeStale & (1 << c)) {
+            run.fm.silentFromSample[c] = fmSilentFromSample(run, c);
+            run.fm.fadeStale &= std::uint8_t(~(1 << c));
+        }
+}
 
 void resetFmImage(FullRun& run) {
     for (int c = 0; c < FULL_FM_CHANNELS; ++c) {

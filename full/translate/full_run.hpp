@@ -68,6 +68,7 @@ struct FmSource {
     // When the channel falls below -48 dB (fmSilentFromSample): from then on a PSG voice may
     // borrow it until the song makes it sound again. 0 before its first key-on.
     std::int64_t silentFromSample[FULL_FM_CHANNELS] = {};
+    std::uint8_t fadeStale = 0;  // bit c: silentFromSample[c] to be worked out again (refreshFades)
     std::uint8_t fnumLow[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHigh[FULL_FM_CHANNELS] = {};
     std::uint8_t fnumHighLatch = 0;  // 0xA4 waits here for the 0xA0 write that applies it
@@ -177,7 +178,7 @@ void allocateVoicesAfterWait(FullRun& run);
 // The next time the voices' channels change within a wait: an FM channel falls silent for long
 // enough to lend to a waiting voice, or one lent comes back ahead of the song's key-on; the
 // largest int64 for none.
-std::int64_t nextVoiceEvent(const FullRun& run);
+std::int64_t nextVoiceEvent(FullRun& run);
 // After the log's time moved on: the FM key-ons and PSG note events now past are dropped.
 void dropPastEvents(FullRun& run);
 // Sets an OPM channel up for what its owner plays now, after it played `previous` (and, on
@@ -189,5 +190,8 @@ void restoreFmRegisters(FullRun& run, int channel);
 // under its registers now from its last key-on or key-off: the log's time in samples, the
 // largest int64 for never.
 std::int64_t fmSilentFromSample(const FullRun& run, int channel);
+// Works out silentFromSample again for the channels whose key or envelope registers changed
+// since.
+void refreshFades(FullRun& run);
 // Registers of one PSG voice on its channel after its pitch or level changed.
 void updateVoice(FullRun& run, int voice);

@@ -151,6 +151,7 @@ bool voiceSounds(const FullRun& run, int voice) {
 }
 
 void allocateVoices(FullRun& run) {
+    refreshFades(run);
     const std::uint8_t freeForPsg = channelsFreeForPsg(run, -1);
     std::uint8_t sounding = 0;  // bit v: voice v sounds
     for (int v = 0; v < PSG_VOICES; ++v)
@@ -210,7 +211,13 @@ void allocateVoices(FullRun& run) {
     if (run.channel7Noise || run.voiceChannel[NOISE] >= 0) run.played.noise = true;
 }
 
-std::int64_t nextVoiceEvent(const FullRun& run) {
+std::int64_t nextVoiceEvent(FullRun& run) {
+    bool lent = false;
+    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
+        lent |= run.owner[std::size_t(c)] >= Owner::psgTone0 &&
+                run.owner[std::size_t(c)] <= Owner::periodicNoise;
+    if (!lent && !run.voicesWaiting) return std::numeric_limits<std::int64_t>::max();
+    refreshFades(run);
     std::int64_t next = std::numeric_limits<std::int64_t>::max();
     for (int c = 0; c < FULL_FM_CHANNELS; ++c) {
         if (!(run.facts.keyedFmChannels & (1 << c))) continue;
@@ -231,7 +238,8 @@ std::int64_t nextVoiceEvent(const FullRun& run) {
 namespace {
 
 void dropBefore(std::vector<std::int64_t>& times, std::int64_t sample) {
-    times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), sample));
+    if (!times.empty() && times.front() < sample)
+        times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), sample));
 }
 
 }  // namespace
@@ -246,6 +254,7 @@ void dropPastEvents(FullRun& run) {
 }
 
 void allocateVoicesAfterWait(FullRun& run) {
+    refreshFades(run);
     for (int v = 0; v < PSG_VOICES; ++v) {
         if (!voiceSounds(run, v) || run.voiceChannel[std::size_t(v)] >= 0) continue;
         for (int c = 0; c < FULL_FM_CHANNELS; ++c)

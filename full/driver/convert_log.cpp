@@ -85,8 +85,9 @@ void startHits(FullRun& run, std::int64_t until) {
 void passTime(FullRun& run, std::int64_t samples) {
     startHits(run, run.sample + samples);
     run.sample += samples;
-    for (int v = 0; v < PSG_VOICES; ++v)
-        if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
+    if (run.voicesWaiting)
+        for (int v = 0; v < PSG_VOICES; ++v)
+            if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
 }
 
 // Before the log's time moves on, the changes made at this step reach the stream. Within the
@@ -96,7 +97,8 @@ void advanceTime(FullRun& run, LookAhead& ahead, std::int64_t samples) {
     if (samples <= 0) return;
     flushRegisters(run.stream, currentStep(run));
     const std::int64_t end = run.sample + samples;
-    if (ahead.sample < end + LOOK_AHEAD_SAMPLES) {  // once in a buffer's worth of the log
+    if (!ahead.ended &&
+        ahead.sample < end + LOOK_AHEAD_SAMPLES) {  // once in a buffer's worth of the log
         dropPastEvents(run);
         lookAheadTo(ahead, end + LOOK_AHEAD_SAMPLES);
     }
@@ -312,8 +314,8 @@ ConvertResult convertLog(const ConvertRequest& request) {
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     const std::string tooLarge =
         "the program would be larger than " + sizeText(request.maxSize) + " (--max-size)";
-    auto ahead = std::make_unique<LookAhead>();
-    if (!startLookAhead(*ahead, request.input)) return failed("cannot be read");
+    auto ahead = std::make_unique<LookAhead>();  // not read without PSG voices to place
+    if (facts.psgWritten && !startLookAhead(*ahead, request.input)) return failed("cannot be read");
     if (!translateSong(reader, *run, *ahead, maxStream)) return failed(tooLarge);
     const std::int64_t length = streamLength(run->stream);
     std::vector<std::uint8_t> bank;

@@ -95,6 +95,7 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
                 continue;
             case Step::psgWrite:
                 scanPsgWrite(scan, sample, command[1]);
+                scan.facts.psgWritten = true;
                 chipWritten = true;
                 used += 2;
                 continue;
@@ -131,6 +132,7 @@ bool scanCommand(Scan& scan, const VgmCommand& command) {
             break;
         case VgmEvent::sn76489:
             scan.facts.sourceChipWritten = true;
+            scan.facts.psgWritten = true;
             scanPsgWrite(scan, scan.sample, command.data);
             break;
         case VgmEvent::otherChip:
@@ -184,7 +186,8 @@ bool startLookAhead(LookAhead& ahead, const std::string& input) {
     const int channel = fileFreeNumber();
     if (channel == 0 || fileOpen(input, channel, FileAccess::readUnpacked) != FILE_OK) return false;
     ahead.reader.channel = channel;
-    return startVgmReader(ahead.reader, channel);
+    ahead.ended = !startVgmReader(ahead.reader, channel);
+    return !ahead.ended;
 }
 
 void lookAheadTo(LookAhead& ahead, std::int64_t sample) {

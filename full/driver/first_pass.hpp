@@ -17,7 +17,7 @@ SongFacts scanSong(VgmReader& reader, DacCapture& dac);
 struct LookAhead {
     VgmReader reader;
     std::int64_t sample = 0;  // the log's time where it has read to
-    bool ended = false;
+    bool ended = true;        // until started, and from the end of the log on
     FmKeyOns keyOns;
     PsgNoteEvents psgNotes;
     LookAhead() = default;
@@ -27,5 +27,6 @@ struct LookAhead {
 };
 // Opens the log at `input` again; false when it cannot be read as one.
 bool startLookAhead(LookAhead& ahead, const std::string& input);
-// Reads on until the log's time reaches `sample` (a buffer's worth beyond, at most) or its end.
+// Reads on until the log's time reaches `sample` (a buffer's worth beyond, at most) or its end;
+// nothing when not started.
 void lookAheadTo(LookAhead& ahead, std::int64_t sample);

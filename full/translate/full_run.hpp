@@ -35,6 +35,7 @@ constexpr Owner ownerOfVoice(int voice) {
 struct SongFacts {
     std::uint8_t keyedFmChannels = 0;    // bit c: YM2612 channel c is keyed on somewhere
     bool sourceChipWritten = false;      // any YM2612 or SN76489 write
+    bool psgWritten = false;             // any SN76489 write: voices to place
     std::uint8_t otherChipCommand = 0;   // the first command byte for another chip, 0 if none
     std::int64_t otherChipCommands = 0;  // commands for other chips, passed over
     std::int64_t unknownCommands = 0;    // bytes the VGM format does not define

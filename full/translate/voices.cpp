@@ -212,10 +212,7 @@ void allocateVoices(FullRun& run) {
 }
 
 std::int64_t nextVoiceEvent(FullRun& run) {
-    bool lent = false;
-    for (int c = 0; c < FULL_FM_CHANNELS; ++c)
-        lent |= run.owner[std::size_t(c)] >= Owner::psgTone0 &&
-                run.owner[std::size_t(c)] <= Owner::periodicNoise;
+    const bool lent = (channelsTaken(run) & ((1 << FULL_FM_CHANNELS) - 1)) != 0;
     if (!lent && !run.voicesWaiting) return std::numeric_limits<std::int64_t>::max();
     refreshFades(run);
     std::int64_t next = std::numeric_limits<std::int64_t>::max();

@@ -93,6 +93,7 @@ struct PsgSource {
 // What one SN76489 write changed for the voice it addresses (tones 0-2, the noise).
 struct PsgChange {
     int voice = 0;
+    bool levelChanged = false;
     bool soundingChanged = false;  // began or ceased to sound
     bool noteStarts = false;       // began to sound, a pitch a semitone away, the noise restarted
     bool pitchChanged = false;

@@ -19,6 +19,7 @@ PsgChange applyPsgWrite(PsgSource& psg, std::uint8_t data) {
     change.voice = (psg.latch >> 5) & 0x03;
     if (psg.latch & VOLUME_BIT) {
         const bool sounded = psg.attenuation[change.voice] < SILENT;
+        change.levelChanged = psg.attenuation[change.voice] != (data & 0x0F);
         psg.attenuation[change.voice] = data & 0x0F;
         change.soundingChanged = sounded != (psg.attenuation[change.voice] < SILENT);
         change.noteStarts = !sounded && change.soundingChanged;
@@ -54,7 +55,8 @@ void translateFullSn76489(FullRun& run, std::uint8_t data) {
     // who gives way.
     const bool waiting = run.voicesWaiting & (1 << voice);
     if (run.psg.latch & VOLUME_BIT) {
-        if (change.soundingChanged || run.voicesWaiting) allocateVoices(run);
+        if (change.soundingChanged || (change.levelChanged && run.voicesWaiting))
+            allocateVoices(run);
     } else if (change.whiteChanged || (change.noteStarts && waiting)) {
         allocateVoices(run);
     }

@@ -15,9 +15,6 @@ constexpr double FADED = 512;     // attenuation in units of 0.09375 dB: 48 dB
 constexpr double SILENCE = 1023;  // the envelope's floor
 constexpr double NEVER = 1e15;    // steps
 
-// The operators (by register offset: M1, M2, C1, C2) that reach the output under each algorithm.
-constexpr std::uint8_t CARRIERS_BY_ALGORITHM[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
-
 // At effective rate r (0-63) the attenuation moves by (4 + r % 4) * 2^(r / 4) / 2^14 units a
 // step on average, 8 at most; rates below 4 hardly move.
 double unitsPerStep(int rate) {

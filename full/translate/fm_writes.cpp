@@ -18,9 +18,6 @@ constexpr std::uint8_t LFO_RESET = 0x02;  // OPM 0x01 bit 1 holds the LFO at its
 constexpr int CARRIER_TL_OFFSET = 5;
 constexpr int TL_ROW = 1;
 
-// The operators (by register offset: M1, M2, C1, C2) that reach the output under each algorithm.
-constexpr std::uint8_t CARRIERS_BY_ALGORITHM[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
-
 // The OPM register of an FM channel's register, written only while the channel plays FM and
 // is not held silent.
 void setFm(FullRun& run, int channel, std::uint8_t reg, std::uint8_t value) {

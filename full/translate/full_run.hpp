@@ -14,6 +14,10 @@ inline constexpr int FULL_FM_CHANNELS = 6;
 inline constexpr int PSG_TONES = 3;
 inline constexpr int NOISE_CHANNEL = 7;  // the OPM's noise replaces its operator C2
 
+// The operators (bit n for register offset 8n: M1, M2, C1, C2) that reach the output under each
+// algorithm.
+inline constexpr std::uint8_t CARRIERS_BY_ALGORITHM[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
+
 // What an OPM channel plays.
 enum class Owner : std::uint8_t {
     none,      // silent, free for a PSG voice

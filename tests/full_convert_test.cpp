@@ -105,6 +105,25 @@ TEST(FullVoices, EachSoundingVoiceGetsAFreeChannelOrTheQuietestGivesWay) {
     EXPECT_EQ(run->voiceChannel[2], 7);
     EXPECT_EQ(run->voiceChannel[1], -1);
 
+    // A waiting tone within a quarter of a semitone of a playing one joins it: the channel
+    // plays both at their summed power (2 dB apart: +1.5 dB, 2 TL steps) and the tone is not
+    // left out. A semitone's 17th away it is on its own again; when its host stops, it takes
+    // the channel.
+    psg(*run, {0xC0, 0x10, 0xA6, 0x10});  // tone 2 at period 256, tone 1 at 262
+    EXPECT_EQ(run->joinedTo[1], 2);
+    EXPECT_EQ(voicesLeftOut(*run), 0);
+    EXPECT_EQ(run->stream.wanted[0x67], 13 - 2);
+    psg(*run, {0xB0});  // as loud as its host: +3 dB
+    EXPECT_EQ(run->stream.wanted[0x67], 13 - 4);
+    psg(*run, {0xB2, 0xAA});  // period 266
+    EXPECT_EQ(run->joinedTo[1], -1);
+    EXPECT_EQ(voicesLeftOut(*run), 0x02);
+    EXPECT_EQ(run->stream.wanted[0x67], 13);
+    psg(*run, {0xA6, 0xDF});
+    EXPECT_EQ(run->voiceChannel[1], 7);
+    EXPECT_EQ(run->joinedTo[1], -1);
+    EXPECT_EQ(run->stream.wanted[0x67], 13 + 5);  // its own level, 2 dB down
+
     // Silence frees the channels again; the noise generator is switched off.
     psg(*run, {0xE4, 0xF0});
     psg(*run, {0x9F, 0xBF, 0xDF, 0xFF});

@@ -87,7 +87,7 @@ void passTime(FullRun& run, std::int64_t samples) {
     run.sample += samples;
     if (run.voicesWaiting)
         for (int v = 0; v < PSG_VOICES; ++v)
-            if (run.voicesWaiting & (1 << v)) run.leftOut.voiceSamples[v] += samples;
+            if (voicesLeftOut(run) & (1 << v)) run.leftOut.voiceSamples[v] += samples;
 }
 
 // Before the log's time moves on, the changes made at this step reach the stream. Within the

@@ -82,9 +82,13 @@ void setVoicePitchAndLevel(FullRun& run, int voice, int channel) {
     const bool outOfReach = hz > HIGHEST_PSG_HZ;
     const std::array<std::uint8_t, 4>& tls =
         PSG_TL[outOfReach ? SILENT : run.psg.attenuation[voice]];
+    const int boost = outOfReach ? 0 : unisonBoostTl(run, voice);
     const int operators = playsNoise(run, channel) ? NOISE_OPERATOR : 4;
-    for (int op = 0; op < operators; ++op)
-        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op), tls[std::size_t(op)]);
+    for (int op = 0; op < operators; ++op) {
+        const int tl = tls[std::size_t(op)] == TL_OFF ? TL_OFF : tls[std::size_t(op)] - boost;
+        setRegister(run.stream, std::uint8_t(0x60 + channel + 8 * op),
+                    std::uint8_t(std::clamp(tl, 0, int(TL_OFF))));
+    }
 }
 
 void setNoise(FullRun& run) {

@@ -149,8 +149,11 @@ struct FullRun {
     std::uint8_t fmMuted = 0;
     std::array<int, PSG_VOICES> voiceChannel{};  // the channel of each voice, -1 for none
     std::uint8_t voicesWaiting = 0;              // bit v: voice v sounds but has no channel
-    std::int64_t sample = 0;                     // the log's time, in samples of 1/44100 s
-    std::int64_t loopSample = -1;                // the time of the loop point, -1 without
+    // For a tone waiting for a channel: the tone in unison with it whose channel plays both
+    // (joinWaitingTones), -1 for none.
+    std::array<int, PSG_TONES> joinedTo{-1, -1, -1};
+    std::int64_t sample = 0;       // the log's time, in samples of 1/44100 s
+    std::int64_t loopSample = -1;  // the time of the loop point, -1 without
     FullStream stream;
     std::span<const DacHit> hits;       // the DAC's hits, by their start, from the first pass
     FmKeyOns* keyOns = nullptr;         // from the look-ahead; those past are dropped
@@ -201,3 +204,11 @@ std::int64_t fmSilentFromSample(const FullRun& run, int channel);
 void refreshFades(FullRun& run);
 // Registers of one PSG voice on its channel after its pitch or level changed.
 void updateVoice(FullRun& run, int voice);
+// A tone waiting for a channel joins a tone in unison with it that has one: the channel plays
+// both at their summed power. After a waiting tone's or a playing tone's pitch or level
+// changed, or channels changed hands.
+void joinWaitingTones(FullRun& run);
+// The voices waiting for a channel that no other channel plays: left out.
+std::uint8_t voicesLeftOut(const FullRun& run);
+// How many TL steps louder the channel of tone `tone` plays for the tones joined to it.
+int unisonBoostTl(const FullRun& run, int tone);

@@ -61,6 +61,9 @@ void translateFullSn76489(FullRun& run, std::uint8_t data) {
         allocateVoices(run);
     }
     updateVoice(run, voice);
+    // A tone waiting, or one that a waiting tone may join, changed pitch or level.
+    if ((change.pitchChanged || change.levelChanged) && (run.voicesWaiting & 0x07))
+        joinWaitingTones(run);
     if (voice == 2 && change.pitchChanged && (run.psg.noiseControl & 0x03) == 0x03)
         updateVoice(run, NOISE);
 }

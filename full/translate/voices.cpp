@@ -206,8 +206,10 @@ void allocateVoices(FullRun& run) {
     for (int v = 0; v < PSG_VOICES; ++v)
         if ((sounding & (1 << v)) && run.voiceChannel[std::size_t(v)] < 0)
             run.voicesWaiting |= std::uint8_t(1 << v);
+    joinWaitingTones(run);
     for (int v = 0; v < PSG_TONES; ++v)
-        if (run.voiceChannel[std::size_t(v)] >= 0) run.played.psgVoices |= std::uint8_t(1 << v);
+        if (run.voiceChannel[std::size_t(v)] >= 0 || run.joinedTo[std::size_t(v)] >= 0)
+            run.played.psgVoices |= std::uint8_t(1 << v);
     if (run.channel7Noise || run.voiceChannel[NOISE] >= 0) run.played.noise = true;
 }
 

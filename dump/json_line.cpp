@@ -22,8 +22,21 @@ void jsonSeconds(JsonLine& line, const char* key, double seconds) {
     jsonRaw(line, key, format("%.6f", seconds));
 }
 
+// Quotes and backslashes escaped, control characters as \u00XX; other bytes, UTF-8 included,
+// go as they are.
 void jsonText(JsonLine& line, const char* key, const std::string& value) {
-    jsonRaw(line, key, '"' + value + '"');
+    std::string json = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            json += format("\\u%04X", unsigned(c));
+        } else {
+            json += c;
+        }
+    }
+    jsonRaw(line, key, json + '"');
 }
 
 void jsonBool(JsonLine& line, const char* key, bool value) {

@@ -1,5 +1,5 @@
-// One JSON object on one line, built field by field. Keys and text values are plain ASCII
-// chosen by this program, so nothing needs escaping.
+// One JSON object on one line, built field by field. Keys are plain ASCII chosen by this
+// program; text values are UTF-8, escaped where JSON needs it.
 #pragma once
 
 #include <cstdint>

@@ -2,10 +2,12 @@
 
 #include "driver/vgm_commands.hpp"
 #include "dump/text_format.hpp"
+#include "dump/vgm_chips.hpp"
 #include "translate/opm_image.hpp"
 
 namespace {
 
+constexpr std::uint64_t GD3_OFFSET_FIELD = 0x14;
 constexpr std::uint64_t LOOP_OFFSET_FIELD = 0x1C;
 constexpr std::uint64_t DATA_OFFSET_FIELD = 0x34;
 constexpr std::uint64_t HEADER_END = 0x38;     // the last field the converter reads ends here
@@ -43,6 +45,7 @@ VgmHeader readHeader(const Bytes& file) {
     h.version = littleLong(file, 0x08);
     h.psgClock = littleLong(file, 0x0C);
     h.ym2413Clock = littleLong(file, 0x10);
+    h.gd3Offset = littleLong(file, GD3_OFFSET_FIELD);
     h.totalSamples = littleLong(file, 0x18);
     h.loopOffset = littleLong(file, LOOP_OFFSET_FIELD);
     h.loopSamples = littleLong(file, 0x20);
@@ -64,12 +67,6 @@ std::uint64_t loopPointOf(const VgmHeader& h) {
     return offset > 0 ? LOOP_OFFSET_FIELD + std::uint64_t(offset) : 0;
 }
 
-bool isOtherChip(std::uint8_t c) {
-    return c == 0x30 || c == 0x31 || c == 0x3F || c == 0x40 || c == 0x51 ||
-           (c >= 0x54 && c <= 0x5F) || (c >= 0xA0 && c <= 0xC8) || (c >= 0xD0 && c <= 0xD6) ||
-           c == 0xE1;
-}
-
 // The YM2612 writes the conversion carries: the LFO, key on/off of channels 0-5 and the
 // channel and operator registers of channels 0-5, where port 0 registers with low bits 3 count
 // as channel 3 and port 1 ones as channel 6.
@@ -82,7 +79,10 @@ bool ym2612Carried(int port, std::uint8_t reg, std::uint8_t data) {
     return channelRegister && (reg & 0x03) + 3 * port < FM_CHANNELS;
 }
 
+// opmcast carries the pan of 0xB4-0xB6 but not the LFO's depths: AMS (bits 5-4) and PMS
+// (bits 2-0).
 void countYm2612Write(VgmDropped& d, int port, std::uint8_t reg, std::uint8_t data) {
+    if ((reg & 0xFC) == 0xB4 && (reg & 0x03) != 0x03 && (data & 0x37)) ++d.lfoDepths;
     if (ym2612Carried(port, reg, data)) return;
     if (port == 0 && reg == 0x2A) {
         ++d.dacData;
@@ -100,12 +100,14 @@ void countYm2612Write(VgmDropped& d, int port, std::uint8_t reg, std::uint8_t da
 }
 
 // The SN76489 sends each byte to the channel of the last latch byte (bit 7 set); a latched
-// attenuation takes bits 3-0 of latch and data bytes alike, 15 being silence.
+// attenuation takes bits 3-0 of latch and data bytes alike, 15 being silence, and so does the
+// noise control, whose bit 2 clear selects periodic noise.
 void countPsgByte(VgmDropped& d, std::uint8_t& latch, std::uint8_t b) {
     if (b & 0x80) latch = b;
     const std::size_t channel = (latch >> 5) & 0x03;
     ++d.psgBytes[channel];
     if ((latch & 0x10) && (b & 0x0F) != 0x0F) d.psgAudible[channel] = true;
+    if (channel == 3 && !(latch & 0x10) && !(b & 0x04)) ++d.psgPeriodicNoise;
 }
 
 std::uint64_t samplesOf(std::uint8_t command, const Bytes& file, std::uint64_t operands) {
@@ -157,6 +159,10 @@ std::optional<Problem> walkCommands(const Bytes& file, VgmSummary& s) {
                                    at};
                 next += std::uint64_t(size);
                 s.dropped.dataBlockBytes += std::uint64_t(size);
+                if (file[operands + 1] != 0x00) {
+                    ++s.dropped.otherDataBlocks;
+                    s.dropped.otherDataBlockBytes += std::uint64_t(size);
+                }
             }
         } else if (command == VGM_YM2612_PORT0 || command == VGM_YM2612_PORT1) {
             countYm2612Write(s.dropped, command - VGM_YM2612_PORT0, file[operands],
@@ -176,7 +182,7 @@ VgmCommandKind vgmCommandKind(std::uint8_t c) {
     if (c >= 0x70 && c <= 0x7F) return VgmCommandKind::shortWait;
     if (c >= 0x80 && c <= 0x8F) return VgmCommandKind::dacSampleWait;
     if (c >= 0x90 && c <= 0x95) return VgmCommandKind::dacStream;
-    if (isOtherChip(c)) return VgmCommandKind::otherChip;
+    if (vgmChipName(c)) return VgmCommandKind::otherChip;
     switch (c) {
         case VGM_YM2612_PORT0:
             return VgmCommandKind::ym2612Port0;
@@ -225,5 +231,10 @@ std::optional<Problem> summarizeVgm(const Bytes& file, VgmSummary& summary) {
         return Problem{"the data offset points to " + hexOffset(summary.dataStart) +
                            ", beyond the end of the file",
                        DATA_OFFSET_FIELD};
+    if (const std::uint64_t tagAt = GD3_OFFSET_FIELD + summary.header.gd3Offset;
+        summary.header.gd3Offset != 0 && tagAt < file.size()) {
+        Gd3Tag tag;
+        if (parseGd3Tag(std::span(file).subspan(tagAt), tag)) summary.tag = tag;
+    }
     return walkCommands(file, summary);
 }

@@ -1,6 +1,9 @@
 // opmdump's summary of VGM files, on hand-made files.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "dump/vgm_settle.hpp"
 #include "dump/vgm_summary.hpp"
 #include "tests/dump_support.hpp"
@@ -25,7 +28,7 @@ const Bytes EVERY_KIND = {
     0x50, 0xDF,                 // 64 tone 2 silent
     0x50, 0xC5,                 // 66 tone 2 period latch
     0x50, 0x3F,                 // 68 tone 2 period data
-    0x50, 0xE4,                 // 6A noise control
+    0x50, 0xE3,                 // 6A noise control: periodic
     0x50, 0xF3,                 // 6C noise attenuation 3
     0x50, 0x90,                 // 6E tone 0 loud: carried
     0x4F, 0x00,                 // 70 Game Gear stereo
@@ -99,6 +102,133 @@ TEST(DumpVgm, CountsWhatTheConversionDrops) {
     EXPECT_EQ(d.dataBlockBytes, 4u);
     EXPECT_EQ(d.psgBytes, (std::array<std::uint64_t, 4>{1, 0, 3, 2}));
     EXPECT_EQ(d.psgAudible, (std::array<bool, 4>{true, false, false, true}));
+    EXPECT_EQ(d.psgPeriodicNoise, 1u);
+    EXPECT_EQ(d.lfoDepths, 0u);
+    EXPECT_EQ(d.otherDataBlocks, 0u);
+
+    // The LFO's depths (0xB4-0xB6, AMS bits 5-4, PMS bits 2-0; opmcast keeps only the pan),
+    // white and periodic noise by latch and data byte, and a data block for another chip.
+    const VgmDropped more = summaryOf(makeVgm({
+                                          0x52, 0xB4, 0xC0,  // pan only
+                                          0x52, 0xB5, 0xC1,  // PMS
+                                          0x53, 0xB6, 0x30,  // AMS
+                                          0x52, 0xB7, 0x37,  // no such register
+                                          0x50, 0xE4,        // white
+                                          0x50, 0x03,        // data byte: periodic
+                                          0x50, 0xF0,        // noise attenuation
+                                          0x67, 0x66, 0x07, 2, 0, 0, 0, 1, 2,  // type 07
+                                          0x67, 0x66, 0x00, 1, 0, 0, 0, 3,     // YM2612
+                                          0x66,
+                                      }))
+                                .dropped;
+    EXPECT_EQ(more.lfoDepths, 2u);
+    EXPECT_EQ(more.psgPeriodicNoise, 1u);
+    EXPECT_EQ(more.otherDataBlocks, 1u);
+    EXPECT_EQ(more.otherDataBlockBytes, 2u);
+    EXPECT_EQ(more.dataBlockBytes, 3u);
+
+    // What each converter drops, under its own heading, and the other chips by name.
+    const std::string text = vgmSummaryText(summaryOf(makeVgm(EVERY_KIND)));
+    const auto played = text.find("dropped by opmcast, played by opmcast-full\n");
+    const auto both = text.find("dropped by both\n");
+    ASSERT_NE(played, std::string::npos) << text;
+    ASSERT_NE(both, std::string::npos) << text;
+    for (const char* line : {"  YM2612 DAC data (2A)                   1\n",
+                             "  DAC stream control (90-95)             2\n",
+                             "  YM2612 data blocks (67, type 00)       1, 4 bytes\n",
+                             "  SN76489 noise bytes                    2 (made audible), 1 "
+                             "selecting periodic noise (the mode it starts in)\n"}) {
+        EXPECT_LT(text.find(line, played), both) << line << text;
+    }
+    for (const char* line :
+         {"  YM2612 SSG-EG (90-9F)                  2, 1 enabling it\n",
+          "  YM2612 channel 3 frequencies (A8-AF)   1, 1 mode writes (27) turning it on\n",
+          "  other data blocks (67)                 0, 0 bytes\n",
+          "  other chips                            AY8910 stereo mask (0x31): 1, YM2151 (0x54): "
+          "1, "
+          "AY8910 (0xA0): 1\n",
+          "  unknown command bytes                  0x2F: 1 (first at 0xA9), 0x65: 1 (first at "
+          "0xAB), 0x96: 1 (first at 0xAA)\n"}) {
+        EXPECT_NE(text.find(line, both), std::string::npos) << line << text;
+    }
+    EXPECT_EQ(text.find("dropped by the conversion"), std::string::npos);
+}
+
+void putLong(Bytes& vgm, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) vgm[at + i] = std::uint8_t(value >> (8 * i));
+}
+
+// A GD3 block of the texts, each as UTF-16LE with its zero unit.
+Bytes gd3Block(const std::vector<std::u16string>& texts) {
+    Bytes units;
+    for (const std::u16string& text : texts)
+        for (const char16_t u : text + u'\0') {
+            units.push_back(std::uint8_t(u));
+            units.push_back(std::uint8_t(u >> 8));
+        }
+    Bytes block = {'G', 'd', '3', ' ', 0, 1, 0, 0, 0, 0, 0, 0};
+    putLong(block, 8, std::uint32_t(units.size()));
+    return concat({block, units});
+}
+
+TEST(DumpVgm, ReportsTheTagAndTheClocks) {
+    const Bytes tag = gd3Block({u"Title", u"タイトル", u"Game", u"Game", u"", u"メガドライブ",
+                                u"Author", u"", u"1991", u"", u"notes"});
+    const Bytes quoted =
+        gd3Block({u"say \"hi\" \\", u"", u"", u"", u"", u"", u"", u"", u"", u"line\r\nbreak"});
+    Bytes badMarker = tag;
+    badMarker[0] = 'g';
+    struct Case {
+        const char* name;
+        Bytes tail;               // after the commands at 0x40-0x41
+        std::uint32_t gd3Offset;  // relative to 0x14
+        std::string lines;        // what comes before "version"
+        std::string json;         // part of the JSON line
+    };
+    const Case cases[] = {
+        {"tag", tag, 0x42 - 0x14,
+         "title          Title (タイトル)\ngame           Game\nsystem         メガドライブ\n"
+         "author         Author\ndate           1991\n",
+         "\"gd3Offset\":46,\"tag\":{\"titleEnglish\":\"Title\",\"titleJapanese\":\"タイトル\","},
+        {"texts needing escapes in JSON", quoted, 0x42 - 0x14,
+         "title          say \"hi\" \\\nlogged by      line break\n",
+         "\"titleEnglish\":\"say \\\"hi\\\" \\\\\","},
+        {"no tag", tag, 0, "", "\"gd3Offset\":0,\"tag\":null"},
+        {"offset beyond the end", tag, 0x1000,
+         "GD3 tag        none: the GD3 offset field points to 0x1014, beyond the end of the "
+         "file\n",
+         "\"tag\":null"},
+        {"no marker", badMarker, 0x42 - 0x14,
+         "GD3 tag        none: the GD3 offset field points to 0x42, where no \"Gd3 \" block "
+         "starts\n",
+         "\"tag\":null"},
+    };
+    for (const Case& c : cases) {
+        Bytes vgm = concat({makeVgm({0x62, 0x66}), c.tail});
+        putLong(vgm, 0x14, c.gd3Offset);
+        const VgmSummary s = summaryOf(vgm);
+        const std::string text = vgmSummaryText(s);
+        EXPECT_EQ(text.substr(0, text.find("version        ")), c.lines) << c.name;
+        EXPECT_NE(vgmSummaryJson(s).find(c.json), std::string::npos) << c.name << vgmSummaryJson(s);
+    }
+
+    // Clocks as the header gives them: the Mega Drive's, others, none, a pair of chips.
+    const std::pair<std::array<std::uint32_t, 3>, std::string> clocks[] = {
+        {{3579545, 7670453, 0},
+         "clocks         SN76489 3579545 Hz, YM2612 7670453 Hz (the Mega Drive's, from which "
+         "both conversions work out pitch)\n"},
+        {{0, 8000000, 0x80000000 | 3579545},
+         "clocks         SN76489 none, YM2612 8000000 Hz, YM2151 3579545 Hz (two chips); both "
+         "conversions work out pitch from the Mega Drive's, 3579545 and 7670453 Hz\n"},
+    };
+    for (const auto& [hz, line] : clocks) {
+        Bytes vgm = makeVgm({0x66});
+        putLong(vgm, 0x0C, hz[0]);
+        putLong(vgm, 0x2C, hz[1]);
+        putLong(vgm, 0x30, hz[2]);
+        const std::string text = vgmSummaryText(summaryOf(vgm));
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+    }
 }
 
 TEST(DumpVgm, FindsTheDataStartAsTheConverterDoes) {

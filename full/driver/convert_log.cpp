@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "channels/file_channels.hpp"
+#include "driver/gd3_tag.hpp"
 #include "driver/vgm_commands.hpp"
 #include "full/driver/first_pass.hpp"
 #include "full/driver/vgm_reader.hpp"
@@ -145,7 +146,8 @@ bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64
     run.psgNotes = &ahead.psgNotes;
     startFullRun(run);
     for (;;) {
-        if (streamLength(run.stream) > maxStream) return false;
+        // Beyond the room, the stream is only counted, for the size it would need.
+        if (streamLength(run.stream) > maxStream) run.stream.output = OUTPUT_DROPPED;
         translateBufferedCommands(reader, run, ahead);
         const VgmCommand command = nextVgmCommand(reader);
         if (command.atLoopPoint) {
@@ -253,6 +255,8 @@ bool makeBank(const DacCapture& dac, std::int64_t room, Drums& drums,
     drums.samples = int(samples.size()) - bank.leftOut;
     drums.bytes = std::int64_t(bank.bytes);
     drums.lowered = bank.lowered;
+    for (std::size_t i = 0; i < bank.samples.size(); ++i)
+        if (!bank.samples[i].bytes.empty()) ++drums.atRate[int(bank.samples[i].rate)];
     drums.leftOut = bank.leftOut;
     drums.leftOutSeconds = bank.leftOutSeconds;
     return true;
@@ -261,6 +265,20 @@ bool makeBank(const DacCapture& dac, std::int64_t room, Drums& drums,
 ConvertResult failed(std::string reason) {
     ConvertResult result;
     result.error = std::move(reason);
+    return result;
+}
+
+// The refusal of a program beyond --max-size, with the size it would fit in (whole KiB).
+ConvertResult tooLarge(std::int64_t maxSize, std::int64_t smallest) {
+    const std::int64_t kib = (smallest + 1023) / 1024;
+    ConvertResult result = failed("the program would be larger than " + sizeText(maxSize) +
+                                  " (--max-size); it fits in " + std::to_string(kib) +
+                                  " KiB (--max-size " + std::to_string(kib) + "K)");
+    if (kib * 1024 > FULL_MAX_PROGRAM_SIZE)
+        result.error = "the program would be larger than " + sizeText(maxSize) +
+                       " (--max-size) and needs " + std::to_string(kib) +
+                       " KiB, more than an X68000 can load (12 MiB)";
+    result.smallestFit = kib * 1024;
     return result;
 }
 
@@ -286,6 +304,7 @@ ConvertResult convertLog(const ConvertRequest& request) {
     if (fileDamaged(input.number)) return failed("damaged gzip data (corrupt or cut short)");
     if (!fileAtEnd(input.number))
         return failed("larger than 256 MiB (unpacked), too long for a song");
+    result.logBytes = fileOffset(input.number);
 
     VgmReader reader;
     if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
@@ -312,14 +331,14 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->hits = dac->hits;
     run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
-    const std::string tooLarge =
-        "the program would be larger than " + sizeText(request.maxSize) + " (--max-size)";
     auto ahead = std::make_unique<LookAhead>();  // not read without PSG voices to place
     if (facts.psgWritten && !startLookAhead(*ahead, request.input)) return failed("cannot be read");
-    if (!translateSong(reader, *run, *ahead, maxStream)) return failed(tooLarge);
+    const bool streamFits = translateSong(reader, *run, *ahead, maxStream);
     const std::int64_t length = streamLength(run->stream);
     std::vector<std::uint8_t> bank;
-    if (!makeBank(*dac, maxStream - length, result.drums, bank)) return failed(tooLarge);
+    if (!streamFits || !makeBank(*dac, maxStream - length, result.drums, bank))
+        return tooLarge(request.maxSize,
+                        std::int64_t(FULL_PLAYER_SIZE) + length + smallestBankBytes(dac->samples));
     if (!cannotWrite.empty()) return failed(cannotWrite);
     if (std::string failure = finishProgram(request.output, program, length, bank);
         !failure.empty())
@@ -329,6 +348,10 @@ ConvertResult convertLog(const ConvertRequest& request) {
     result.seconds = double(run->sample) / SAMPLE_RATE;
     if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
     result.played = run->played;
+    result.cutShort = !reader.endMarker;
+    result.headerSeconds = double(reader.headerSamples) / SAMPLE_RATE;
+    if (Gd3Tag tag; readGd3Tag(request.input, tag))
+        result.title = !tag.titleEnglish.empty() ? tag.titleEnglish : tag.titleJapanese;
     result.leftOut = run->leftOut;
     result.otherChipCommands = facts.otherChipCommands;
     result.unknownCommands = facts.unknownCommands;

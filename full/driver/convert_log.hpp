@@ -8,6 +8,9 @@
 #include "full/translate/dac_capture.hpp"
 #include "full/translate/full_run.hpp"
 
+// The largest program an X68000 can load: its main memory, 12 MiB at most.
+inline constexpr std::int64_t FULL_MAX_PROGRAM_SIZE = std::int64_t(12) << 20;
+
 struct ConvertRequest {
     std::string input;
     std::string output;
@@ -20,6 +23,7 @@ struct Drums {
     int samples = 0;               // in the bank
     std::int64_t bytes = 0;        // of ADPCM
     int lowered = 0;               // played at 10.4 or 7.8 kHz to fit
+    int atRate[3] = {};            // kept samples at 15.6, 10.4 and 7.8 kHz
     int leftOut = 0;               // long samples left out to fit
     double leftOutSeconds = 0;     // their length
     std::int64_t hitsLeftOut = 0;  // beyond what the capture keeps
@@ -35,6 +39,14 @@ struct ConvertResult {
     LeftOut leftOut;
     std::int64_t otherChipCommands = 0;
     std::int64_t unknownCommands = 0;
+    // A log that ends without its end marker: converted as far as it goes.
+    bool cutShort = false;
+    std::int64_t logBytes = 0;  // the log's length, unpacked
+    double headerSeconds = 0;   // the length the header gives, 0 when it gives none
+    std::string title;          // from the log's GD3 tag, empty without one
+    // For a program larger than --max-size: the smallest size it fits in, the drums at their
+    // lowest rate and long samples left out; 0 otherwise.
+    std::int64_t smallestFit = 0;
 };
 
 ConvertResult convertLog(const ConvertRequest& request);

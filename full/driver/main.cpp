@@ -1,136 +1,117 @@
 // opmcast-full: converts VGM logs of the YM2612 and SN76489 into X68000 programs that play
 // everything the X68000's OPM can: the FM channels at true pitch with their LFO, all three PSG
-// tone voices and the noise.
+// tone voices and the noise, and the DAC's drums on the ADPCM.
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "channels/console.hpp"
+#include "full/driver/command_line.hpp"
+#include "full/driver/conversion_plan.hpp"
 #include "full/driver/convert_log.hpp"
+#include "full/driver/job_runner.hpp"
 #include "full/driver/summary.hpp"
+#include "full/driver/write_errors.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const USAGE =
-    "usage: opmcast-full [OPTIONS] FILE...\n"
-    "       opmcast-full --help | --version\n"
-    "\n"
-    "Converts each FILE, a VGM log of the YM2612 and SN76489 (plain or gzip-compressed), into\n"
-    "an X68000 program named after it with the extension replaced by .x: the FM channels at\n"
-    "true pitch with their LFO, all three PSG tone voices and the noise, and the DAC's drums\n"
-    "on the ADPCM.\n"
-    "\n"
-    "  -o, --output-dir DIR   write the programs into DIR instead of beside their logs\n"
-    "  --max-size BYTES       refuse a program larger than BYTES (default 1048576; K and M\n"
-    "                         suffixes count 1024 and 1048576); long samples play at a\n"
-    "                         lower rate, or are left out, to fit\n"
-    "  -q, --quiet            print nothing for a file that converts\n"
-    "  --help                 this text\n"
-    "  --version              the version\n";
-
-struct Options {
-    std::string outputDir;
-    std::int64_t maxSize = 1 << 20;
-    bool quiet = false;
-    std::vector<std::string> files;
-};
-
-bool parseSize(const std::string& text, std::int64_t& size) {
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (end == text.c_str() || value <= 0) return false;
-    std::int64_t unit = 1;
-    if (*end == 'K' || *end == 'k')
-        unit = 1024, ++end;
-    else if (*end == 'M' || *end == 'm')
-        unit = 1 << 20, ++end;
-    if (*end != '\0' || value > INT32_MAX / unit) return false;
-    size = value * unit;
-    return true;
+std::string format(const char* pattern, double value) {
+    char text[96];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
 }
 
-bool parseArguments(int argc, char** argv, Options& options) {
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.files.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnd = true;
-        } else if ((arg == "-o" || arg == "--output-dir") && hasValue) {
-            options.outputDir = argv[++i];
-        } else if (arg.starts_with("--output-dir=")) {
-            options.outputDir = arg.substr(13);
-        } else if (arg == "--max-size" && hasValue) {
-            if (!parseSize(argv[++i], options.maxSize)) return false;
-        } else if (arg.starts_with("--max-size=")) {
-            if (!parseSize(arg.substr(11), options.maxSize)) return false;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else {
-            return false;
-        }
+// The warning for a log that ends before its end marker.
+std::string cutShortWarning(const Job& job, const ConvertResult& result) {
+    std::string text = job.input + ": warning: the log is cut short: it ends at byte " +
+                       std::to_string(result.logBytes) + " without its end marker, " +
+                       format("at %.1f s", result.seconds);
+    text += result.headerSeconds > 0
+                ? format(" of the %.1f s its header gives", result.headerSeconds)
+                : "";
+    return text + "; converted as far as it goes\n";
+}
+
+JobOutput convertJob(const Job& job, const Options& options) {
+    JobOutput output;
+    for (const std::string& warning : job.warnings)
+        output.err += job.input + ": warning: " + warning + "\n";
+    std::string error = job.refusal;
+    ConvertRequest request{job.input, job.output, options.maxSize};
+    ConvertResult result;
+    std::error_code ignored;
+    if (error.empty() && fs::equivalent(job.input, job.output, ignored))
+        error = "the program would replace the log itself: " + job.output;
+    if (error.empty()) {
+        // A subfolder mirrored under -o DIR.
+        if (const fs::path folder = fs::path(job.output).parent_path();
+            !options.outputDir.empty() && !folder.empty())
+            fs::create_directories(folder, ignored);
+        result = convertLog(request);
+        error = result.error;
+        if (error.starts_with("cannot write ")) error = whyNotWritable(job.output);
     }
-    return !options.files.empty() &&
-           (options.outputDir.empty() || !options.outputDir.starts_with("-"));
+    if (!error.empty()) {
+        output.err += job.input + ": " + error + "\n";
+        output.failed = true;
+        return output;
+    }
+    if (result.cutShort) output.err += cutShortWarning(job, result);
+    if (!options.quiet) output.out = summaryLines(request, result);
+    return output;
 }
 
-// song.vgm, song.vgz, song.vgm.gz, SONG.VGZ: the name without its extensions, then ".x".
-std::string outputNameOf(const std::string& input, const std::string& outputDir) {
-    fs::path name = fs::path(input).filename();
-    auto lower = [](std::string text) {
-        for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    if (lower(name.extension().string()) == ".gz") name = name.stem();
-    if (!name.extension().empty()) name = name.stem();
-    name += ".x";
-    const fs::path folder = outputDir.empty() ? fs::path(input).parent_path() : fs::path(outputDir);
-    return (folder / name).string();
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
+// -o DIR is made as mkdir -p would, once, before any conversion; "" or why it cannot be.
+std::string prepareOutputDir(const std::string& dir) {
+    if (dir.empty()) return "";
     std::error_code error;
-    return fs::equivalent(a, b, error);
+    if (fs::exists(dir, error) && !fs::is_directory(dir, error))
+        return "cannot write into " + dir + ": it is a file, not a folder";
+    fs::create_directories(dir, error);
+    if (error) return "cannot make the folder " + dir + ": " + error.message();
+    return "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     ignoreWriteSignals();
-    if (argc == 2 && std::string(argv[1]) == "--version") {
+    Options options;
+    if (const auto wrong = parseCommandLine(argc, argv, options)) {
+        std::fprintf(stderr, "opmcast-full: %s\nTry 'opmcast-full --help'\n", wrong->c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(FULL_USAGE, stdout);
+        return 0;
+    }
+    if (options.version) {
         std::puts("opmcast-full " OPMCAST_VERSION);
         return 0;
     }
-    if (argc == 2 && std::string(argv[1]) == "--help") {
-        std::fputs(USAGE, stdout);
-        return 0;
+    if (const std::string wrong = prepareOutputDir(options.outputDir); !wrong.empty()) {
+        std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
+        return 1;
     }
-    Options options;
-    if (!parseArguments(argc, argv, options)) {
-        std::fputs(USAGE, stderr);
-        return 2;
-    }
+    const std::vector<Job> jobs = planJobs(options);
+    int workers = options.jobs;
+    if (workers == 0) workers = int(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     int failures = 0;
-    for (const std::string& file : options.files) {
-        ConvertRequest request{file, outputNameOf(file, options.outputDir), options.maxSize};
-        ConvertResult result;
-        if (sameFile(request.input, request.output))
-            result.error = "the program would replace the log itself: " + request.output;
-        else
-            result = convertLog(request);
-        if (!result.error.empty()) {
-            std::fprintf(stderr, "%s: %s\n", file.c_str(), result.error.c_str());
-            ++failures;
-            continue;
-        }
-        if (!options.quiet) std::fputs(summaryLines(request, result).c_str(), stdout);
-        std::fflush(stdout);
-    }
+    runJobs(
+        jobs.size(), workers, [&](std::size_t i) { return convertJob(jobs[i], options); },
+        [&](std::size_t i, const JobOutput& output) {
+            std::fputs(output.err.c_str(), stderr);
+            if (output.crashed)
+                std::fprintf(stderr, "%s: the conversion stopped unexpectedly\n",
+                             jobs[i].input.c_str());
+            std::fputs(output.out.c_str(), stdout);
+            std::fflush(stdout);
+            failures += output.failed;
+        });
     return failures == 0 ? 0 : 1;
 }

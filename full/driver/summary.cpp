@@ -34,9 +34,13 @@ std::string join(const std::vector<std::string>& parts, const char* between) {
 
 std::string summaryLines(const ConvertRequest& request, const ConvertResult& result) {
     std::vector<std::string> parts;
-    parts.push_back(
-        format("%.1f s", result.seconds) +
-        (result.loopSeconds >= 0 ? format(", loops at %.1f s", result.loopSeconds) : ""));
+    std::string length = format("%.1f s", result.seconds);
+    if (result.cutShort)
+        length += result.headerSeconds > 0
+                      ? format(" (cut short: the header gives %.1f s)", result.headerSeconds)
+                      : " (cut short)";
+    if (result.loopSeconds >= 0) length += format(", loops at %.1f s", result.loopSeconds);
+    parts.push_back(length);
     std::vector<std::string> voices;
     if (int fm = std::popcount(unsigned(result.played.fmChannels)); fm > 0)
         voices.push_back("FM " + std::to_string(fm));
@@ -49,13 +53,19 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
     if (drums.samples > 0) {
         char text[128];
         std::snprintf(
-            text, sizeof text, "drums: %d sample%s, %lld KiB ADPCM at 15.6 kHz", drums.samples,
+            text, sizeof text, "drums: %d sample%s, %lld KiB ADPCM", drums.samples,
             drums.samples == 1 ? "" : "s",
             static_cast<long long>(std::max<std::int64_t>(1, (drums.bytes + 512) / 1024)));
         std::string part = text;
-        if (drums.lowered > 0) {
-            std::snprintf(text, sizeof text, " (%d at 10.4 or 7.8 kHz to fit)", drums.lowered);
-            part += text;
+        if (drums.lowered == 0) {
+            part += " at 15.6 kHz";
+        } else {  // lowered to fit: how many play at each rate
+            static const char* const RATES[3] = {"15.6", "10.4", "7.8"};
+            std::vector<std::string> rates;
+            for (int r = 0; r < 3; ++r)
+                if (drums.atRate[r] > 0)
+                    rates.push_back(std::to_string(drums.atRate[r]) + " at " + RATES[r] + " kHz");
+            part += ": " + join(rates, ", ");
         }
         parts.push_back(part);
     }
@@ -64,7 +74,9 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
             std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) + " KiB");
     else
         parts.push_back(format("%.1f MiB", double(result.programSize) / (1 << 20)));
-    std::string lines = request.input + " -> " + request.output + ": " + join(parts, "; ") + "\n";
+    std::string lines = request.input + " -> " + request.output +
+                        (result.title.empty() ? "" : " \"" + result.title + "\"") + ": " +
+                        join(parts, "; ") + "\n";
 
     const LeftOut& out = result.leftOut;
     std::vector<std::string> left;

@@ -8,6 +8,7 @@
 
 namespace {
 
+constexpr std::int64_t HEADER_TOTAL_SAMPLES = 0x18;
 constexpr std::int64_t HEADER_LOOP_OFFSET = 0x1C;  // relative to itself
 constexpr std::int64_t HEADER_DATA_OFFSET = 0x34;  // relative to itself
 constexpr std::int64_t OLD_DATA_START = 0x40;      // versions before 1.50 have no data offset
@@ -142,6 +143,7 @@ bool startVgmReader(VgmReader& reader, int channel) {
     const std::uint32_t dataOffset = field(HEADER_DATA_OFFSET);
     reader.dataStart = dataOffset == 0 ? OLD_DATA_START : HEADER_DATA_OFFSET + dataOffset;
     if (reader.dataStart < std::int64_t(sizeof header)) reader.dataStart = sizeof header;
+    reader.headerSamples = field(HEADER_TOTAL_SAMPLES);
     const std::uint32_t loopOffset = field(HEADER_LOOP_OFFSET);
     if (loopOffset != 0) reader.loopStart = HEADER_LOOP_OFFSET + loopOffset;
     skip(reader, reader.dataStart - reader.position);
@@ -151,6 +153,7 @@ bool startVgmReader(VgmReader& reader, int channel) {
 void rewindVgmReader(VgmReader& reader) {
     seek(reader, reader.dataStart);
     reader.ended = false;
+    reader.endMarker = false;
     reader.loopPassed = false;
 }
 
@@ -227,6 +230,7 @@ VgmCommand nextVgmCommand(VgmReader& reader) {
             return command;
         case VGM_END_OF_DATA:
             reader.ended = true;
+            reader.endMarker = true;
             return command;
         case VGM_DATA_BLOCK:
             readDataBlock(reader, command);

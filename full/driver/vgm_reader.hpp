@@ -41,7 +41,9 @@ struct VgmReader {
     std::int64_t dataStart = 0;  // offset of the first command
     std::int64_t loopStart = 0;  // offset of the loop point's command; 0 without a loop
     bool ended = false;
-    bool loopPassed = false;  // the command at the loop point has been returned
+    bool endMarker = false;           // ended at 0x66, not at the end of the file
+    std::uint32_t headerSamples = 0;  // the song's length as the header gives it, 0 if not
+    bool loopPassed = false;          // the command at the loop point has been returned
     // Where the bytes of the data blocks of type 0x00 (the YM2612's samples) go, and where each
     // block starts in them; nullptr: passed over.
     std::vector<std::uint8_t>* dacBank = nullptr;

@@ -141,3 +141,13 @@ AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room
     }
     return bank;
 }
+
+std::int64_t smallestBankBytes(const std::vector<DacSample>& samples) {
+    if (samples.empty()) return 0;
+    // A table entry and a closing byte a sample, a byte of padding.
+    auto bytes = std::int64_t(samples.size()) * 9 + 1;
+    for (const DacSample& sample : samples)
+        if (double(sample.values.size()) / sample.rate < SHORT_HIT_SECONDS)
+            bytes += std::int64_t(plannedBytes(sample, AdpcmRate::hz7813));
+    return bytes;
+}

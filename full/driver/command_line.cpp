@@ -1,0 +1,143 @@
+#include "full/driver/command_line.hpp"
+
+#include <cstdlib>
+
+#include "full/driver/convert_log.hpp"
+#include "full/player/full_player.hpp"
+
+const char* const FULL_USAGE =
+    "usage: opmcast-full [OPTIONS] FILE|DIR...\n"
+    "       opmcast-full --help | --version\n"
+    "\n"
+    "Converts each FILE, a VGM log of the YM2612 and SN76489 (plain or gzip-compressed), into\n"
+    "an X68000 program named after it with the extension replaced by .x: the FM channels at\n"
+    "true pitch with their LFO, all three PSG tone voices and the noise, and the DAC's drums\n"
+    "on the ADPCM. A DIR stands for every .vgm, .vgz and .vgm.gz in it, in name order.\n"
+    "\n"
+    "  -o, --output-dir DIR   write the programs into DIR (created if need be) instead of\n"
+    "                         beside their logs\n"
+    "  -r, --recursive        folders: their subfolders too, mirrored under -o DIR\n"
+    "  -j, --jobs N           convert N files at a time (default: one per processor); the\n"
+    "                         lines come in the order of the inputs, the programs the same\n"
+    "  --max-size BYTES       refuse a program larger than BYTES (default 1048576, at most\n"
+    "                         12M; K and M suffixes count 1024 and 1048576); long samples\n"
+    "                         play at a lower rate, or are left out, to fit\n"
+    "  --x68k-names           name the programs so that Human68k holds them: ASCII, no\n"
+    "                         blanks, at most 18 characters before .x, made unique\n"
+    "  -q, --quiet            print nothing for a file that converts\n"
+    "  --help                 this text\n"
+    "  --version              the version\n"
+    "\n"
+    "Two inputs that would make the same program: the first is converted, the second refused\n"
+    "(a line names both; exit status 1). A log cut short of its end is converted as far as\n"
+    "it goes, with a warning.\n"
+    "\n"
+    "Each program gets a line:\n"
+    "  song.vgm -> song.x \"Title\": 52.8 s, loops at 14.4 s; FM 5, PSG 3 + noise, LFO;\n"
+    "      drums: 3 samples, 5 KiB ADPCM at 15.6 kHz; 23 KiB\n"
+    "    \"Title\"        the song's title from its GD3 tag\n"
+    "    52.8 s         the song's length; loops at: where it starts again\n"
+    "    FM 5           YM2612 channels that play\n"
+    "    PSG 3 + noise  SN76489 tone voices that play, and its noise\n"
+    "    LFO            the YM2612's LFO is used\n"
+    "    drums          the DAC's samples, played on the ADPCM, and at what rate\n"
+    "    23 KiB         the program's size\n"
+    "and, where something could not be played, a second line:\n"
+    "    left out: PSG tone 2 35.4 s   a tone had no OPM channel free for that long in all\n"
+    "              (the OPM has 8 channels for 6 FM channels, 3 tones and the noise)\n"
+    "    left out: 2 long samples      DAC samples left out to fit --max-size\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when any failed, 2 for a wrong command line.\n";
+
+namespace {
+
+std::optional<std::string> parseSize(const std::string& option, const std::string& text,
+                                     std::int64_t& size) {
+    const std::string wrong = option + " " + text + ": ";
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    std::int64_t unit = 1;
+    if (end != text.c_str() && (*end == 'K' || *end == 'k'))
+        unit = 1024, ++end;
+    else if (end != text.c_str() && (*end == 'M' || *end == 'm'))
+        unit = 1 << 20, ++end;
+    if (end == text.c_str() || *end != '\0' || text[0] == '-' || text[0] == '+')
+        return wrong + "not a size (a whole number of bytes, or of K or M)";
+    if (value > FULL_MAX_PROGRAM_SIZE / unit)
+        return wrong + "more than the 12 MiB an X68000 can load";
+    size = value * unit;
+    if (size < std::int64_t(FULL_PLAYER_SIZE))
+        return wrong + "less than the player itself (" + std::to_string(FULL_PLAYER_SIZE) +
+               " bytes)";
+    return std::nullopt;
+}
+
+std::optional<std::string> parseJobs(const std::string& option, const std::string& text,
+                                     int& jobs) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || value < 1 || value > 256)
+        return option + " " + text + ": not a number of jobs from 1 to 256";
+    jobs = int(value);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> parseCommandLine(int argc, char** argv, Options& options) {
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.inputs.push_back(arg);
+            continue;
+        }
+        // --name=value, or --name value / -x value
+        std::string name = arg;
+        std::optional<std::string> value;
+        if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        } else if ((arg.starts_with("-j") || arg.starts_with("-o")) && arg.size() > 2) {
+            name = arg.substr(0, 2);  // -j4, -oDIR
+            value = arg.substr(2);
+        }
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) return value;
+            if (i + 1 < argc) return std::string(argv[++i]);
+            return std::nullopt;
+        };
+        const bool takesValue = name == "-o" || name == "--output-dir" || name == "--max-size" ||
+                                name == "-j" || name == "--jobs";
+        if (value && !takesValue) return name + ": takes no value";
+        if (name == "--") {
+            optionsEnd = true;
+        } else if (takesValue) {
+            const std::optional<std::string> given = takeValue();
+            if (!given) return name + ": needs a value";
+            if (name == "-o" || name == "--output-dir") {
+                if (given->empty()) return name + ": needs a folder";
+                options.outputDir = *given;
+            } else if (name == "--max-size") {
+                if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
+            } else if (auto wrong = parseJobs(name, *given, options.jobs)) {
+                return wrong;
+            }
+        } else if (name == "-q" || name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "-r" || name == "--recursive") {
+            options.recursive = true;
+        } else if (name == "--x68k-names") {
+            options.x68kNames = true;
+        } else if (name == "--help") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else {
+            return "unknown option " + name;
+        }
+    }
+    if (options.inputs.empty() && !options.help && !options.version)
+        return std::string("no FILE or DIR to convert");
+    return std::nullopt;
+}

@@ -1,0 +1,24 @@
+// opmcast-full's command line: the options and the files or folders to convert.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::string outputDir;
+    std::int64_t maxSize = 1 << 20;
+    bool quiet = false;
+    bool recursive = false;  // folders: their subfolders too
+    bool x68kNames = false;  // output names an X68000 can hold
+    int jobs = 0;            // conversions at a time; 0: one per processor
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> inputs;  // files and folders
+};
+
+extern const char* const FULL_USAGE;
+
+// The options, or the one-line reason they are wrong ("--max-size 10X: not a size ...").
+std::optional<std::string> parseCommandLine(int argc, char** argv, Options& options);

@@ -1,0 +1,111 @@
+#include "full/driver/conversion_plan.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "full/driver/x68k_names.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lower(std::string text) {
+    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool isLogName(const fs::path& path) {
+    const std::string name = lower(path.filename().string());
+    return name.ends_with(".vgm") || name.ends_with(".vgz") || name.ends_with(".vgm.gz");
+}
+
+// The folder of `log` relative to `top`: empty for `top` itself.
+fs::path relativeFolder(const fs::path& log, const fs::path& top) {
+    const fs::path relative = log.parent_path().lexically_relative(top);
+    return relative == "." ? fs::path() : relative;
+}
+
+// The logs in a folder (and its subfolders with `recursive`), by name; each with its folder
+// relative to the one named.
+std::vector<std::pair<fs::path, fs::path>> logsIn(const fs::path& folder, bool recursive) {
+    std::vector<std::pair<fs::path, fs::path>> logs;
+    std::error_code error;
+    const auto add = [&](const fs::directory_entry& entry) {
+        std::error_code ignored;
+        if (entry.is_regular_file(ignored) && isLogName(entry.path()))
+            logs.emplace_back(entry.path(), relativeFolder(entry.path(), folder));
+    };
+    if (recursive) {
+        for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error))
+            add(*it);
+    } else {
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error))
+            add(*it);
+    }
+    std::sort(logs.begin(), logs.end());
+    return logs;
+}
+
+// Two spellings of one path compare equal.
+std::string pathKey(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
+    return absolute.lexically_normal().string();
+}
+
+}  // namespace
+
+std::string stemOf(const std::string& fileName) {
+    fs::path name = fs::path(fileName).filename();
+    if (lower(name.extension().string()) == ".gz") name = name.stem();
+    if (!name.extension().empty()) name = name.stem();
+    return name.string();
+}
+
+std::vector<Job> planJobs(const Options& options) {
+    std::vector<Job> jobs;
+    // Where each log's program goes: the folder, then the name.
+    std::vector<fs::path> folders;
+    for (const std::string& input : options.inputs) {
+        std::error_code error;
+        if (!fs::is_directory(input, error)) {
+            jobs.push_back({input, "", "", {}});
+            folders.push_back(options.outputDir.empty() ? fs::path(input).parent_path()
+                                                        : fs::path(options.outputDir));
+            continue;
+        }
+        const auto logs = logsIn(input, options.recursive);
+        if (logs.empty())
+            jobs.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        if (logs.empty()) folders.emplace_back();
+        for (const auto& [log, relative] : logs) {
+            jobs.push_back({log.string(), "", "", {}});
+            folders.push_back(options.outputDir.empty() ? log.parent_path()
+                                                        : fs::path(options.outputDir) / relative);
+        }
+    }
+    std::map<std::string, std::set<std::string>> takenByFolder;  // for --x68k-names
+    std::map<std::string, std::string> inputByOutput;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job& job = jobs[i];
+        if (!job.refusal.empty()) continue;
+        std::string stem = stemOf(job.input);
+        if (options.x68kNames) stem = x68kStem(stem, takenByFolder[pathKey(folders[i].string())]);
+        job.output = (folders[i] / (stem + ".x")).string();
+        const auto [previous, added] = inputByOutput.emplace(pathKey(job.output), job.input);
+        if (!added) {
+            job.refusal = "not converted: " + previous->second + " converts to " + job.output +
+                          " too (name one of them apart, or use another -o)";
+            continue;
+        }
+        if (!options.x68kNames)
+            if (const std::string problem = x68kNameProblem(stem + ".x"); !problem.empty())
+                job.warnings.push_back("an X68000 cannot hold the name " + stem + ".x (" + problem +
+                                       "); --x68k-names writes names that fit");
+    }
+    return jobs;
+}

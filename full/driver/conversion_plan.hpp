@@ -1,0 +1,22 @@
+// What one run of opmcast-full converts: the logs named and those in the folders named, each
+// with the program it becomes, decided before any is converted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "full/driver/command_line.hpp"
+
+struct Job {
+    std::string input;    // the log as named, or found in a folder
+    std::string output;   // the program
+    std::string refusal;  // why it is not converted, "" when it is
+    std::vector<std::string> warnings;
+};
+
+// Every log in input order (a folder's in name order); two that would make the same program:
+// the first converts, the second is refused.
+std::vector<Job> planJobs(const Options& options);
+
+// song.vgm, song.vgz, song.vgm.gz, SONG.VGZ: the name without its extensions.
+std::string stemOf(const std::string& fileName);

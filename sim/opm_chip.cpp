@@ -167,6 +167,9 @@ std::uint64_t onOpmRead(uc_engine*, std::uint64_t offset, unsigned size, void* u
         if (next < 0) {
             fail(m,
                  format("keeps polling an OPM status ($%02X) that can no longer change", status));
+        } else if (next > m.opt.timeLimitNs) {
+            m.now = std::max(m.now, m.opt.timeLimitNs);  // the run ends at the limit, not after
+            failAtTimeLimit(m);
         } else {
             m.now = std::max(m.now, next);
             runTimers(m);

@@ -25,7 +25,7 @@ void printUsage(std::FILE* to = stderr) {
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
         "  --opm-1b BYTE      the system's copy of OPM register 1B at $09DA (default 0)\n"
         "  --check            compare the writes with the file's register stream\n"
-        "  --quiet            do not list the writes\n"
+        "  --quiet            do not list the writes and the ADPCM samples\n"
         "  --help             this text\n"
         "  --version          the version\n"
         "Exit status: 0 clean run (and, with --check, a faithful replay), 1 otherwise,\n"
@@ -132,16 +132,29 @@ int main(int argc, char** argv) {
                         double(w.timeNs) / stepNs, w.reg, w.value);
         }
     }
-    std::printf("%zu OPM writes, %llu instructions, %llu timer A overflows\n", result.writes.size(),
+    std::printf("%zu OPM writes, %llu instructions, %llu timer A overflows", result.writes.size(),
                 (unsigned long long)result.instructions,
                 (unsigned long long)result.timerAOverflows);
-    for (const opmsim::AdpcmPlay& play : result.adpcm) {
-        std::printf(
-            "ADPCM sample at %.6f s: %zu of %u bytes, port C bits 3-0 %X, %s at %.6f s, "
-            "stopped at %.6f s\n",
-            double(play.startNs) / 1e9, play.bytes.size(), unsigned(play.count), play.portC & 0x0F,
-            play.aborted ? "aborted" : "ended", double(play.endNs) / 1e9,
-            double(play.stopNs) / 1e9);
+    if (!result.adpcm.empty()) std::printf(", %zu ADPCM samples", result.adpcm.size());
+    std::printf("\n");
+    // One line per sample, unless quiet. A sample still playing when the run ended (at the time
+    // limit) has no end, one the program never stopped no stop.
+    for (std::size_t i = 0; !quiet && i < result.adpcm.size(); ++i) {
+        const opmsim::AdpcmPlay& play = result.adpcm[i];
+        std::printf("ADPCM sample at %.6f s: %zu of %u bytes, port C bits 3-0 %X, ",
+                    double(play.startNs) / 1e9, play.bytes.size(), unsigned(play.count),
+                    play.portC & 0x0F);
+        if (play.endNs < 0) {
+            std::printf("still playing when the run ended");
+        } else {
+            std::printf("%s at %.6f s", play.aborted ? "aborted" : "ended",
+                        double(play.endNs) / 1e9);
+        }
+        if (play.stopNs < 0) {
+            std::printf(", never stopped\n");
+        } else {
+            std::printf(", stopped at %.6f s\n", double(play.stopNs) / 1e9);
+        }
     }
     if (result.keyTakenNs >= 0) {
         std::printf("key read at %.6f s\n", double(result.keyTakenNs) / 1e9);

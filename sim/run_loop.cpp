@@ -20,7 +20,7 @@ void onCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* user
     m.now += (2 + 2 * std::int64_t(size)) * m.nsPerCycle;  // 4 cycles per word fetched, plus 2
     runTimers(m);
     if (m.now > m.opt.timeLimitNs) {
-        fail(m, "still running at the time limit");
+        failAtTimeLimit(m);
         return;
     }
     if (address < m.text || address >= m.textEnd) {
@@ -73,7 +73,30 @@ bool onUnmapped(uc_engine*, uc_mem_type type, std::uint64_t address, int size, s
     return false;
 }
 
+// Seconds as short as they can be written: 600, 2.5, 0.000001.
+std::string shortSeconds(std::int64_t ns) {
+    std::string text = format("%.9f", double(ns) / 1e9);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
 }  // namespace
+
+void failAtTimeLimit(Machine& m) {
+    std::string what =
+        "still running at the time limit (" + shortSeconds(m.opt.timeLimitNs) + " s)";
+    // A looping song never ends by itself: its player stops at a key press.
+    if (m.loops && !m.keyTaken) {
+        if (m.opt.keyPressNs < 0) {
+            what += ": the song loops; --key-at SECONDS presses a key to stop it";
+        } else if (m.opt.keyPressNs > m.opt.timeLimitNs) {
+            what += ": the song loops and the key press (--key-at " +
+                    shortSeconds(m.opt.keyPressNs) + ") comes after the limit";
+        }
+    }
+    fail(m, what);
+}
 
 void checkExitState(Machine& m) {
     if (m.superByDos) report(m, "exited without leaving the supervisor mode it entered");
@@ -140,6 +163,7 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     const DecodedStream decoded = decodeExecutableStream(file, m.player);
     m.named = decoded.named;
     m.drums = decoded.drums;
+    m.loops = decoded.loops;
 
     uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
     if (err != UC_ERR_OK) {

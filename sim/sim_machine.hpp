@@ -50,6 +50,7 @@ struct Machine {
     // OPM.
     PlayerKind player = PlayerKind::Classic;
     bool drums = false;       // a full program whose bank offset is set
+    bool loops = false;       // the stream has a loop marker: the song plays until a key
     std::vector<bool> named;  // registers the stream writes
     std::uint8_t opmAddr = 0;
     std::uint8_t regs[256] = {};
@@ -150,7 +151,9 @@ void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t v
 void checkDrums(const DecodedStream& stream, const SimResult& result,
                 std::vector<std::string>& problems);
 
-// run_loop.cpp: the state a program must leave behind.
+// run_loop.cpp: the state a program must leave behind, and the end of a run that reaches the
+// time limit (at that time at the latest).
 void checkExitState(Machine& m);
+void failAtTimeLimit(Machine& m);
 
 }  // namespace opmsim

@@ -1,6 +1,8 @@
 // The DOS calls (line-F opcodes $FFxx) and IOCS calls (TRAP #15) a player makes; any other CPU
 // exception is a fault.
 
+#include <algorithm>
+
 #include "sim_machine.hpp"
 
 namespace opmsim {
@@ -51,6 +53,12 @@ void iocsCall(Machine& m, std::uint32_t pc) {
             if (!keyWaiting(m)) {
                 if (m.opt.keyPressNs < m.now || m.keyTaken) {
                     fail(m, "IOCS _B_KEYINP waits for a key that never comes");
+                    return;
+                }
+                if (m.opt.keyPressNs > m.opt.timeLimitNs) {
+                    // The run ends at the limit, not at the key.
+                    m.now = std::max(m.now, m.opt.timeLimitNs);
+                    failAtTimeLimit(m);
                     return;
                 }
                 m.now = m.opt.keyPressNs;

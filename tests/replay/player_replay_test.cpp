@@ -172,6 +172,44 @@ TEST(HandMadeStream, LoopWithoutWaitsStillStopsOnAKey) {
     EXPECT_LT(result.keyTakenNs - options.keyPressNs, ticksToNs(1));
 }
 
+// A run still going at the time limit ends there, not a timer period or a key press later,
+// and the fault says when the song loops, where only a key ends it.
+TEST(HandMadeStream, RunPastTheTimeLimitEndsAtItAndSaysWhetherTheSongLoops) {
+    Bytes looping = {0x00, 0xFE, 0x08, 0x78, 0x00, 0x03, 0x08, 0x00, 0x00, 0xFF};
+    Bytes long_ = {0x08, 0x78};  // 3000 ticks, about 54 s, without a loop
+    appendWait(long_, 3000);
+    long_.insert(long_.end(), {0x08, 0x00, 0x00, 0xFF});
+    struct Case {
+        const char* name;
+        const Bytes& stream;
+        std::int64_t keyPressNs;
+        const char* expected;  // the fault, from the limit on
+    };
+    const Case cases[] = {
+        {"looping, no key", looping, -1,
+         "still running at the time limit (0.5 s): the song loops; --key-at SECONDS presses a "
+         "key to stop it"},
+        {"looping, key after the limit", looping, 2'000'000'000,
+         "still running at the time limit (0.5 s): the song loops and the key press (--key-at "
+         "2) comes after the limit"},
+        {"no loop, still waiting", long_, -1, "still running at the time limit (0.5 s)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        opmsim::SimOptions options;
+        options.timeLimitNs = 500'000'000;
+        options.keyPressNs = c.keyPressNs;
+        opmsim::SimResult result = opmsim::runProgram(song(c.stream), options);
+        EXPECT_FALSE(result.exited);
+        ASSERT_EQ(result.errors.size(), 1u);
+        const std::string& error = result.errors[0];
+        ASSERT_NE(error.find("still running"), std::string::npos) << error;
+        EXPECT_EQ(error.substr(error.find("still running")), c.expected);
+        EXPECT_GE(result.endNs, options.timeLimitNs);
+        EXPECT_LT(result.endNs, options.timeLimitNs + 10'000) << "ends within an instruction";
+    }
+}
+
 TEST(HandMadeStream, RestoresTheMfpWhetherOrNotTheOpmInterruptWasEnabled) {
     Bytes stream = {0x08, 0x78, 0x00, 0x20, 0x08, 0x00, 0x00, 0xFF};
     for (bool enabled : {true, false}) {

@@ -2,7 +2,8 @@
 # The Debian package from end to end: built, checked by lintian (no error and no warning; a
 # warning that had to stay would need an override with its reason, shipped in the package),
 # installed with dpkg, used to convert the bundled example in an empty folder with the
-# installed player, its manual page found, and removed again without a trace. Installing
+# installed player, its manual page and documentation found, and removed again without a
+# trace. Installing
 # needs root: anyone else gets the build and the lintian check only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,6 +61,13 @@ for tool in opmcast-full opmdump opmfidelity opmpreview opmplay-sim; do
 done
 [ "$(man -w opmcast)" = /usr/share/man/man1/opmcast.1.gz ]
 echo "man -w opmcast: $(man -w opmcast)"
+# The documentation: the README and docs/full-mode.md, which it points to, each as in the tree.
+for doc in README.md docs/full-mode.md; do
+    installed=/usr/share/doc/opmcast/$(basename "$doc").gz
+    [ -f "$installed" ] || { echo "not installed: $installed" >&2; exit 1; }
+    gzip -dc "$installed" | cmp -s - "$doc" || { echo "$installed is not $doc" >&2; exit 1; }
+done
+echo "documentation: README.md.gz and full-mode.md.gz in /usr/share/doc/opmcast"
 
 dpkg -r opmcast >/dev/null
 left=0

@@ -30,7 +30,8 @@ std::string readText(const std::string& name) {
     return text.str();
 }
 
-ToolResult runFull(const ScratchDir& dir, std::vector<std::string> args) {
+// As root, `asNobody` runs it as user and group 65534, to whom permissions apply.
+ToolResult runFull(const ScratchDir& dir, std::vector<std::string> args, bool asNobody = false) {
     const std::string outName = dir.file(".out"), errName = dir.file(".err");
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -40,6 +41,8 @@ ToolResult runFull(const ScratchDir& dir, std::vector<std::string> args) {
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
         ::alarm(60);
+        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(125);
         std::string program = OPMCAST_FULL_BINARY;
         std::vector<char*> argv{program.data()};
         for (std::string& a : args) argv.push_back(a.data());
@@ -126,8 +129,26 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     std::filesystem::create_directory(dir.file("in-the-way"));
     std::filesystem::create_directory(dir.file("in-the-way/tune.x"));
     r = runFull(dir, {"-o", "in-the-way", "tune.vgm"});
-    EXPECT_EQ(r.err,
-              "tune.vgm: cannot write in-the-way/tune.x: a folder of that name is in the way\n");
+    EXPECT_EQ(
+        r.err,
+        // A folder this user may not write into, holding an earlier program: the folder is named,
+        // not the program; a program made read-only is named.
+        std::filesystem::create_directory(dir.file("locked"));
+        std::filesystem::copy_file(dir.file("tune.x"), dir.file("locked/tune.x"));
+        for (const char* name
+             : {"", "tune.vgm", "locked", "locked/tune.x"}) if (::geteuid() == 0)
+            EXPECT_EQ(::chown(dir.file(name).c_str(), 65534, 65534), 0);
+        ::chmod(dir.path.c_str(), 0755); ::chmod(dir.file("locked").c_str(), 0555);
+        r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
+        EXPECT_EQ(r.err,
+                  "tune.vgm: cannot write locked/tune.x: this user may not write into the folder "
+                  "locked\n");
+        ::chmod(dir.file("locked").c_str(), 0755); ::chmod(dir.file("locked/tune.x").c_str(), 0444);
+        r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
+        EXPECT_EQ(r.err,
+                  "tune.vgm: cannot write locked/tune.x: the program there is read-only (this user "
+                  "may not replace it)\n");
+        "tune.vgm: cannot write in-the-way/tune.x: a folder of that name is in the way\n");
 
     // Help on stdout; a wrong command line is one line naming the option and its value, a
     // pointer to --help, and status 2.

@@ -129,26 +129,28 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     std::filesystem::create_directory(dir.file("in-the-way"));
     std::filesystem::create_directory(dir.file("in-the-way/tune.x"));
     r = runFull(dir, {"-o", "in-the-way", "tune.vgm"});
-    EXPECT_EQ(
-        r.err,
-        // A folder this user may not write into, holding an earlier program: the folder is named,
-        // not the program; a program made read-only is named.
-        std::filesystem::create_directory(dir.file("locked"));
-        std::filesystem::copy_file(dir.file("tune.x"), dir.file("locked/tune.x"));
-        for (const char* name
-             : {"", "tune.vgm", "locked", "locked/tune.x"}) if (::geteuid() == 0)
+    EXPECT_EQ(r.err,
+              "tune.vgm: cannot write in-the-way/tune.x: a folder of that name is in the way\n");
+    // A folder this user may not write into, holding an earlier program: the folder is named,
+    // not the program; a program made read-only is named.
+    std::filesystem::create_directory(dir.file("locked"));
+    std::filesystem::copy_file(dir.file("tune.x"), dir.file("locked/tune.x"));
+    if (::geteuid() == 0) {
+        for (const char* name : {"", "tune.vgm", "locked", "locked/tune.x"})
             EXPECT_EQ(::chown(dir.file(name).c_str(), 65534, 65534), 0);
-        ::chmod(dir.path.c_str(), 0755); ::chmod(dir.file("locked").c_str(), 0555);
-        r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
-        EXPECT_EQ(r.err,
-                  "tune.vgm: cannot write locked/tune.x: this user may not write into the folder "
-                  "locked\n");
-        ::chmod(dir.file("locked").c_str(), 0755); ::chmod(dir.file("locked/tune.x").c_str(), 0444);
-        r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
-        EXPECT_EQ(r.err,
-                  "tune.vgm: cannot write locked/tune.x: the program there is read-only (this user "
-                  "may not replace it)\n");
-        "tune.vgm: cannot write in-the-way/tune.x: a folder of that name is in the way\n");
+    }
+    ::chmod(dir.path.c_str(), 0755);
+    ::chmod(dir.file("locked").c_str(), 0555);
+    r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
+    EXPECT_EQ(r.err,
+              "tune.vgm: cannot write locked/tune.x: this user may not write into the folder "
+              "locked\n");
+    ::chmod(dir.file("locked").c_str(), 0755);
+    ::chmod(dir.file("locked/tune.x").c_str(), 0444);
+    r = runFull(dir, {"-o", "locked", "tune.vgm"}, true);
+    EXPECT_EQ(r.err,
+              "tune.vgm: cannot write locked/tune.x: the program there is read-only (this user "
+              "may not replace it)\n");
 
     // Help on stdout; a wrong command line is one line naming the option and its value, a
     // pointer to --help, and status 2.

@@ -98,6 +98,10 @@ const char* drumSides(std::uint8_t code) {
     return (code & 0x03) == 0x03 ? "both" : (code & 0x02) ? "left" : "right";
 }
 
+const char* adpcmSidesName(std::uint8_t code) {
+    return (code & 0x03) == 0 ? "muted" : drumSides(code);
+}
+
 std::string drumStartText(const std::optional<DrumBank>& bank, std::uint8_t code,
                           std::uint16_t number) {
     const std::string sides = (code & 0x03) == 0x03 ? "both sides"

@@ -9,10 +9,13 @@
 
 // The stream's ADPCM commands: 00 F0 stops the ADPCM and mutes both sides; 00 F1-00 F3 start
 // a sample whose number (big-endian) is the next pair, playing on the sides of the code's bits
-// 1-0 (bit 1 left, bit 0 right).
+// 1-0 (bit 1 left, bit 0 right); 00 F4-00 F7 move the sample playing to the sides of the
+// code's bits 1-0 (00 F4: neither, muted) and do nothing while none plays.
 inline constexpr std::uint8_t ADPCM_STOP = 0xF0;
 inline constexpr std::uint8_t ADPCM_START_RIGHT = 0xF1;
 inline constexpr std::uint8_t ADPCM_START_BOTH = 0xF3;
+inline constexpr std::uint8_t ADPCM_SIDES_MUTED = 0xF4;
+inline constexpr std::uint8_t ADPCM_SIDES_BOTH = 0xF7;
 
 // One entry of the bank's table.
 struct DrumSample {
@@ -52,3 +55,5 @@ std::string drumStartText(const std::optional<DrumBank>& bank, std::uint8_t code
                           std::uint16_t number);
 // "both", "left" or "right" for a start code's bits 1-0.
 const char* drumSides(std::uint8_t code);
+// "both", "left", "right" or "muted" for a side change's bits 1-0.
+const char* adpcmSidesName(std::uint8_t code);

@@ -73,6 +73,7 @@ void drumPairJson(JsonLine& line, const ExecutableStream& stream, std::size_t in
     const PairGroup group = streamPairGroup(stream.player, pair);
     if (group == PairGroup::sampleNumber)
         jsonNumber(line, "sample", std::uint64_t(pair.first << 8 | pair.second));
+    if (group == PairGroup::adpcmSides) jsonText(line, "sides", adpcmSidesName(pair.second));
     if (group != PairGroup::adpcmStart) return;
     const std::uint16_t number = sampleNumberAfter(stream, index);
     jsonNumber(line, "sample", number);
@@ -99,8 +100,10 @@ std::string drumSummaryText(const ExecutableStream& stream, const StreamStats& s
         if (t.samples > 0) text += totalsText(format("%u Hz", drumRateHz(bits)).c_str(), t);
     }
     text += totalsText("in all", all);
-    return text + format("  %-22s %8llu, %llu of them play nothing\n", "starts",
-                         ull(stats.drumStarts), ull(stats.silentStarts));
+    return text +
+           format("  %-22s %8llu, %llu of them play nothing\n", "starts", ull(stats.drumStarts),
+                  ull(stats.silentStarts)) +
+           format("  %-22s %8llu\n", "side changes", ull(stats.sideChanges));
 }
 
 void drumSummaryJson(JsonLine& line, const ExecutableStream& stream, const StreamStats& stats) {
@@ -124,5 +127,6 @@ void drumSummaryJson(JsonLine& line, const ExecutableStream& stream, const Strea
     jsonRaw(drums, "rates", rates + "]");
     jsonNumber(drums, "starts", stats.drumStarts);
     jsonNumber(drums, "silentStarts", stats.silentStarts);
+    jsonNumber(drums, "sideChanges", stats.sideChanges);
     jsonObject(line, "drums", drums);
 }

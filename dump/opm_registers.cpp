@@ -12,9 +12,10 @@ const GroupNames GROUP_NAMES[PAIR_GROUPS] = {
     {"wait", "wait"},
     {"loop", "loop marker"},
     {"end", "end marker"},
-    {"reserved", "reserved (00 F4-FD)"},
+    {"reserved", "reserved (00 F8-FD)"},
     {"adpcmStop", "ADPCM stop (00 F0)"},
     {"adpcmStart", "ADPCM start (00 F1-F3)"},
+    {"adpcmSides", "ADPCM sides (00 F4-F7)"},
     {"sampleNumber", "ADPCM sample number"},
     {"test", "TEST (01)"},
     {"key", "key on/off (08)"},
@@ -143,6 +144,7 @@ PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second) 
         if (player == PlayerKind::full && second > FULL_LONGEST_WAIT) {
             if (second == ADPCM_STOP) return PairGroup::adpcmStop;
             if (second <= ADPCM_START_BOTH) return PairGroup::adpcmStart;
+            if (second <= ADPCM_SIDES_BOTH) return PairGroup::adpcmSides;
             return PairGroup::reserved;
         }
         return PairGroup::wait;
@@ -223,6 +225,8 @@ std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t sec
         case PairGroup::adpcmStart:
             return std::string("ADPCM start, ") + drumSides(second) +
                    ((second & 0x03) == 0x03 ? " sides" : " only");
+        case PairGroup::adpcmSides:
+            return std::string("ADPCM sides ") + adpcmSidesName(second);
         case PairGroup::keyOnOff: {
             const std::string channel = "ch" + std::to_string(second & 0x07);
             if (!keysOn(second)) return "key off " + channel;

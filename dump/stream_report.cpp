@@ -75,6 +75,7 @@ StreamStats streamStats(const ExecutableStream& stream) {
             ++stats.drumStarts;
             if (!startedSample(stream.bank, sampleNumberAfter(stream, i))) ++stats.silentStarts;
         }
+        if (group == PairGroup::adpcmSides) ++stats.sideChanges;
         if (group == PairGroup::keyOnOff) {
             auto& counts = keysOn(pair.second) ? stats.keyOns : stats.keyOffs;
             ++counts[std::size_t(pair.second & 0x07)];
@@ -176,7 +177,8 @@ std::string summaryJson(const ExecutableStream& stream) {
     const bool full = stream.player == PlayerKind::full;
     const auto possible = [full](PairGroup g) {
         const bool fullOnly = g == PairGroup::reserved || g == PairGroup::adpcmStop ||
-                              g == PairGroup::adpcmStart || g == PairGroup::sampleNumber;
+                              g == PairGroup::adpcmStart || g == PairGroup::adpcmSides ||
+                              g == PairGroup::sampleNumber;
         return full ? g != PairGroup::timer : !fullOnly;
     };
     JsonLine groups;

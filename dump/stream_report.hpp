@@ -21,7 +21,7 @@ struct StreamStats {
     std::uint64_t steps = 0;     // sum of the waits up to where the player stops: the playing time
     bool loops = false;          // the player reaches the loop marker and goes on there at the end
     std::uint64_t loopStep = 0;  // sum of the waits before the loop marker
-    // A full program's first reserved command (00 F0-00 FD), where the player ends the song:
+    // A full program's first reserved command (00 F8-00 FD), where the player ends the song:
     // the waits after it and the loop are never played.
     bool stopsAtReserved = false;
     std::uint64_t reservedOffset = 0;
@@ -29,6 +29,8 @@ struct StreamStats {
     // number beyond its table, a sample left out).
     std::uint64_t drumStarts = 0;
     std::uint64_t silentStarts = 0;
+    // Its side changes (00 F4-00 F7), as written.
+    std::uint64_t sideChanges = 0;
 };
 
 StreamStats streamStats(const ExecutableStream& stream);

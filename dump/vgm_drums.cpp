@@ -160,6 +160,10 @@ void startDrum(VgmDrums& drums, Bytes& vgm, std::uint8_t code, std::uint16_t num
         sample + (std::uint64_t(played->bytes) * VGM_RATE + frequency - 1) / frequency;
 }
 
+void sidesDrum(const VgmDrums& drums, Bytes& vgm, std::uint8_t code) {
+    if (drums.playing) putChip(vgm, OKIM6258_PAN, std::uint8_t(~code & 0x03));
+}
+
 void endDrums(VgmDrums& drums, Bytes& vgm, bool loops) {
     stopDrum(drums, vgm);
     if (!loops || drums.afterLoop >= drums.starts.size()) return;

@@ -52,6 +52,10 @@ void advanceDrums(VgmDrums& drums, Bytes& vgm, std::uint64_t from, std::uint64_t
 // nothing.
 void startDrum(VgmDrums& drums, Bytes& vgm, std::uint8_t code, std::uint16_t number,
                std::uint64_t sample);
+// A side change (00 F4-00 F7): the pan of the sample playing set to the code's bits 1-0
+// (0x02: port C bits 1-0, which turn a side off), as the player sets port C while the
+// transfer runs; nothing when nothing plays. MAME's vgmplay ignores the pan, libvgm honours it.
+void sidesDrum(const VgmDrums& drums, Bytes& vgm, std::uint8_t code);
 // DAC stream stop 0x94, the chip's STOP, both sides muted, as the player does when a sample
 // ends; nothing when nothing plays.
 void stopDrum(VgmDrums& drums, Bytes& vgm);

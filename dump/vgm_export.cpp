@@ -67,6 +67,8 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
                       stepToSamples(stream.player, step));
         } else if (group == PairGroup::adpcmStop) {
             stopDrum(drums, vgm);
+        } else if (group == PairGroup::adpcmSides) {
+            sidesDrum(drums, vgm, pair.second);
         } else if (full && pair.first == 0x1B) {
             // The system's bits 7-6 taken as clear.
             vgm.insert(vgm.end(), {VGM_YM2151_WRITE, pair.first, merged1B(pair.second, 0)});

@@ -1,17 +1,17 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 716 bytes:
+| Assembled, this file is a complete Human68k ".x" executable of 780 bytes:
 |
 |   file offset   0-63   Human68k header (big-endian fields)
-|   file offset  64-703  player code, padded to 640 bytes (text section); its first instruction
+|   file offset  64-767  player code, padded to 704 bytes (text section); its first instruction
 |                        branches over a long word at text offset 2 (file offset 66): the text
 |                        offset of the drums' bank table, 0 in a program without drums
-|   file offset 704-715  12-byte data section, beginning with the end-of-stream pair 00 FF
+|   file offset 768-779  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-703, appends the register stream and the bank, appends bytes
-| 704-715 and sets the text size (offsets 12-15) so that stream and bank end the text section,
-| and the bank's offset. The player finds the stream at text offset 640; run by itself it reads
+| opmcast-full copies bytes 0-767, appends the register stream and the bank, appends bytes
+| 768-779 and sets the text size (offsets 12-15) so that stream and bank end the text section,
+| and the bank's offset. The player finds the stream at text offset 704; run by itself it reads
 | the 00 FF of the data section there and exits at once.
 |
 | Register stream, read two bytes at a time:
@@ -21,7 +21,9 @@
 |   00 F0              stop the ADPCM and mute it
 |   00 F1-F3  nn nn    start sample nn nn (big-endian, an index into the bank's table) on the
 |                      sides of the command's bits 1-0: bit 1 left, bit 0 right
-|   00 n   n = F4-FD   reserved: the song ends here, as at an end marker without a loop
+|   00 F4-F7           the sample playing goes on on the sides of the command's bits 1-0
+|                      (00 F4: neither, muted); nothing when none plays
+|   00 n   n = F8-FD   reserved: the song ends here, as at an end marker without a loop
 |   00 FE              loop position
 |   00 FF              end: go on at the loop position if one was seen, else stop
 | Stream writes to 10-14 (the timers this player runs on) are skipped. Register 1B gets its bits
@@ -94,7 +96,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 640 here, 640 + stream and bank in a song
+        .long   stream - start          | $0C text size: 704 here, 704 + stream and bank in a song
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -169,10 +171,10 @@ next:   bsr     poll
 command:
         cmpi.b  #0xF0,%d2
         bcs.s   wait                    | 00 00-EF: wait n + 1 steps
-        cmpi.b  #0xF4,%d2
-        bcs.s   drum                    | 00 F0-F3: the ADPCM
+        cmpi.b  #0xF8,%d2
+        bcs.s   drum                    | 00 F0-F7: the ADPCM
         cmpi.b  #0xFE,%d2
-        bcs     finish                  | 00 F4-FD: reserved, the song ends here
+        bcs     finish                  | 00 F8-FD: reserved, the song ends here
         bne.s   endmark                 | 00 FF
         movea.l %a3,%a4                 | 00 FE: the loop goes on from the next pair
         bra.s   next
@@ -199,14 +201,20 @@ wait:   moveq   #0,%d3
 | 00 F0 stops the ADPCM; 00 F1-F3 start the sample the next pair numbers, on the sides of the
 | command's bits 1-0 (bit 1 left, bit 0 right). A start stops what plays (the one DAC plays one
 | hit at a time), then plays the sample unless its number is beyond the table or it was left
-| out (count 0). Without a bank nothing is touched.
+| out (count 0). 00 F4-F7 move the sample playing to the sides of bits 1-0, the transfer and
+| the divider left as they are. Without a bank nothing is touched.
 drum:   moveq   #3,%d3
-        and.b   %d2,%d3                 | sides; 0 for 00 F0, which has no number
-        beq.s   1f
+        and.b   %d2,%d3                 | sides
+        btst    #2,%d2
+        bne.s   1f                      | 00 F4-F7: no number
+        tst.b   %d3
+        beq.s   1f                      | 00 F0: no number
         moveq   #0,%d0
         move.w  (%a3)+,%d0              | sample number
 1:      move.l  %a2,%d1
         beq.s   9f
+        btst    #2,%d2
+        bne.s   sides
         bsr     adpcmstop
         tst.b   %d3
         beq.s   9f
@@ -224,14 +232,27 @@ drum:   moveq   #3,%d3
         move.b  #0x80,CCR(%a1)          | start, no interrupt: the system's handler stays out
         moveq   #0x0C,%d2
         and.b   6(%a2,%d0.l),%d2        | divider bits 3-2
-        eori.b  #3,%d3                  | port C bits 1-0 turn a side off
-        or.b    %d3,%d2
-        move.b  PPI_PORTC,%d1
-        andi.b  #0xF0,%d1               | the joysticks' bits 7-4 kept
-        or.b    %d2,%d1
-        move.b  %d1,PPI_PORTC
+        moveq   #-16,%d1                | the joysticks' bits 7-4 kept
+        bsr.s   portc
         move.b  #2,ADPCM_CMD            | play
 9:      bra     next
+
+| 00 F4-F7 while a transfer runs (ACT): port C's side bits only.
+sides:  btst    #3,(%a1)                | ACT
+        beq.s   9b
+        moveq   #0,%d2
+        moveq   #-4,%d1                 | bits 7-2 kept: the joysticks and the divider
+        bsr.s   portc
+        bra.s   9b
+
+| Port C: the bits of d1 kept, d2's and the sides of d3 (bit 1 left, bit 0 right) set; port
+| C's bits 1-0 turn a side off.
+portc:  eori.b  #3,%d3
+        or.b    %d3,%d2
+        and.b   PPI_PORTC,%d1
+        or.b    %d2,%d1
+        move.b  %d1,PPI_PORTC
+        rts
 
 | ---------------------------------------------------------------- ADPCM stop
 | a1 = channel 3. The ADPCM stopped, the transfer aborted if it still runs, both sides muted
@@ -303,7 +324,7 @@ finish: move.l  %a2,%d0                 | with drums: the ADPCM stopped and mute
 4:      .short  DOS_EXIT                | exit status 0
 
 codeend:
-        .org    704                     | fails to assemble if the code is longer than 640 bytes
+        .org    768                     | fails to assemble if the code is longer than 704 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

@@ -5,6 +5,9 @@
 // zero count, a register written while the channel runs, a device other than the ADPCM's data
 // port, interrupts the system's handler would take, a sample left unstopped: each a fault.
 
+#include <algorithm>
+#include <iterator>
+
 #include "sim_machine.hpp"
 
 namespace opmsim {
@@ -146,7 +149,7 @@ void resetAdpcm(Machine& m) {
     std::fill(std::begin(m.dma), std::end(m.dma), 0);
     // As an earlier transfer (the system's own sounds) leaves it: a start must clear it first.
     m.dma[CSR] = COC;
-    m.portC = 0x0B;
+    m.portC = PORT_C_AT_START;
     m.adpcmPlaying = false;
     m.adpcmUsed = false;
 }
@@ -241,6 +244,13 @@ void onAdpcmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t
     }
 }
 
+std::uint8_t portCAt(const SimResult& result, std::int64_t timeNs) {
+    const auto after =
+        std::upper_bound(result.portC.begin(), result.portC.end(), timeNs,
+                         [](std::int64_t t, const PortCWrite& w) { return t < w.timeNs; });
+    return after == result.portC.begin() ? PORT_C_AT_START : std::prev(after)->value;
+}
+
 std::uint64_t onPpiRead(uc_engine*, std::uint64_t offset, unsigned size, void* user) {
     Machine& m = *static_cast<Machine*>(user);
     if (!deviceAccess(m, PPI_BASE + std::uint32_t(offset), size, "read", false)) return 0xFF;
@@ -258,6 +268,7 @@ void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t v
             return;
         }
         m.portC = byte;
+        m.res->portC.push_back({m.now, m.portC, adpcmTransferring(m)});
     } else if ((offset & 7) == 7) {
         const int bit = (byte >> 1) & 7;
         if ((byte & 0x80) || bit >= 4) {
@@ -265,6 +276,7 @@ void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t v
             return;
         }
         m.portC = std::uint8_t((m.portC & ~(1 << bit)) | (byte & 1) << bit);
+        m.res->portC.push_back({m.now, m.portC, adpcmTransferring(m)});
     } else {
         fail(m, format("write to the PPI at $%06X, the joysticks' port",
                        PPI_BASE + std::uint32_t(offset)));

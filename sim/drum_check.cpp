@@ -1,5 +1,5 @@
 // The drums of a full program: each sample the stream starts against what DMA channel 3 and the
-// MSM6258 played.
+// MSM6258 played, and each side change against the writes of PPI port C.
 
 #include <algorithm>
 #include <cmath>
@@ -35,10 +35,14 @@ std::vector<TimedCommand> unroll(const DecodedStream& stream, double lastNs) {
     }
 }
 
-// The sample a command starts, or nothing for a stop, a number beyond the table or a sample
-// left out.
+bool isSideChange(const AdpcmCommand& c) {
+    return c.command >= 0xF4;
+}
+
+// The sample a command starts, or nothing for a stop, a side change, a number beyond the table
+// or a sample left out.
 const BankSample* startedSample(const DecodedStream& stream, const AdpcmCommand& c) {
-    if (c.command == 0xF0 || c.sample >= stream.bank.size()) return nullptr;
+    if (c.command == 0xF0 || isSideChange(c) || c.sample >= stream.bank.size()) return nullptr;
     const BankSample& sample = stream.bank[c.sample];
     return sample.bytes.empty() ? nullptr : &sample;
 }
@@ -79,6 +83,72 @@ void checkPlay(const DecodedStream& stream, const TimedCommand& start, const Adp
         problem("still playing more than a tick after the next command or the end");
 }
 
+// The port C writes of a run that may answer side changes: all but the one each start makes
+// as it plays (the first after the transfer starts), in order.
+struct SideWrites {
+    std::vector<const PortCWrite*> writes;
+    std::vector<std::uint8_t> before;  // port C before each of them
+    std::size_t next = 0;
+};
+
+SideWrites sideWrites(const SimResult& result) {
+    SideWrites s;
+    std::size_t play = 0;
+    std::uint8_t before = PORT_C_AT_START;
+    for (const PortCWrite& w : result.portC) {
+        bool startsPlay = false;
+        while (play < result.adpcm.size() && result.adpcm[play].startNs <= w.timeNs) {
+            startsPlay = true;
+            ++play;
+        }
+        if (!startsPlay) {
+            s.writes.push_back(&w);
+            s.before.push_back(before);
+        }
+        before = w.value;
+    }
+    return s;
+}
+
+// A side change (00 F4-F7) while `play`, the sample its stream started, is transferred: port C
+// written within a tick of its step while the transfer runs, bits 1-0 the complement of the
+// command's, bits 7-2 (joysticks and divider) as they were. Without a sample, or once its
+// transfer is over, the player writes nothing: that is checked for every write (checkDrums).
+void checkSideChange(const TimedCommand& change, const AdpcmPlay* play, SideWrites& side,
+                     std::vector<std::string>& problems) {
+    const std::uint8_t wanted = std::uint8_t(~change.command.command & 0x03);
+    auto problem = [&](const std::string& text) {
+        problems.push_back(format("side change 00 %02X at step %u: %s",
+                                  unsigned(change.command.command), change.command.step,
+                                  text.c_str()));
+    };
+    while (side.next < side.writes.size() &&
+           double(side.writes[side.next]->timeNs) < change.ns - TICK_NS)
+        ++side.next;
+    const PortCWrite* found = nullptr;
+    std::uint8_t before = 0;
+    for (std::size_t k = side.next;
+         k < side.writes.size() && double(side.writes[k]->timeNs) <= change.ns + TICK_NS; ++k)
+        if (side.writes[k]->transferring) {
+            found = side.writes[k];
+            before = side.before[k];
+            side.next = k + 1;
+            break;
+        }
+    const bool runs =
+        play != nullptr && (play->endNs < 0 || double(play->endNs) > change.ns + TICK_NS);
+    if (found == nullptr) {
+        if (runs) problem("port C not written within a tick while the sample played");
+        return;
+    }
+    if ((found->value & 0x03) != wanted)
+        problem(format("port C bits 1-0 %X at %.6f s, the stream asks %X", found->value & 0x03,
+                       found->timeNs / 1e9, wanted));
+    if ((found->value & 0xFC) != (before & 0xFC))
+        problem(format("port C bits 7-2 changed from $%02X to $%02X", before & 0xFC,
+                       found->value & 0xFC));
+}
+
 }  // namespace
 
 void checkDrums(const DecodedStream& stream, const SimResult& result,
@@ -92,9 +162,16 @@ void checkDrums(const DecodedStream& stream, const SimResult& result,
     // Where the song stops playing: the key, or the end of a song that does not loop.
     const double endNs = byKey ? keyNs : double(stream.endStep) * TICK_NS / stream.stepsPerTick;
     std::size_t played = 0;
+    const AdpcmPlay* current = nullptr;  // the play of the last start, while no stop follows
+    SideWrites side = sideWrites(result);
     for (std::size_t i = 0; i < commands.size(); ++i) {
         const TimedCommand& c = commands[i];
         if (c.ns > keyNs + TICK_NS) break;
+        if (isSideChange(c.command)) {
+            if (c.ns < keyNs - TICK_NS) checkSideChange(c, current, side, problems);
+            continue;
+        }
+        current = nullptr;
         const BankSample* sample = startedSample(stream, c.command);
         if (sample == nullptr) continue;
         const bool optional = c.ns > keyNs - TICK_NS;
@@ -106,9 +183,22 @@ void checkDrums(const DecodedStream& stream, const SimResult& result,
             }
             break;
         }
-        const double cutNs = i + 1 < commands.size() ? std::min(commands[i + 1].ns, endNs) : endNs;
+        // What cuts a sample: the next start or stop; side changes leave it playing.
+        double cutNs = endNs;
+        for (std::size_t k = i + 1; k < commands.size(); ++k)
+            if (!isSideChange(commands[k].command)) {
+                cutNs = std::min(commands[k].ns, endNs);
+                break;
+            }
+        current = &result.adpcm[played];
         checkPlay(stream, c, result.adpcm[played++], cutNs, *sample, problems);
     }
+    // A side is turned on only while a transfer runs: a start, or a side change of the sample
+    // playing; the stops and the exit mute both.
+    for (const PortCWrite& w : result.portC)
+        if (!w.transferring && (w.value & 0x03) != 0x03)
+            problems.push_back(format("port C turned a side on at %.6f s with no transfer running",
+                                      w.timeNs / 1e9));
     if (played < result.adpcm.size()) {
         problems.push_back(format("%zu samples played that the stream does not start",
                                   result.adpcm.size() - played));

@@ -25,10 +25,10 @@ inline constexpr std::uint32_t FULL_STEPS_PER_TICK = 5;
 
 // Layout of a song: the player's head (header and code), then the register stream (and, for
 // the full player, the drums' bank), then the player's 12 data bytes. The classic player's
-// head is 434 bytes, the full player's 704 (FULL_PLAYER_HEAD_SIZE).
+// head is 434 bytes, the full player's 768 (FULL_PLAYER_HEAD_SIZE).
 inline constexpr std::size_t HEADER_SIZE = 64;
 inline constexpr std::size_t STREAM_OFFSET = 434;
-inline constexpr std::size_t FULL_STREAM_OFFSET = 704;
+inline constexpr std::size_t FULL_STREAM_OFFSET = 768;
 inline constexpr std::size_t STUB_TAIL_SIZE = 12;
 inline constexpr std::size_t STUB_SIZE = STREAM_OFFSET + STUB_TAIL_SIZE;
 
@@ -45,7 +45,7 @@ struct XHeader {
     std::uint32_t bindOffset = 0;
 };
 
-// Which player a program carries: the full player of opmcast-full when the program's first 704
+// Which player a program carries: the full player of opmcast-full when the program's first 768
 // bytes, the text size at offsets 12-15 and the bank's offset at 66-69 aside, are those of the
 // full player built into this library (full/player); the classic player vgmstub otherwise. The two
 // read different streams (waits, reserved commands, register 0x1B) and leave the chip differently.
@@ -70,8 +70,9 @@ struct StreamEvent {
     std::uint8_t value = 0;
 };
 
-// An ADPCM command of the full player's stream: 00 F0 (stop) or 00 F1-F3 (start a sample on
-// the sides of bits 1-0: bit 1 left, bit 0 right) with the sample's number.
+// An ADPCM command of the full player's stream: 00 F0 (stop), 00 F1-F3 (start a sample on
+// the sides of bits 1-0: bit 1 left, bit 0 right) with the sample's number, or 00 F4-F7 (the
+// sample playing goes on on the sides of bits 1-0; F4 neither; no number).
 struct AdpcmCommand {
     std::uint32_t step = 0;
     std::uint8_t command = 0xF0;
@@ -107,7 +108,7 @@ struct DecodedStream {
     std::uint32_t loopSteps = 0;  // endStep - loopStep
     bool loops = false;
     std::size_t pairs = 0;  // pairs read up to and including the end marker
-    // The command that ended the stream: 0xFF, or for the full player a reserved 0xF4-0xFD,
+    // The command that ended the stream: 0xFF, or for the full player a reserved 0xF8-0xFD,
     // at which the song ends without looping.
     std::uint8_t endCommand = 0xFF;
     std::string error;  // empty unless the stream has no end marker or the bank is broken
@@ -119,7 +120,7 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size,
                            PlayerKind player = PlayerKind::Classic);
 
 // Decodes the stream of a song executable, as the player it carries (or `player`, if given)
-// reads it: from its head's end (file offset 434 or 704) through text and data; and the bank of
+// reads it: from its head's end (file offset 434 or 768) through text and data; and the bank of
 // a full program with drums.
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player = std::nullopt);
@@ -160,6 +161,18 @@ struct AdpcmPlay {
     std::vector<std::uint8_t> bytes;
 };
 
+// A write of PPI port C (by the port or by a bit set/reset control word): its value after the
+// write, and whether DMA channel 3 was transferring then. Bits 3-2 are the ADPCM's divider,
+// bits 1-0 turn a side off (bit 1 left, bit 0 right).
+struct PortCWrite {
+    std::int64_t timeNs = 0;
+    std::uint8_t value = 0;
+    bool transferring = false;
+};
+
+// Port C as the machine starts: divider 512, both sides off.
+inline constexpr std::uint8_t PORT_C_AT_START = 0x0B;
+
 struct SimResult {
     PlayerKind player = PlayerKind::Classic;  // the player whose rules the run was held to
     std::uint8_t systemCopy1B = 0;            // the byte at $09DA during the run
@@ -171,8 +184,17 @@ struct SimResult {
     std::uint64_t timerAOverflows = 0;
     std::vector<OpmWrite> writes;     // every OPM data write, timer registers included
     std::vector<AdpcmPlay> adpcm;     // every sample started through DMA channel 3
+    std::vector<PortCWrite> portC;    // every write of PPI port C, in order
     std::vector<std::string> errors;  // every fault found; empty for a clean run
 };
+
+// Port C at a time of the run: the value of the last write at or before it.
+std::uint8_t portCAt(const SimResult& result, std::int64_t timeNs);
+// The sides the ADPCM is heard on at a time, from port C: bit 1 left, bit 0 right (the
+// complement of port C's bits 1-0), 0 for neither.
+inline std::uint8_t adpcmSidesAt(const SimResult& result, std::int64_t timeNs) {
+    return std::uint8_t(~portCAt(result, timeNs) & 0x03);
+}
 
 // Loads `file` as Human68k would and runs it until it exits, faults or hits the time limit.
 SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options);

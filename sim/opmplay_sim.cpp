@@ -26,6 +26,7 @@ void printUsage(std::FILE* to = stderr) {
         "  --opm-1b BYTE      the system's copy of OPM register 1B at $09DA (default 0)\n"
         "  --check            compare the writes with the file's register stream\n"
         "  --quiet            do not list the writes and the ADPCM samples\n"
+        "  --ppi-log          list every write of PPI port C (the ADPCM's divider and sides)\n"
         "  --help             this text\n"
         "  --version          the version\n"
         "Exit status: 0 clean run (and, with --check, a faithful replay), 1 otherwise,\n"
@@ -56,7 +57,7 @@ bool parseByte(const char* text, std::uint8_t& byte) {
 int main(int argc, char** argv) {
     const char* path = nullptr;
     opmsim::SimOptions options;
-    bool check = false, quiet = false;
+    bool check = false, quiet = false, ppiLog = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
             check = true;
         } else if (arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--ppi-log") {
+            ppiLog = true;
         } else if (arg == "-h" || arg == "--help") {
             printUsage(stdout);
             return 0;
@@ -155,6 +158,14 @@ int main(int argc, char** argv) {
         } else {
             std::printf(", stopped at %.6f s\n", double(play.stopNs) / 1e9);
         }
+    }
+    // Port C: bits 3-2 the divider, bits 1-0 turn a side off; the ADPCM is heard on the others.
+    static const char* const SIDES[4] = {"muted", "right", "left", "both"};
+    for (std::size_t i = 0; ppiLog && i < result.portC.size(); ++i) {
+        const opmsim::PortCWrite& w = result.portC[i];
+        std::printf("port C at %.6f s: $%02X, ADPCM sides %s, %s\n", double(w.timeNs) / 1e9,
+                    w.value, SIDES[~w.value & 0x03],
+                    w.transferring ? "transfer running" : "no transfer");
     }
     if (result.keyTakenNs >= 0) {
         std::printf("key read at %.6f s\n", double(result.keyTakenNs) / 1e9);

@@ -81,7 +81,7 @@ struct Machine {
     std::int64_t nextDmaByte = 0;
     bool adpcmUsed = false;  // the program touched the DMA controller, the ADPCM or the PPI
     bool adpcmPlaying = false;
-    std::uint8_t portC = 0x0B;  // divider 512, both outputs off
+    std::uint8_t portC = PORT_C_AT_START;
 };
 
 // OPM writes that silence the chip: a key off of a channel, TL 127 on a slot, the noise off,
@@ -147,7 +147,8 @@ void onAdpcmWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t
 std::uint64_t onPpiRead(uc_engine*, std::uint64_t offset, unsigned size, void* user);
 void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user);
 
-// drum_check.cpp: the drums' starts of a full program's stream against the samples played.
+// drum_check.cpp: the drums' starts of a full program's stream against the samples played, its
+// side changes against port C's writes.
 void checkDrums(const DecodedStream& stream, const SimResult& result,
                 std::vector<std::string>& problems);
 

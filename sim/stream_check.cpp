@@ -27,10 +27,11 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
             }
         } else if (second <= longestWait) {
             step += second + 1u;
-        } else if (full && second <= 0xF3) {
-            // The ADPCM: 00 F0 stops it, 00 F1-F3 start the sample the next pair numbers.
+        } else if (full && second <= 0xF7) {
+            // The ADPCM: 00 F0 stops it, 00 F1-F3 start the sample the next pair numbers,
+            // 00 F4-F7 move the sample playing to other sides.
             AdpcmCommand command{step, second, 0};
-            if (second != 0xF0 && i + 3 < size) {
+            if (second >= 0xF1 && second <= 0xF3 && i + 3 < size) {
                 i += 2;
                 ++d.pairs;
                 command.sample = std::uint16_t(data[i] << 8 | data[i + 1]);

@@ -99,7 +99,7 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 6u + stream.size() / 2);
     EXPECT_EQ(lines[0], "player     full (opmcast-full)");
-    EXPECT_EQ(lines[2], "text size  668 (0x0000029C) at offset 12, the length less 76");
+    EXPECT_EQ(lines[2], "text size  732 (0x000002DC) at offset 12, the length less 76");
     EXPECT_EQ(lines[5], "    step  seconds   offset  pair   meaning");
     const char* const meanings[] = {"NE/NFRQ noise on, NFRQ 14",
                                     "LFRQ 200",
@@ -115,8 +115,8 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
                                     "key off ch0"};
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[6 + i].ends_with(std::string("  ") + meanings[i])) << lines[6 + i];
-    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x2D8  00 05  wait 6 steps");
-    EXPECT_EQ(lines.back(), "     246    0.878    0x2DA  00 FF  end marker");
+    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x318  00 05  wait 6 steps");
+    EXPECT_EQ(lines.back(), "     246    0.878    0x31A  00 FF  end marker");
 
     const DumpResult summary = runDump({"--summary", dir.file("full.x")});
     EXPECT_EQ(summary.exitStatus, 0);
@@ -174,11 +174,11 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     // A reserved command ends the song where it stands, loop or not.
     Bytes reserved = stream;
     reserved[2 * 11] = 0x00;  // in place of the key off
-    reserved[2 * 11 + 1] = 0xF4;
+    reserved[2 * 11 + 1] = 0xF8;
     writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
     const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
     EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player ends "
-                             "the song at the reserved command at offset 0x2D6\n"),
+                             "the song at the reserved command at offset 0x316\n"),
               std::string::npos)
         << stops.out;
     ASSERT_EQ(runDump({"--to-vgm", dir.file("reserved.x"), dir.file("reserved.vgm")}).exitStatus,
@@ -221,8 +221,9 @@ std::vector<std::pair<std::uint64_t, Bytes>> okiCommands(const Bytes& vgm, std::
 // A full program's drums: the timeline names each ADPCM command with the sample it plays (or
 // why it plays nothing) and never reads a sample number as a command; the summary gives the
 // bank; the export adds the OKIM6258 at 8 MHz with 12-bit output, the bank as a data block,
-// one DAC stream a rate, and each start and stop at its sample, the divider of a start at
-// another rate written while the chip is idle.
+// one DAC stream a rate, each start and stop at its sample, each side change while a sample
+// plays as the chip's pan, and the divider of a start at another rate written while the chip
+// is idle.
 TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     const DrumProgram drums = drumProgram();
     ScratchDir dir;
@@ -232,14 +233,17 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 7u + drums.stream.size() / 2);
     EXPECT_EQ(lines[4],
-              "drums      bank of 3 samples, 132 bytes at offset 0x2EE (text offset 0x2AE)");
+              "drums      bank of 3 samples, 132 bytes at offset 0x336 (text offset 0x2F6)");
     const char* const meanings[] = {
         "ADPCM sample 0, both sides: 15625 Hz, 101 bytes, 0.013 s",
         "sample number 0",
         "wait 1 step",
         "ADPCM sample 0, right only: 15625 Hz, 101 bytes, 0.013 s",
         "sample number 0",
-        "wait 240 steps",
+        "ADPCM sides left",
+        "wait 1 step",
+        "ADPCM sides muted",
+        "wait 239 steps",
         "ADPCM sample 2, left only: 7813 Hz, 6 bytes, 0.002 s",
         "sample number 2",
         "ADPCM sample 1, right only: left out, plays nothing",
@@ -251,34 +255,43 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
         "key on ch0 ops 1111"};
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[8 + i].ends_with(std::string("  ") + meanings[i])) << lines[8 + i];
-    EXPECT_EQ(lines[lines.size() - 3],
-              "     492    1.756    0x2E8  00 F0  ADPCM stop, both sides muted");
-    EXPECT_EQ(lines.back(), "     493    1.760    0x2EC  00 FF  end marker");
+    EXPECT_EQ(lines[lines.size() - 4],
+              "     492    1.756    0x32E  00 F0  ADPCM stop, both sides muted");
+    EXPECT_EQ(lines[lines.size() - 3], "     492    1.756    0x330  00 F7  ADPCM sides both");
+    EXPECT_EQ(lines.back(), "     493    1.760    0x334  00 FF  end marker");
     const std::vector<std::string> json = linesOf(runDump({"--json", dir.file("drums.x")}).out);
     ASSERT_EQ(json.size(), 1 + drums.stream.size() / 2);
-    EXPECT_EQ(number(json[0], "bankOffset"), 0x2EEu);
-    EXPECT_TRUE(json[1 + 7].ends_with(
+    EXPECT_EQ(number(json[0], "bankOffset"), 0x336u);
+    EXPECT_TRUE(json[1 + 6].ends_with(
+        R"("group":"adpcmSides","meaning":"ADPCM sides left","sides":"left"})"))
+        << json[1 + 6];
+    EXPECT_TRUE(json[1 + 8].ends_with(R"("sides":"muted"})")) << json[1 + 8];
+    EXPECT_TRUE(json[1 + 10].ends_with(
         R"("group":"adpcmStart","meaning":"ADPCM sample 2, left only: 7813 Hz, 6 bytes, 0.002 s",)"
         R"("sample":2,"sides":"left","plays":true,"rate":7813,"bytes":6,"sampleSeconds":0.001536})"))
-        << json[1 + 7];
-    EXPECT_EQ(jsonField(json[1 + 14], "group"), "\"sampleNumber\"");
+        << json[1 + 10];
+    EXPECT_EQ(jsonField(json[1 + 17], "group"), "\"sampleNumber\"");
 
     const DumpResult summary = runDump({"--summary", dir.file("drums.x")});
     EXPECT_NE(summary.out.find("  ADPCM stop (00 F0)            1\n"
                                "  ADPCM start (00 F1-F3)        7\n"
+                               "  ADPCM sides (00 F4-F7)        3\n"
                                "  ADPCM sample number           7\n"),
               std::string::npos)
         << summary.out;
     EXPECT_TRUE(summary.out.ends_with(
         "duration   493 steps (1.760 s)\nloop       none\n"
-        "drums      3 samples in a bank of 132 bytes at offset 0x2EE, 1 left out\n"
+        "drums      3 samples in a bank of 132 bytes at offset 0x336, 1 left out\n"
         "  15625 Hz                      1 sample, 101 bytes, 0.013 s\n"
         "  7813 Hz                       1 sample, 6 bytes, 0.002 s\n"
         "  in all                        2 samples, 107 bytes, 0.014 s\n"
-        "  starts                        7, 3 of them play nothing\n"))
+        "  starts                        7, 3 of them play nothing\n"
+        "  side changes                  3\n"))
         << summary.out;
     const std::string summaryJson = runDump({"--summary", "--json", dir.file("drums.x")}).out;
     EXPECT_EQ(number(jsonField(summaryJson, "drums"), "starts"), 7u);
+    EXPECT_EQ(number(jsonField(summaryJson, "drums"), "sideChanges"), 3u);
+    EXPECT_EQ(number(jsonField(summaryJson, "groups"), "adpcmSides"), 3u);
     EXPECT_EQ(jsonField(jsonField(summaryJson, "drums"), "rates"),
               R"([{"rate":15625,"samples":1,"bytes":101,"seconds":0.012928},)"
               R"({"rate":7813,"samples":1,"bytes":6,"seconds":0.001536}])");
@@ -318,6 +331,10 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
         {1731, {0xB7, 0x02, 0x02}},
         {1731, play},
         {1731, start0},
+        // Moved to the left at once, then to neither side at step 12 (sample 1889); the side
+        // change after the stop at step 492 writes nothing.
+        {1731, {0xB7, 0x02, 0x01}},
+        {1889, mute},
         {1731 + 571, stop0},
         {1731 + 571, halt},
         {1731 + 571, mute},

@@ -38,7 +38,10 @@ DrumProgram drumProgram() {
         0x00, 0xF3, 0x00, 0x00,  // step 10: sample 0, both sides
         0x00, 0x00,              //
         0x00, 0xF1, 0x00, 0x00,  // step 11: sample 0 again, right only, cutting the first
-        0x00, 0xEF,              //
+        0x00, 0xF6,              // and at once on the left only
+        0x00, 0x00,              //
+        0x00, 0xF4,              // step 12: on neither side
+        0x00, 0xEE,              //
         0x00, 0xF2, 0x00, 0x02,  // step 251: sample 2, left only
         0x00, 0xF1, 0x00, 0x01,  // left out
         0x00, 0xF3, 0x01, 0x05,  // beyond the table (and no register 01 write)
@@ -48,6 +51,7 @@ DrumProgram drumProgram() {
         0x00, 0xF3, 0x00, 0x00,  // step 491: sample 0
         0x00, 0x00,              //
         0x00, 0xF0,              // step 492: stopped
+        0x00, 0xF7,              // both sides, with nothing playing: nothing
         0x00, 0x00,              //
         0x00, 0xFF,              // step 493
     };

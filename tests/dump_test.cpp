@@ -23,7 +23,7 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
                       missing.count(reg) == 1)
                 << std::hex << reg;
         // The full player waits at most 240 steps, stops the ADPCM at 00 F0, starts it at
-        // 00 F1-00 F3 and ends the song at 00 F4-00 FD.
+        // 00 F1-00 F3, moves it to other sides at 00 F4-00 F7 and ends the song at 00 F8-00 FD.
         const bool full = player == PlayerKind::full;
         for (int second = 0; second < 256; ++second) {
             const PairGroup expected = second == 0xFE           ? PairGroup::loopMarker
@@ -31,6 +31,7 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
                                        : !full || second < 0xF0 ? PairGroup::wait
                                        : second == 0xF0         ? PairGroup::adpcmStop
                                        : second <= 0xF3         ? PairGroup::adpcmStart
+                                       : second <= 0xF7         ? PairGroup::adpcmSides
                                                                 : PairGroup::reserved;
             EXPECT_EQ(pairGroup(player, 0, std::uint8_t(second)), expected) << second;
             EXPECT_EQ(waitSteps(player, 0, std::uint8_t(second)),
@@ -86,8 +87,12 @@ TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
     const std::pair<Bytes, std::string> fullCases[] = {
         {{0x00, 0x00}, "wait 1 step"},
         {{0x00, 0xEF}, "wait 240 steps"},
-        {{0x00, 0xF4}, "reserved: the player ends the song here"},
+        {{0x00, 0xF8}, "reserved: the player ends the song here"},
         {{0x00, 0xFD}, "reserved: the player ends the song here"},
+        {{0x00, 0xF4}, "ADPCM sides muted"},
+        {{0x00, 0xF5}, "ADPCM sides right"},
+        {{0x00, 0xF6}, "ADPCM sides left"},
+        {{0x00, 0xF7}, "ADPCM sides both"},
         {{0x00, 0xF0}, "ADPCM stop, both sides muted"},
         {{0x00, 0xF1}, "ADPCM start, right only"},
         {{0x00, 0xF2}, "ADPCM start, left only"},
@@ -279,7 +284,7 @@ TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
                                           {0x00, 0xFE},
                                           {0x08, 0x78},
                                           {0x00, 0x00},
-                                          {0x00, 0xF5},
+                                          {0x00, 0xF9},
                                           {0x08, 0x00},
                                           {0x00, 0x01},
                                           {0x00, 0xFF}},

@@ -277,9 +277,11 @@ TEST(FullFm, PitchLfoAndKeysReachTheirRegisters) {
     EXPECT_TRUE(run->played.lfo);
 }
 
-// The drums of a program: each start as "step:sides:number", and each table entry's count.
+// The drums of a program: each start as "step:sides:number", each change of sides as
+// "step:sides", and each table entry's count.
 struct ProgramDrums {
     std::vector<std::string> starts;
+    std::vector<std::string> sides;
     std::vector<unsigned> counts;
 };
 
@@ -296,6 +298,8 @@ ProgramDrums drumsOf(const Bytes& program) {
     for (std::size_t i = FULL_PLAYER_HEAD_SIZE; i + 1 < end; i += 2) {
         if (program[i] != 0) continue;
         if (program[i + 1] <= 0xEF) step += program[i + 1] + 1;
+        if (program[i + 1] >= 0xF4 && program[i + 1] <= 0xF7)
+            drums.sides.push_back(std::to_string(step) + ":" + std::to_string(program[i + 1] & 3));
         if (program[i + 1] < 0xF1 || program[i + 1] > 0xF3) continue;
         drums.starts.push_back(std::to_string(step) + ":" + std::to_string(program[i + 1] & 3) +
                                ":" + std::to_string(program[i + 2] << 8 | program[i + 3]));
@@ -349,6 +353,32 @@ TEST(FullDrums, EveryWayOfPlayingTheDacBecomesStartsOfSharedSamples) {
     EXPECT_EQ(drums.counts, (std::vector<unsigned>{400 * 15625 / 44100 / 2 + 2}));
     EXPECT_NE(summary.find("; drums: 1 sample, 1 KiB ADPCM at 15.6 kHz;"), std::string::npos)
         << summary;
+    EXPECT_TRUE(drums.sides.empty());
+
+    // Channel 6's pan as it changes: a hit takes the pan written just after its first value in
+    // the same sample; within a hit each change moves it at its step; a hit begun on neither
+    // side that the pan brings in later starts muted. After a hit's end a change plays nothing.
+    auto played = [&](std::initializer_list<std::pair<std::size_t, std::uint8_t>> pans) {
+        Bytes commands;
+        auto pan = pans.begin();
+        for (std::size_t i = 0; i < hit.size(); ++i) {
+            commands = concat({commands, {0x52, 0x2A, hit[i]}});
+            for (; pan != pans.end() && pan->first == i; ++pan)
+                commands = concat({commands, {0x53, 0xB6, pan->second}});
+            commands = concat({commands, {0x70}});
+        }
+        return commands;
+    };
+    // Hit 1 at sample 1000, left, right at 1160, both at 1320; pan 0 at 1900 after its end;
+    // hit 2 at 3400 on neither side, left at 3600.
+    const Bytes panned = concat({on,
+                                 wait1000,
+                                 played({{0, 0x80}, {160, 0x40}, {320, 0xC0}}),
+                                 {0x61, 0xF4, 0x01, 0x53, 0xB6, 0x00, 0x61, 0xDC, 0x05},
+                                 played({{200, 0x80}})});
+    std::tie(drums, summary) = convert(panned);
+    EXPECT_EQ(drums.starts, (std::vector<std::string>{"6:2:0", "22:3:0"}));
+    EXPECT_EQ(drums.sides, (std::vector<std::string>{"7:1", "8:3", "22:0", "23:2"}));
 
     // DAC streams: set up for the YM2612's DAC, started by offset and length, by block, and
     // looping until stopped; a start cuts the stream playing.

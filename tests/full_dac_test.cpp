@@ -23,7 +23,7 @@ TEST(FullDac, WritesBecomeHitsCutAtGapsAndSeeksAndIdenticalOnesShareASample) {
     // The DAC holds each value to the next write; a write in the same sample replaces it.
     write(capture, {{100, 0x90}, {102, 0x70}, {103, 0x10}, {103, 0xA0}});
     // The same hit again after a gap of more than 10 ms, panned left.
-    dacPan(capture, 0x80);
+    dacPan(capture, 999, 0x80);
     write(capture, {{1000, 0x90}, {1002, 0x70}, {1003, 0xA0}});
     // A different one, cut in two by a seek although its writes lie close together.
     write(capture, {{5000, 0x81}, {5001, 0x82}});

@@ -68,16 +68,57 @@ struct InputChannel {
     }
 };
 
-// The DAC's hits that start before `until` go into the stream at their steps: one heard on
-// neither side, or whose sample the table cannot number, is not started.
+std::int64_t stepOf(std::int64_t sample) {
+    return (sample * STEPS_PER_TICK + 787 / 2) / 787;
+}
+
+// Whether channel 6's pan turns a side on while the hit that starts now plays, up to `end`.
+bool heardLater(const FullRun& run, std::int64_t end) {
+    for (std::size_t i = run.nextPanChange;
+         i < run.panChanges.size() && run.panChanges[i].sample < end; ++i)
+        if (run.panChanges[i].pan != 0) return true;
+    return false;
+}
+
+// A hit starts at its step. One heard on neither side all through is not started, nor one
+// whose sample the table cannot number; one that channel 6's pan brings in later starts muted.
+void startHit(FullRun& run, const DacHit& hit) {
+    const std::uint8_t sides = hit.pan >> 6;  // 0xB6 bit 7 left, bit 6 right
+    const DacSample& sample = run.dacSamples[hit.sampleIndex];
+    std::int64_t end =
+        hit.startSample + std::int64_t(sample.values.size()) * 44100 / std::max(1u, sample.rate);
+    if (run.nextHit < run.hits.size()) end = std::min(end, run.hits[run.nextHit].startSample);
+    run.hitEndSample = hit.startSample;  // what played before is cut
+    if (hit.sampleIndex > 0xFFFF || (sides == 0 && !heardLater(run, end))) return;
+    const std::int64_t step = stepOf(hit.startSample);
+    writeAdpcmStart(run.stream, step, sides == 0 ? 3 : sides, std::uint16_t(hit.sampleIndex));
+    if (sides == 0) writeAdpcmSides(run.stream, step, 0);
+    run.hitEndSample = end;
+    run.hitSides = sides;
+    ++run.played.drumStarts;
+}
+
+// The DAC's hits that start before `until` go into the stream at their steps, and channel 6's
+// pan changes while one plays, at theirs: the hit's sides follow the pan.
 void startHits(FullRun& run, std::int64_t until) {
-    while (run.nextHit < run.hits.size() && run.hits[run.nextHit].startSample < until) {
-        const DacHit& hit = run.hits[run.nextHit++];
-        const std::uint8_t sides = hit.pan >> 6;  // 0xB6 bit 7 left, bit 6 right
-        if (sides == 0 || hit.sampleIndex > 0xFFFF) continue;
-        const std::int64_t step = (hit.startSample * STEPS_PER_TICK + 787 / 2) / 787;
-        writeAdpcmStart(run.stream, step, sides, std::uint16_t(hit.sampleIndex));
-        ++run.played.drumStarts;
+    for (;;) {
+        const bool hitDue =
+            run.nextHit < run.hits.size() && run.hits[run.nextHit].startSample < until;
+        const bool panDue = run.nextPanChange < run.panChanges.size() &&
+                            run.panChanges[run.nextPanChange].sample < until;
+        if (!hitDue && !panDue) return;
+        // A hit first where both fall in one sample: it already takes the pan of its sample.
+        if (hitDue && (!panDue || run.hits[run.nextHit].startSample <=
+                                      run.panChanges[run.nextPanChange].sample)) {
+            startHit(run, run.hits[run.nextHit++]);
+            continue;
+        }
+        const DacPanChange& change = run.panChanges[run.nextPanChange++];
+        const std::uint8_t sides = change.pan >> 6;
+        if (change.sample < run.hitEndSample && sides != run.hitSides) {
+            writeAdpcmSides(run.stream, stepOf(change.sample), sides);
+            run.hitSides = sides;
+        }
     }
 }
 
@@ -329,6 +370,8 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->facts = facts;
     run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
     run->hits = dac->hits;
+    run->panChanges = dac->panChanges;
+    run->dacSamples = dac->samples;
     run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     auto ahead = std::make_unique<LookAhead>();  // not read without PSG voices to place

@@ -57,7 +57,7 @@ struct Scan {
     if (reg == 0x28 && port == 0) noteKeyOn(scan.facts, scan.keyOns, sample, data);
     if (!scan.dac) return;
     if (port == 1) {
-        if (reg == 0xB6) dacPan(*scan.dac, data);
+        if (reg == 0xB6) dacPan(*scan.dac, sample, data);
         return;
     }
     if (reg == 0x2A) dacWrite(*scan.dac, sample, data);

@@ -8,12 +8,12 @@
 #include <span>
 #include <vector>
 
-// The player is a whole Human68k executable: the 64-byte header and 640 bytes of code (the
+// The player is a whole Human68k executable: the 64-byte header and 704 bytes of code (the
 // head), then a 12-byte data section of end markers (the tail). A program is the head, the
 // stream and the bank, then the tail, with the text size in the header covering the code, the
 // stream and the bank.
-inline constexpr std::size_t FULL_PLAYER_SIZE = 716;
-inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 704;  // file offset of the stream
+inline constexpr std::size_t FULL_PLAYER_SIZE = 780;
+inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 768;  // file offset of the stream
 inline constexpr std::size_t FULL_PLAYER_TAIL_SIZE = 12;
 inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 4 bytes
 // The text offset of the drums' bank table, 0 without drums: a long word the player's first
@@ -44,7 +44,7 @@ std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength);
 std::array<std::uint8_t, 4> fullProgramBankOffset(std::uint64_t streamLength);
 
 // The program that replays `stream` (pairs as docs/full-mode.md describes them): head, stream,
-// tail, the text size set to 640 + the stream's length. The tail's end markers stop the player
+// tail, the text size set to 704 + the stream's length. The tail's end markers stop the player
 // should the stream lack one. Throws std::invalid_argument for a stream of odd length (the
 // player reads pairs, and Human68k sections have even sizes) and std::length_error for one whose
 // text size would not fit the header's 32 bits.

@@ -94,6 +94,12 @@ void writeAdpcmStart(FullStream& stream, std::int64_t step, std::uint8_t sides,
     handOnWhenFull(stream);
 }
 
+void writeAdpcmSides(FullStream& stream, std::int64_t step, std::uint8_t sides) {
+    const std::uint8_t pair[2] = {0x00, std::uint8_t(FULL_ADPCM_SIDES | (sides & 0x03))};
+    flushThen(stream, step, pair);
+    handOnWhenFull(stream);
+}
+
 void finishFullStream(FullStream& stream, std::int64_t endStep) {
     const std::uint8_t pair[2] = {0x00, FULL_END_MARKER};
     flushThen(stream, endStep, pair);

@@ -6,6 +6,7 @@
 //   00 n   n = 00-EF   wait n + 1 steps
 //   00 F0              stop the ADPCM and mute it
 //   00 F1-F3  nn nn    start ADPCM sample nnnn (big-endian); bit 1 left on, bit 0 right on
+//   00 F4-F7           the sample playing goes on on the sides of bits 1-0 (F4: muted)
 //   00 FE              loop position
 //   00 FF              end
 #pragma once
@@ -18,6 +19,7 @@
 inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;  // 240 steps, 0.86 s
 inline constexpr std::uint8_t FULL_ADPCM_STOP = 0xF0;
 inline constexpr std::uint8_t FULL_ADPCM_START = 0xF0;  // | the sides, then the sample's number
+inline constexpr std::uint8_t FULL_ADPCM_SIDES = 0xF4;  // | the sides
 inline constexpr std::uint8_t FULL_LOOP_MARKER = 0xFE;
 inline constexpr std::uint8_t FULL_END_MARKER = 0xFF;
 
@@ -68,5 +70,7 @@ void writeLoopMarker(FullStream& stream, std::int64_t step);
 // before it.
 void writeAdpcmStart(FullStream& stream, std::int64_t step, std::uint8_t sides,
                      std::uint16_t sample);
+// The sample playing moves to the sides given (0: muted), after the changes before it.
+void writeAdpcmSides(FullStream& stream, std::int64_t step, std::uint8_t sides);
 // The changes, the wait up to endStep, and the end marker.
 void finishFullStream(FullStream& stream, std::int64_t endStep);

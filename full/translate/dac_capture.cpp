@@ -77,8 +77,11 @@ void dacEnable(DacCapture& capture, bool on) {
     capture.enabled = on;
 }
 
-void dacPan(DacCapture& capture, std::uint8_t outputs) {
-    capture.pan = outputs & 0xC0;
+void dacPan(DacCapture& capture, std::int64_t sample, std::uint8_t outputs) {
+    const auto pan = std::uint8_t(outputs & 0xC0);
+    if (pan == capture.pan) return;
+    capture.pan = pan;
+    if (capture.panChanges.size() < DAC_HITS_LIMIT) capture.panChanges.push_back({sample, pan});
 }
 
 void dacWriteAny(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
@@ -221,4 +224,13 @@ void finishDacCapture(DacCapture& capture, std::int64_t sample) {
     std::stable_sort(
         capture.hits.begin(), capture.hits.end(),
         [](const DacHit& a, const DacHit& b) { return a.startSample < b.startSample; });
+    // A log may write the pan just after a hit's first value, in the same sample: the hit
+    // plays on the sides in effect once that sample is written.
+    const std::vector<DacPanChange>& changes = capture.panChanges;
+    for (DacHit& hit : capture.hits) {
+        const auto after = std::upper_bound(
+            changes.begin(), changes.end(), hit.startSample,
+            [](std::int64_t start, const DacPanChange& change) { return start < change.sample; });
+        if (after != changes.begin()) hit.pan = std::prev(after)->pan;
+    }
 }

@@ -23,7 +23,15 @@ struct DacSample {
 struct DacHit {
     std::int64_t startSample = 0;  // in 1/44100 s
     std::uint32_t sampleIndex = 0;
-    std::uint8_t pan = 0xC0;  // YM2612 channel 6's 0xB6 bits 7-6: left, right
+    // YM2612 channel 6's 0xB6 bits 7-6 (left, right) in effect once every write of the hit's
+    // first sample is made.
+    std::uint8_t pan = 0xC0;
+};
+
+// Channel 6's pan (0xB6 bits 7-6) changes at `sample`, after the writes before it in that sample.
+struct DacPanChange {
+    std::int64_t sample = 0;
+    std::uint8_t pan = 0xC0;
 };
 
 // Writes more than this far apart end a hit: 10 ms.
@@ -77,6 +85,7 @@ struct DacCapture {
 
     std::vector<DacSample> samples;
     std::vector<DacHit> hits;
+    std::vector<DacPanChange> panChanges;  // in the log's order, at most DAC_HITS_LIMIT
     std::unordered_multimap<std::uint64_t, std::uint32_t> samplesByHash;
     std::size_t keptValues = 0;
     std::int64_t hitsLeftOut = 0;  // over DAC_CAPTURE_LIMIT
@@ -88,8 +97,8 @@ void dacBankData(DacCapture& capture, std::span<const std::uint8_t> bytes);
 void dacSeek(DacCapture& capture, std::uint32_t offset);
 // 0x2B.
 void dacEnable(DacCapture& capture, bool on);
-// YM2612 port 1 0xB6.
-void dacPan(DacCapture& capture, std::uint8_t outputs);
+// YM2612 port 1 0xB6 at `sample`.
+void dacPan(DacCapture& capture, std::int64_t sample, std::uint8_t outputs);
 // 0x2A: the DAC's value from this sample on.
 void dacWriteAny(DacCapture& capture, std::int64_t sample, std::uint8_t value);
 inline void dacWrite(DacCapture& capture, std::int64_t sample, std::uint8_t value) {
@@ -124,5 +133,6 @@ void dacStreamStop(DacCapture& capture, std::int64_t sample);
 // played forwards.
 void dacStreamControl(DacCapture& capture, std::int64_t sample, std::uint8_t code,
                       const std::uint8_t* operands);
-// The end of the log: the hits being gathered are finished.
+// The end of the log: the hits being gathered are finished, and each takes the pan in effect
+// after the writes of its first sample.
 void finishDacCapture(DacCapture& capture, std::int64_t sample);

@@ -1,10 +1,13 @@
 // The full player's drums on the emulated X68000: samples of a program's bank played through
-// DMA channel 3 and the MSM6258 at the steps, on the sides and at the rates the stream asks.
+// DMA channel 3 and the MSM6258 at the steps, on the sides and at the rates the stream asks,
+// and moved to the sides a log's channel-6 pan gives them while they play.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string>
 
 #include "full/player/full_player.hpp"
 #include "replay_support.hpp"
@@ -24,6 +27,178 @@ Bytes sampleBytes(std::size_t count, std::uint8_t seed) {
 bool anyProblemHas(const opmsim::ReplayCheck& check, const char* text) {
     return std::any_of(check.problems.begin(), check.problems.end(),
                        [text](const std::string& p) { return p.find(text) != std::string::npos; });
+}
+
+// A VGM log of the YM2612's DAC and channel 6's pan, written command by command; time in VGM
+// samples (44 100 a second).
+struct DacLog {
+    Bytes commands;
+    std::uint64_t now = 0;
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> pans;   // sides (bit 1 left) from then on
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;  // first write, end of the last
+
+    void dacOn() { commands.insert(commands.end(), {0x52, 0x2B, 0x80}); }
+    void pan(std::uint8_t sides) {
+        commands.insert(commands.end(), {0x53, 0xB6, std::uint8_t(sides << 6)});
+        pans.push_back({now, sides});
+    }
+    void dac(std::uint8_t value) { commands.insert(commands.end(), {0x52, 0x2A, value}); }
+    void wait(std::uint64_t samples) {
+        for (; samples > 0xFFFF; samples -= 0xFFFF)
+            commands.insert(commands.end(), {0x61, 0xFF, 0xFF});
+        if (samples > 16)
+            commands.insert(commands.end(),
+                            {0x61, std::uint8_t(samples), std::uint8_t(samples >> 8)});
+        else if (samples > 0)
+            commands.push_back(std::uint8_t(0x70 + samples - 1));
+        now += samples;
+    }
+    Bytes vgm() const {
+        Bytes file(0x40 + commands.size() + 1, 0);
+        const auto put = [&file](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) file[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+        };
+        file[0] = 'V', file[1] = 'g', file[2] = 'm', file[3] = ' ';
+        put(0x08, 0x150);
+        put(0x18, std::uint32_t(now));
+        put(0x2C, 7670453);  // YM2612
+        put(0x34, 0x0C);
+        std::copy(commands.begin(), commands.end(), file.begin() + 0x40);
+        file.back() = 0x66;
+        put(0x04, std::uint32_t(file.size() - 4));
+        return file;
+    }
+    // Channel 6's sides at a sample.
+    std::uint8_t sidesAt(std::uint64_t sample) const {
+        std::uint8_t sides = 0x03;  // the YM2612 starts with both
+        for (const auto& [at, s] : pans)
+            if (at <= sample) sides = s;
+        return sides;
+    }
+};
+
+constexpr double SAMPLE_NS = 1e9 / 44100;
+
+// The ADPCM's sides in frames of 5 ms against channel 6's pan at the frame, wherever the log's
+// hit and a sample of the program both play, leaving out the frames within a step of a pan
+// change or of a hit's start or end, which the stream puts at the nearest step.
+struct FrameCheck {
+    int compared = 0;
+    int mismatched = 0;
+    std::string first;  // the first mismatch
+};
+
+FrameCheck compareSides(const DacLog& log, const opmsim::SimResult& result) {
+    std::vector<double> changes;
+    for (const auto& [at, sides] : log.pans) changes.push_back(double(at) * SAMPLE_NS);
+    for (const auto& [from, to] : log.hits) {
+        changes.push_back(double(from) * SAMPLE_NS);
+        changes.push_back(double(to) * SAMPLE_NS);
+    }
+    FrameCheck check;
+    for (double ns = 0; ns < double(result.endNs); ns += 5e6) {
+        const bool sourcePlays = std::any_of(log.hits.begin(), log.hits.end(), [ns](const auto& h) {
+            return ns >= double(h.first) * SAMPLE_NS && ns < double(h.second) * SAMPLE_NS;
+        });
+        const bool programPlays =
+            std::any_of(result.adpcm.begin(), result.adpcm.end(), [ns](const opmsim::AdpcmPlay& p) {
+                return ns >= double(p.startNs) && (p.endNs < 0 || ns < double(p.endNs));
+            });
+        const bool nearChange = std::any_of(changes.begin(), changes.end(),
+                                            [ns](double c) { return std::abs(ns - c) <= STEP_NS; });
+        if (!sourcePlays || !programPlays || nearChange) continue;
+        ++check.compared;
+        const std::uint8_t heard = opmsim::adpcmSidesAt(result, std::int64_t(ns));
+        const std::uint8_t wanted = log.sidesAt(std::uint64_t(ns / SAMPLE_NS));
+        if (heard != wanted && check.mismatched++ == 0)
+            check.first = std::to_string(ns / 1e6) + " ms: sides " + std::to_string(heard) +
+                          ", the log's pan " + std::to_string(wanted);
+    }
+    return check;
+}
+
+// A hit of `samples` VGM samples, a write every `every`: a decaying tone with some noise.
+void writeHit(DacLog& log, std::uint64_t samples, std::uint64_t every,
+              std::optional<std::uint8_t> panAfterFirst, std::uint64_t panEvery = 0) {
+    const std::uint64_t start = log.now;
+    std::uint32_t noise = 12345;
+    std::uint8_t sides = panAfterFirst.value_or(0x02);
+    for (std::uint64_t s = 0; s < samples; s += every) {
+        if (panEvery != 0 && s > 0 && s % panEvery == 0) log.pan(sides ^= 0x03);
+        noise = noise * 1103515245 + 12345;
+        const double t = double(s) / 44100;
+        const double v = 128 + 90 * std::sin(2 * M_PI * 330 * t) * std::exp(-t / 2) +
+                         double((noise >> 16) % 17) - 8;
+        log.dac(std::uint8_t(std::clamp(v, 0.0, 255.0)));
+        if (s == 0 && panAfterFirst) log.pan(*panAfterFirst);
+        log.wait(every);
+    }
+    log.hits.push_back({start, log.now});
+}
+
+// The stream of a full program with each side change's bits 1-0 swapped (00 F5 <-> 00 F6).
+Bytes withSidesSwapped(Bytes program) {
+    for (std::size_t at = FULL_PLAYER_HEAD_SIZE; at + 1 < program.size(); at += 2) {
+        if (program[at] != 0x00) continue;
+        const std::uint8_t code = program[at + 1];
+        if (code == 0xFF) break;
+        if (code >= 0xF1 && code <= 0xF3) at += 2;  // the sample number
+        if (code == 0xF5 || code == 0xF6) program[at + 1] = code ^ 0x03;
+    }
+    return program;
+}
+
+// Logs whose channel-6 pan moves the DAC between the sides, converted by opmcast-full and run:
+// the ADPCM is heard on the log's sides in every 5 ms frame a step away from a change. Hits
+// panned in the sample of their first write; one long hit whose pan swings left and right
+// every 40 ms. The same long hit with its side changes swapped fails the frame check, and the
+// replay check finds the run against a stream whose side changes are swapped.
+TEST(FullPlayerDrums, FollowsChannelSixPanWhileAHitPlays) {
+    DacLog hits;
+    hits.dacOn();
+    hits.pan(0x02);  // left
+    hits.wait(2205);
+    writeHit(hits, 6615, 5, std::nullopt);
+    for (std::uint8_t sides : {0x02, 0x01, 0x02, 0x03}) {
+        hits.wait(4410);
+        writeHit(hits, 6615, 5, sides);
+    }
+    hits.wait(8820);
+
+    DacLog swinging;
+    swinging.dacOn();
+    swinging.pan(0x02);
+    swinging.wait(2205);
+    writeHit(swinging, 3 * 44100, 2, std::nullopt, 1764);
+    swinging.wait(4410);
+
+    opmsim::SimOptions options;
+    options.timeLimitNs = 30'000'000'000;
+    for (const DacLog* log : {&hits, &swinging}) {
+        SCOPED_TRACE(log == &hits ? "hits" : "swinging");
+        std::string output;
+        const Bytes program = replay::convertWithFull(log->vgm(), output);
+        ASSERT_FALSE(program.empty()) << output;
+        const replay::Replay r = replay::replay(program, options);
+        EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+        EXPECT_EQ(r.result.adpcm.size(), log->hits.size());
+        const FrameCheck frames = compareSides(*log, r.result);
+        EXPECT_GE(frames.compared, log == &hits ? 100 : 450);
+        EXPECT_EQ(frames.mismatched, 0) << frames.first;
+        if (log == &hits) continue;
+
+        const auto changes =
+            std::count_if(r.stream.adpcm.begin(), r.stream.adpcm.end(),
+                          [](const opmsim::AdpcmCommand& c) { return c.command >= 0xF4; });
+        EXPECT_GE(changes, 70) << "a change every 40 ms for 3 s";
+        const replay::Replay swapped = replay::replay(withSidesSwapped(program), options);
+        EXPECT_TRUE(swapped.check.problems.empty()) << "it does what its stream says";
+        const FrameCheck wrong = compareSides(*log, swapped.result);
+        EXPECT_GT(wrong.mismatched, wrong.compared / 2);
+        const opmsim::DecodedStream otherSides =
+            opmsim::decodeExecutableStream(withSidesSwapped(program));
+        EXPECT_TRUE(anyProblemHas(opmsim::checkReplay(otherSides, r.result), "side change"));
+    }
 }
 
 TEST(FullPlayerDrums, PlaysEachStartAtItsStepSideAndRateAndStopsIt) {

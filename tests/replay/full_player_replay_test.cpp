@@ -67,7 +67,7 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     EXPECT_EQ(bare[0], 'H');
     EXPECT_EQ(bare[1], 'U');
     EXPECT_EQ(be32(bare, 0x08), 0u) << "entry at the start of the text";
-    EXPECT_EQ(be32(bare, 0x0C), 640u) << "text = the code up to the stream position";
+    EXPECT_EQ(be32(bare, 0x0C), 704u) << "text = the code up to the stream position";
     EXPECT_EQ(bare[64], 0x60) << "bra.s over the bank's offset";
     EXPECT_EQ(bare[65], 4);
     EXPECT_EQ(be32(bare, FULL_PLAYER_BANK_OFFSET), 0u) << "no drums";
@@ -80,7 +80,7 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     Bytes stream = {0x08, 0x78, 0x00, 0x00, 0x00, 0xFF};
     Bytes exe = fullSong(stream);
     ASSERT_EQ(exe.size(), FULL_PLAYER_SIZE + stream.size());
-    EXPECT_EQ(be32(exe, 0x0C), 640u + stream.size());
+    EXPECT_EQ(be32(exe, 0x0C), 704u + stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), exe.begin() + FULL_PLAYER_HEAD_SIZE));
     EXPECT_TRUE(std::equal(player.begin() + FULL_PLAYER_HEAD_SIZE, player.end(),
                            exe.end() - FULL_PLAYER_TAIL_SIZE));
@@ -173,8 +173,21 @@ TEST(FullPlayerStream, KeyPressStopsPlaybackWithinATick) {
     EXPECT_EQ(r.result.exitCode, 0);
 }
 
-TEST(FullPlayerStream, ReservedCommandEndsTheSongWithoutLooping) {
+TEST(FullPlayerStream, ReservedCommandEndsTheSongWithoutLoopingASideChangeDoesNot) {
     for (int command = 0xF4; command <= 0xFD; ++command) {
+        if (command <= 0xF7) {
+            // A side change: nothing in a program without drums, the song goes on to its end.
+            Bytes stream = {0x20, 0xC7, 0x08, 0x78, 0x00, 0x04, 0x00, std::uint8_t(command),
+                            0x08, 0x00, 0x00, 0x00, 0x28, 0x4A, 0x00, 0xFF};
+            replay::Replay r = replay(fullSong(stream), withCopy());
+            SCOPED_TRACE(command);
+            EXPECT_TRUE(r.check.problems.empty()) << describe(r);
+            EXPECT_EQ(r.stream.endCommand, 0xFF);
+            EXPECT_EQ(r.check.streamWrites, 4u);
+            EXPECT_TRUE(r.result.portC.empty()) << "no ADPCM register touched";
+            EXPECT_NEAR(r.result.endNs / STEP_NS, 6.0, 0.5);
+            continue;
+        }
         // A loop position before it: the song still ends, as at an end marker without one.
         Bytes stream = {0x20, 0xC7, 0x00, 0xFE, 0x08, 0x78, 0x00, 0x04, 0x00, std::uint8_t(command),
                         0x08, 0x00, 0x00, 0x00, 0x28, 0x4A, 0x00, 0xFF};

@@ -1,5 +1,7 @@
 #include "replay_support.hpp"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -25,6 +27,27 @@ std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream) {
 
 std::vector<std::uint8_t> fullSong(const std::vector<std::uint8_t>& stream) {
     return buildFullProgram(stream);
+}
+
+std::vector<std::uint8_t> convertWithFull(const std::vector<std::uint8_t>& vgm, std::string& log) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/opmcast-replay-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a scratch folder");
+    const fs::path dir = pattern;
+    {
+        std::ofstream out(dir / "log.vgm", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(vgm.data()), std::streamsize(vgm.size()));
+    }
+    // The folder is ours, made by mkdtemp: its name holds no quote.
+    const std::string command = "cd '" + dir.string() + "' && '" + std::string(OPMCAST_FULL_EXE) +
+                                "' log.vgm > convert.log 2>&1";
+    const int status = std::system(command.c_str());
+    std::vector<std::uint8_t> exe;
+    if (status == 0 && fs::exists(dir / "log.x")) exe = readFile((dir / "log.x").string());
+    const std::vector<std::uint8_t> text = readFile((dir / "convert.log").string());
+    log.assign(text.begin(), text.end());
+    fs::remove_all(dir);
+    return exe;
 }
 
 std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code) {

@@ -21,6 +21,10 @@ std::vector<std::uint8_t> song(const std::vector<std::uint8_t>& stream);
 // A program of opmcast-full holding `stream`: the full player around it (buildFullProgram).
 std::vector<std::uint8_t> fullSong(const std::vector<std::uint8_t>& stream);
 
+// The program opmcast-full makes of a VGM log (the log's bytes written to a scratch folder,
+// converted there); empty, with the converter's output in `log`, if it made none.
+std::vector<std::uint8_t> convertWithFull(const std::vector<std::uint8_t>& vgm, std::string& log);
+
 // A stand-alone program: a Human68k header in front of `code` (68000 words), no data, 256
 // bytes of bss.
 std::vector<std::uint8_t> program(const std::vector<std::uint16_t>& code);

@@ -98,6 +98,10 @@ std::string checkStream(const Bytes& program) {
                 i += 2;
                 continue;
             }
+            if (value >= 0xF4 && value <= 0xF7) {  // the sides of the sample playing
+                if (bankOffset == 0) return "an ADPCM side change without drums";
+                continue;
+            }
             if (value > 0xF0 && value < 0xFE) return "reserved command";
         } else if (reg >= 0x10 && reg <= 0x14) {
             return "a timer register in the stream";

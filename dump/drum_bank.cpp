@@ -1,5 +1,6 @@
 #include "dump/drum_bank.hpp"
 
+#include <algorithm>
 #include <span>
 
 #include "dump/text_format.hpp"
@@ -17,21 +18,25 @@ std::uint32_t bigLong(std::span<const std::uint8_t> file, std::uint64_t at) {
 
 }  // namespace
 
-std::optional<Problem> readDrumBank(const Bytes& file, std::optional<DrumBank>& bank) {
+std::optional<Problem> readDrumBank(const Bytes& file, std::uint64_t end,
+                                    std::optional<DrumBank>& bank) {
     bank.reset();
     const std::uint32_t field = bigLong(file, FULL_PLAYER_BANK_OFFSET);
     // 0, or the long word the player itself holds there: a program without drums.
     if (field == 0 || field == bigLong(fullPlayerBytes(), FULL_PLAYER_BANK_OFFSET))
         return std::nullopt;
-    // The bank follows at least the stream's end marker and ends where the player tail begins.
+    // The bank follows at least the stream's end marker and ends at `end`.
     const std::uint64_t at = TEXT_START + field;
-    const std::uint64_t tail = file.size() - FULL_PLAYER_TAIL_SIZE;
+    const std::uint64_t tail = end;
     if (at < FULL_PLAYER_HEAD_SIZE + 2 || at % 2 != 0 || at + 8 > tail)
-        return Problem{format("the drums' bank at text offset 0x%X is not between the stream "
-                              "and the player tail (text offsets 0x%X to 0x%X)",
-                              unsigned(field), unsigned(FULL_PLAYER_HEAD_SIZE + 2 - TEXT_START),
-                              unsigned(tail - 8 - TEXT_START)),
-                       FULL_PLAYER_BANK_OFFSET};
+        return Problem{
+            format("the drums' bank at text offset 0x%X is not between the stream "
+                   "and the %s (text offsets 0x%X to 0x%llX)",
+                   unsigned(field),
+                   end + FULL_PLAYER_TAIL_SIZE == file.size() ? "player tail" : "display block",
+                   unsigned(FULL_PLAYER_HEAD_SIZE + 2 - TEXT_START),
+                   ull(std::max<std::uint64_t>(tail, 8) - 8 - TEXT_START)),
+            FULL_PLAYER_BANK_OFFSET};
     DrumBank b;
     b.at = at;
     b.size = tail - at;

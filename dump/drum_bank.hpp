@@ -16,6 +16,8 @@ inline constexpr std::uint8_t ADPCM_START_RIGHT = 0xF1;
 inline constexpr std::uint8_t ADPCM_START_BOTH = 0xF3;
 inline constexpr std::uint8_t ADPCM_SIDES_MUTED = 0xF4;
 inline constexpr std::uint8_t ADPCM_SIDES_BOTH = 0xF7;
+// 00 F8 ends the fade that a full program plays after its last pass, and with it the song.
+inline constexpr std::uint8_t FADE_END = 0xF8;
 
 // One entry of the bank's table.
 struct DrumSample {
@@ -33,10 +35,12 @@ struct DrumBank {
 };
 
 // The bank of a full program, or none when the long word at offset 66 is 0 (or the player's
-// own). Checks that the bank lies inside the text section before the player tail, that the
+// own). Checks that the bank lies inside the text section and ends at `end` (the display
+// block, or else the player tail), that the
 // table's first offset counts whole entries of 8 bytes within the bank, and that every sample
 // lies within the bank after the table with a divider the chip has.
-std::optional<Problem> readDrumBank(const Bytes& file, std::optional<DrumBank>& bank);
+std::optional<Problem> readDrumBank(const Bytes& file, std::uint64_t end,
+                                    std::optional<DrumBank>& bank);
 
 // The MSM6258's clock divider for port C's bits: 512, 768 or 1024.
 unsigned drumDivider(std::uint8_t dividerBits);

@@ -29,10 +29,6 @@ std::string hexByte(std::uint8_t value) {
     return format("0x%02X", unsigned(value));
 }
 
-bool isAdpcmStart(PlayerKind player, const StreamPair& pair) {
-    return pairGroup(player, pair.first, pair.second) == PairGroup::adpcmStart;
-}
-
 std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     const std::uint64_t length = file.size();
     const Layout layout = layoutOf(player);
@@ -59,23 +55,92 @@ std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     return std::nullopt;
 }
 
-// Offset of the first end marker before `limit`: the stream is read two bytes at a time from
-// its start, the pair after an ADPCM start being its sample number.
-std::optional<std::uint64_t> findEndMarker(const Bytes& file, PlayerKind player,
-                                           std::uint64_t limit) {
-    for (std::uint64_t at = layoutOf(player).head; at + 2 <= limit; at += 2) {
-        if (file[at] == STREAM_COMMAND && file[at + 1] == END_MARKER) return at;
-        if (isAdpcmStart(player, {at, file[at], file[at + 1]})) at += 2;
+// Offset of the first pair from `from` on, before `limit`, that `ends` says ends the stream;
+// read two bytes at a time, the pair after an ADPCM start being its sample number.
+template <typename Ends>
+std::optional<std::uint64_t> findPair(const Bytes& file, PlayerKind player, std::uint64_t from,
+                                      std::uint64_t limit, Ends ends) {
+    for (std::uint64_t at = from; at + 2 <= limit; at += 2) {
+        const PairGroup group = pairGroup(player, file[at], file[at + 1]);
+        if (ends(group)) return at;
+        if (group == PairGroup::adpcmStart) at += 2;
     }
     return std::nullopt;
 }
 
-// Reads the pairs up to and including the end marker at `end`.
-std::optional<Problem> readPairs(const Bytes& file, std::uint64_t end, PlayerKind player,
-                                 std::vector<StreamPair>& pairs) {
-    std::optional<std::uint64_t> loopAt;
+std::optional<std::uint64_t> findEndMarker(const Bytes& file, PlayerKind player,
+                                           std::uint64_t limit) {
+    return findPair(file, player, layoutOf(player).head, limit,
+                    [](PairGroup g) { return g == PairGroup::endMarker; });
+}
+
+// The fade's last pair: the player ends the song at 00 F8, or at a reserved 00 F9-00 FD.
+std::optional<std::uint64_t> findFadeEnd(const Bytes& file, std::uint64_t from,
+                                         std::uint64_t limit) {
+    return findPair(file, PlayerKind::full, from, limit, [](PairGroup g) {
+        return g == PairGroup::fadeEnd || g == PairGroup::reserved;
+    });
+}
+
+std::uint32_t bigLong(const Bytes& file, std::uint64_t at) {
+    return std::uint32_t(file[at] << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
+}
+
+// The longest a time line gets: m:ss of at most 65535 seconds ("1092:15") and a pass of at
+// most 65535; the player draws it after a CR into 128 bytes, NUL included.
+constexpr std::size_t TIME_LINE_ROOM = 128 - 2;
+constexpr std::size_t TIME_WIDTH = 7;
+constexpr std::size_t PASS_WIDTH = 5;
+
+// The display block of a full program, or none when the long word at offset 70 is 0: it lies
+// in the text section after the stream and runs to the player tail, its header and its time
+// line each ended by a NUL, then at most one NUL for an even length.
+std::optional<Problem> readDisplay(const Bytes& file, std::optional<DisplayBlock>& display) {
+    display.reset();
+    const std::uint32_t field = bigLong(file, FULL_PLAYER_DISPLAY_OFFSET);
+    if (field == 0) return std::nullopt;
+    const std::uint64_t at = EXECUTABLE_HEADER_SIZE + std::uint64_t(field);
+    const std::uint64_t tail = file.size() - FULL_PLAYER_TAIL_SIZE;
+    if (at < FULL_PLAYER_HEAD_SIZE + 2 || at % 2 != 0 || at + 2 > tail)
+        return Problem{
+            format("the display block at text offset 0x%X is not between the stream "
+                   "and the player tail (text offsets 0x%X to 0x%llX)",
+                   unsigned(field), unsigned(FULL_PLAYER_HEAD_SIZE + 2 - EXECUTABLE_HEADER_SIZE),
+                   ull(tail - 2 - EXECUTABLE_HEADER_SIZE)),
+            FULL_PLAYER_DISPLAY_OFFSET};
+    const auto begin = file.begin() + long(at), end = file.begin() + long(tail);
+    const auto headerEnd = std::find(begin, end, 0);
+    const auto lineEnd = headerEnd == end ? end : std::find(headerEnd + 1, end, 0);
+    if (lineEnd == end)
+        return Problem{"the display block has no NUL after its " +
+                           std::string(headerEnd == end ? "header" : "time line"),
+                       at};
+    if (end - lineEnd > 2 || (end - lineEnd == 2 && lineEnd[1] != 0))
+        return Problem{std::to_string(end - lineEnd - 1) +
+                           " bytes follow the display block's time line where the player tail "
+                           "belongs",
+                       std::uint64_t(lineEnd + 1 - file.begin())};
+    DisplayBlock block{at, tail - at, std::string(begin, headerEnd),
+                       std::string(headerEnd + 1, lineEnd)};
+    std::size_t drawn = 0;
+    for (char c : block.timeLine)
+        drawn += c == DISPLAY_TIME ? TIME_WIDTH : c == DISPLAY_PASS ? PASS_WIDTH : 1;
+    if (drawn > TIME_LINE_ROOM)
+        return Problem{format("the time line draws up to %zu bytes, more than the player's "
+                              "%zu",
+                              drawn, TIME_LINE_ROOM),
+                       std::uint64_t(headerEnd + 1 - file.begin())};
+    display = std::move(block);
+    return std::nullopt;
+}
+
+// Reads the pairs from `from` up to and including the one at `last`; `loopAt` keeps the loop
+// marker seen.
+std::optional<Problem> readPairs(const Bytes& file, std::uint64_t from, std::uint64_t last,
+                                 PlayerKind player, std::vector<StreamPair>& pairs,
+                                 std::optional<std::uint64_t>& loopAt) {
     bool number = false;
-    for (std::uint64_t at = layoutOf(player).head; at <= end; at += 2) {
+    for (std::uint64_t at = from; at <= last; at += 2) {
         StreamPair pair{at, file[at], file[at + 1], number};
         const PairGroup group = streamPairGroup(player, pair);
         number = group == PairGroup::adpcmStart;
@@ -109,7 +174,7 @@ bool hasFullPlayerHead(const Bytes& file) {
     for (std::size_t at = 0; at < FULL_PLAYER_HEAD_SIZE; ++at) {
         const bool patched =
             (at >= FULL_PLAYER_TEXT_SIZE_OFFSET && at < FULL_PLAYER_TEXT_SIZE_OFFSET + 4) ||
-            (at >= FULL_PLAYER_BANK_OFFSET && at < FULL_PLAYER_BANK_OFFSET + 4);
+            (at >= FULL_PLAYER_BANK_OFFSET && at < FULL_PLAYER_LOOPS_OFFSET + 2);
         if (!patched && file[at] != player[at]) return false;
     }
     return true;
@@ -129,31 +194,64 @@ std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& strea
     const Layout layout = layoutOf(player);
     if (auto problem = checkLayout(file, player)) return problem;
     std::optional<DrumBank> bank;
-    if (player == PlayerKind::full)
-        if (auto problem = readDrumBank(file, bank)) return problem;
-    const std::uint64_t streamLimit = bank ? bank->at : file.size();
+    std::optional<DisplayBlock> display;
+    std::uint16_t loops = 0;
+    if (player == PlayerKind::full) {
+        if (auto problem = readDisplay(file, display)) return problem;
+        const std::uint64_t bankEnd = display ? display->at : file.size() - layout.tail;
+        if (auto problem = readDrumBank(file, bankEnd, bank)) return problem;
+        loops =
+            std::uint16_t(file[FULL_PLAYER_LOOPS_OFFSET] << 8 | file[FULL_PLAYER_LOOPS_OFFSET + 1]);
+    }
+    // Where the stream (and the fade) must end: the bank, the display block or the tail.
+    const bool parts = bank || display;
+    const std::uint64_t partsAt = bank      ? bank->at
+                                  : display ? display->at
+                                            : file.size() - layout.tail;
+    const std::uint64_t streamLimit = parts ? partsAt : file.size();
     const std::optional<std::uint64_t> end = findEndMarker(file, player, streamLimit);
     if (!end)
         return Problem{
             "no end marker (00 FF) in the stream that starts at " + hexOffset(layout.head),
             streamLimit};
-    if (bank && *end + 2 != bank->at)
-        return Problem{std::to_string(bank->at - (*end + 2)) +
-                           " bytes lie between the end marker and the drums' bank at " +
-                           hexOffset(bank->at),
-                       *end + 2};
-    const std::uint64_t after = file.size() - (*end + 2) - (bank ? bank->size : 0);
+    std::optional<std::uint64_t> loopAt;
+    if (auto problem = readPairs(file, layout.head, *end, player, stream.pairs, loopAt))
+        return problem;
+    // After the last pass of a loop the player goes on past the end marker: the fade, through
+    // the 00 F8 that ends the song.
+    std::uint64_t streamEnd = *end + 2;
+    if (loops > 0 && loopAt && streamEnd < partsAt) {
+        const std::optional<std::uint64_t> fadeEnd = findFadeEnd(file, streamEnd, partsAt);
+        if (!fadeEnd)
+            return Problem{
+                "the fade after the end marker has no end (00 F8) before " + hexOffset(partsAt),
+                streamEnd};
+        const std::size_t passPairs = stream.pairs.size();
+        if (auto problem = readPairs(file, streamEnd, *fadeEnd, player, stream.pairs, loopAt))
+            return problem;
+        stream.fadePairs = stream.pairs.size() - passPairs;
+        streamEnd = *fadeEnd + 2;
+    }
+    const char* const ending = stream.fadePairs > 0 ? "the fade's end" : "the end marker";
+    if (parts && streamEnd != partsAt)
+        return Problem{std::to_string(partsAt - streamEnd) + " bytes lie between " + ending +
+                           " and the " + (bank ? "drums' bank" : "display block") + " at " +
+                           hexOffset(partsAt),
+                       streamEnd};
+    const std::uint64_t after =
+        file.size() - streamEnd - (bank ? bank->size : 0) - (display ? display->size : 0);
     if (after != layout.tail)
-        return Problem{std::to_string(after) + " bytes follow the end marker where the " +
+        return Problem{std::to_string(after) + " bytes follow " + ending + " where the " +
                            std::to_string(layout.tail) + "-byte player tail belongs",
-                       *end + 2};
-    if (auto problem = readPairs(file, *end, player, stream.pairs)) return problem;
+                       streamEnd};
 
     stream.player = player;
     stream.length = file.size();
     stream.streamOffset = layout.head;
     stream.tailSize = layout.tail;
+    stream.loops = loops;
     stream.bank = std::move(bank);
+    stream.display = std::move(display);
     for (int i = 0; i < 4; ++i)
         stream.sizeField = stream.sizeField << 8 | file[std::size_t(TEXT_SIZE_FIELD + i)];
     const std::uint64_t expected = stream.length - EXECUTABLE_HEADER_SIZE - layout.tail;

@@ -185,13 +185,18 @@ void writeKeys(Chip& chip, std::uint8_t value) {
     }
 }
 
-// Plays the pairs from `from` through the end marker; the index of the loop marker, or none.
+// Plays the pairs from `from` through the end marker; the index of the loop marker, or none
+// when there is none or the song ends before the end marker (00 F8-00 FD).
 std::optional<std::size_t> playPairs(const ExecutableStream& stream, std::size_t from, Chip& chip,
                                      OpmLevels& levels) {
     std::optional<std::size_t> loop;
-    for (std::size_t i = from; i < stream.pairs.size(); ++i) {
+    for (std::size_t i = from; i < passPairs(stream); ++i) {
         const StreamPair& pair = stream.pairs[i];
         const PairGroup group = streamPairGroup(stream.player, pair);
+        if (group == PairGroup::fadeEnd || group == PairGroup::reserved) {
+            levels.loopStep = -1;
+            return std::nullopt;
+        }
         if (group == PairGroup::wait) {
             for (unsigned n = streamPairSteps(stream.player, pair); n > 0; --n)
                 runStep(chip, levels.noise.size(), levels);

@@ -12,7 +12,8 @@ const GroupNames GROUP_NAMES[PAIR_GROUPS] = {
     {"wait", "wait"},
     {"loop", "loop marker"},
     {"end", "end marker"},
-    {"reserved", "reserved (00 F8-FD)"},
+    {"fadeEnd", "fade end (00 F8)"},
+    {"reserved", "reserved (00 F9-FD)"},
     {"adpcmStop", "ADPCM stop (00 F0)"},
     {"adpcmStart", "ADPCM start (00 F1-F3)"},
     {"adpcmSides", "ADPCM sides (00 F4-F7)"},
@@ -145,7 +146,7 @@ PairGroup pairGroup(PlayerKind player, std::uint8_t first, std::uint8_t second) 
             if (second == ADPCM_STOP) return PairGroup::adpcmStop;
             if (second <= ADPCM_START_BOTH) return PairGroup::adpcmStart;
             if (second <= ADPCM_SIDES_BOTH) return PairGroup::adpcmSides;
-            return PairGroup::reserved;
+            return second == FADE_END ? PairGroup::fadeEnd : PairGroup::reserved;
         }
         return PairGroup::wait;
     }
@@ -218,6 +219,8 @@ std::string describePair(PlayerKind player, std::uint8_t first, std::uint8_t sec
             return "loop marker";
         case PairGroup::endMarker:
             return "end marker";
+        case PairGroup::fadeEnd:
+            return "end of the fade: the player ends the song here";
         case PairGroup::reserved:
             return "reserved: the player ends the song here";
         case PairGroup::adpcmStop:

@@ -7,8 +7,9 @@
 
 // The player a program carries, which decides how its stream reads. opmcast's vgmstub.bin:
 // waits 00 00-00 FD in ticks, the chip-wide registers named only. opmcast-full's fullplayer.s:
-// waits 00 00-00 EF in steps, 00 F0-00 F7 the ADPCM's commands, 00 F8-00 FD reserved (the
-// player ends the song at one), the values of the noise, LFO and test registers spelled out.
+// waits 00 00-00 EF in steps, 00 F0-00 F7 the ADPCM's commands, 00 F8 the end of the fade
+// and 00 F9-00 FD reserved (the player ends the song at either), the values of the noise, LFO
+// and test registers spelled out.
 enum class PlayerKind : std::uint8_t { classic, full };
 // "classic" or "full".
 const char* playerName(PlayerKind player);
@@ -31,7 +32,8 @@ enum class PairGroup : std::uint8_t {
     wait,
     loopMarker,
     endMarker,
-    reserved,      // 00 F8-00 FD of a full program
+    fadeEnd,       // 00 F8 of a full program: the song ends here
+    reserved,      // 00 F9-00 FD of a full program: the song ends here too
     adpcmStop,     // 00 F0 of a full program
     adpcmStart,    // 00 F1-00 F3 of a full program
     adpcmSides,    // 00 F4-00 F7 of a full program

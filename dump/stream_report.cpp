@@ -1,5 +1,9 @@
 #include "dump/stream_report.hpp"
 
+#include <iconv.h>
+
+#include <cerrno>
+
 #include "driver/executable.hpp"
 #include "dump/drum_report.hpp"
 #include "dump/json_line.hpp"
@@ -14,7 +18,9 @@ std::string playerText(const ExecutableStream& stream) {
 
 std::string headerText(const ExecutableStream& stream) {
     const std::uint64_t streamBytes = 2 * stream.pairs.size();
-    const char* bank = stream.bank ? "the drums' bank and " : "";
+    const std::string bank = std::string(stream.fadePairs > 0 ? "its fade, " : "") +
+                             (stream.bank ? "the drums' bank, " : "") +
+                             (stream.display ? "the display block, " : "");
     return playerText(stream) + format("length     %llu bytes\n", ull(stream.length)) +
            format("text size  %llu (0x%08X) at offset %d, the length less %llu\n",
                   ull(stream.sizeField), unsigned(stream.sizeField), TEXT_SIZE_FIELD,
@@ -22,15 +28,18 @@ std::string headerText(const ExecutableStream& stream) {
            format(
                "stream     %llu bytes (%llu pairs) at offset 0x%llX, then %sthe %llu-byte "
                "player tail\n",
-               ull(streamBytes), ull(stream.pairs.size()), ull(stream.streamOffset), bank,
+               ull(streamBytes), ull(stream.pairs.size()), ull(stream.streamOffset), bank.c_str(),
                ull(stream.tailSize)) +
            drumBankLine(stream);
 }
 
-std::string loopText(PlayerKind player, const StreamStats& stats) {
+std::string loopText(const ExecutableStream& stream, const StreamStats& stats) {
+    const PlayerKind player = stream.player;
     if (stats.stopsAtReserved)
-        return "none: the player ends the song at the reserved command at offset " +
-               hexOffset(stats.reservedOffset) + "\n";
+        return std::string("none: the player ends the song at the ") +
+               (stats.reservedCommand == FADE_END ? "end of the fade (00 F8)"
+                                                  : "reserved command") +
+               " at offset " + hexOffset(stats.reservedOffset) + "\n";
     if (!stats.loops) return "none\n";
     const std::uint64_t looped = stats.steps - stats.loopStep;
     const char* unit = stepName(player);
@@ -62,13 +71,106 @@ std::string channelList(const std::array<std::uint64_t, 8>& counts) {
     return json + "]";
 }
 
+// The passes and the fade of a full program: "until a key", or the passes through the loop
+// then the fade, with the time it all plays.
+std::string passesText(const ExecutableStream& stream, const StreamStats& stats) {
+    if (!stats.loops) return "once: the song does not loop\n";
+    if (stream.loops == 0) return "until a key\n";
+    const std::uint64_t all =
+        stats.loopStep + stream.loops * (stats.steps - stats.loopStep) + stats.fadeSteps;
+    const std::string fade =
+        stream.fadePairs == 0
+            ? std::string("no fade")
+            : format("a fade of %llu steps (%.3f s), %llu bytes", ull(stats.fadeSteps),
+                     stepToSeconds(PlayerKind::full, stats.fadeSteps), ull(stats.fadeBytes));
+    return format("%u, then %s; %.3f s in all\n", unsigned(stream.loops), fade.c_str(),
+                  stepToSeconds(PlayerKind::full, all));
+}
+
+// Shift-JIS (CP932) as UTF-8, a byte that does not convert as {0xNN}.
+std::string shiftJisToUtf8(const std::string& bytes) {
+    const iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == iconv_t(-1)) {
+        std::string text;
+        for (char c : bytes)
+            text += (c & 0x80) ? format("{0x%02X}", unsigned(std::uint8_t(c))) : std::string(1, c);
+        return text;
+    }
+    std::string text;
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char buffer[256];
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t done = iconv(cd, &in, &inLeft, &out, &outLeft);
+        text.append(buffer, std::size_t(out - buffer));
+        if (done == std::size_t(-1) && errno != E2BIG) {
+            text += format("{0x%02X}", unsigned(std::uint8_t(*in)));
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(cd);
+    return text;
+}
+
+std::string displaySummaryText(const ExecutableStream& stream) {
+    if (stream.player != PlayerKind::full) return "";
+    if (!stream.display) return "display    none\n";
+    const DisplayBlock& d = *stream.display;
+    std::string text = format("display    %llu bytes at offset %s; header:\n", ull(d.size),
+                              hexOffset(d.at).c_str());
+    std::string header = displayText(d.header);
+    if (!header.empty() && header.back() != '\n') header += '\n';
+    for (std::size_t at = 0; at < header.size();) {
+        const std::size_t end = header.find('\n', at);
+        text += "  " + header.substr(at, end - at) + "\n";
+        at = end + 1;
+    }
+    return text + "  time line: " + displayText(d.timeLine) + "\n";
+}
+
+void displaySummaryJson(JsonLine& line, const ExecutableStream& stream) {
+    if (!stream.display) return jsonNull(line, "display");
+    JsonLine display;
+    jsonNumber(display, "offset", stream.display->at);
+    jsonNumber(display, "bytes", stream.display->size);
+    jsonText(display, "header", displayText(stream.display->header));
+    jsonText(display, "timeLine", displayText(stream.display->timeLine));
+    jsonObject(line, "display", display);
+}
+
 }  // namespace
+
+std::string displayText(const std::string& bytes) {
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = at;
+        while (end < bytes.size() && std::uint8_t(bytes[end]) >= 0x20) ++end;
+        text += shiftJisToUtf8(bytes.substr(at, end - at));
+        if (end == bytes.size()) break;
+        const char c = bytes[end];
+        if (c == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
+            text += '\n';
+            ++end;
+        } else {
+            text += c == DISPLAY_TIME   ? std::string("{time}")
+                    : c == DISPLAY_PASS ? std::string("{pass}")
+                                        : format("{0x%02X}", unsigned(c));
+        }
+        at = end + 1;
+    }
+    return text;
+}
 
 StreamStats streamStats(const ExecutableStream& stream) {
     StreamStats stats;
+    const std::size_t pass = passPairs(stream);
     for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
         const StreamPair& pair = stream.pairs[i];
         const PairGroup group = streamPairGroup(stream.player, pair);
+        const bool fade = i >= pass;
         ++stats.pairs;
         ++stats.byGroup[std::size_t(group)];
         if (group == PairGroup::adpcmStart) {
@@ -76,20 +178,25 @@ StreamStats streamStats(const ExecutableStream& stream) {
             if (!startedSample(stream.bank, sampleNumberAfter(stream, i))) ++stats.silentStarts;
         }
         if (group == PairGroup::adpcmSides) ++stats.sideChanges;
+        if (fade) {
+            stats.fadeSteps += streamPairSteps(stream.player, pair);
+            stats.fadeBytes += 2;
+        }
         if (group == PairGroup::keyOnOff) {
             auto& counts = keysOn(pair.second) ? stats.keyOns : stats.keyOffs;
             ++counts[std::size_t(pair.second & 0x07)];
-        } else if (stats.stopsAtReserved) {
+        } else if (stats.stopsAtReserved || fade) {
             continue;
         } else if (group == PairGroup::loopMarker) {
             stats.loops = true;
             stats.loopStep = stats.steps;
-        } else if (group == PairGroup::reserved) {
+        } else if (group == PairGroup::reserved || group == PairGroup::fadeEnd) {
             stats.stopsAtReserved = true;
             stats.reservedOffset = pair.offset;
+            stats.reservedCommand = pair.second;
             stats.loops = false;
         }
-        stats.steps += streamPairSteps(stream.player, pair);
+        if (!fade) stats.steps += streamPairSteps(stream.player, pair);
     }
     return stats;
 }
@@ -100,6 +207,9 @@ std::string dumpText(const ExecutableStream& stream) {
     std::uint64_t step = 0;
     for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
         const StreamPair& pair = stream.pairs[i];
+        if (i == passPairs(stream) && stream.fadePairs > 0)
+            text += format("fade after pass %u (of %u), played once to its end\n",
+                           unsigned(stream.loops), unsigned(stream.loops));
         text +=
             format("%8llu %8.3f %8s  %02X %02X  ", ull(step), stepToSeconds(stream.player, step),
                    hexOffset(pair.offset).c_str(), unsigned(pair.first), unsigned(pair.second)) +
@@ -117,9 +227,14 @@ std::string dumpJson(const ExecutableStream& stream) {
     jsonNumber(header, "textSize", stream.sizeField);
     jsonNumber(header, "streamOffset", stream.streamOffset);
     jsonNumber(header, "pairs", stream.pairs.size());
-    if (stream.player == PlayerKind::full)
+    if (stream.player == PlayerKind::full) {
         jsonOptional(header, "bankOffset",
                      stream.bank ? std::optional(stream.bank->at) : std::nullopt);
+        jsonOptional(header, "displayOffset",
+                     stream.display ? std::optional(stream.display->at) : std::nullopt);
+        jsonNumber(header, "loops", stream.loops);
+        jsonNumber(header, "fadePairs", stream.fadePairs);
+    }
     std::string text = jsonEnd(header);
     const StepKeys& keys = stepKeys(stream.player);
     std::uint64_t step = 0;
@@ -143,6 +258,7 @@ std::string dumpJson(const ExecutableStream& stream) {
         if (op >= 0) jsonNumber(line, "operator", std::uint64_t(op));
         if (group == PairGroup::keyOnOff) jsonText(line, "ops", keyOperators(pair.second));
         drumPairJson(line, stream, i);
+        if (i >= passPairs(stream)) jsonBool(line, "fade", true);
         text += jsonEnd(line);
         step += steps;
     }
@@ -161,7 +277,9 @@ std::string summaryText(const ExecutableStream& stream) {
         text += format("  ch%zu %8llu / %llu\n", c, ull(stats.keyOns[c]), ull(stats.keyOffs[c]));
     text += format("duration   %llu %ss (%.3f s)\n", ull(stats.steps), stepName(stream.player),
                    stepToSeconds(stream.player, stats.steps));
-    return text + "loop       " + loopText(stream.player, stats) + drumSummaryText(stream, stats);
+    text += "loop       " + loopText(stream, stats);
+    if (stream.player == PlayerKind::full) text += "passes     " + passesText(stream, stats);
+    return text + drumSummaryText(stream, stats) + displaySummaryText(stream);
 }
 
 std::string summaryJson(const ExecutableStream& stream) {
@@ -176,9 +294,9 @@ std::string summaryJson(const ExecutableStream& stream) {
     // waits to the classic player, and the full player's stream never writes the timers.
     const bool full = stream.player == PlayerKind::full;
     const auto possible = [full](PairGroup g) {
-        const bool fullOnly = g == PairGroup::reserved || g == PairGroup::adpcmStop ||
-                              g == PairGroup::adpcmStart || g == PairGroup::adpcmSides ||
-                              g == PairGroup::sampleNumber;
+        const bool fullOnly = g == PairGroup::reserved || g == PairGroup::fadeEnd ||
+                              g == PairGroup::adpcmStop || g == PairGroup::adpcmStart ||
+                              g == PairGroup::adpcmSides || g == PairGroup::sampleNumber;
         return full ? g != PairGroup::timer : !fullOnly;
     };
     JsonLine groups;
@@ -201,9 +319,15 @@ std::string summaryJson(const ExecutableStream& stream) {
         for (const char* key : {keys.loopAt, "loopSeconds", keys.looped, "loopedSeconds"})
             jsonNull(line, key);
     }
-    if (stream.player == PlayerKind::full)
+    if (stream.player == PlayerKind::full) {
         jsonOptional(line, "reservedOffset",
                      stats.stopsAtReserved ? std::optional(stats.reservedOffset) : std::nullopt);
+        jsonNumber(line, "loops", stream.loops);
+        jsonNumber(line, "fadeSteps", stats.fadeSteps);
+        jsonSeconds(line, "fadeSeconds", stepToSeconds(player, stats.fadeSteps));
+        jsonNumber(line, "fadeBytes", stats.fadeBytes);
+    }
     drumSummaryJson(line, stream, stats);
+    if (stream.player == PlayerKind::full) displaySummaryJson(line, stream);
     return jsonEnd(line);
 }

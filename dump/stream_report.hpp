@@ -11,8 +11,8 @@
 #include "dump/executable_stream.hpp"
 #include "dump/opm_registers.hpp"
 
-// The counts of pairs, groups and keys cover the stream as written; the time and the loop
-// cover what the player plays.
+// The counts of pairs, groups and keys cover the stream as written, the fade included; the time
+// and the loop cover one pass of what the player plays, the fade apart.
 struct StreamStats {
     std::uint64_t pairs = 0;
     std::array<std::uint64_t, PAIR_GROUPS> byGroup{};
@@ -21,10 +21,14 @@ struct StreamStats {
     std::uint64_t steps = 0;     // sum of the waits up to where the player stops: the playing time
     bool loops = false;          // the player reaches the loop marker and goes on there at the end
     std::uint64_t loopStep = 0;  // sum of the waits before the loop marker
-    // A full program's first reserved command (00 F8-00 FD), where the player ends the song:
-    // the waits after it and the loop are never played.
+    // A full program's first 00 F8-00 FD before its end marker, where the player ends the
+    // song: the waits after it, the loop and the fade are never played.
     bool stopsAtReserved = false;
     std::uint64_t reservedOffset = 0;
+    std::uint8_t reservedCommand = 0;
+    // A full program's fade, played once after its last pass: its waits and its bytes.
+    std::uint64_t fadeSteps = 0;
+    std::uint64_t fadeBytes = 0;
     // A full program's ADPCM starts, as written, and those that play nothing (no bank, a
     // number beyond its table, a sample left out).
     std::uint64_t drumStarts = 0;
@@ -34,6 +38,11 @@ struct StreamStats {
 };
 
 StreamStats streamStats(const ExecutableStream& stream);
+
+// The display block's text as a terminal shows it: Shift-JIS converted to UTF-8, lines ended
+// by LF alone, other control bytes as {0xNN}, and in the time line {time} and {pass} where
+// the player fills in.
+std::string displayText(const std::string& bytes);
 
 // The sample number of the ADPCM start at pairs[index] (the pair after it, big-endian).
 std::uint16_t sampleNumberAfter(const ExecutableStream& stream, std::size_t index);

@@ -70,7 +70,9 @@ VgmDrums planDrums(const ExecutableStream& stream) {
     for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
         const StreamPair& pair = stream.pairs[i];
         const PairGroup group = streamPairGroup(stream.player, pair);
-        if (group == PairGroup::endMarker || group == PairGroup::reserved) break;
+        if (group == PairGroup::endMarker || group == PairGroup::fadeEnd ||
+            group == PairGroup::reserved)
+            break;
         if (group == PairGroup::loopMarker) drums.afterLoop = drums.starts.size();
         if (group == PairGroup::adpcmStart)
             if (const DrumSample* sample =

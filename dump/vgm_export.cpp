@@ -58,8 +58,9 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
         if (group == PairGroup::loopMarker) {
             loopOffset = vgm.size();
             loopStep = step;
-        } else if (group == PairGroup::endMarker || group == PairGroup::reserved) {
-            if (group == PairGroup::reserved) loopOffset = 0;
+        } else if (group == PairGroup::endMarker || group == PairGroup::fadeEnd ||
+                   group == PairGroup::reserved) {
+            if (group != PairGroup::endMarker) loopOffset = 0;
             endDrums(drums, vgm, loopOffset != 0 && step > loopStep);
             break;
         } else if (group == PairGroup::adpcmStart) {

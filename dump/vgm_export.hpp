@@ -23,7 +23,9 @@ inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
 // The classic player passes neither the timer registers nor 0x1B. The full player passes
 // 0x1B with its bits 1-0 (the LFO waveform) and the system's bits 7-6, which drive the ADPCM
 // clock and the floppy READY line and play no part in the sound: they are written clear. It
-// ends the song at a reserved command 00 F8-00 FD, without looping. A full program with drums
+// ends the song at 00 F8-00 FD, without looping. The fade a full program plays after its last
+// pass is left out: the VGM holds the song once through with its loop point, and a VGM
+// player loops it as often as it is told. A full program with drums
 // comes out as VGM 1.71 with the OKIM6258 beside the YM2151 (vgm_drums.hpp), its ADPCM starts
 // and stops at their samples, its side changes as the chip's pan at theirs, the ADPCM stopped
 // at the end of the song.

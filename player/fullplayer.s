@@ -1,18 +1,21 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 780 bytes:
+| Assembled, this file is a complete Human68k ".x" executable of 1052 bytes:
 |
-|   file offset   0-63   Human68k header (big-endian fields)
-|   file offset  64-767  player code, padded to 704 bytes (text section); its first instruction
-|                        branches over a long word at text offset 2 (file offset 66): the text
-|                        offset of the drums' bank table, 0 in a program without drums
-|   file offset 768-779  12-byte data section, beginning with the end-of-stream pair 00 FF
+|   file offset    0-63    Human68k header (big-endian fields)
+|   file offset   64-1039  player code, padded to 976 bytes (text section); its first
+|                          instruction branches over three fields the converter sets:
+|                          text offset 2 (file 66), long: the drums' bank table's text offset,
+|                          0 without drums; text offset 6 (file 70), long: the display block's
+|                          text offset, 0 without a display; text offset 10 (file 74), word:
+|                          the passes through the loop before the fade, 0 to loop until a key
+|   file offset 1040-1051  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-767, appends the register stream and the bank, appends bytes
-| 768-779 and sets the text size (offsets 12-15) so that stream and bank end the text section,
-| and the bank's offset. The player finds the stream at text offset 704; run by itself it reads
-| the 00 FF of the data section there and exits at once.
+| opmcast-full copies bytes 0-1039, appends the register stream, the bank and the display
+| block, appends bytes 1040-1051 and sets the text size (offsets 12-15) so that they end the
+| text section, and the three fields. The player finds the stream at text offset 976; run by
+| itself it reads the 00 FF of the data section there and exits at once.
 |
 | Register stream, read two bytes at a time:
 |   r v    r = 01-FF   write v into OPM register r (10-14 and 1B: see below)
@@ -23,9 +26,12 @@
 |                      sides of the command's bits 1-0: bit 1 left, bit 0 right
 |   00 F4-F7           the sample playing goes on on the sides of the command's bits 1-0
 |                      (00 F4: neither, muted); nothing when none plays
-|   00 n   n = F8-FD   reserved: the song ends here, as at an end marker without a loop
+|   00 F8              the song ends here, even after a loop position: the end of the fade
+|   00 n   n = F9-FD   reserved: the song ends here too
 |   00 FE              loop position
-|   00 FF              end: go on at the loop position if one was seen, else stop
+|   00 FF              end of a pass: go on at the loop position if one was seen, else stop;
+|                      after the last pass (the word at text offset 10, when not 0) go on
+|                      with the pairs that follow, the fade, up to its 00 F8
 | Stream writes to 10-14 (the timers this player runs on) are skipped. Register 1B gets its bits
 | 1-0 (LFO waveform) from the stream and its bits 7-6 (CT1: ADPCM clock, CT2: floppy READY line)
 | from the byte at $09DA, where the IOCS keeps the last value it wrote to 1B; the player reads
@@ -50,11 +56,20 @@
 |
 | Before the stream the player sets both LFO depths (register 19: AMD, then PMD) to 0.
 |
+| The display block: the header's lines (ASCII or Shift-JIS, each ended by CR LF), a NUL, the
+| time line's pattern, a NUL. Before the music starts the player prints the header through
+| DOS _CONCTRL. From then on it counts the steps its waits take and, about once a second,
+| draws the time line from the pattern ($01: the time played, m:ss; $02: the pass through the
+| loop) after a CR, then prints it one character a step, never at a wait's last step: a
+| character takes a small part of a step, so the printing never delays a register write, and
+| a song of short waits only sees its time line late.
+|
 | Any key stops the replay (the key is taken out of the buffer). On the way out, at the end of
 | the song or at a key, the player stops and mutes the ADPCM (drums only), keys off all eight channels, turns the noise off (0F = 00),
 | releases the LFO reset (01 = 00), sets both LFO depths to 0, writes the byte at $09DA back
 | into register 1B, sets the TL of all 32 slots to 127, stops the timer, restores the MFP,
-| leaves supervisor mode and exits with status 0.
+| prints CR LF after the time line (with a display), leaves supervisor mode and exits with
+| status 0.
 |
 | Registers while playing (system calls are wrapped in movem):
 |   d1/d2  OPM register number / value for opmw      a3  stream read pointer
@@ -63,6 +78,7 @@
 |   d5     timer A overflows in the current group     a6  SSP returned by DOS _SUPER
 |   d6     remainder of the 160/441 correction
 |   d7     elapsed steps (timer A overflows) not yet waited for
+|   a0     the player's variables (PASS and below)
 |   a1     $E840C0 (DMA channel 3), with drums        a2  bank table, 0 without drums
 
         .equ    OPM_ADDR, 0xE90001      | write: register number
@@ -85,9 +101,21 @@
         .equ    STACK_SIZE, 0x2000      | bss: the stack only
         .equ    DOS_EXIT, 0xFF00
         .equ    DOS_SUPER, 0xFF20
+        .equ    DOS_CONCTRL, 0xFF23
         .equ    IOCS_B_KEYINP, 0x00
         .equ    IOCS_B_KEYSNS, 0x01
         .equ    WAIT_IN_OVERFLOWS, 1    | opm_poll.s: waits count steps, d7 every overflow
+        .equ    STEP_UNITS, 787         | a step is 787/5 VGM samples: 787 units of 1/220500 s
+        .equ    SECOND_UNITS, 220500
+| The player's variables, at the top of the bss (a0 points at them), the stack below.
+        .equ    PASS, 0                 | word: the pass through the loop playing, from 1
+        .equ    DUE, 2                  | byte: nonzero when the time line is to be drawn again
+        .equ    UNITS, 4                | long: the time played below a second, in STEP_UNITS
+        .equ    SECS, 8                 | long: whole seconds played
+        .equ    NEXTCH, 12              | word: offset in LINE of the next character to print
+        .equ    PATTERN, 14             | long: the time line's pattern; 0 without a display
+        .equ    LINE, 18                | the time line as drawn, CR first, NUL-terminated
+        .equ    VARS, 18 + 128
 
         .text
 | ---------------------------------------------------------------- Human68k header (64 bytes)
@@ -96,7 +124,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 704 here, 704 + stream and bank in a song
+        .long   stream - start          | $0C text size: 976 here, 976 + stream, bank, display
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -109,10 +137,29 @@
 start:  bra.s   1f
 bank:   .long   0                       | text offset 2: the bank table's text offset, 0 without
                                         | drums; the converter sets it as it sets the text size
-1:      move.l  %a1,%sp                 | a1 = end of bss: the stack grows down from there
-        clr.l   -(%sp)
+display:.long   0                       | text offset 6: the display block's, 0 without a display
+loops:  .word   0                       | text offset 10: passes before the fade, 0: until a key
+1:      lea     -VARS(%a1),%sp          | a1 = end of bss: the variables at its top, the stack
+        clr.l   -(%sp)                  | below them
         .short  DOS_SUPER               | supervisor mode for the I/O ports; SSP = this stack
         move.l  %d0,%a6                 | old SSP, handed back on exit (negative: no switch made)
+        lea     4(%sp),%a0              | the variables (the stack pointer is kept by the switch)
+        move.l  #0x00010000,(%a0)       | PASS 1, nothing due
+        clr.l   UNITS(%a0)
+        clr.l   SECS(%a0)
+        clr.l   PATTERN(%a0)            | (render sets NEXTCH)
+        move.l  display(%pc),%d0        | the header, before the music starts, and the first
+        beq.s   3f                      | time line
+        lea     start(%pc),%a3
+        adda.l  %d0,%a3
+        move.l  %a3,%d1
+        moveq   #1,%d0                  | _CONCTRL 1: print a string
+        bsr     con
+4:      tst.b   (%a3)+                  | the pattern follows the header's NUL
+        bne.s   4b
+        move.l  %a3,PATTERN(%a0)
+        bsr     render
+3:
         lea     OPM_ADDR,%a5
         bclr    #3,MFP_IERB             | keep the OPM interrupt away from the CPU ...
         sne     %d4                     | ... and remember whether it was enabled
@@ -136,7 +183,8 @@ bank:   .long   0                       | text offset 2: the bank table's text o
         suba.l  %a2,%a2                 | no drums ...
         move.l  bank(%pc),%d0
         beq.s   2f
-        lea     start(%pc,%d0.l),%a2    | ... unless the program has a bank
+        lea     start(%pc),%a2          | ... unless the program has a bank
+        adda.l  %d0,%a2
         lea     DMAC3,%a1
         bsr     adpcmstop               | channel 3 idle, its status cleared, the ADPCM stopped
         move.b  #0x80,DCR(%a1)          | cycle steal, 68000 device, 8-bit port
@@ -181,8 +229,14 @@ command:
 endmark:
         move.l  %a4,%d0
         beq     finish                  | no loop position: the song is over
+        move.w  loops(%pc),%d0
+        beq.s   1f                      | looping until a key
+        cmp.w   (%a0),%d0
+        bls     next                    | the last pass is over: the fade follows, to its 00 F8
+1:      addq.w  #1,(%a0)                | PASS
+        st      DUE(%a0)
         movea.l %a4,%a3
-        bra.s   next
+        bra     next
 
 wait:   moveq   #0,%d3
         move.b  %d2,%d3                 | n: dbra runs n + 1 times
@@ -195,8 +249,11 @@ wait:   moveq   #0,%d3
         tst.b   (%a1)
         bpl.s   2f
         bsr     adpcmstop
-2:      dbra    %d3,1b
-        bra.s   next
+2:      tst.l   PATTERN(%a0)
+        beq.s   3f
+        bsr     clock
+3:      dbra    %d3,1b
+        bra     next
 
 | 00 F0 stops the ADPCM; 00 F1-F3 start the sample the next pair numbers, on the sides of the
 | command's bits 1-0 (bit 1 left, bit 0 right). A start stops what plays (the one DAC plays one
@@ -252,6 +309,91 @@ portc:  eori.b  #3,%d3
         and.b   PPI_PORTC,%d1
         or.b    %d2,%d1
         move.b  %d1,PPI_PORTC
+        rts
+
+| ---------------------------------------------------------------- the display
+| At every step of a wait, with a display: the time played moves on by a step; when it passes
+| a second, the time line is due to be drawn again. Nothing is drawn or printed at a wait's
+| last step, when the next pair is due: in any other step the line is drawn if due, and one
+| character of it is printed, which takes far less than the step that remains.
+clock:  addi.l  #STEP_UNITS,UNITS(%a0)
+        cmpi.l  #SECOND_UNITS,UNITS(%a0)
+        bcs.s   1f
+        subi.l  #SECOND_UNITS,UNITS(%a0)
+        addq.l  #1,SECS(%a0)
+        st      DUE(%a0)
+1:      tst.w   %d3                     | steps left after this one
+        beq.s   9f
+        tst.b   DUE(%a0)
+        beq.s   2f
+        bsr.s   render
+2:      move.w  NEXTCH(%a0),%d0
+        moveq   #0,%d1
+        move.b  LINE(%a0,%d0.w),%d1
+        beq.s   9f                      | the line is out
+        addq.w  #1,NEXTCH(%a0)
+        swap    %d1                     | _CONCTRL 0: the character's word follows the mode
+        moveq   #0,%d0
+                                        | falls through into con
+
+| DOS _CONCTRL: mode d0.w, argument d1.l; every register kept.
+con:    movem.l %d0-%d7/%a0-%a6,-(%sp)
+        move.l  %d1,-(%sp)
+        move.w  %d0,-(%sp)
+        .short  DOS_CONCTRL
+        addq.l  #6,%sp
+        movem.l (%sp)+,%d0-%d7/%a0-%a6
+9:      rts
+
+| The time line drawn into LINE from the pattern: CR, then the pattern with $01 as the time
+| played (m:ss) and $02 as the pass; printed from its start on.
+render: movem.l %d0-%d2/%a3-%a4,-(%sp)
+        movea.l PATTERN(%a0),%a3
+        lea     LINE(%a0),%a4
+        move.b  #13,(%a4)+
+1:      move.b  (%a3)+,%d0
+        subq.b  #1,%d0
+        beq.s   3f
+        subq.b  #1,%d0
+        beq.s   2f
+        move.b  -1(%a3),(%a4)+
+        bne.s   1b
+        clr.w   NEXTCH(%a0)
+        clr.b   DUE(%a0)
+        movem.l (%sp)+,%d0-%d2/%a3-%a4
+        rts
+2:      moveq   #0,%d0
+        move.w  (%a0),%d0               | PASS
+        bsr.s   decimal
+        bra.s   1b
+3:      move.l  SECS(%a0),%d0
+        divu    #60,%d0                 | minutes, and the seconds in the high word
+        move.l  %d0,%d2
+        andi.l  #0xFFFF,%d0
+        bsr.s   decimal
+        move.b  #':',(%a4)+
+        clr.w   %d2
+        swap    %d2
+        divu    #10,%d2                 | the seconds' tens, and their units in the high word
+        addi.b  #'0',%d2
+        move.b  %d2,(%a4)+
+        swap    %d2
+        addi.b  #'0',%d2
+        move.b  %d2,(%a4)+
+        bra.s   1b
+
+| d0.l (below 655360) in decimal digits at (a4)+.
+decimal:
+        divu    #10,%d0
+        swap    %d0
+        move.w  %d0,-(%sp)              | the last digit
+        clr.w   %d0
+        swap    %d0                     | the digits before it
+        beq.s   1f
+        bsr.s   decimal
+1:      move.w  (%sp)+,%d0
+        addi.b  #'0',%d0
+        move.b  %d0,(%a4)+
         rts
 
 | ---------------------------------------------------------------- ADPCM stop
@@ -318,13 +460,20 @@ finish: move.l  %a2,%d0                 | with drums: the ADPCM stopped and mute
         tst.b   %d4
         beq.s   3f
         bset    #3,MFP_IERB             | GPIP3 enabled again, as found
-3:      move.l  %a6,-(%sp)              | old SSP as the argument
+3:      tst.l   PATTERN(%a0)            | the prompt that follows on a line of its own
+        beq.s   5f
+        lea     crlf(%pc),%a3
+        move.l  %a3,%d1
+        moveq   #1,%d0
+        bsr     con
+5:      move.l  %a6,-(%sp)              | old SSP as the argument
         bmi.s   4f
         .short  DOS_SUPER               | back to user mode
 4:      .short  DOS_EXIT                | exit status 0
+crlf:   .byte   13, 10, 0, 0
 
 codeend:
-        .org    768                     | fails to assemble if the code is longer than 704 bytes
+        .org    1040                    | fails to assemble if the code is longer than 976 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

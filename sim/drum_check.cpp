@@ -17,22 +17,18 @@ struct TimedCommand {
     double ns = 0;
 };
 
-// The commands the run went through: the first pass, then the looped part as long as the run
-// lasted, each with its time on the step grid.
-std::vector<TimedCommand> unroll(const DecodedStream& stream, double lastNs) {
+// The commands the run went through: the first pass, then the looped part for each pass (as
+// long as the run lasted, for a song that loops until a key), then the fade, each with its time
+// on the step grid from `originNs`, the stream's start.
+std::vector<TimedCommand> unroll(const DecodedStream& stream, double originNs, double lastNs) {
     const double stepNs = TICK_NS / stream.stepsPerTick;
+    const double lastStep = std::max(0.0, std::floor((lastNs - originNs) / stepNs));
+    const std::uint32_t bound =
+        lastStep >= double(UINT32_MAX - 1) ? UINT32_MAX - 1 : std::uint32_t(lastStep);
     std::vector<TimedCommand> commands;
-    for (const AdpcmCommand& c : stream.adpcm) commands.push_back({c, c.step * stepNs});
-    const std::size_t body = stream.adpcm.size() - stream.adpcmLoopStart;
-    if (!stream.loops || body == 0 || stream.loopSteps == 0) return commands;
-    for (std::uint32_t pass = 1;; ++pass) {
-        for (std::size_t k = stream.adpcmLoopStart; k < stream.adpcm.size(); ++k) {
-            AdpcmCommand c = stream.adpcm[k];
-            c.step += pass * stream.loopSteps;
-            if (c.step * stepNs > lastNs) return commands;
-            commands.push_back({c, c.step * stepNs});
-        }
-    }
+    for (const AdpcmCommand& c : playedAdpcm(stream, bound))
+        commands.push_back({c, originNs + c.step * stepNs});
+    return commands;
 }
 
 bool isSideChange(const AdpcmCommand& c) {
@@ -47,8 +43,9 @@ const BankSample* startedSample(const DecodedStream& stream, const AdpcmCommand&
     return sample.bytes.empty() ? nullptr : &sample;
 }
 
-void checkPlay(const DecodedStream& stream, const TimedCommand& start, const AdpcmPlay& play,
-               double cutNs, const BankSample& sample, std::vector<std::string>& problems) {
+void checkPlay(const DecodedStream& stream, double originNs, const TimedCommand& start,
+               const AdpcmPlay& play, double cutNs, const BankSample& sample,
+               std::vector<std::string>& problems) {
     const std::uint32_t step = start.command.step;
     const auto sampleNo = unsigned(start.command.sample);
     auto problem = [&](const std::string& text) {
@@ -57,7 +54,7 @@ void checkPlay(const DecodedStream& stream, const TimedCommand& start, const Adp
     };
     if (std::abs(double(play.startNs) - start.ns) > TICK_NS) {
         problem(format("played from step %.2f, more than a tick away",
-                       play.startNs / (TICK_NS / stream.stepsPerTick)));
+                       (play.startNs - originNs) / (TICK_NS / stream.stepsPerTick)));
     }
     if (play.count != sample.bytes.size()) {
         problem(format("%u bytes asked of the DMA, the bank holds %zu", unsigned(play.count),
@@ -157,10 +154,14 @@ void checkDrums(const DecodedStream& stream, const SimResult& result,
     // tick of it may or may not be.
     const bool byKey = result.keyTakenNs >= 0;
     const double keyNs = byKey ? double(result.keyTakenNs) : std::numeric_limits<double>::max();
+    const double originNs = double(streamStartNs(result));
     const std::vector<TimedCommand> commands =
-        unroll(stream, std::min(keyNs, double(result.endNs)));
-    // Where the song stops playing: the key, or the end of a song that does not loop.
-    const double endNs = byKey ? keyNs : double(stream.endStep) * TICK_NS / stream.stepsPerTick;
+        unroll(stream, originNs, std::min(keyNs, double(result.endNs)));
+    // Where the song stops playing: the key, or the end of a song that does not loop (or that
+    // fades after its passes).
+    const double endNs = byKey ? keyNs
+                               : originNs + double(songEndStep(stream).value_or(UINT32_MAX)) *
+                                                TICK_NS / stream.stepsPerTick;
     std::size_t played = 0;
     const AdpcmPlay* current = nullptr;  // the play of the last start, while no stop follows
     SideWrites side = sideWrites(result);
@@ -191,7 +192,7 @@ void checkDrums(const DecodedStream& stream, const SimResult& result,
                 break;
             }
         current = &result.adpcm[played];
-        checkPlay(stream, c, result.adpcm[played++], cutNs, *sample, problems);
+        checkPlay(stream, originNs, c, result.adpcm[played++], cutNs, *sample, problems);
     }
     // A side is turned on only while a transfer runs: a start, or a side change of the sample
     // playing; the stops and the exit mute both.

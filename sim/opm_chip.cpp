@@ -60,6 +60,7 @@ void writeTimerControl(Machine& m, std::uint8_t value) {
     if (value & 0x10) m.flagA = false;
     if (value & 0x20) m.flagB = false;
     m.regs[0x14] = value;
+    if ((value & 0x01) && !m.runA && m.res->timerAStartNs < 0) m.res->timerAStartNs = m.now;
     loadTimer(m, value & 0x01, m.runA, m.nextA, timerAPeriod(m));
     loadTimer(m, value & 0x02, m.runB, m.nextB, timerBPeriod(m));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "full/player/full_player.hpp"
 #include "player/player_writes.hpp"
 
 namespace opmsim {
@@ -24,11 +25,11 @@ inline constexpr std::uint32_t CLASSIC_STEPS_PER_TICK = 1;
 inline constexpr std::uint32_t FULL_STEPS_PER_TICK = 5;
 
 // Layout of a song: the player's head (header and code), then the register stream (and, for
-// the full player, the drums' bank), then the player's 12 data bytes. The classic player's
-// head is 434 bytes, the full player's 768 (FULL_PLAYER_HEAD_SIZE).
+// the full player, the drums' bank and the display block), then the player's 12 data bytes.
+// The classic player's head is 434 bytes, the full player's FULL_PLAYER_HEAD_SIZE.
 inline constexpr std::size_t HEADER_SIZE = 64;
 inline constexpr std::size_t STREAM_OFFSET = 434;
-inline constexpr std::size_t FULL_STREAM_OFFSET = 768;
+inline constexpr std::size_t FULL_STREAM_OFFSET = FULL_PLAYER_HEAD_SIZE;
 inline constexpr std::size_t STUB_TAIL_SIZE = 12;
 inline constexpr std::size_t STUB_SIZE = STREAM_OFFSET + STUB_TAIL_SIZE;
 
@@ -45,15 +46,19 @@ struct XHeader {
     std::uint32_t bindOffset = 0;
 };
 
-// Which player a program carries: the full player of opmcast-full when the program's first 768
-// bytes, the text size at offsets 12-15 and the bank's offset at 66-69 aside, are those of the
-// full player built into this library (full/player); the classic player vgmstub otherwise. The two
+// Which player a program carries: the full player of opmcast-full when the program's head
+// (FULL_PLAYER_HEAD_SIZE bytes), the text size at offsets 12-15 and the fields the converter
+// sets at 66-75 (bank, display, loops) aside, is that of the full player built into this
+// library (full/player); the classic player vgmstub otherwise. The two
 // read different streams (waits, reserved commands, register 0x1B) and leave the chip differently.
 enum class PlayerKind { Classic, Full };
 PlayerKind detectPlayer(const std::vector<std::uint8_t>& file);
 inline std::size_t streamOffset(PlayerKind player) {
     return player == PlayerKind::Full ? FULL_STREAM_OFFSET : STREAM_OFFSET;
 }
+
+// The loops word of a full program (FULL_PLAYER_LOOPS_OFFSET); 0 for any other program.
+std::uint16_t fullProgramPasses(const std::vector<std::uint8_t>& file);
 
 // Reads the header; returns an empty string on success, else what is wrong.
 std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& header);
@@ -87,10 +92,11 @@ struct BankSample {
 };
 
 // A register stream as the player replays it: `events[0 .. loopStart)` once, then (if `loops`)
-// `events[loopStart ..]` over and over. Times are in steps, the unit of the player's waits
-// (`stepsPerTick` of them a tick). Steps of the repeated part count from the start of the
-// stream for the first pass; every later pass adds `loopSteps`. An event of register 0x1B holds
-// the stream's value; the full player merges it with the system's copy when it writes it.
+// `events[loopStart ..]` over and over, or, when the stream `fades`, `passes` times and then
+// `fadeEvents` once. Times are in steps, the unit of the player's waits (`stepsPerTick` of them
+// a tick). Steps of the repeated part count from the start of the stream for the first pass;
+// every later pass adds `loopSteps`. An event of register 0x1B holds the stream's value; the
+// full player merges it with the system's copy when it writes it.
 struct DecodedStream {
     PlayerKind player = PlayerKind::Classic;
     std::uint32_t stepsPerTick = CLASSIC_STEPS_PER_TICK;  // FULL_STEPS_PER_TICK for the full
@@ -111,17 +117,52 @@ struct DecodedStream {
     // The command that ended the stream: 0xFF, or for the full player a reserved 0xF8-0xFD,
     // at which the song ends without looping.
     std::uint8_t endCommand = 0xFF;
-    std::string error;  // empty unless the stream has no end marker or the bank is broken
+    // The full player's passes through the loop before the fade (the word at file offset 74,
+    // FULL_PLAYER_LOOPS_OFFSET); 0: the loop repeats until a key, and nothing after the end
+    // marker is read.
+    std::uint16_t passes = 0;
+    // A looping stream with passes > 0 fades: after the last pass the player goes on with the
+    // pairs after the end marker up to 00 F8 (or 00 F9-FD), then stops as at a key and exits.
+    // The fade's writes and ADPCM commands have their steps counted from the end marker; its
+    // end is `fadeSteps` after it.
+    bool fades = false;
+    std::vector<StreamEvent> fadeEvents;
+    std::vector<AdpcmCommand> fadeAdpcm;
+    std::uint32_t fadeSteps = 0;
+    std::size_t fadePairs = 0;  // pairs of the fade, its closing 00 F8 included
+    std::string error;  // empty unless the stream has no end marker (or its fade no 00 F8) or
+                        // the bank is broken
 };
 
 // Decodes pairs from `data` up to the first end marker (00 FF), read as `player` reads them:
-// waits of 1 to 254 ticks for the classic player, of 1 to 240 steps for the full player.
+// waits of 1 to 254 ticks for the classic player, of 1 to 240 steps for the full player; and,
+// for a full stream that loops with `passes` > 0, its fade up to 00 F8.
 DecodedStream decodeStream(const std::uint8_t* data, std::size_t size,
-                           PlayerKind player = PlayerKind::Classic);
+                           PlayerKind player = PlayerKind::Classic, std::uint16_t passes = 0);
+
+// The writes a replay of `stream` makes, in order, each with its step counted from the stream's
+// start: the part before the loop, the loop body once per pass, the fade; at most `maxCount`
+// of them, none after `lastStep`. A song that loops until a key needs one of the two bounds
+// (without either, its loop is given once).
+struct PlayedEvent {
+    StreamEvent event;
+    std::uint32_t loopReturns = 0;  // times the player had gone back to the loop position
+    bool fade = false;
+};
+std::vector<PlayedEvent> playedEvents(const DecodedStream& stream,
+                                      std::uint32_t lastStep = UINT32_MAX,
+                                      std::size_t maxCount = SIZE_MAX);
+// The same for the ADPCM commands.
+std::vector<AdpcmCommand> playedAdpcm(const DecodedStream& stream,
+                                      std::uint32_t lastStep = UINT32_MAX,
+                                      std::size_t maxCount = SIZE_MAX);
+// The step at which a song that ends by itself ends (its end marker, reserved command or the
+// fade's 00 F8, after every pass); nothing for one that loops until a key.
+std::optional<std::uint32_t> songEndStep(const DecodedStream& stream);
 
 // Decodes the stream of a song executable, as the player it carries (or `player`, if given)
-// reads it: from its head's end (file offset 434 or 768) through text and data; and the bank of
-// a full program with drums.
+// reads it: from its head's end (file offset 434, or FULL_PLAYER_HEAD_SIZE) through text and
+// data; for a full program also its loops word (and so its fade) and the bank of its drums.
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player = std::nullopt);
 
@@ -130,8 +171,12 @@ struct SimOptions {
     std::int64_t timeLimitNs = 600'000'000'000;  // the run is abandoned after this
     std::uint32_t cpuHz = 10'000'000;            // 68000 clock of the X68000
     std::int64_t systemCallNs = 20'000;          // one DOS or IOCS call
-    bool opmInterruptEnabled = true;             // MFP IERB/IMRB bit 3 (GPIP3) set at start
-    bool scrambleRegisters = true;               // system calls return garbage in d1-d7/a0-a6
+    // Drawing one byte through the DOS console (_CONCTRL, _PRINT), on top of the call: an
+    // estimate of the console's text drawing at 10 MHz, not a measurement. The OPM timers run
+    // on while it draws, so a player that prints where it should be writing loses time.
+    std::int64_t consoleCharNs = 150'000;
+    bool opmInterruptEnabled = true;  // MFP IERB/IMRB bit 3 (GPIP3) set at start
+    bool scrambleRegisters = true;    // system calls return garbage in d1-d7/a0-a6
     // The IOCS work byte at $09DA, its copy of OPM register 0x1B (bits 7-6: ADPCM clock and
     // floppy READY), which is also what the register holds at start. A program must keep those
     // bits in every write of 0x1B and leave the register with this value.
@@ -173,6 +218,13 @@ struct PortCWrite {
 // Port C as the machine starts: divider 512, both sides off.
 inline constexpr std::uint8_t PORT_C_AT_START = 0x0B;
 
+// Text the program printed through the DOS console (_CONCTRL modes 0 and 1, _PRINT), one entry
+// a call, with the time of the call; bytes as printed (ASCII or Shift-JIS, CR and LF included).
+struct ConsoleText {
+    std::int64_t timeNs = 0;
+    std::string bytes;
+};
+
 struct SimResult {
     PlayerKind player = PlayerKind::Classic;  // the player whose rules the run was held to
     std::uint8_t systemCopy1B = 0;            // the byte at $09DA during the run
@@ -180,12 +232,16 @@ struct SimResult {
     int exitCode = -1;
     std::int64_t endNs = 0;        // virtual time when the run ended
     std::int64_t keyTakenNs = -1;  // when the key press was read out of the buffer; -1: never
+    // When timer A was first started: step 0 of the stream, as the player counts its steps in
+    // the timer's overflows (a header printed before it takes no time from the song); -1: never.
+    std::int64_t timerAStartNs = -1;
     std::uint64_t instructions = 0;
     std::uint64_t timerAOverflows = 0;
-    std::vector<OpmWrite> writes;     // every OPM data write, timer registers included
-    std::vector<AdpcmPlay> adpcm;     // every sample started through DMA channel 3
-    std::vector<PortCWrite> portC;    // every write of PPI port C, in order
-    std::vector<std::string> errors;  // every fault found; empty for a clean run
+    std::vector<OpmWrite> writes;      // every OPM data write, timer registers included
+    std::vector<AdpcmPlay> adpcm;      // every sample started through DMA channel 3
+    std::vector<PortCWrite> portC;     // every write of PPI port C, in order
+    std::vector<ConsoleText> console;  // everything printed, in order
+    std::vector<std::string> errors;   // every fault found; empty for a clean run
 };
 
 // Port C at a time of the run: the value of the last write at or before it.
@@ -196,6 +252,22 @@ inline std::uint8_t adpcmSidesAt(const SimResult& result, std::int64_t timeNs) {
     return std::uint8_t(~portCAt(result, timeNs) & 0x03);
 }
 
+// The screen as a terminal shows it after the run: CR goes back to the line's start, later
+// bytes overwrite earlier ones (a longer tail stays), LF goes to the start of the next line,
+// BS one column back. A last line left empty (the cursor's, after a final CR LF) is dropped.
+// Bytes as printed (a Shift-JIS character takes two columns, as on the X68000's text screen).
+std::vector<std::string> screenLines(const SimResult& result);
+
+// Every line as it was printed: the bytes from a line's start (the output's start, a CR or an
+// LF) up to the next CR, LF or the output's end, with the times of the calls that printed its
+// first and its last byte. Empty lines (between CR and LF) are left out.
+struct PrintedLine {
+    std::int64_t startNs = 0;
+    std::int64_t endNs = 0;
+    std::string text;
+};
+std::vector<PrintedLine> printedLines(const SimResult& result);
+
 // Loads `file` as Human68k would and runs it until it exits, faults or hits the time limit.
 SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& options);
 
@@ -204,6 +276,7 @@ struct ReplayCheck {
     std::vector<std::string> problems;  // empty when the replay is right
     std::size_t streamWrites = 0;       // writes matched to stream events
     std::uint32_t loopPasses = 0;       // how many times the replay went back to the loop
+    std::size_t fadeWrites = 0;         // of the streamWrites, those of the fade
     double maxTickError = 0;            // largest |time / TICK_NS - expected step / stepsPerTick|
 };
 
@@ -212,13 +285,20 @@ inline double stepToTicks(const DecodedStream& stream, double step) {
     return step / stream.stepsPerTick;
 }
 
+// The time of a run at which its stream starts, step 0: when the player started timer A (0
+// if it never did).
+inline std::int64_t streamStartNs(const SimResult& result) {
+    return result.timerAStartNs >= 0 ? result.timerAStartNs : 0;
+}
+
 // Checks that the run wrote the stream's registers in order, each within `tickTolerance` ticks
-// of its step (0x1B merged with the system's copy for the full player), went on through the loop
-// as long as it ran, stopped only at the end marker (or a reserved command) or at the key press,
-// and then only silenced the chip: key off and TL 127 on every channel and slot, and for the
-// full player also noise off, the LFO reset released (0x01 = 0), both LFO depths 0 and 0x1B
-// back to the system's copy. Timer registers 0x10-0x14 are left out of the comparison.
-// Harness errors are included in the problems.
+// of its step (counted from streamStartNs) (0x1B merged with the system's copy for the full
+// player), went on through the loop as long as it ran (or for its passes, then through the fade),
+// stopped only at the end of the song (not before its last step) or at the key press, and then only
+// silenced the chip: key off and TL 127 on every channel and slot, and for the full player also
+// noise off, the LFO reset released (0x01 = 0), both LFO depths 0 and 0x1B back to the system's
+// copy. Timer registers 0x10-0x14 are left out of the comparison. Harness errors are included in
+// the problems.
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                         double tickTolerance = 1.0);
 

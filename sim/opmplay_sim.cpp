@@ -1,6 +1,9 @@
 // opmplay-sim: runs an X68000 music program (.x made by opmcast or opmcast-full) on an emulated
 // 68000 and prints every OPM register write with the virtual time it happened at.
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +22,8 @@ void printUsage(std::FILE* to = stderr) {
         to,
         "usage: opmplay-sim FILE.x [options]\n"
         "       opmplay-sim --help | --version\n"
-        "  --key-at SECONDS   press a key at this virtual time (a looping song needs one)\n"
+        "  --key-at SECONDS   press a key at this virtual time (a song that loops until a\n"
+        "                     key needs one)\n"
         "  --limit SECONDS    give up after this much virtual time (default 600)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
@@ -29,6 +33,8 @@ void printUsage(std::FILE* to = stderr) {
         "  --ppi-log          list every write of PPI port C (the ADPCM's divider and sides)\n"
         "  --help             this text\n"
         "  --version          the version\n"
+        "What the program printed (DOS _CONCTRL, _PRINT) follows the report under \"screen:\",\n"
+        "as the X68000's screen shows it at the end (Shift-JIS shown as UTF-8).\n"
         "Exit status: 0 clean run (and, with --check, a faithful replay), 1 otherwise,\n"
         "2 for a usage or file error.\n");
 }
@@ -50,6 +56,34 @@ bool parseByte(const char* text, std::uint8_t& byte) {
     if (end == text || *end != '\0' || value < 0 || value > 255) return false;
     byte = std::uint8_t(value);
     return true;
+}
+
+// A line of the X68000's screen (Shift-JIS, code page 932) in UTF-8 for the terminal; a byte
+// that does not convert shows as '?'.
+std::string screenToUtf8(const std::string& line) {
+    static iconv_t cd = iconv_open("UTF-8", "CP932");
+    std::string out;
+    if (cd == iconv_t(-1)) {
+        for (const char c : line) out.push_back((c & 0x80) || c < 0x20 ? '?' : c);
+        return out;
+    }
+    std::string in = line;
+    char* from = in.data();
+    std::size_t left = in.size();
+    char buffer[256];
+    while (left > 0) {
+        char* to = buffer;
+        std::size_t room = sizeof buffer;
+        const std::size_t done = iconv(cd, &from, &left, &to, &room);
+        out.append(buffer, std::size_t(to - buffer));
+        if (done == std::size_t(-1) && errno != E2BIG) {
+            out.push_back('?');  // a byte that is no character, or a lead byte cut off
+            ++from;
+            --left;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -119,6 +153,10 @@ int main(int argc, char** argv) {
                 header.textSize, header.dataSize, header.bssSize, stream.pairs, stream.endStep,
                 unit);
     if (stream.loops) std::printf(", loop from %s %u", unit, stream.loopStep);
+    if (stream.fades) {
+        std::printf(", %u passes, then a fade of %u %ss", unsigned(stream.passes), stream.fadeSteps,
+                    unit);
+    }
     if (stream.endCommand != 0xFF) {
         std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
     }
@@ -170,7 +208,10 @@ int main(int argc, char** argv) {
     if (result.keyTakenNs >= 0) {
         std::printf("key read at %.6f s\n", double(result.keyTakenNs) / 1e9);
     }
-    if (result.exited) {
+    if (result.exited && stream.fades && result.keyTakenNs < 0) {
+        std::printf("exit status %d at %.6f s, by itself after %u passes and the fade\n",
+                    result.exitCode, double(result.endNs) / 1e9, unsigned(stream.passes));
+    } else if (result.exited) {
         std::printf("exit status %d at %.6f s\n", result.exitCode, double(result.endNs) / 1e9);
     } else {
         std::printf("no exit; run ended at %.6f s\n", double(result.endNs) / 1e9);
@@ -184,9 +225,16 @@ int main(int argc, char** argv) {
             "ticks",
             c.streamWrites, c.loopPasses, c.maxTickError);
         if (full) std::printf(" (%.3f steps)", c.maxTickError * stream.stepsPerTick);
+        if (stream.fades) std::printf(", %zu writes of the fade", c.fadeWrites);
         std::printf("\n");
         for (const std::string& p : c.problems) std::printf("check: %s\n", p.c_str());
         ok = ok && c.problems.empty();
+    }
+    // What the program left on the screen, when it printed anything.
+    if (!result.console.empty()) {
+        std::printf("screen:\n");
+        for (const std::string& line : opmsim::screenLines(result))
+            std::printf("  %s\n", screenToUtf8(line).c_str());
     }
     return ok ? 0 : 1;
 }

@@ -163,7 +163,7 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     const DecodedStream decoded = decodeExecutableStream(file, m.player);
     m.named = decoded.named;
     m.drums = decoded.drums;
-    m.loops = decoded.loops;
+    m.loops = decoded.loops && !decoded.fades;
 
     uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
     if (err != UC_ERR_OK) {

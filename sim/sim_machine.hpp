@@ -50,7 +50,7 @@ struct Machine {
     // OPM.
     PlayerKind player = PlayerKind::Classic;
     bool drums = false;       // a full program whose bank offset is set
-    bool loops = false;       // the stream has a loop marker: the song plays until a key
+    bool loops = false;       // the stream loops with no passes set: the song plays until a key
     std::vector<bool> named;  // registers the stream writes
     std::uint8_t opmAddr = 0;
     std::uint8_t regs[256] = {};

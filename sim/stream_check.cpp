@@ -9,7 +9,50 @@
 
 namespace opmsim {
 
-DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKind player) {
+namespace {
+
+// A full stream's ADPCM command at pair `i` (00 F0-F7), with the sample number that follows
+// 00 F1-F3 (the index moved past it).
+AdpcmCommand readAdpcm(const std::uint8_t* data, std::size_t size, std::size_t& i,
+                       std::uint32_t step, std::size_t& pairs) {
+    const std::uint8_t second = data[i + 1];
+    AdpcmCommand command{step, second, 0};
+    if (second >= 0xF1 && second <= 0xF3 && i + 3 < size) {
+        i += 2;
+        ++pairs;
+        command.sample = std::uint16_t(data[i] << 8 | data[i + 1]);
+    }
+    return command;
+}
+
+// The fade of a full stream, from `at` (the pair after the end marker) up to its 00 F8 (or a
+// reserved 00 F9-FD, where the player ends too). The player reads a loop marker or an end
+// marker there and goes on: neither changes anything once the last pass is over.
+void decodeFade(const std::uint8_t* data, std::size_t size, std::size_t at, DecodedStream& d) {
+    std::uint32_t step = 0;
+    for (std::size_t i = at; i + 1 < size; i += 2) {
+        const std::uint8_t first = data[i], second = data[i + 1];
+        ++d.fadePairs;
+        if (first != 0) {
+            d.named[first] = true;
+            if (fullPlayerWrites(first)) d.fadeEvents.push_back({step, first, second});
+        } else if (second <= FULL_LONGEST_WAIT) {
+            step += second + 1u;
+        } else if (second <= 0xF7) {
+            d.fadeAdpcm.push_back(readAdpcm(data, size, i, step, d.fadePairs));
+        } else if (second <= 0xFD) {
+            d.fadeSteps = step;
+            return;
+        }
+    }
+    d.fadeSteps = step;
+    d.error = "the fade after the end marker has no end (00 F8)";
+}
+
+}  // namespace
+
+DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKind player,
+                           std::uint16_t passes) {
     const bool full = player == PlayerKind::Full;
     const std::uint8_t longestWait = full ? FULL_LONGEST_WAIT : 0xFD;
     DecodedStream d;
@@ -30,13 +73,7 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
         } else if (full && second <= 0xF7) {
             // The ADPCM: 00 F0 stops it, 00 F1-F3 start the sample the next pair numbers,
             // 00 F4-F7 move the sample playing to other sides.
-            AdpcmCommand command{step, second, 0};
-            if (second >= 0xF1 && second <= 0xF3 && i + 3 < size) {
-                i += 2;
-                ++d.pairs;
-                command.sample = std::uint16_t(data[i] << 8 | data[i + 1]);
-            }
-            d.adpcm.push_back(command);
+            d.adpcm.push_back(readAdpcm(data, size, i, step, d.pairs));
         } else if (second == 0xFE) {
             d.loops = true;
             d.loopStart = d.events.size();
@@ -49,12 +86,87 @@ DecodedStream decodeStream(const std::uint8_t* data, std::size_t size, PlayerKin
             d.endCommand = second;
             d.endStep = step;
             d.loopSteps = d.loops ? step - d.loopStep : 0;
+            // The full player with a number of passes: after the last one, the fade.
+            if (full && d.loops && passes > 0) {
+                d.passes = passes;
+                d.fades = true;
+                decodeFade(data, size, i + 2, d);
+            } else if (full) {
+                d.passes = passes;
+            }
             return d;
         }
     }
     d.endStep = step;
+    d.passes = full ? passes : 0;
     d.error = "the stream has no end marker (00 FF)";
     return d;
+}
+
+namespace {
+
+// Unrolls `items` (writes or ADPCM commands) as the player goes through them: all once, the
+// loop's part (from `loopStart`) again at every return to the loop position, the fade's after
+// the last pass; while the steps stay at or below `lastStep` and fewer than `maxCount` were
+// handed to `take(item, returns, fade)`.
+template <class Item, class Take>
+void unroll(const DecodedStream& stream, const std::vector<Item>& items, std::size_t loopStart,
+            const std::vector<Item>& fadeItems, std::uint32_t lastStep, std::size_t maxCount,
+            Take take) {
+    std::size_t count = 0;
+    auto put = [&](Item item, std::uint64_t step, std::uint32_t returns, bool fade) {
+        if (step > lastStep || count >= maxCount) return false;
+        item.step = std::uint32_t(step);
+        take(item, returns, fade);
+        ++count;
+        return true;
+    };
+    for (const Item& item : items)
+        if (!put(item, item.step, 0, false)) return;
+    // A song that loops until a key repeats its loop as long as the bounds allow: a loop that
+    // takes no step only with a count to stop at, and with no bound at all not again.
+    const bool bounded =
+        stream.fades || maxCount != SIZE_MAX || (lastStep != UINT32_MAX && stream.loopSteps > 0);
+    const std::uint32_t returns = stream.fades ? stream.passes - 1u : UINT32_MAX;
+    if (stream.loops && items.size() > loopStart && bounded) {
+        for (std::uint32_t k = 1; k <= returns; ++k)
+            for (std::size_t i = loopStart; i < items.size(); ++i)
+                if (!put(items[i], items[i].step + std::uint64_t(k) * stream.loopSteps, k, false))
+                    return;
+    }
+    if (!stream.fades) return;
+    const std::uint64_t fadeStart =
+        stream.endStep + std::uint64_t(stream.passes - 1u) * stream.loopSteps;
+    for (const Item& item : fadeItems)
+        if (!put(item, fadeStart + item.step, returns, true)) return;
+}
+
+}  // namespace
+
+std::vector<PlayedEvent> playedEvents(const DecodedStream& stream, std::uint32_t lastStep,
+                                      std::size_t maxCount) {
+    std::vector<PlayedEvent> played;
+    unroll(stream, stream.events, stream.loopStart, stream.fadeEvents, lastStep, maxCount,
+           [&played](const StreamEvent& e, std::uint32_t returns, bool fade) {
+               played.push_back({e, returns, fade});
+           });
+    return played;
+}
+
+std::vector<AdpcmCommand> playedAdpcm(const DecodedStream& stream, std::uint32_t lastStep,
+                                      std::size_t maxCount) {
+    std::vector<AdpcmCommand> played;
+    unroll(stream, stream.adpcm, stream.adpcmLoopStart, stream.fadeAdpcm, lastStep, maxCount,
+           [&played](const AdpcmCommand& c, std::uint32_t, bool) { played.push_back(c); });
+    return played;
+}
+
+std::optional<std::uint32_t> songEndStep(const DecodedStream& stream) {
+    if (!stream.loops) return stream.endStep;
+    if (!stream.fades) return std::nullopt;
+    const std::uint64_t end =
+        stream.endStep + std::uint64_t(stream.passes - 1u) * stream.loopSteps + stream.fadeSteps;
+    return std::uint32_t(std::min<std::uint64_t>(end, UINT32_MAX));
 }
 
 namespace {
@@ -67,7 +179,7 @@ std::uint32_t be32(const std::vector<std::uint8_t>& file, std::size_t at) {
 // as many entries as the first one's offset holds, each sample within the text section.
 std::string readBank(const std::vector<std::uint8_t>& file, std::uint64_t textEnd,
                      DecodedStream& d) {
-    const std::uint64_t table = HEADER_SIZE + std::uint64_t(be32(file, 66));
+    const std::uint64_t table = HEADER_SIZE + std::uint64_t(be32(file, FULL_PLAYER_BANK_OFFSET));
     if (table % 2 != 0 || table + 8 > textEnd) return "the bank's table lies outside the text";
     const std::uint64_t entries = be32(file, table) / 8;
     if (table + 8 * entries > textEnd) return "the bank's table runs past the text";
@@ -109,8 +221,14 @@ DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
         std::min<std::uint64_t>(file.size(), HEADER_SIZE + std::uint64_t(h.textSize));
     std::size_t end =
         std::min<std::uint64_t>(file.size(), std::uint64_t(HEADER_SIZE) + h.textSize + h.dataSize);
-    DecodedStream d = decodeStream(file.data() + offset, end - offset, kind);
-    d.drums = kind == PlayerKind::Full && be32(file, 66) != 0;
+    // The loops word, read as the player reads it (also when a test holds a modified player to
+    // the full player's rules).
+    const std::uint16_t passes = kind == PlayerKind::Full
+                                     ? std::uint16_t(file[FULL_PLAYER_LOOPS_OFFSET] << 8 |
+                                                     file[FULL_PLAYER_LOOPS_OFFSET + 1])
+                                     : 0;
+    DecodedStream d = decodeStream(file.data() + offset, end - offset, kind, passes);
+    d.drums = kind == PlayerKind::Full && be32(file, FULL_PLAYER_BANK_OFFSET) != 0;
     if (d.drums) {
         std::string bankError = readBank(file, textEnd, d);
         if (!bankError.empty() && d.error.empty()) d.error = bankError;
@@ -150,36 +268,44 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         }
     }
     writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startWrites));
-    // Writes before the key was read are the replay; after it, or after the stream's last
-    // write when the song ends by itself, comes the shutdown.
+    // Writes before the key was read are the replay; after it, or after the song's last write
+    // when the song ends by itself, comes the shutdown.
+    const std::optional<std::uint32_t> songEnd = songEndStep(stream);
+    const std::int64_t originNs = streamStartNs(result);
     std::size_t replayed = 0;
+    std::vector<PlayedEvent> expectedWrites;
     if (result.keyTakenNs >= 0) {
         while (replayed < writes.size() && writes[replayed].timeNs < result.keyTakenNs) ++replayed;
+        expectedWrites = playedEvents(stream, UINT32_MAX, replayed);
     } else {
-        if (stream.loops && result.exited) problem("a looping song ended without a key press");
-        replayed = std::min(writes.size(), stream.events.size());
-        if (result.exited && replayed < stream.events.size()) {
+        if (!songEnd && result.exited) problem("a looping song ended without a key press");
+        expectedWrites = playedEvents(stream, UINT32_MAX, writes.size());
+        replayed = std::min(writes.size(), expectedWrites.size());
+        if (result.exited && replayed < expectedWrites.size()) {
             problem(format("the song ended after %zu of its %zu writes", replayed,
-                           stream.events.size()));
+                           expectedWrites.size()));
+        }
+        // The shutdown (or the exit) comes once the song's last wait is over.
+        const std::int64_t firstAfter = replayed < writes.size() ? writes[replayed].timeNs
+                                        : result.exited          ? result.endNs
+                                                                 : -1;
+        if (songEnd && firstAfter >= 0 &&
+            double(firstAfter - originNs) / TICK_NS <
+                stepToTicks(stream, *songEnd) - tickTolerance) {
+            problem(format("the song stopped at %s %.3f, before its end at %s %u", unit,
+                           double(firstAfter - originNs) / TICK_NS * stream.stepsPerTick, unit,
+                           *songEnd));
         }
     }
 
-    std::size_t bodySize = stream.events.size() - stream.loopStart;
     for (std::size_t i = 0; i < replayed; ++i) {
-        StreamEvent expected;
-        std::uint32_t pass = 0;
-        if (i < stream.events.size()) {
-            expected = stream.events[i];
-        } else if (stream.loops && bodySize > 0) {
-            std::size_t k = i - stream.events.size();
-            pass = std::uint32_t(1 + k / bodySize);
-            expected = stream.events[stream.loopStart + k % bodySize];
-            expected.step += pass * stream.loopSteps;
-        } else {
+        if (i >= expectedWrites.size()) {
             problem(format("write %zu ($%02X = $%02X) is beyond the end of the stream", i,
                            writes[i].reg, writes[i].value));
             break;
         }
+        StreamEvent expected = expectedWrites[i].event;
+        const std::uint32_t pass = expectedWrites[i].loopReturns;
         if (full && expected.reg == 0x1B) {
             expected.value = stream.drums ? drums1B(expected.value, result.systemCopy1B)
                                           : merged1B(expected.value, result.systemCopy1B);
@@ -192,7 +318,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                        i, got.reg, got.value, expected.reg, expected.value, unit, expected.step));
             break;
         }
-        const double ticks = double(got.timeNs) / TICK_NS;
+        const double ticks = double(got.timeNs - originNs) / TICK_NS;
         const double error = ticks - stepToTicks(stream, expected.step);
         c.maxTickError = std::max(c.maxTickError, std::abs(error));
         if (std::abs(error) > tickTolerance) {
@@ -202,6 +328,7 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         }
         c.loopPasses = std::max(c.loopPasses, pass);
         ++c.streamWrites;
+        if (expectedWrites[i].fade) ++c.fadeWrites;
     }
 
     // The shutdown: key off and TL 127 everywhere; the full player also turns the noise off,

@@ -38,6 +38,55 @@ void endProgram(Machine& m, int code) {
     uc_emu_stop(m.uc);
 }
 
+// The longest string a console call may print: longer, it is taken as one without its NUL.
+constexpr std::uint32_t LONGEST_STRING = 0x10000;
+
+// Reads the NUL-terminated string at `address` into `text`; false (and the run failed) if it
+// leaves main memory or has no NUL within LONGEST_STRING bytes.
+bool readString(Machine& m, std::uint32_t address, const char* call, std::string& text) {
+    for (std::uint32_t i = 0; i < LONGEST_STRING; ++i) {
+        if (address + i >= RAM_SIZE) {
+            fail(m, format("DOS %s: the string at $%06X runs out of main memory", call, address));
+            return false;
+        }
+        const std::uint8_t byte = std::uint8_t(memRead(m, address + i, 1));
+        if (byte == 0) return true;
+        text.push_back(char(byte));
+    }
+    fail(m, format("DOS %s: no NUL within %u bytes of the string at $%06X", call, LONGEST_STRING,
+                   address));
+    return false;
+}
+
+// Text going to the screen: recorded with the time of the call, then the time the console
+// takes to draw it, during which the OPM timers run on.
+void printText(Machine& m, std::string text) {
+    if (text.empty()) return;
+    m.res->console.push_back({m.now, text});
+    m.now += m.opt.consoleCharNs * std::int64_t(text.size());
+    runTimers(m);
+}
+
+// DOS _CONCTRL: mode 0 puts the character of the word at 2(sp) (a Shift-JIS pair as one word,
+// lead byte high), mode 1 prints the string whose address is the long at 2(sp). Other modes
+// (cursor moves, attributes, scrolling) are not used by a player.
+bool consoleControl(Machine& m, std::uint32_t sp) {
+    const std::uint32_t mode = memRead(m, sp, 2);
+    std::string text;
+    if (mode == 0) {
+        const std::uint32_t word = memRead(m, sp + 2, 2);
+        if (word >> 8) text.push_back(char(word >> 8));
+        text.push_back(char(word & 0xFF));
+    } else if (mode == 1) {
+        if (!readString(m, memRead(m, sp + 2, 4), "_CONCTRL", text)) return false;
+    } else {
+        fail(m, format("unknown DOS _CONCTRL mode %u", mode));
+        return false;
+    }
+    printText(m, std::move(text));
+    return true;
+}
+
 bool keyWaiting(const Machine& m) {
     return m.opt.keyPressNs >= 0 && m.now >= m.opt.keyPressNs && !m.keyTaken;
 }
@@ -109,6 +158,15 @@ void dosCall(Machine& m, std::uint32_t pc) {
             }
             break;
         }
+        case 0xFF09: {  // _PRINT: the string whose address is the long at (sp)
+            std::string text;
+            if (!readString(m, memRead(m, sp, 4), "_PRINT", text)) return;
+            printText(m, std::move(text));
+            break;
+        }
+        case 0xFF23:  // _CONCTRL
+            if (!consoleControl(m, sp)) return;
+            break;
         default:
             fail(m, format("unknown DOS call $%04X", opcode));
             return;

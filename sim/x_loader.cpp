@@ -31,16 +31,25 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& h) {
 }
 
 PlayerKind detectPlayer(const std::vector<std::uint8_t>& file) {
-    static_assert(FULL_PLAYER_HEAD_SIZE == FULL_STREAM_OFFSET);
+    static_assert(FULL_PLAYER_BANK_OFFSET + 4 == FULL_PLAYER_DISPLAY_OFFSET &&
+                  FULL_PLAYER_DISPLAY_OFFSET + 4 == FULL_PLAYER_LOOPS_OFFSET);
     std::span<const std::uint8_t, FULL_PLAYER_SIZE> full = fullPlayerBytes();
     if (file.size() < FULL_STREAM_OFFSET) return PlayerKind::Classic;
-    auto within = [](std::size_t i, std::size_t field) { return i >= field && i < field + 4; };
+    // The fields the converter sets: the text size, and the bank's and the display's offsets
+    // and the loops word, which lie together.
+    auto patched = [](std::size_t i) {
+        return (i >= FULL_PLAYER_TEXT_SIZE_OFFSET && i < FULL_PLAYER_TEXT_SIZE_OFFSET + 4) ||
+               (i >= FULL_PLAYER_BANK_OFFSET && i < FULL_PLAYER_LOOPS_OFFSET + 2);
+    };
     for (std::size_t i = 0; i < FULL_STREAM_OFFSET; ++i) {
-        const bool patched =
-            within(i, FULL_PLAYER_TEXT_SIZE_OFFSET) || within(i, FULL_PLAYER_BANK_OFFSET);
-        if (!patched && file[i] != full[i]) return PlayerKind::Classic;
+        if (!patched(i) && file[i] != full[i]) return PlayerKind::Classic;
     }
     return PlayerKind::Full;
+}
+
+std::uint16_t fullProgramPasses(const std::vector<std::uint8_t>& file) {
+    if (detectPlayer(file) != PlayerKind::Full) return 0;
+    return std::uint16_t(file[FULL_PLAYER_LOOPS_OFFSET] << 8 | file[FULL_PLAYER_LOOPS_OFFSET + 1]);
 }
 
 std::vector<std::uint8_t> buildExecutable(const std::vector<std::uint8_t>& stub,

@@ -99,7 +99,7 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 6u + stream.size() / 2);
     EXPECT_EQ(lines[0], "player     full (opmcast-full)");
-    EXPECT_EQ(lines[2], "text size  732 (0x000002DC) at offset 12, the length less 76");
+    EXPECT_EQ(lines[2], "text size  1004 (0x000003EC) at offset 12, the length less 76");
     EXPECT_EQ(lines[5], "    step  seconds   offset  pair   meaning");
     const char* const meanings[] = {"NE/NFRQ noise on, NFRQ 14",
                                     "LFRQ 200",
@@ -115,8 +115,8 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
                                     "key off ch0"};
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[6 + i].ends_with(std::string("  ") + meanings[i])) << lines[6 + i];
-    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x318  00 05  wait 6 steps");
-    EXPECT_EQ(lines.back(), "     246    0.878    0x31A  00 FF  end marker");
+    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x428  00 05  wait 6 steps");
+    EXPECT_EQ(lines.back(), "     246    0.878    0x42A  00 FF  end marker");
 
     const DumpResult summary = runDump({"--summary", dir.file("full.x")});
     EXPECT_EQ(summary.exitStatus, 0);
@@ -171,21 +171,73 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     EXPECT_EQ(number(e, "loopSamples"), samples - loopSample);
     EXPECT_EQ(jsonField(jsonField(e, "commands"), "0x54"), std::to_string(registerPairs + 2));
 
-    // A reserved command ends the song where it stands, loop or not.
-    Bytes reserved = stream;
-    reserved[2 * 11] = 0x00;  // in place of the key off
-    reserved[2 * 11 + 1] = 0xF8;
-    writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
-    const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
-    EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player ends "
-                             "the song at the reserved command at offset 0x316\n"),
-              std::string::npos)
-        << stops.out;
-    ASSERT_EQ(runDump({"--to-vgm", dir.file("reserved.x"), dir.file("reserved.vgm")}).exitStatus,
-              0);
-    const DumpResult cut = runDump({"--vgm", "--json", dir.file("reserved.vgm")});
-    EXPECT_EQ(number(cut.out, "samples"), loopSample);
-    EXPECT_EQ(jsonField(cut.out, "loopOffset"), "0");
+    // 00 F8 (the end of the fade) and a reserved command end the song where they stand, loop
+    // or not.
+    for (const auto& [command, name] : {std::pair<std::uint8_t, std::string>{0xF8,
+                                                                             "end of the "
+                                                                             "fade (00 F8)"},
+                                        {0xF9, "reserved command"}}) {
+        Bytes reserved = stream;
+        reserved[2 * 11] = 0x00;  // in place of the key off
+        reserved[2 * 11 + 1] = command;
+        writeFile(dir.file("reserved.x"), buildFullProgram(reserved));
+        const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
+        EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player "
+                                 "ends the song at the " +
+                                 name +
+                                 " at offset 0x426\npasses     once: the song does not "
+                                 "loop\n"),
+                  std::string::npos)
+            << stops.out;
+        ASSERT_EQ(
+            runDump({"--to-vgm", dir.file("reserved.x"), dir.file("reserved.vgm")}).exitStatus, 0);
+        const DumpResult cut = runDump({"--vgm", "--json", dir.file("reserved.vgm")});
+        EXPECT_EQ(number(cut.out, "samples"), loopSample);
+        EXPECT_EQ(jsonField(cut.out, "loopOffset"), "0");
+    }
+
+    // Three passes, then the fade after the end marker, through its 00 F8, and a display block
+    // whose header holds Shift-JIS: the fade in the timeline, counted on from the end marker,
+    // and in the summaries; the display's text as UTF-8 with the time line's places named;
+    // the export as without them, once through with the loop.
+    const Bytes fade = {0x60, 0x7F, 0x00, 0x09, 0x00, 0xF8};
+    const Bytes display = {'S', 'o', 'n', 'g', 0x82, 0xA0, '\r', '\n', 0, 0x01, ' ', 0x02, 0x07, 0};
+    writeFile(dir.file("fade.x"), buildFullProgram(concat({stream, fade}), {}, display, 3));
+    const std::vector<std::string> fadeLines = linesOf(runDump({dir.file("fade.x")}).out);
+    ASSERT_EQ(fadeLines.size(), lines.size() + 4);
+    EXPECT_EQ(fadeLines[2], "text size  1024 (0x00000400) at offset 12, the length less 76");
+    EXPECT_EQ(fadeLines[3],
+              "stream     34 bytes (17 pairs) at offset 0x410, then its fade, the "
+              "display block, the 12-byte player tail");
+    EXPECT_EQ(fadeLines[lines.size()], "fade after pass 3 (of 3), played once to its end");
+    EXPECT_EQ(fadeLines[lines.size() + 1], "     246    0.878    0x42C  60 7F  TL ch0 op0");
+    EXPECT_EQ(fadeLines.back(),
+              "     256    0.914    0x430  00 F8  end of the fade: the player ends the song here");
+    const DumpResult fadeSummary = runDump({"--summary", dir.file("fade.x")});
+    EXPECT_TRUE(fadeSummary.out.ends_with(
+        "duration   246 steps (0.878 s)\n"
+        "loop       at step 240 (0.857 s); looped part 6 steps (0.021 s)\n"
+        "passes     3, then a fade of 10 steps (0.036 s), 6 bytes; 0.957 s in all\n"
+        "drums      none\n"
+        "display    14 bytes at offset 0x432; header:\n"
+        "  Song\u3042\n"
+        "  time line: {time} {pass}{0x07}\n"))
+        << fadeSummary.out;
+    const std::string fadeJson = runDump({"--summary", "--json", dir.file("fade.x")}).out;
+    EXPECT_EQ(number(fadeJson, "steps"), steps);
+    EXPECT_EQ(number(fadeJson, "loops"), 3u);
+    EXPECT_EQ(number(fadeJson, "fadeSteps"), 10u);
+    EXPECT_EQ(number(fadeJson, "fadeBytes"), 6u);
+    EXPECT_EQ(jsonField(jsonField(fadeJson, "groups"), "fadeEnd"), "1");
+    EXPECT_EQ(jsonField(jsonField(fadeJson, "display"), "header"), "\"Song\u3042\\u000A\"");
+    EXPECT_NE(fadeJson.find(R"("timeLine":"{time} {pass}{0x07}"})"), std::string::npos) << fadeJson;
+    const std::vector<std::string> fadePairs = linesOf(runDump({"--json", dir.file("fade.x")}).out);
+    ASSERT_EQ(fadePairs.size(), 1 + 17u);
+    EXPECT_EQ(number(fadePairs[0], "fadePairs"), 3u);
+    EXPECT_EQ(jsonField(fadePairs[14], "fade"), "");
+    EXPECT_EQ(jsonField(fadePairs[15], "fade"), "true");
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("fade.x"), dir.file("fade.vgm")}).exitStatus, 0);
+    EXPECT_EQ(readFile(dir.file("fade.vgm")), vgm);
 
     // One byte of the player changed: not the full player, read by the classic rules, which
     // look for the stream where the full player's code lies.
@@ -233,7 +285,7 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 7u + drums.stream.size() / 2);
     EXPECT_EQ(lines[4],
-              "drums      bank of 3 samples, 132 bytes at offset 0x336 (text offset 0x2F6)");
+              "drums      bank of 3 samples, 132 bytes at offset 0x446 (text offset 0x406)");
     const char* const meanings[] = {
         "ADPCM sample 0, both sides: 15625 Hz, 101 bytes, 0.013 s",
         "sample number 0",
@@ -256,12 +308,12 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[8 + i].ends_with(std::string("  ") + meanings[i])) << lines[8 + i];
     EXPECT_EQ(lines[lines.size() - 4],
-              "     492    1.756    0x32E  00 F0  ADPCM stop, both sides muted");
-    EXPECT_EQ(lines[lines.size() - 3], "     492    1.756    0x330  00 F7  ADPCM sides both");
-    EXPECT_EQ(lines.back(), "     493    1.760    0x334  00 FF  end marker");
+              "     492    1.756    0x43E  00 F0  ADPCM stop, both sides muted");
+    EXPECT_EQ(lines[lines.size() - 3], "     492    1.756    0x440  00 F7  ADPCM sides both");
+    EXPECT_EQ(lines.back(), "     493    1.760    0x444  00 FF  end marker");
     const std::vector<std::string> json = linesOf(runDump({"--json", dir.file("drums.x")}).out);
     ASSERT_EQ(json.size(), 1 + drums.stream.size() / 2);
-    EXPECT_EQ(number(json[0], "bankOffset"), 0x336u);
+    EXPECT_EQ(number(json[0], "bankOffset"), 0x446u);
     EXPECT_TRUE(json[1 + 6].ends_with(
         R"("group":"adpcmSides","meaning":"ADPCM sides left","sides":"left"})"))
         << json[1 + 6];
@@ -280,13 +332,14 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
               std::string::npos)
         << summary.out;
     EXPECT_TRUE(summary.out.ends_with(
-        "duration   493 steps (1.760 s)\nloop       none\n"
-        "drums      3 samples in a bank of 132 bytes at offset 0x336, 1 left out\n"
+        "duration   493 steps (1.760 s)\nloop       none\npasses     once: the song does not loop\n"
+        "drums      3 samples in a bank of 132 bytes at offset 0x446, 1 left out\n"
         "  15625 Hz                      1 sample, 101 bytes, 0.013 s\n"
         "  7813 Hz                       1 sample, 6 bytes, 0.002 s\n"
         "  in all                        2 samples, 107 bytes, 0.014 s\n"
         "  starts                        7, 3 of them play nothing\n"
-        "  side changes                  3\n"))
+        "  side changes                  3\n"
+        "display    none\n"))
         << summary.out;
     const std::string summaryJson = runDump({"--summary", "--json", dir.file("drums.x")}).out;
     EXPECT_EQ(number(jsonField(summaryJson, "drums"), "starts"), 7u);

@@ -32,6 +32,7 @@ TEST(DumpNames, EveryRegisterNumberTheOpmHasBelongsToAGroup) {
                                        : second == 0xF0         ? PairGroup::adpcmStop
                                        : second <= 0xF3         ? PairGroup::adpcmStart
                                        : second <= 0xF7         ? PairGroup::adpcmSides
+                                       : second == 0xF8         ? PairGroup::fadeEnd
                                                                 : PairGroup::reserved;
             EXPECT_EQ(pairGroup(player, 0, std::uint8_t(second)), expected) << second;
             EXPECT_EQ(waitSteps(player, 0, std::uint8_t(second)),
@@ -87,7 +88,8 @@ TEST(DumpNames, NamesCommandsAndEveryRegisterGroup) {
     const std::pair<Bytes, std::string> fullCases[] = {
         {{0x00, 0x00}, "wait 1 step"},
         {{0x00, 0xEF}, "wait 240 steps"},
-        {{0x00, 0xF8}, "reserved: the player ends the song here"},
+        {{0x00, 0xF8}, "end of the fade: the player ends the song here"},
+        {{0x00, 0xF9}, "reserved: the player ends the song here"},
         {{0x00, 0xFD}, "reserved: the player ends the song here"},
         {{0x00, 0xF4}, "ADPCM sides muted"},
         {{0x00, 0xF5}, "ADPCM sides right"},
@@ -157,8 +159,41 @@ TEST(DumpExecutable, ReadsTheStreamAndCountsItsTicksKeysAndLoop) {
     EXPECT_EQ(stats.byGroup[std::size_t(PairGroup::connect)], 2u);
 }
 
+// A full program with every part: a loop played twice, a fade with an ADPCM start whose
+// sample number reads 00 F8, the drums' bank and the display block.
+const Bytes FADE_STREAM = {0x08, 0x78, 0x00, 0xFE, 0x00, 0x09, 0x00, 0xFF,
+                           0x00, 0xF3, 0x00, 0xF8, 0x00, 0x04, 0x00, 0xF8};
+const Bytes DISPLAY = {'S', 'o', 'n', 'g', 0x82, 0xA0, '\r', '\n', 0, 0x01, ' ', 0x02, 0, 0};
+
+Bytes fadeProgram(const Bytes& stream = FADE_STREAM, const Bytes& display = DISPLAY,
+                  std::uint16_t loops = 2) {
+    return buildFullProgram(stream, drumProgram().bank, display, loops);
+}
+
 TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
-    for (const MalformedFile& bad : malformedExecutables()) {
+    std::vector<MalformedFile> cases = malformedExecutables();
+    const std::uint64_t fadeAt = FULL_PLAYER_HEAD_SIZE + 8;
+    const std::uint64_t bankAt = FULL_PLAYER_HEAD_SIZE + FADE_STREAM.size();
+    const std::uint64_t displayAt = bankAt + drumProgram().bank.size();
+    const Bytes noFadeEnd = {0x08, 0x78, 0x00, 0xFE, 0x00, 0x09, 0x00, 0xFF, 0x00, 0x04};
+    cases.push_back({"fade without its end", fadeProgram(noFadeEnd), fadeAt});
+    cases.push_back(
+        {"pairs after the fade's end", fadeProgram(concat({FADE_STREAM, {0x00, 0x00}})), bankAt});
+    cases.push_back({"pairs after the end marker without passes",
+                     fadeProgram(FADE_STREAM, DISPLAY, 0), fadeAt});
+    Bytes noLoop = FADE_STREAM;
+    noLoop[3] = 0x00;
+    cases.push_back({"pairs after the end marker without a loop", fadeProgram(noLoop), fadeAt});
+    Bytes farDisplay = fadeProgram();
+    farDisplay[FULL_PLAYER_DISPLAY_OFFSET] = 0x7F;
+    cases.push_back({"display beyond the text", farDisplay, FULL_PLAYER_DISPLAY_OFFSET});
+    cases.push_back({"display without its NULs", fadeProgram(FADE_STREAM, {'S', 0x01}), displayAt});
+    cases.push_back({"bytes after the time line",
+                     fadeProgram(FADE_STREAM, {'S', 0, 0x01, 0, 'x', 0}), displayAt + 4});
+    cases.push_back({"time line longer than the player's line",
+                     fadeProgram(FADE_STREAM, concat({{'S', 0}, Bytes(19, 0x01), {0}})),
+                     displayAt + 2});
+    for (const MalformedFile& bad : cases) {
         ExecutableStream stream;
         const auto problem = readExecutable(bad.bytes, stream);
         ASSERT_TRUE(problem) << bad.name;
@@ -167,9 +202,9 @@ TEST(DumpExecutable, ReportsEachMalformationAtItsOffset) {
 }
 
 TEST(DumpExecutable, EveryTruncationIsAProblemNeverAStrayRead) {
-    for (const Bytes& good :
-         {makeExecutable(streamWith(SAMPLE_PAIRS)),
-          buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}})), drumProgram().program}) {
+    for (const Bytes& good : {makeExecutable(streamWith(SAMPLE_PAIRS)),
+                              buildFullProgram(concat({SAMPLE_PAIRS, {0x00, 0xFF}})),
+                              drumProgram().program, fadeProgram()}) {
         for (std::size_t length = 0; length < good.size(); ++length) {
             ExecutableStream stream;
             EXPECT_TRUE(readExecutable(Bytes(good.begin(), good.begin() + long(length)), stream))

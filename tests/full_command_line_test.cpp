@@ -76,13 +76,13 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     writeFile(dir.file("bomb.vgz"),
               gzipped(concat({makeVgm({0x50, 0x90}), Bytes((256 << 20) + 1, 0x00)}), 1));
 
-    ToolResult r = runFull(dir, {"tune.vgm", "text.vgm", "PACKED.VGZ", "double.vgm.gz", "opm.vgm",
-                                 "cut.vgz", "missing.vgm", "bomb.vgz"});
+    ToolResult r = runFull(dir, {"--no-display", "tune.vgm", "text.vgm", "PACKED.VGZ",
+                                 "double.vgm.gz", "opm.vgm", "cut.vgz", "missing.vgm", "bomb.vgz"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out,
-              "tune.vgm -> tune.x: 1.0 s; PSG 1; 1 KiB\n"
-              "PACKED.VGZ -> PACKED.x: 1.0 s; PSG 1; 1 KiB\n"
-              "double.vgm.gz -> double.x: 1.0 s; PSG 1; 1 KiB\n");
+              "tune.vgm -> tune.x: 1.0 s; PSG 1; 2 KiB\n"
+              "PACKED.VGZ -> PACKED.x: 1.0 s; PSG 1; 2 KiB\n"
+              "double.vgm.gz -> double.x: 1.0 s; PSG 1; 2 KiB\n");
     EXPECT_EQ(r.err,
               "text.vgm: not a VGM log\n"
               "opm.vgm: no YM2612 or SN76489 data (it writes the YM2151)\n"
@@ -98,15 +98,15 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
 
     // Into another folder, quietly; a program larger than allowed is not written.
     std::filesystem::create_directory(dir.file("out"));
-    r = runFull(dir, {"-q", "-o", "out", "tune.vgm"});
+    r = runFull(dir, {"-q", "--no-display", "-o", "out", "tune.vgm"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(readFile(dir.file("out/tune.x")), readFile(dir.file("tune.x")));
     // Too large: the refusal says what size it fits in, and that size does.
-    r = runFull(dir, {"--max-size", "800", "--output-dir=out", "double.vgm.gz"});
+    r = runFull(dir, {"--max-size", "1100", "--output-dir=out", "double.vgm.gz"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err,
-              "double.vgm.gz: the program would be larger than 800 bytes (--max-size); it fits "
+              "double.vgm.gz: the program would be larger than 1100 bytes (--max-size); it fits "
               "in 2 KiB (--max-size 2K)\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/double.x")));
     // The program is written as it is made: a refused one leaves nothing behind, not even its
@@ -119,7 +119,7 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
 
     // -o DIR is made as mkdir -p makes it, before anything converts; a file in its place
     // is refused once.
-    r = runFull(dir, {"-o", "new/deeper", "tune.vgm"});
+    r = runFull(dir, {"--no-display", "-o", "new/deeper", "tune.vgm"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(readFile(dir.file("new/deeper/tune.x")), readFile(dir.file("tune.x")));
     r = runFull(dir, {"-o", "tune.x", "tune.vgm", "PACKED.VGZ"});
@@ -169,9 +169,15 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
          "--max-size 1.5M: not a size (a whole number of bytes, or of K or M)"},
         {{"--max-size=-1", "tune.vgm"},
          "--max-size -1: not a size (a whole number of bytes, or of K or M)"},
-        {{"--max-size", "0", "tune.vgm"}, "--max-size 0: less than the player itself (780 bytes)"},
-        {{"--max-size", "779", "tune.vgm"},
-         "--max-size 779: less than the player itself (780 bytes)"},
+        {{"--max-size", "0", "tune.vgm"}, "--max-size 0: less than the player itself (1052 bytes)"},
+        {{"--max-size", "1051", "tune.vgm"},
+         "--max-size 1051: less than the player itself (1052 bytes)"},
+        {{"--loops", "1000", "tune.vgm"}, "--loops 1000: not a number of loops from 0 to 999"},
+        {{"--loops=-1", "tune.vgm"}, "--loops -1: not a number of loops from 0 to 999"},
+        {{"--fade", "0.2", "tune.vgm"}, "--fade 0.2: not a fade of 0, or of 0.5 to 60 seconds"},
+        {{"--fade", "61", "tune.vgm"}, "--fade 61: not a fade of 0, or of 0.5 to 60 seconds"},
+        {{"--fade", "nan", "tune.vgm"}, "--fade nan: not a fade of 0, or of 0.5 to 60 seconds"},
+        {{"--japanese=1", "tune.vgm"}, "--japanese: takes no value"},
         {{"--max-size", "2000M", "tune.vgm"},
          "--max-size 2000M: more than the 12 MiB an X68000 can load"},
         {{"--max-size", "12289K", "tune.vgm"},
@@ -207,7 +213,7 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
     // Two logs that would make one program: the first converts, the second is refused.
     ToolResult r = runFull(dir, {"-o", "out", "a/song.vgm", "b/song.vgm"});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out, "a/song.vgm -> out/song.x: 1.0 s; PSG 1; 1 KiB\n");
+    EXPECT_EQ(r.out, "a/song.vgm -> out/song.x: 1.0 s; PSG 1; 2 KiB\n");
     EXPECT_EQ(r.err,
               "b/song.vgm: not converted: a/song.vgm converts to out/song.x too (name one of "
               "them apart, or use another -o)\n");
@@ -219,15 +225,15 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
     r = runFull(dir, {"-o", "flat", "music", "empty"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out,
-              "music/a.vgm -> flat/a.x: 1.0 s; PSG 1; 1 KiB\n"
-              "music/b.vgz -> flat/b.x: 1.0 s; PSG 1; 1 KiB\n");
+              "music/a.vgm -> flat/a.x: 1.0 s; PSG 1; 2 KiB\n"
+              "music/b.vgz -> flat/b.x: 1.0 s; PSG 1; 2 KiB\n");
     EXPECT_EQ(r.err, "empty: no .vgm, .vgz or .vgm.gz files in this folder\n");
     r = runFull(dir, {"-r", "-o", "tree", "music"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out,
-              "music/a.vgm -> tree/a.x: 1.0 s; PSG 1; 1 KiB\n"
-              "music/b.vgz -> tree/b.x: 1.0 s; PSG 1; 1 KiB\n"
-              "music/sub/c.vgm.gz -> tree/sub/c.x: 1.0 s; PSG 1; 1 KiB\n");
+              "music/a.vgm -> tree/a.x: 1.0 s; PSG 1; 2 KiB\n"
+              "music/b.vgz -> tree/b.x: 1.0 s; PSG 1; 2 KiB\n"
+              "music/sub/c.vgm.gz -> tree/sub/c.x: 1.0 s; PSG 1; 2 KiB\n");
     r = runFull(dir, {"-r", "music"});  // beside each log
     EXPECT_EQ(readFile(dir.file("music/sub/c.x")), readFile(dir.file("tree/sub/c.x")));
 
@@ -237,7 +243,7 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
     writeFile(dir.file("cut.vgm"), cut);
     r = runFull(dir, {"cut.vgm"});
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.out, "cut.vgm -> cut.x: 1.0 s (cut short: the header gives 2.0 s); PSG 1; 1 KiB\n");
+    EXPECT_EQ(r.out, "cut.vgm -> cut.x: 1.0 s (cut short: the header gives 2.0 s); PSG 1; 2 KiB\n");
     EXPECT_EQ(r.err,
               "cut.vgm: warning: the log is cut short: it ends at byte 73 without its end "
               "marker, at 1.0 s of the 2.0 s its header gives; converted as far as it goes\n");

@@ -37,6 +37,7 @@ const char* const FULL_USAGE =
     "      drums: 3 samples, 5 KiB ADPCM at 15.6 kHz; 23 KiB\n"
     "    \"Title\"        the song's title from its GD3 tag\n"
     "    52.8 s         the song's length; loops at: where it starts again\n"
+    "    2 loops + 5 s fade: 1:43   with --loops: how long the program plays\n"
     "    FM 5           YM2612 channels that play\n"
     "    PSG 3 + noise  SN76489 tone voices that play, and its noise\n"
     "    LFO            the YM2612's LFO is used\n"
@@ -82,6 +83,27 @@ std::optional<std::string> parseJobs(const std::string& option, const std::strin
     return std::nullopt;
 }
 
+std::optional<std::string> parseLoops(const std::string& option, const std::string& text,
+                                      int& loops) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || text[0] == '+' || value < 0 || value > 999)
+        return option + " " + text + ": not a number of loops from 0 to 999";
+    loops = int(value);
+    return std::nullopt;
+}
+
+// A fade of 0.5 s at least, for the level to fall by 0.75 dB at most a step to silence.
+std::optional<std::string> parseFade(const std::string& option, const std::string& text,
+                                     double& seconds) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(value == 0 || (value >= 0.5 && value <= 60)))
+        return option + " " + text + ": not a fade of 0, or of 0.5 to 60 seconds";
+    seconds = value;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> parseCommandLine(int argc, char** argv, Options& options) {
@@ -108,7 +130,8 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
             return std::nullopt;
         };
         const bool takesValue = name == "-o" || name == "--output-dir" || name == "--max-size" ||
-                                name == "-j" || name == "--jobs";
+                                name == "-j" || name == "--jobs" || name == "--loops" ||
+                                name == "--fade";
         if (value && !takesValue) return name + ": takes no value";
         if (name == "--") {
             optionsEnd = true;
@@ -120,6 +143,10 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 options.outputDir = *given;
             } else if (name == "--max-size") {
                 if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
+            } else if (name == "--loops") {
+                if (auto wrong = parseLoops(name, *given, options.loops)) return wrong;
+            } else if (name == "--fade") {
+                if (auto wrong = parseFade(name, *given, options.fadeSeconds)) return wrong;
             } else if (auto wrong = parseJobs(name, *given, options.jobs)) {
                 return wrong;
             }
@@ -129,6 +156,10 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
             options.recursive = true;
         } else if (name == "--x68k-names") {
             options.x68kNames = true;
+        } else if (name == "--japanese") {
+            options.japanese = true;
+        } else if (name == "--no-display") {
+            options.display = false;
         } else if (name == "--help") {
             options.help = true;
         } else if (name == "--version") {

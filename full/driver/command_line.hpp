@@ -13,6 +13,10 @@ struct Options {
     bool recursive = false;  // folders: their subfolders too
     bool x68kNames = false;  // output names an X68000 can hold
     int jobs = 0;            // conversions at a time; 0: one per processor
+    int loops = 0;           // passes through the loop before the fade; 0: until a key
+    double fadeSeconds = 5;  // the fade after the last pass
+    bool display = true;     // the program shows title and time on the X68000's screen
+    bool japanese = false;   // ... the Japanese texts first, in Shift-JIS
     bool help = false;
     bool version = false;
     std::vector<std::string> inputs;  // files and folders

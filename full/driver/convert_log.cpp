@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,9 +11,11 @@
 #include "channels/file_channels.hpp"
 #include "driver/gd3_tag.hpp"
 #include "driver/vgm_commands.hpp"
+#include "full/driver/display_text.hpp"
 #include "full/driver/first_pass.hpp"
 #include "full/driver/vgm_reader.hpp"
 #include "full/player/full_player.hpp"
+#include "full/stream/fade_copy.hpp"
 #include "full/translate/adpcm_bank.hpp"
 
 namespace {
@@ -70,6 +73,24 @@ struct InputChannel {
 
 std::int64_t stepOf(std::int64_t sample) {
     return (sample * STEPS_PER_TICK + 787 / 2) / 787;
+}
+
+// The fade's length in steps: none for 0, else at least the steps it takes to fall to silence
+// by a TL unit a step.
+std::int64_t fadeSteps(double seconds) {
+    if (seconds <= 0) return 0;
+    return std::max<std::int64_t>(FADE_UNITS, std::llround(seconds * 44100 * STEPS_PER_TICK / 787));
+}
+
+// After the last pass the stream goes on with the fade: the loop's first steps again, falling
+// to silence, then 00 F8.
+void appendFade(FullRun& run, std::int64_t steps, ConvertResult& result) {
+    const std::int64_t before = streamLength(run.stream);
+    const std::vector<std::uint8_t> fade =
+        fadedLoopCopy(loopHeadOf(run.stream), !run.stream.loopHeadCut, run.stream.sent, steps);
+    run.stream.pairs.insert(run.stream.pairs.end(), fade.begin(), fade.end());
+    handOnPairs(run.stream);
+    result.fadeBytes = streamLength(run.stream) - before;
 }
 
 // Whether channel 6's pan turns a side on while the hit that starts now plays, up to `end`.
@@ -248,24 +269,19 @@ std::string startProgram(const std::string& output, ProgramFile& program) {
     return "";
 }
 
-// After the stream: the drums' bank, the player's tail, the text size and the bank's offset in
-// the header and the code, and the program renamed into place.
+// After the stream: the drums' bank, the display block, the player's tail, the head with its
+// fields set, and the program renamed into place.
 std::string finishProgram(const std::string& output, ProgramFile& program,
-                          std::int64_t streamLength, const std::vector<std::uint8_t>& bank) {
-    const std::array<std::uint8_t, 4> textSize =
-        fullProgramTextSize(std::uint64_t(streamLength) + bank.size());
+                          std::int64_t streamLength, const std::vector<std::uint8_t>& bank,
+                          const std::vector<std::uint8_t>& display, int loops) {
+    const std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head = fullProgramHead(
+        std::uint64_t(streamLength), bank.size(), display.size(), std::uint16_t(loops));
     fileWrite(program.channel, 0, bank.data(), int(bank.size()));
+    fileWrite(program.channel, 0, display.data(), int(display.size()));
     fileWrite(program.channel, 0, fullPlayerBytes().data() + FULL_PLAYER_HEAD_SIZE,
               int(FULL_PLAYER_TAIL_SIZE));
     // File channel positions count from 1.
-    bool patched = fileWrite(program.channel, 1 + FULL_PLAYER_TEXT_SIZE_OFFSET, textSize.data(),
-                             int(textSize.size())) == FILE_OK;
-    if (!bank.empty()) {
-        const std::array<std::uint8_t, 4> bankOffset =
-            fullProgramBankOffset(std::uint64_t(streamLength));
-        patched &= fileWrite(program.channel, 1 + FULL_PLAYER_BANK_OFFSET, bankOffset.data(),
-                             int(bankOffset.size())) == FILE_OK;
-    }
+    const bool patched = fileWrite(program.channel, 1, head.data(), int(head.size())) == FILE_OK;
     const bool written = fileClose(program.channel) == FILE_OK && patched;
     program.channel = 0;
     if (!written || !fileRename(program.temporary, output)) {
@@ -374,27 +390,48 @@ ConvertResult convertLog(const ConvertRequest& request) {
     run->dacSamples = dac->samples;
     run->ownerLog = request.ownerLog;
     const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
+    if (request.loops > 0) run->stream.keepLoopSteps = fadeSteps(request.fadeSeconds);
     auto ahead = std::make_unique<LookAhead>();  // not read without PSG voices to place
     if (facts.psgWritten && !startLookAhead(*ahead, request.input)) return failed("cannot be read");
     const bool streamFits = translateSong(reader, *run, *ahead, maxStream);
+    result.seconds = double(run->sample) / SAMPLE_RATE;
+    if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
+    if (request.loops > 0 && run->loopSample >= 0) {
+        appendFade(*run, fadeSteps(request.fadeSeconds), result);
+        result.loops = request.loops;
+        result.fadeSeconds = request.fadeSeconds;
+    }
+    Gd3Tag tag;
+    const bool tagged = readGd3Tag(request.input, tag);
+    if (tagged) result.title = !tag.titleEnglish.empty() ? tag.titleEnglish : tag.titleJapanese;
+    DisplaySong song{.tag = tagged ? &tag : nullptr,
+                     .fileName = fs::path(request.input).filename().string(),
+                     .japanese = request.japanese,
+                     .seconds = result.seconds,
+                     .loopSeconds = result.loopSeconds,
+                     .loops = result.loops,
+                     .fadeSeconds = result.fadeSeconds};
+    result.playingSeconds = playingSeconds(song);
+    std::vector<std::uint8_t> display;
+    if (request.display) display = displayBlock(song);
     const std::int64_t length = streamLength(run->stream);
+    const std::int64_t room = maxStream - length - std::int64_t(display.size());
     std::vector<std::uint8_t> bank;
-    if (!streamFits || !makeBank(*dac, maxStream - length, result.drums, bank))
-        return tooLarge(request.maxSize,
-                        std::int64_t(FULL_PLAYER_SIZE) + length + smallestBankBytes(dac->samples));
+    if (!streamFits || room < 0 || !makeBank(*dac, room, result.drums, bank))
+        return tooLarge(request.maxSize, std::int64_t(FULL_PLAYER_SIZE) + length +
+                                             std::int64_t(display.size()) +
+                                             smallestBankBytes(dac->samples));
     if (!cannotWrite.empty()) return failed(cannotWrite);
-    if (std::string failure = finishProgram(request.output, program, length, bank);
+    if (std::string failure =
+            finishProgram(request.output, program, length, bank, display, result.loops);
         !failure.empty())
         return failed(failure);
 
-    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size());
-    result.seconds = double(run->sample) / SAMPLE_RATE;
-    if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
+    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size()) +
+                         std::int64_t(display.size());
     result.played = run->played;
     result.cutShort = !reader.endMarker;
     result.headerSeconds = double(reader.headerSamples) / SAMPLE_RATE;
-    if (Gd3Tag tag; readGd3Tag(request.input, tag))
-        result.title = !tag.titleEnglish.empty() ? tag.titleEnglish : tag.titleJapanese;
     result.leftOut = run->leftOut;
     result.otherChipCommands = facts.otherChipCommands;
     result.unknownCommands = facts.unknownCommands;

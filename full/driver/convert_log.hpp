@@ -16,6 +16,10 @@ struct ConvertRequest {
     std::string output;
     std::int64_t maxSize = 1 << 20;                // the largest program written, in bytes
     std::vector<OwnerChange>* ownerLog = nullptr;  // when set, which channel plays what, when
+    int loops = 0;           // passes through the loop before the fade; 0: until a key
+    double fadeSeconds = 5;  // the fade after the last pass
+    bool display = true;     // title and time on the X68000's screen
+    bool japanese = false;   // ... the Japanese texts first, in Shift-JIS
 };
 
 // The drums as the program plays them on the ADPCM.
@@ -41,9 +45,13 @@ struct ConvertResult {
     std::int64_t unknownCommands = 0;
     // A log that ends without its end marker: converted as far as it goes.
     bool cutShort = false;
-    std::int64_t logBytes = 0;  // the log's length, unpacked
-    double headerSeconds = 0;   // the length the header gives, 0 when it gives none
-    std::string title;          // from the log's GD3 tag, empty without one
+    std::int64_t logBytes = 0;   // the log's length, unpacked
+    double headerSeconds = 0;    // the length the header gives, 0 when it gives none
+    std::string title;           // from the log's GD3 tag, empty without one
+    int loops = 0;               // passes before the fade, 0 when the program loops until a key
+    double fadeSeconds = 0;      // with loops
+    double playingSeconds = 0;   // with loops: the passes and the fade
+    std::int64_t fadeBytes = 0;  // the stream's fade, with loops
     // For a program larger than --max-size: the smallest size it fits in, the drums at their
     // lowest rate and long samples left out; 0 otherwise.
     std::int64_t smallestFit = 0;

@@ -42,7 +42,13 @@ JobOutput convertJob(const Job& job, const Options& options) {
     for (const std::string& warning : job.warnings)
         output.err += job.input + ": warning: " + warning + "\n";
     std::string error = job.refusal;
-    ConvertRequest request{job.input, job.output, options.maxSize};
+    ConvertRequest request{.input = job.input,
+                           .output = job.output,
+                           .maxSize = options.maxSize,
+                           .loops = options.loops,
+                           .fadeSeconds = options.fadeSeconds,
+                           .display = options.display,
+                           .japanese = options.japanese};
     ConvertResult result;
     std::error_code ignored;
     if (error.empty() && fs::equivalent(job.input, job.output, ignored))

@@ -1,5 +1,7 @@
 #include "full/driver/summary.hpp"
 
+#include "full/driver/display_text.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -41,6 +43,11 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
                       : " (cut short)";
     if (result.loopSeconds >= 0) length += format(", loops at %.1f s", result.loopSeconds);
     parts.push_back(length);
+    if (result.loops > 0) {
+        std::string plays = std::to_string(result.loops) + (result.loops == 1 ? " loop" : " loops");
+        if (result.fadeSeconds > 0) plays += " + " + format("%g s", result.fadeSeconds) + " fade";
+        parts.push_back(plays + ": " + clockText(result.playingSeconds));
+    }
     std::vector<std::string> voices;
     if (int fm = std::popcount(unsigned(result.played.fmChannels)); fm > 0)
         voices.push_back("FM " + std::to_string(fm));

@@ -15,16 +15,28 @@ std::array<std::uint8_t, 4> bigEndian(std::uint32_t value) {
 
 }  // namespace
 
-std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength) {
+std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> fullProgramHead(std::uint64_t streamLength,
+                                                                std::uint64_t bankLength,
+                                                                std::uint64_t displayLength,
+                                                                std::uint16_t loops) {
     constexpr std::uint64_t CODE_SIZE = FULL_PLAYER_HEAD_SIZE - 64;
-    if (streamLength > std::uint64_t{UINT32_MAX} - CODE_SIZE) {
+    const std::uint64_t textSize = CODE_SIZE + streamLength + bankLength + displayLength;
+    if (streamLength > UINT32_MAX || bankLength > UINT32_MAX || displayLength > UINT32_MAX ||
+        textSize > UINT32_MAX)
         throw std::length_error("register stream too long for a Human68k text section");
-    }
-    return bigEndian(std::uint32_t(CODE_SIZE + streamLength));
-}
-
-std::array<std::uint8_t, 4> fullProgramBankOffset(std::uint64_t streamLength) {
-    return bigEndian(std::uint32_t(FULL_PLAYER_HEAD_SIZE - 64 + streamLength));
+    std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head;
+    std::copy_n(fullPlayerBytes().begin(), FULL_PLAYER_HEAD_SIZE, head.begin());
+    const auto put = [&head](std::size_t offset, std::uint32_t value) {
+        const std::array<std::uint8_t, 4> bytes = bigEndian(value);
+        std::copy(bytes.begin(), bytes.end(), head.begin() + offset);
+    };
+    put(FULL_PLAYER_TEXT_SIZE_OFFSET, std::uint32_t(textSize));
+    if (bankLength > 0) put(FULL_PLAYER_BANK_OFFSET, std::uint32_t(CODE_SIZE + streamLength));
+    if (displayLength > 0)
+        put(FULL_PLAYER_DISPLAY_OFFSET, std::uint32_t(CODE_SIZE + streamLength + bankLength));
+    head[FULL_PLAYER_LOOPS_OFFSET] = std::uint8_t(loops >> 8);
+    head[FULL_PLAYER_LOOPS_OFFSET + 1] = std::uint8_t(loops);
+    return head;
 }
 
 std::vector<std::uint8_t> fullBankBytes(std::span<const FullBankSample> samples) {
@@ -49,22 +61,20 @@ std::vector<std::uint8_t> fullBankBytes(std::span<const FullBankSample> samples)
 }
 
 std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream,
-                                           std::span<const std::uint8_t> bank) {
-    if (stream.size() % 2 != 0 || bank.size() % 2 != 0) {
+                                           std::span<const std::uint8_t> bank,
+                                           std::span<const std::uint8_t> display,
+                                           std::uint16_t loops) {
+    if (stream.size() % 2 != 0 || bank.size() % 2 != 0 || display.size() % 2 != 0) {
         throw std::invalid_argument("a register stream is made of pairs: odd length");
     }
-    const std::array<std::uint8_t, 4> textSize = fullProgramTextSize(stream.size() + bank.size());
+    const std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head =
+        fullProgramHead(stream.size(), bank.size(), display.size(), loops);
     std::span<const std::uint8_t, FULL_PLAYER_SIZE> player = fullPlayerBytes();
-    std::vector<std::uint8_t> program;
-    program.reserve(FULL_PLAYER_SIZE + stream.size());
-    program.insert(program.end(), player.begin(), player.begin() + FULL_PLAYER_HEAD_SIZE);
+    std::vector<std::uint8_t> program(head.begin(), head.end());
+    program.reserve(FULL_PLAYER_SIZE + stream.size() + bank.size() + display.size());
     program.insert(program.end(), stream.begin(), stream.end());
     program.insert(program.end(), bank.begin(), bank.end());
+    program.insert(program.end(), display.begin(), display.end());
     program.insert(program.end(), player.begin() + FULL_PLAYER_HEAD_SIZE, player.end());
-    std::copy(textSize.begin(), textSize.end(), program.begin() + FULL_PLAYER_TEXT_SIZE_OFFSET);
-    if (!bank.empty()) {
-        const std::array<std::uint8_t, 4> bankOffset = fullProgramBankOffset(stream.size());
-        std::copy(bankOffset.begin(), bankOffset.end(), program.begin() + FULL_PLAYER_BANK_OFFSET);
-    }
     return program;
 }

@@ -8,17 +8,21 @@
 #include <span>
 #include <vector>
 
-// The player is a whole Human68k executable: the 64-byte header and 704 bytes of code (the
+// The player is a whole Human68k executable: the 64-byte header and 976 bytes of code (the
 // head), then a 12-byte data section of end markers (the tail). A program is the head, the
 // stream and the bank, then the tail, with the text size in the header covering the code, the
 // stream and the bank.
-inline constexpr std::size_t FULL_PLAYER_SIZE = 780;
-inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 768;  // file offset of the stream
+inline constexpr std::size_t FULL_PLAYER_SIZE = 1052;
+inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 1040;  // file offset of the stream
 inline constexpr std::size_t FULL_PLAYER_TAIL_SIZE = 12;
 inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 4 bytes
 // The text offset of the drums' bank table, 0 without drums: a long word the player's first
 // instruction branches over.
 inline constexpr std::size_t FULL_PLAYER_BANK_OFFSET = 66;  // big-endian, 4 bytes
+// The text offset of the display block (the header's lines and the time line's pattern), 0
+// without a display, and the passes through the loop before the fade (0: until a key).
+inline constexpr std::size_t FULL_PLAYER_DISPLAY_OFFSET = 70;  // big-endian, 4 bytes
+inline constexpr std::size_t FULL_PLAYER_LOOPS_OFFSET = 74;    // big-endian, 2 bytes
 
 // One ADPCM sample of the bank, as the player hands it to DMA channel 3.
 struct FullBankSample {
@@ -37,17 +41,21 @@ std::vector<std::uint8_t> fullBankBytes(std::span<const FullBankSample> samples)
 // The assembled player, fullplayer.bin.
 std::span<const std::uint8_t, FULL_PLAYER_SIZE> fullPlayerBytes();
 
-// The header's text size field for a stream of streamLength bytes: the code and the stream,
-// big-endian. Throws std::length_error when it would not fit the field's 32 bits.
-std::array<std::uint8_t, 4> fullProgramTextSize(std::uint64_t streamLength);
-// The bank table's offset field for a stream of streamLength bytes, big-endian.
-std::array<std::uint8_t, 4> fullProgramBankOffset(std::uint64_t streamLength);
+// The player's head for a program of a stream of streamLength bytes, a bank of bankLength
+// (0: no drums) and a display block of displayLength (0: no display), which follow one another
+// in the text section: the text size and the three fields set. Throws std::length_error when
+// the text would not fit the header's 32 bits.
+std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> fullProgramHead(std::uint64_t streamLength,
+                                                                std::uint64_t bankLength,
+                                                                std::uint64_t displayLength,
+                                                                std::uint16_t loops);
 
 // The program that replays `stream` (pairs as docs/full-mode.md describes them): head, stream,
-// tail, the text size set to 704 + the stream's length. The tail's end markers stop the player
-// should the stream lack one. Throws std::invalid_argument for a stream of odd length (the
-// player reads pairs, and Human68k sections have even sizes) and std::length_error for one whose
-// text size would not fit the header's 32 bits.
-// A bank (fullBankBytes) goes after the stream, inside the text, and the player finds it there.
+// bank (fullBankBytes), display block, tail. The tail's end markers stop the player should the
+// stream lack one. Throws std::invalid_argument for a part of odd length (the player reads
+// pairs, and Human68k sections have even sizes) and std::length_error for a text size beyond
+// the header's 32 bits.
 std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream,
-                                           std::span<const std::uint8_t> bank = {});
+                                           std::span<const std::uint8_t> bank = {},
+                                           std::span<const std::uint8_t> display = {},
+                                           std::uint16_t loops = 0);

@@ -21,10 +21,27 @@ void writeWaitUpTo(FullStream& stream, std::int64_t step) {
     }
 }
 
+// The pairs about to be handed on that belong to the loop's head go into its copy.
+void keepLoopHead(FullStream& stream) {
+    if (stream.loopAt < 0 || stream.keepLoopSteps == 0 || stream.loopHeadCut) return;
+    const std::size_t from = std::size_t(std::clamp<std::int64_t>(
+        stream.loopAt - stream.handedOn, 0, std::int64_t(stream.pairs.size())));
+    stream.loopHead.insert(stream.loopHead.end(), stream.pairs.begin() + std::ptrdiff_t(from),
+                           stream.pairs.end());
+    stream.loopHeadCut = stream.stepsWritten - stream.loopStep > stream.keepLoopSteps;
+}
+
 }  // namespace
+
+std::span<const std::uint8_t> loopHeadOf(const FullStream& stream) {
+    if (stream.loopAt < 0) return {};
+    if (stream.output != OUTPUT_KEPT) return stream.loopHead;
+    return std::span(stream.pairs).subspan(std::size_t(stream.loopAt));
+}
 
 void handOnPairs(FullStream& stream) {
     if (stream.output == OUTPUT_KEPT) return;
+    keepLoopHead(stream);
     if (stream.output != OUTPUT_DROPPED)
         fileWrite(stream.output, 0, stream.pairs.data(), int(stream.pairs.size()));
     stream.handedOn += std::int64_t(stream.pairs.size());
@@ -83,6 +100,8 @@ void writeRegisterNow(FullStream& stream, std::int64_t step, std::uint8_t reg, s
 void writeLoopMarker(FullStream& stream, std::int64_t step) {
     const std::uint8_t pair[2] = {0x00, FULL_LOOP_MARKER};
     flushThen(stream, step, pair);
+    stream.loopAt = streamLength(stream);
+    stream.loopStep = stream.stepsWritten;
 }
 
 void writeAdpcmStart(FullStream& stream, std::int64_t step, std::uint8_t sides,

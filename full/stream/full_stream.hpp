@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 inline constexpr std::uint8_t FULL_LONGEST_WAIT = 0xEF;  // 240 steps, 0.86 s
@@ -49,7 +50,17 @@ struct FullStream {
     std::uint8_t dirty[256] = {};  // registers whose wanted value may differ from sent
     bool isDirty[256] = {};
     int dirtyCount = 0;
+    // For a fade after the last pass: a copy of the pairs after the loop position, kept while
+    // the loop has lasted at most keepLoopSteps steps (0: none kept).
+    std::int64_t keepLoopSteps = 0;
+    std::int64_t loopAt = -1;  // stream offset of the pair after the loop position
+    std::int64_t loopStep = 0;
+    std::vector<std::uint8_t> loopHead;
+    bool loopHeadCut = false;  // the copy ends before the loop does
 };
+
+// The copy of the loop's first pairs (see keepLoopSteps), up to the end marker when whole.
+std::span<const std::uint8_t> loopHeadOf(const FullStream& stream);
 
 // The length of the stream so far, in bytes.
 inline std::int64_t streamLength(const FullStream& stream) {

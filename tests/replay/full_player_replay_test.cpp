@@ -67,9 +67,9 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     EXPECT_EQ(bare[0], 'H');
     EXPECT_EQ(bare[1], 'U');
     EXPECT_EQ(be32(bare, 0x08), 0u) << "entry at the start of the text";
-    EXPECT_EQ(be32(bare, 0x0C), 704u) << "text = the code up to the stream position";
-    EXPECT_EQ(bare[64], 0x60) << "bra.s over the bank's offset";
-    EXPECT_EQ(bare[65], 4);
+    EXPECT_EQ(be32(bare, 0x0C), FULL_PLAYER_HEAD_SIZE - 64) << "text = the code up to the stream";
+    EXPECT_EQ(bare[64], 0x60) << "bra.s over the bank's and display's offsets and the loops";
+    EXPECT_EQ(bare[65], 10);
     EXPECT_EQ(be32(bare, FULL_PLAYER_BANK_OFFSET), 0u) << "no drums";
     EXPECT_EQ(be32(bare, 0x10), FULL_PLAYER_TAIL_SIZE);
     EXPECT_EQ(be32(bare, 0x18), 0u) << "no relocation table";
@@ -80,7 +80,7 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     Bytes stream = {0x08, 0x78, 0x00, 0x00, 0x00, 0xFF};
     Bytes exe = fullSong(stream);
     ASSERT_EQ(exe.size(), FULL_PLAYER_SIZE + stream.size());
-    EXPECT_EQ(be32(exe, 0x0C), 704u + stream.size());
+    EXPECT_EQ(be32(exe, 0x0C), FULL_PLAYER_HEAD_SIZE - 64 + stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), exe.begin() + FULL_PLAYER_HEAD_SIZE));
     EXPECT_TRUE(std::equal(player.begin() + FULL_PLAYER_HEAD_SIZE, player.end(),
                            exe.end() - FULL_PLAYER_TAIL_SIZE));
@@ -131,13 +131,17 @@ TEST(FullPlayerStream, WritesEveryPairInOrderAtItsStep) {
     EXPECT_LT(r.check.maxTickError, 0.02) << "each write just after its step starts";
     std::vector<opmsim::OpmWrite> writes = writesAfterStartUp(r.result);
     ASSERT_GE(writes.size(), 25u);
-    EXPECT_NEAR(writes[3].timeNs / STEP_NS, 1.0, 0.05);    // the key on
-    EXPECT_NEAR(writes[4].timeNs / STEP_NS, 241.0, 0.05);  // the noise
-    EXPECT_NEAR(writes[13].timeNs / STEP_NS, 727.0, 0.05);
+    // Steps count from the start of timer A.
+    const auto stepOf = [&](std::int64_t ns) {
+        return double(ns - opmsim::streamStartNs(r.result)) / STEP_NS;
+    };
+    EXPECT_NEAR(stepOf(writes[3].timeNs), 1.0, 0.05);    // the key on
+    EXPECT_NEAR(stepOf(writes[4].timeNs), 241.0, 0.05);  // the noise
+    EXPECT_NEAR(stepOf(writes[13].timeNs), 727.0, 0.05);
     for (int i = 0; i < 11; ++i) {
-        EXPECT_NEAR(writes[14 + i].timeNs / STEP_NS, 728.0 + i, 0.05) << "1-step wait " << i;
+        EXPECT_NEAR(stepOf(writes[14 + i].timeNs), 728.0 + i, 0.05) << "1-step wait " << i;
     }
-    EXPECT_NEAR(r.result.endNs / STEP_NS, 738.0, 0.5) << "ends at the end marker";
+    EXPECT_NEAR(stepOf(r.result.endNs), 738.0, 0.5) << "ends at the end marker";
 }
 
 TEST(FullPlayerStream, LoopsUntilAKeyIsPressed) {

@@ -45,9 +45,13 @@ const FaultyProgram FAULTY_PROGRAMS[] = {
      {0x2E49, 0x41EF, 0xFFFD, 0x3010, 0xFF00},
      "odd address"},
     {"UnknownDosCall",
-     // move.l %a1,%sp / DOS _PRINT / DOS _EXIT
-     {0x2E49, 0xFF09, 0xFF00},
-     "unknown DOS call $FF09"},
+     // move.l %a1,%sp / DOS _CREATE / DOS _EXIT
+     {0x2E49, 0xFF3C, 0xFF00},
+     "unknown DOS call $FF3C"},
+    {"UnknownConsoleMode",
+     // move.l %a1,%sp / move.w #2,-(%sp) / DOS _CONCTRL (mode 2: set the colour) / DOS _EXIT
+     {0x2E49, 0x3F3C, 0x0002, 0xFF23, 0xFF00},
+     "unknown DOS _CONCTRL mode 2"},
     {"TimerLeftRunning",
      // move.l %a1,%sp / clr.l -(%sp) / DOS _SUPER / move.l %d0,(%sp) / lea 0xE90001,%a5
      // move.b #0x14,(%a5) / move.b #0x01,2(%a5) / DOS _SUPER / DOS _EXIT
@@ -236,3 +240,91 @@ TEST(ReplayCheck, NoticesMissingWrongAndMistimedWrites) {
 }
 
 }  // namespace
+
+// A song with a number of passes: the part before the loop, the loop body once a pass, the
+// fade after the end marker, then the shutdown. A check held to another number of passes, or a
+// fade without its end, must fail.
+TEST(ReplayCheck, HoldsASongToItsPassesAndItsFade) {
+    // 20 = C7, wait 5 steps, loop: 28 = 10, wait 100, key off, end; fade: 60 = 20, wait 10,
+    // 60 = 40, 00 F8.
+    const Bytes stream = {0x20, 0xC7, 0x00, 0x04, 0x00, 0xFE, 0x28, 0x10, 0x00, 0x63, 0x08,
+                          0x00, 0x00, 0xFF, 0x60, 0x20, 0x00, 0x09, 0x60, 0x40, 0x00, 0xF8};
+    Bytes exe = replay::fullSong(stream);
+    exe[FULL_PLAYER_LOOPS_OFFSET + 1] = 2;
+    const replay::Replay r = replay::replay(exe);
+    ASSERT_TRUE(r.check.problems.empty()) << replay::describe(r);
+    EXPECT_TRUE(r.stream.fades);
+    EXPECT_EQ(r.check.loopPasses, 1u);
+    EXPECT_EQ(r.check.fadeWrites, 2u);
+    std::vector<std::uint32_t> steps;
+    for (const opmsim::PlayedEvent& e : opmsim::playedEvents(r.stream))
+        steps.push_back(e.event.step);
+    EXPECT_EQ(steps, (std::vector<std::uint32_t>{0, 5, 105, 105, 205, 205, 215}));
+    EXPECT_EQ(opmsim::songEndStep(r.stream), 215u);
+
+    for (const std::uint16_t passes : {1, 3}) {
+        const opmsim::DecodedStream other =
+            opmsim::decodeStream(stream.data(), stream.size(), opmsim::PlayerKind::Full, passes);
+        EXPECT_FALSE(opmsim::checkReplay(other, r.result).problems.empty()) << passes;
+    }
+    EXPECT_FALSE(opmsim::decodeStream(stream.data(), stream.size() - 2, opmsim::PlayerKind::Full, 2)
+                     .error.empty());
+}
+
+// What a player prints: DOS _PRINT and _CONCTRL (mode 1 a string, mode 0 a character word, a
+// Shift-JIS pair in one word) are recorded in order, each after the drawing time of the text
+// before it.
+TEST(HarnessConsole, RecordsWhatIsPrintedAndChargesItsDrawing) {
+    // move.l %a1,%sp / pea TEXT(%pc) / DOS _PRINT / addq.l #4,%sp / move.w #0x8140,-(%sp) /
+    // move.w #0,-(%sp) / DOS _CONCTRL / addq.l #4,%sp / pea TEXT(%pc) / move.w #1,-(%sp) /
+    // DOS _CONCTRL / addq.l #6,%sp / DOS _EXIT / TEXT: "Hi" CR LF NUL
+    const opmsim::SimOptions options;
+    const opmsim::SimResult result = opmsim::runProgram(
+        replay::program({0x2E49, 0x487A, 0x0020, 0xFF09, 0x588F, 0x3F3C, 0x8140,
+                         0x3F3C, 0x0000, 0xFF23, 0x588F, 0x487A, 0x000C, 0x3F3C,
+                         0x0001, 0xFF23, 0x5C8F, 0xFF00, 0x4869, 0x0D0A, 0x0000}),
+        options);
+    ASSERT_TRUE(result.exited);
+    ASSERT_EQ(result.console.size(), 3u);
+    EXPECT_EQ(result.console[0].bytes, "Hi\r\n");
+    EXPECT_EQ(result.console[1].bytes, "\x81\x40");
+    EXPECT_EQ(result.console[2].bytes, "Hi\r\n");
+    EXPECT_GE(result.console[1].timeNs - result.console[0].timeNs,
+              4 * options.consoleCharNs + options.systemCallNs);
+    EXPECT_EQ(opmsim::screenLines(result), (std::vector<std::string>{"Hi", "\x81\x40Hi"}));
+}
+
+// The screen a terminal shows and the lines as printed, from what a program printed.
+TEST(HarnessConsole, ScreenAndPrintedLines) {
+    struct Case {
+        std::vector<opmsim::ConsoleText> console;
+        std::vector<std::string> screen;
+        std::vector<std::string> printed;
+    };
+    const Case cases[] = {
+        // A header, then a time line redrawn after CR, then CR LF at the end.
+        {{{0, "Song\r\n"}, {10, "\r0:01 1"}, {20, "\r0:02 1"}, {30, "\r\n"}},
+         {"Song", "0:02 1"},
+         {"Song", "0:01 1", "0:02 1"}},
+        // A shorter line over a longer one keeps the longer one's tail.
+        {{{0, "\r10:00 2"}, {10, "\r9:59"}}, {"9:590 2"}, {"10:00 2", "9:59"}},
+        // Shift-JIS bytes stay as printed.
+        {{{0, "\x93\xfa\x96\x7b\r\n"}}, {"\x93\xfa\x96\x7b"}, {"\x93\xfa\x96\x7b"}},
+    };
+    for (const Case& c : cases) {
+        opmsim::SimResult result;
+        result.console = c.console;
+        EXPECT_EQ(opmsim::screenLines(result), c.screen);
+        std::vector<std::string> printed;
+        for (const opmsim::PrintedLine& line : opmsim::printedLines(result))
+            printed.push_back(line.text);
+        EXPECT_EQ(printed, c.printed);
+    }
+    // A line printed a character a call runs from its first byte's call to its last's.
+    opmsim::SimResult result;
+    result.console = {{100, "\r0"}, {200, ":"}, {300, "01"}, {400, "\r"}};
+    const std::vector<opmsim::PrintedLine> lines = opmsim::printedLines(result);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].startNs, 100);
+    EXPECT_EQ(lines[0].endNs, 300);
+}

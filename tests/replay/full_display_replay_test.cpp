@@ -1,0 +1,173 @@
+// The corpus converted by opmcast-full with a set number of loops and a fade, replayed on the
+// emulated X68000 with nobody pressing a key: each program shows its title, draws its time
+// line as it plays without delaying a write, plays its loop twice, fades every channel out by
+// the fade's schedule and ends by itself at the fade's end, leaving the machine as it found it.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "full/stream/fade_copy.hpp"
+#include "replay_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double STEP_NS = opmsim::TICK_NS / opmsim::FULL_STEPS_PER_TICK;
+
+struct Converted {
+    std::vector<std::uint8_t> program;
+    std::string summary;
+};
+
+Converted convert(const fs::path& log, const std::string& options) {
+    const fs::path dir = fs::temp_directory_path() / ("opmcast-display-" + log.stem().string());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string command = std::string(OPMCAST_FULL_EXE) + " " + options + " -o '" +
+                                dir.string() + "' '" + log.string() + "' > '" +
+                                (dir / "summary").string() + "' 2>&1";
+    Converted converted;
+    if (std::system(command.c_str()) == 0) {
+        converted.program = replay::readFile((dir / (log.stem().string() + ".x")).string());
+        const std::vector<std::uint8_t> text = replay::readFile((dir / "summary").string());
+        converted.summary.assign(text.begin(), text.end());
+    }
+    fs::remove_all(dir);
+    return converted;
+}
+
+// Whether the carriers of the fade stand at the loop's levels raised by the fade's schedule at
+// every step (min(127, TL + units)), so that every channel falls together by at most 0.75 dB a
+// step; "" or the first place where one does not. The loop's writes are replayed beside the
+// fade's, from the same registers at the end of the last pass.
+std::string fadeFault(const opmsim::DecodedStream& s) {
+    static constexpr std::uint8_t CARRIERS[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
+    std::array<int, 256> plain;
+    plain.fill(-1);
+    for (const opmsim::StreamEvent& e : s.events) plain[e.reg] = e.value;
+    std::array<int, 256> faded = plain;
+    std::size_t loopAt = s.loopStart, fadeAt = 0;
+    std::uint32_t loopBase = 0;  // the step of the loop's start in the fade
+    for (std::uint32_t step = 0; step <= s.fadeSteps; ++step) {
+        while (s.loopSteps > 0) {
+            if (loopAt == s.events.size()) {
+                loopAt = s.loopStart;
+                loopBase += s.loopSteps;
+            }
+            if (loopAt == s.events.size() || s.events[loopAt].step - s.loopStep + loopBase > step)
+                break;
+            plain[s.events[loopAt].reg] = s.events[loopAt].value;
+            ++loopAt;
+        }
+        for (; fadeAt < s.fadeEvents.size() && s.fadeEvents[fadeAt].step <= step; ++fadeAt)
+            faded[s.fadeEvents[fadeAt].reg] = s.fadeEvents[fadeAt].value;
+        const int units = fadeUnitsAt(step, s.fadeSteps);
+        for (int channel = 0; channel < 8; ++channel) {
+            if (faded[0x20 + channel] < 0) continue;
+            for (int op = 0; op < 4; ++op) {
+                const int reg = 0x60 + 8 * op + channel;
+                if (!(CARRIERS[faded[0x20 + channel] & 7] & (1 << op)) || plain[reg] < 0) continue;
+                const int want = std::min(127, (plain[reg] & 0x7F) + units);
+                if (faded[reg] != want)
+                    return "step " + std::to_string(step) + ": channel " + std::to_string(channel) +
+                           " operator " + std::to_string(op) + " at TL " +
+                           std::to_string(faded[reg]) + " where " + std::to_string(want) +
+                           " is due";
+            }
+        }
+    }
+    return "";
+}
+
+// m:ss as seconds, -1 when `text` does not start with one.
+int clockSeconds(const std::string& text) {
+    unsigned minutes = 0, seconds = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%u:%2u%n", &minutes, &seconds, &used) != 2 || used < 4)
+        return -1;
+    return int(minutes * 60 + seconds);
+}
+
+TEST(FullDisplayReplay, CorpusSongsShowTheirTimeLoopTwiceFadeAndEndByThemselves) {
+    std::vector<fs::path> logs;
+    std::error_code error;
+    for (const fs::directory_entry& e : fs::directory_iterator(OPMCAST_CORPUS_DIR, error)) {
+        if (e.path().extension() == ".vgm") logs.push_back(e.path());
+    }
+    if (logs.empty()) GTEST_SKIP() << "no corpus at " << OPMCAST_CORPUS_DIR;
+    std::sort(logs.begin(), logs.end());
+    for (const fs::path& log : logs) {
+        SCOPED_TRACE(log.filename().string());
+        const Converted converted = convert(log, "--loops 2 --fade 3");
+        ASSERT_FALSE(converted.program.empty()) << converted.summary;
+        const opmsim::DecodedStream stream = opmsim::decodeExecutableStream(converted.program);
+        ASSERT_TRUE(stream.error.empty()) << stream.error;
+        ASSERT_EQ(stream.passes, stream.loops ? 2 : 0) << "a song without a loop plays once";
+
+        opmsim::SimOptions options;
+        options.systemCopy1B = 0x80;
+        const replay::Replay r = replay::replay(converted.program, options);
+        EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+        EXPECT_EQ(r.result.exitCode, 0);
+        EXPECT_EQ(r.result.keyTakenNs, -1);
+        const std::optional<std::uint32_t> end = opmsim::songEndStep(stream);
+        ASSERT_TRUE(end.has_value());
+        const double endStep = double(r.result.endNs - opmsim::streamStartNs(r.result)) / STEP_NS;
+        EXPECT_GE(endStep, double(*end));
+        EXPECT_LT(endStep, *end + 1.0) << "the program ends within a step of the song's end";
+
+        if (stream.loops) {
+            EXPECT_TRUE(stream.fades);
+            EXPECT_EQ(stream.fadeSteps, 841u) << "3 s";
+            EXPECT_EQ(fadeFault(stream), "");
+            // The drums stop once the fade is 12 dB down, and none starts after.
+            std::uint32_t drumsOff = 0;
+            while (fadeUnitsAt(drumsOff, stream.fadeSteps) < FADE_DRUMS_OFF) ++drumsOff;
+            for (const opmsim::AdpcmCommand& c : stream.fadeAdpcm)
+                EXPECT_TRUE(c.command == 0xF0 || c.step < drumsOff) << "a drum at " << c.step;
+            const std::int64_t offNs =
+                opmsim::streamStartNs(r.result) +
+                std::int64_t((*end - stream.fadeSteps + drumsOff + 1) * STEP_NS);
+            for (const opmsim::AdpcmPlay& play : r.result.adpcm) {
+                EXPECT_LT(play.startNs, offNs);
+                EXPECT_TRUE(play.endNs >= 0 && play.endNs <= offNs) << "a drum sounds on";
+            }
+        }
+
+        // The title (or, without one, the file's name) heads the screen; the time line is
+        // never drawn before its time, at most 2 s after it, and shows the last pass.
+        const std::vector<std::string> screen = opmsim::screenLines(r.result);
+        ASSERT_GE(screen.size(), 2u);
+        const std::size_t quote = converted.summary.find(" \"");
+        const std::string title =
+            quote == std::string::npos
+                ? log.filename().string()
+                : converted.summary.substr(quote + 2,
+                                           converted.summary.find('"', quote + 2) - quote - 2);
+        EXPECT_EQ(screen[0].substr(0, title.size()), title);
+        int lastShown = -1;
+        for (const opmsim::PrintedLine& line : opmsim::printedLines(r.result)) {
+            const int shown = clockSeconds(line.text);
+            if (shown < 0 || line.text.find(" / ") == std::string::npos) continue;
+            const double at = double(line.startNs - opmsim::streamStartNs(r.result)) / 1e9;
+            const double done = double(line.endNs - opmsim::streamStartNs(r.result)) / 1e9;
+            EXPECT_GE(at, shown) << line.text;
+            EXPECT_LE(done, shown + 2.0) << line.text;
+            EXPECT_GE(shown, lastShown);
+            lastShown = shown;
+        }
+        EXPECT_GE(lastShown, int(endStep * STEP_NS / 1e9) - 2);
+        if (stream.loops) {
+            EXPECT_NE(screen.back().find("loop 2 of 2"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace

@@ -58,16 +58,38 @@ long checkBank(const Bytes& program, std::size_t start, std::size_t end) {
     return long(tableSize / 8);
 }
 
-// The stream between the player's head and the bank (or the tail), pair by pair.
+// The display block from `start` to `end`: the header's lines (printable bytes, CR LF), a NUL,
+// the time line's pattern (printable bytes and the places 01 and 02), a NUL, a NUL to pad.
+bool checkDisplay(const Bytes& program, std::size_t start, std::size_t end) {
+    if (start == end) return true;
+    const auto nul = std::find(program.begin() + std::ptrdiff_t(start),
+                               program.begin() + std::ptrdiff_t(end), 0);
+    const auto nul2 = nul == program.begin() + std::ptrdiff_t(end)
+                          ? nul
+                          : std::find(nul + 1, program.begin() + std::ptrdiff_t(end), 0);
+    if (nul2 == program.begin() + std::ptrdiff_t(end)) return false;
+    if (program.begin() + std::ptrdiff_t(end) - nul2 > 2) return false;
+    for (auto at = program.begin() + std::ptrdiff_t(start); at != nul2; ++at) {
+        const bool header = at < nul;
+        const bool control = *at < 0x20 || *at == 0x7F;
+        if (control && at != nul && !(header ? (*at == '\r' || *at == '\n') : (*at <= 2)))
+            return false;
+    }
+    return true;
+}
+
+// The stream between the player's head and the bank (or the display block, or the tail),
+// pair by pair, with the fade after its end marker when the program plays a set number of
+// passes.
 std::string checkStream(const Bytes& program) {
     const auto player = fullPlayerBytes();
     if (program.size() < FULL_PLAYER_SIZE + 2 || program.size() % 2 != 0) return "bad length";
     if (!std::equal(player.begin(), player.begin() + 12, program.begin()) ||
         !std::equal(player.begin() + 16, player.begin() + FULL_PLAYER_BANK_OFFSET,
                     program.begin() + 16) ||
-        !std::equal(player.begin() + FULL_PLAYER_BANK_OFFSET + 4,
+        !std::equal(player.begin() + FULL_PLAYER_LOOPS_OFFSET + 2,
                     player.begin() + FULL_PLAYER_HEAD_SIZE,
-                    program.begin() + FULL_PLAYER_BANK_OFFSET + 4))
+                    program.begin() + FULL_PLAYER_LOOPS_OFFSET + 2))
         return "the program does not start with the player";
     if (!std::equal(player.end() - FULL_PLAYER_TAIL_SIZE, player.end(),
                     program.end() - FULL_PLAYER_TAIL_SIZE))
@@ -76,19 +98,34 @@ std::string checkStream(const Bytes& program) {
     if (textSize != program.size() - 64 - FULL_PLAYER_TAIL_SIZE)
         return "text size " + std::to_string(textSize);
     const std::size_t textEnd = program.size() - FULL_PLAYER_TAIL_SIZE;
+    const std::uint32_t displayOffset = bigEndianAt(program, FULL_PLAYER_DISPLAY_OFFSET);
+    const std::size_t displayStart = displayOffset == 0 ? textEnd : displayOffset + 64;
+    if (displayStart < FULL_PLAYER_HEAD_SIZE + 2 || displayStart > textEnd ||
+        !checkDisplay(program, displayStart, textEnd))
+        return "a bad display block";
     const std::uint32_t bankOffset = bigEndianAt(program, FULL_PLAYER_BANK_OFFSET);
-    const std::size_t end = bankOffset == 0 ? textEnd : std::size_t(bankOffset) + 64;
-    if (end < FULL_PLAYER_HEAD_SIZE + 2 || end > textEnd || end % 2 != 0)
+    const std::size_t end = bankOffset == 0 ? displayStart : std::size_t(bankOffset) + 64;
+    if (end < FULL_PLAYER_HEAD_SIZE + 2 || end > displayStart || end % 2 != 0)
         return "bank offset " + std::to_string(bankOffset);
-    const long samples = checkBank(program, end, textEnd);
+    const long samples = checkBank(program, end, displayStart);
     if (samples < 0) return "a bad bank";
+    const unsigned passes =
+        program[FULL_PLAYER_LOOPS_OFFSET] << 8 | program[FULL_PLAYER_LOOPS_OFFSET + 1];
     int loops = 0;
+    bool fading = false;
     for (std::size_t i = FULL_PLAYER_HEAD_SIZE; i < end; i += 2) {
         const std::uint8_t reg = program[i], value = program[i + 1];
         const bool last = i + 2 == end;
         if (reg == 0) {
-            if (value == 0xFF) {
-                if (!last) return "end marker before the end";
+            if (value == 0xFF && !fading) {
+                if (last) continue;
+                if (passes == 0 || loops == 0) return "end marker before the end";
+                fading = true;  // the fade follows the last pass
+                continue;
+            }
+            if (value == 0xFF) return "an end marker in the fade";
+            if (value == 0xF8 && fading) {
+                if (!last) return "pairs after the fade's end";
                 continue;
             }
             if (value == 0xFE && ++loops > 1) return "second loop marker";
@@ -110,8 +147,9 @@ std::string checkStream(const Bytes& program) {
         } else if (reg == 0x01 && value != 0x02 && value != 0x00) {
             return "register 01 with more than the LFO reset";
         }
-        if (last) return "no end marker at the end";
+        if (last) return fading ? "a fade without its end" : "no end marker at the end";
     }
+    if (passes > 0 && loops > 0 && !fading) return "passes without a fade";
     return "";
 }
 
@@ -126,7 +164,11 @@ Run convertOnce(const Bytes& vgm) {
     std::ofstream(input, std::ios::binary)
         .write(reinterpret_cast<const char*>(vgm.data()), std::streamsize(vgm.size()));
     Run run;
-    run.result = convertLog({input.string(), output.string(), MAX_SIZE});
+    // Some inputs play their loop a set number of times: the fade follows the end marker.
+    ConvertRequest request{.input = input.string(), .output = output.string(), .maxSize = MAX_SIZE};
+    request.loops = int(vgm.size() % 3);
+    request.fadeSeconds = vgm.size() % 2 ? 0.5 : 0;
+    run.result = convertLog(request);
     run.outputExists = fs::exists(output);
     if (run.outputExists) run.output = readWhole(output);
     if (readWhole(input) != vgm) fail("input changed");

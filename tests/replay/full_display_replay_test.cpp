@@ -4,7 +4,9 @@
 // the fade's schedule and ends by itself at the fade's end, leaving the machine as it found it.
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +170,91 @@ TEST(FullDisplayReplay, CorpusSongsShowTheirTimeLoopTwiceFadeAndEndByThemselves)
             EXPECT_NE(screen.back().find("loop 2 of 2"), std::string::npos);
         }
     }
+}
+
+// `utf8` in Shift-JIS, as glibc's iconv converts it.
+std::string shiftJis(const std::string& utf8) {
+    const iconv_t cd = iconv_open("CP932", "UTF-8");
+    std::string in = utf8, out(utf8.size() * 2, '\0');
+    char* from = in.data();
+    char* to = out.data();
+    std::size_t fromLeft = in.size(), toLeft = out.size();
+    iconv(cd, &from, &fromLeft, &to, &toLeft);
+    iconv_close(cd);
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+// The time line is printed a character a step, never at a wait's last step: each write comes
+// when it comes without a display, within the few instructions that count the time.
+TEST(FullDisplayReplay, PrintingNeverDelaysAWrite) {
+    for (const std::uint8_t wait : {0x00, 0x01, 0x03}) {
+        SCOPED_TRACE("waits of " + std::to_string(wait + 1) + " steps");
+        std::vector<std::uint8_t> stream;
+        for (int i = 0; i < 1200 / (wait + 1); ++i)
+            stream.insert(stream.end(), {0x00, wait, 0x28, std::uint8_t(i & 0x7F)});
+        stream.insert(stream.end(), {0x00, 0xFF});
+        const std::string text = std::string("Title\r\n") + '\0' + "\x01 / 0:04" + '\0' + '\0';
+        const std::vector<std::uint8_t> display(text.begin(), text.end());
+        opmsim::SimOptions options;
+        const replay::Replay plain = replay::replay(buildFullProgram(stream), options);
+        const replay::Replay shown = replay::replay(buildFullProgram(stream, {}, display), options);
+        EXPECT_TRUE(shown.check.problems.empty()) << replay::describe(shown);
+        const std::vector<opmsim::OpmWrite> a = replay::writesAfterStartUp(plain.result);
+        const std::vector<opmsim::OpmWrite> b = replay::writesAfterStartUp(shown.result);
+        ASSERT_EQ(a.size(), b.size());
+        std::int64_t worst = 0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            worst = std::max(worst, (b[i].timeNs - opmsim::streamStartNs(shown.result)) -
+                                        (a[i].timeNs - opmsim::streamStartNs(plain.result)));
+        EXPECT_LT(worst, 30'000) << "a write delayed by " << worst << " ns";
+        const std::vector<std::string> screen = opmsim::screenLines(shown.result);
+        // Waits of one step leave no step to spare: the line is never printed.
+        const std::vector<std::string> expected =
+            wait == 0 ? std::vector<std::string>{"Title", ""}
+                      : std::vector<std::string>{"Title", "0:04 / 0:04"};
+        EXPECT_EQ(screen, expected);
+    }
+}
+
+TEST(FullDisplayReplay, JapaneseTextsNoDisplayAndAKeyInTheFade) {
+    const fs::path icecap = fs::path(OPMCAST_CORPUS_DIR) / "Icecap.vgm";
+    if (!fs::exists(icecap)) GTEST_SKIP() << "no corpus at " << OPMCAST_CORPUS_DIR;
+    opmsim::SimOptions options;
+    options.keyPressNs = 2'000'000'000;
+
+    // --japanese: the Japanese title and game, in Shift-JIS.
+    Converted converted = convert(icecap, "--japanese");
+    replay::Replay r = replay::replay(converted.program, options);
+    EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+    const std::vector<std::string> screen = opmsim::screenLines(r.result);
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen[0],
+              shiftJis("アイスキャップ ゾーン 1 - ソニック・ザ・ヘッジホッグ３＆ナックルズ"));
+
+    // --no-display: nothing printed, and the same stream.
+    const Converted quiet = convert(icecap, "--no-display");
+    r = replay::replay(quiet.program, options);
+    EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+    EXPECT_TRUE(r.result.console.empty());
+    const auto same = [](const opmsim::StreamEvent& a, const opmsim::StreamEvent& b) {
+        return a.step == b.step && a.reg == b.reg && a.value == b.value;
+    };
+    const std::vector<opmsim::StreamEvent> shown =
+        opmsim::decodeExecutableStream(converted.program).events;
+    const std::vector<opmsim::StreamEvent> plain =
+        opmsim::decodeExecutableStream(quiet.program).events;
+    EXPECT_TRUE(std::equal(shown.begin(), shown.end(), plain.begin(), plain.end(), same));
+
+    // A key read in the fade stops the song within a tick, as anywhere else.
+    converted = convert(icecap, "--loops 1 --fade 3");
+    const opmsim::DecodedStream stream = opmsim::decodeExecutableStream(converted.program);
+    options.keyPressNs = std::int64_t((*opmsim::songEndStep(stream) - 400) * STEP_NS);
+    r = replay::replay(converted.program, options);
+    EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+    EXPECT_GE(r.result.keyTakenNs, options.keyPressNs);
+    EXPECT_LT(r.result.endNs - options.keyPressNs, replay::ticksToNs(2));
+    EXPECT_GT(r.check.fadeWrites, 0u);
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ std::string hexByte(std::uint8_t value) {
     return format("0x%02X", unsigned(value));
 }
 
+}  // namespace
+
 std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     const std::uint64_t length = file.size();
     const Layout layout = layoutOf(player);
@@ -55,6 +57,8 @@ std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
     return std::nullopt;
 }
 
+namespace {
+
 // Offset of the first pair from `from` on, before `limit`, that `ends` says ends the stream;
 // read two bytes at a time, the pair after an ADPCM start being its sample number.
 template <typename Ends>
@@ -68,9 +72,9 @@ std::optional<std::uint64_t> findPair(const Bytes& file, PlayerKind player, std:
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> findEndMarker(const Bytes& file, PlayerKind player,
+std::optional<std::uint64_t> findEndMarker(const Bytes& file, PlayerKind player, std::uint64_t from,
                                            std::uint64_t limit) {
-    return findPair(file, player, layoutOf(player).head, limit,
+    return findPair(file, player, from, limit,
                     [](PairGroup g) { return g == PairGroup::endMarker; });
 }
 
@@ -92,39 +96,41 @@ constexpr std::size_t TIME_LINE_ROOM = 128 - 2;
 constexpr std::size_t TIME_WIDTH = 7;
 constexpr std::size_t PASS_WIDTH = 5;
 
-// The display block of a full program, or none when the long word at offset 70 is 0: it lies
-// in the text section after the stream and runs to the player tail, its header and its time
-// line each ended by a NUL, then at most one NUL for an even length.
-std::optional<Problem> readDisplay(const Bytes& file, std::optional<DisplayBlock>& display) {
+}  // namespace
+
+std::optional<Problem> readDisplayBlock(const Bytes& file, std::uint64_t fieldOffset,
+                                        std::uint64_t end, const char* endName,
+                                        std::optional<DisplayBlock>& display) {
     display.reset();
-    const std::uint32_t field = bigLong(file, FULL_PLAYER_DISPLAY_OFFSET);
+    const std::uint32_t field = bigLong(file, fieldOffset);
     if (field == 0) return std::nullopt;
     const std::uint64_t at = EXECUTABLE_HEADER_SIZE + std::uint64_t(field);
-    const std::uint64_t tail = file.size() - FULL_PLAYER_TAIL_SIZE;
+    const std::uint64_t tail = end;
     if (at < FULL_PLAYER_HEAD_SIZE + 2 || at % 2 != 0 || at + 2 > tail)
-        return Problem{
-            format("the display block at text offset 0x%X is not between the stream "
-                   "and the player tail (text offsets 0x%X to 0x%llX)",
-                   unsigned(field), unsigned(FULL_PLAYER_HEAD_SIZE + 2 - EXECUTABLE_HEADER_SIZE),
-                   ull(tail - 2 - EXECUTABLE_HEADER_SIZE)),
-            FULL_PLAYER_DISPLAY_OFFSET};
-    const auto begin = file.begin() + long(at), end = file.begin() + long(tail);
-    const auto headerEnd = std::find(begin, end, 0);
-    const auto lineEnd = headerEnd == end ? end : std::find(headerEnd + 1, end, 0);
-    if (lineEnd == end)
+        return Problem{format("the display block at text offset 0x%X is not between the stream "
+                              "and the %s (text offsets 0x%X to 0x%llX)",
+                              unsigned(field), endName,
+                              unsigned(FULL_PLAYER_HEAD_SIZE + 2 - EXECUTABLE_HEADER_SIZE),
+                              ull(std::max<std::uint64_t>(tail, EXECUTABLE_HEADER_SIZE + 2) - 2 -
+                                  EXECUTABLE_HEADER_SIZE)),
+                       fieldOffset};
+    const auto begin = file.begin() + long(at), stop = file.begin() + long(tail);
+    const auto headerEnd = std::find(begin, stop, 0);
+    const auto lineEnd = headerEnd == stop ? stop : std::find(headerEnd + 1, stop, 0);
+    if (lineEnd == stop)
         return Problem{"the display block has no NUL after its " +
-                           std::string(headerEnd == end ? "header" : "time line"),
+                           std::string(headerEnd == stop ? "header" : "time line"),
                        at};
-    if (end - lineEnd > 2 || (end - lineEnd == 2 && lineEnd[1] != 0))
-        return Problem{std::to_string(end - lineEnd - 1) +
-                           " bytes follow the display block's time line where the player tail "
-                           "belongs",
+    if (stop - lineEnd > 2 || (stop - lineEnd == 2 && lineEnd[1] != 0))
+        return Problem{std::to_string(stop - lineEnd - 1) +
+                           " bytes follow the display block's time line where the " + endName +
+                           " belongs",
                        std::uint64_t(lineEnd + 1 - file.begin())};
     DisplayBlock block{at, tail - at, std::string(begin, headerEnd),
                        std::string(headerEnd + 1, lineEnd)};
     std::size_t drawn = 0;
     for (char c : block.timeLine)
-        drawn += c == DISPLAY_TIME ? TIME_WIDTH : c == DISPLAY_PASS ? PASS_WIDTH : 1;
+        drawn += c == PATTERN_TIME ? TIME_WIDTH : c == PATTERN_PASS ? PASS_WIDTH : 1;
     if (drawn > TIME_LINE_ROOM)
         return Problem{format("the time line draws up to %zu bytes, more than the player's "
                               "%zu",
@@ -133,6 +139,8 @@ std::optional<Problem> readDisplay(const Bytes& file, std::optional<DisplayBlock
     display = std::move(block);
     return std::nullopt;
 }
+
+namespace {
 
 // Reads the pairs from `from` up to and including the one at `last`; `loopAt` keeps the loop
 // marker seen.
@@ -174,7 +182,7 @@ bool hasFullPlayerHead(const Bytes& file) {
     for (std::size_t at = 0; at < FULL_PLAYER_HEAD_SIZE; ++at) {
         const bool patched =
             (at >= FULL_PLAYER_TEXT_SIZE_OFFSET && at < FULL_PLAYER_TEXT_SIZE_OFFSET + 4) ||
-            (at >= FULL_PLAYER_BANK_OFFSET && at < FULL_PLAYER_LOOPS_OFFSET + 2);
+            (at >= FULL_PLAYER_BANK_OFFSET && at < FULL_PLAYER_ALBUM_OFFSET + 4);
         if (!patched && file[at] != player[at]) return false;
     }
     return true;
@@ -188,16 +196,48 @@ unsigned streamPairSteps(PlayerKind player, const StreamPair& pair) {
     return pair.sampleNumber ? 0 : waitSteps(player, pair.first, pair.second);
 }
 
+std::optional<Problem> readSongStream(const Bytes& file, PlayerKind player, std::uint64_t from,
+                                      std::uint64_t markerLimit, std::uint64_t fadeLimit,
+                                      std::uint16_t loops, ExecutableStream& stream,
+                                      std::uint64_t& streamEnd) {
+    const std::optional<std::uint64_t> end = findEndMarker(file, player, from, markerLimit);
+    if (!end)
+        return Problem{"no end marker (00 FF) in the stream that starts at " + hexOffset(from),
+                       markerLimit};
+    std::optional<std::uint64_t> loopAt;
+    if (auto problem = readPairs(file, from, *end, player, stream.pairs, loopAt)) return problem;
+    // After the last pass of a loop the player goes on past the end marker: the fade, through
+    // the 00 F8 that ends the song.
+    streamEnd = *end + 2;
+    if (loops > 0 && loopAt && streamEnd < fadeLimit) {
+        const std::optional<std::uint64_t> fadeEnd = findFadeEnd(file, streamEnd, fadeLimit);
+        if (!fadeEnd)
+            return Problem{
+                "the fade after the end marker has no end (00 F8) before " + hexOffset(fadeLimit),
+                streamEnd};
+        const std::size_t passPairs = stream.pairs.size();
+        if (auto problem = readPairs(file, streamEnd, *fadeEnd, player, stream.pairs, loopAt))
+            return problem;
+        stream.fadePairs = stream.pairs.size() - passPairs;
+        streamEnd = *fadeEnd + 2;
+    }
+    return std::nullopt;
+}
+
 std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& stream) {
     stream = ExecutableStream{};
     const PlayerKind player = hasFullPlayerHead(file) ? PlayerKind::full : PlayerKind::classic;
     const Layout layout = layoutOf(player);
     if (auto problem = checkLayout(file, player)) return problem;
+    if (player == PlayerKind::full && bigLong(file, FULL_PLAYER_ALBUM_OFFSET) != 0)
+        return Problem{"an album of several songs, not one song", FULL_PLAYER_ALBUM_OFFSET};
     std::optional<DrumBank> bank;
     std::optional<DisplayBlock> display;
     std::uint16_t loops = 0;
     if (player == PlayerKind::full) {
-        if (auto problem = readDisplay(file, display)) return problem;
+        if (auto problem = readDisplayBlock(file, FULL_PLAYER_DISPLAY_OFFSET,
+                                            file.size() - layout.tail, "player tail", display))
+            return problem;
         const std::uint64_t bankEnd = display ? display->at : file.size() - layout.tail;
         if (auto problem = readDrumBank(file, bankEnd, bank)) return problem;
         loops =
@@ -208,30 +248,10 @@ std::optional<Problem> readExecutable(const Bytes& file, ExecutableStream& strea
     const std::uint64_t partsAt = bank      ? bank->at
                                   : display ? display->at
                                             : file.size() - layout.tail;
-    const std::uint64_t streamLimit = parts ? partsAt : file.size();
-    const std::optional<std::uint64_t> end = findEndMarker(file, player, streamLimit);
-    if (!end)
-        return Problem{
-            "no end marker (00 FF) in the stream that starts at " + hexOffset(layout.head),
-            streamLimit};
-    std::optional<std::uint64_t> loopAt;
-    if (auto problem = readPairs(file, layout.head, *end, player, stream.pairs, loopAt))
+    std::uint64_t streamEnd = 0;
+    if (auto problem = readSongStream(file, player, layout.head, parts ? partsAt : file.size(),
+                                      partsAt, loops, stream, streamEnd))
         return problem;
-    // After the last pass of a loop the player goes on past the end marker: the fade, through
-    // the 00 F8 that ends the song.
-    std::uint64_t streamEnd = *end + 2;
-    if (loops > 0 && loopAt && streamEnd < partsAt) {
-        const std::optional<std::uint64_t> fadeEnd = findFadeEnd(file, streamEnd, partsAt);
-        if (!fadeEnd)
-            return Problem{
-                "the fade after the end marker has no end (00 F8) before " + hexOffset(partsAt),
-                streamEnd};
-        const std::size_t passPairs = stream.pairs.size();
-        if (auto problem = readPairs(file, streamEnd, *fadeEnd, player, stream.pairs, loopAt))
-            return problem;
-        stream.fadePairs = stream.pairs.size() - passPairs;
-        streamEnd = *fadeEnd + 2;
-    }
     const char* const ending = stream.fadePairs > 0 ? "the fade's end" : "the end marker";
     if (parts && streamEnd != partsAt)
         return Problem{std::to_string(partsAt - streamEnd) + " bytes lie between " + ending +

@@ -12,9 +12,12 @@
 #include "channels/console.hpp"
 #include "channels/file_channels.hpp"
 #include "driver/run_state.hpp"
+#include "dump/album.hpp"
+#include "dump/album_report.hpp"
 #include "dump/executable_stream.hpp"
 #include "dump/opm_levels.hpp"
 #include "dump/stream_report.hpp"
+#include "dump/text_format.hpp"
 #include "dump/vgm_export.hpp"
 #include "dump/vgm_settle.hpp"
 #include "dump/vgm_summary.hpp"
@@ -23,16 +26,18 @@
 namespace {
 
 const char* const USAGE =
-    "usage: opmdump [--summary] [--json] FILE.x\n"
-    "       opmdump --levels FILE.x\n"
+    "usage: opmdump [--summary] [--json] [--track N] FILE.x\n"
+    "       opmdump --levels [--track N] FILE.x\n"
     "       opmdump --vgm [--json] NAME\n"
-    "       opmdump --to-vgm FILE.x OUT.vgm\n"
+    "       opmdump --to-vgm FILE.x OUT.vgm [--track N]\n"
     "       opmdump --settle-dac LOG OUT.vgm\n"
     "       opmdump --help | --version\n"
     "\n"
     "  FILE.x          the register stream of a program opmcast or opmcast-full wrote,\n"
     "                  as a timeline\n"
     "  --summary       only a summary of the stream\n"
+    "  --track N       of an album, track N alone (from 1); without it an album shows\n"
+    "                  its track table and every track, and --to-vgm exports them all\n"
     "  --json          JSON lines instead of text\n"
     "  --levels        when each OPM channel of an opmcast-full program sounds above\n"
     "                  -48 dB, by a model of the chip's envelopes\n"
@@ -54,21 +59,32 @@ struct Options {
     bool settleDac = false;
     std::string file;
     std::string output;  // of --to-vgm and --settle-dac
+    long track = 0;      // --track N; 0: none
 };
 
+bool parseTrack(const std::string& text, long& track) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
+        return false;
+    track = std::stol(text);
+    return track > 0;
+}
+
 bool parseArguments(int argc, char** argv, Options& options) {
-    const std::string first = argc > 1 ? argv[1] : "";
-    if (argc == 4 && (first == "--to-vgm" || first == "--settle-dac")) {
-        options.toVgm = first == "--to-vgm";
-        options.settleDac = first == "--settle-dac";
-        options.file = argv[2];
-        options.output = argv[3];
-        return !options.file.starts_with("--") && !options.output.starts_with("--");
-    }
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--summary") {
+        if (arg == "--to-vgm" || arg == "--settle-dac") {
+            if (haveFile || i + 2 >= argc) return false;
+            options.toVgm = arg == "--to-vgm";
+            options.settleDac = arg == "--settle-dac";
+            options.file = argv[++i];
+            options.output = argv[++i];
+            if (options.file.starts_with("--") || options.output.starts_with("--")) return false;
+            haveFile = true;
+        } else if (arg == "--track") {
+            if (options.track != 0 || i + 1 >= argc || !parseTrack(argv[++i], options.track))
+                return false;
+        } else if (arg == "--summary") {
             options.summary = true;
         } else if (arg == "--levels") {
             options.levels = true;
@@ -83,6 +99,10 @@ bool parseArguments(int argc, char** argv, Options& options) {
             haveFile = true;
         }
     }
+    const bool exporting = options.toVgm || options.settleDac;
+    if (exporting && (options.summary || options.levels || options.json || options.vgm))
+        return false;
+    if (options.track != 0 && (options.vgm || options.settleDac)) return false;
     return haveFile && !(options.levels && (options.summary || options.json || options.vgm));
 }
 
@@ -124,15 +144,51 @@ int reportProblem(const std::string& file, const Problem& problem) {
     return 1;
 }
 
+// The program's song, or the album's track options.track, or (without --track) nothing for an
+// album; `status` set when it cannot be read or --track does not fit it.
+std::optional<ExecutableStream> readSong(const Options& options, const Bytes& bytes,
+                                         std::optional<Album>& album, int& status) {
+    status = 0;
+    if (isAlbumProgram(bytes)) {
+        album.emplace();
+        if (auto problem = readAlbum(bytes, *album)) {
+            status = reportProblem(options.file, *problem);
+            return std::nullopt;
+        }
+        if (options.track == 0) return std::nullopt;
+        if (std::size_t(options.track) > album->tracks.size()) {
+            reportError(options.file, format("--track %ld: the album has tracks 1 to %zu",
+                                             options.track, album->tracks.size()));
+            status = 2;
+            return std::nullopt;
+        }
+        return albumTrack(*album, std::size_t(options.track - 1));
+    }
+    ExecutableStream stream;
+    if (auto problem = readExecutable(bytes, stream)) {
+        status = reportProblem(options.file, *problem);
+        return std::nullopt;
+    }
+    if (options.track != 0) {
+        reportError(options.file, "--track reads albums only; this program plays one song");
+        status = 2;
+        return std::nullopt;
+    }
+    return stream;
+}
+
 // The executable's stream as a YM2151 VGM file; nothing is written unless the whole
 // executable is well formed.
 int exportToVgm(const Options& options, const Bytes& bytes) {
-    ExecutableStream stream;
     Bytes vgm;
     if (isSameFile(options.file, options.output))
         return reportError(options.output, "is the input file; name another output file");
-    if (auto problem = readExecutable(bytes, stream)) return reportProblem(options.file, *problem);
-    if (auto problem = exportVgm(stream, vgm)) return reportProblem(options.file, *problem);
+    std::optional<Album> album;
+    int status = 0;
+    const std::optional<ExecutableStream> stream = readSong(options, bytes, album, status);
+    if (status != 0) return status;
+    if (auto problem = stream ? exportVgm(*stream, vgm) : exportAlbumVgm(*album, vgm))
+        return reportProblem(options.file, *problem);
     ignoreWriteSignals();
     if (auto reason = writeFileInPlace(options.output, vgm)) {
         std::fprintf(stderr, "opmdump: %s: cannot write the file: %s\n", options.output.c_str(),
@@ -194,17 +250,28 @@ int run(Options options) {
             return reportError(
                 options.file,
                 "a VGM log, not an X68000 program: use opmdump --vgm " + options.file);
-        ExecutableStream stream;
-        if (auto problem = readExecutable(bytes, stream))
-            return reportProblem(options.file, *problem);
-        if (options.levels && stream.player != PlayerKind::full)
+        std::optional<Album> album;
+        int status = 0;
+        const std::optional<ExecutableStream> stream = readSong(options, bytes, album, status);
+        if (status != 0) return status;
+        const std::size_t track = std::size_t(options.track - 1);
+        if (options.levels && !stream)
+            return reportError(options.file, "--levels reads one track of an album: --track N");
+        if (options.levels && stream->player != PlayerKind::full)
             return reportError(options.file, "--levels reads programs of opmcast-full only");
         if (options.levels) {
-            output = levelSpansText(opmLevels(stream));
+            output = levelSpansText(opmLevels(*stream));
+        } else if (album && stream) {
+            output = options.json ? albumTrackJson(*album, track, options.summary)
+                                  : albumTrackText(*album, track, options.summary);
+        } else if (album) {
+            output = options.json      ? albumJson(*album, options.summary)
+                     : options.summary ? albumSummaryText(*album)
+                                       : albumDumpText(*album);
         } else if (options.summary) {
-            output = options.json ? summaryJson(stream) : summaryText(stream);
+            output = options.json ? summaryJson(*stream) : summaryText(*stream);
         } else {
-            output = options.json ? dumpJson(stream) : dumpText(stream);
+            output = options.json ? dumpJson(*stream) : dumpText(*stream);
         }
     }
     if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||

@@ -76,8 +76,7 @@ std::string channelList(const std::array<std::uint64_t, 8>& counts) {
 std::string passesText(const ExecutableStream& stream, const StreamStats& stats) {
     if (!stats.loops) return "once: the song does not loop\n";
     if (stream.loops == 0) return "until a key\n";
-    const std::uint64_t all =
-        stats.loopStep + stream.loops * (stats.steps - stats.loopStep) + stats.fadeSteps;
+    const std::uint64_t all = playedSteps(stream, stats);
     const std::string fade =
         stream.fadePairs == 0
             ? std::string("no fade")
@@ -155,8 +154,8 @@ std::string displayText(const std::string& bytes) {
             text += '\n';
             ++end;
         } else {
-            text += c == DISPLAY_TIME   ? std::string("{time}")
-                    : c == DISPLAY_PASS ? std::string("{pass}")
+            text += c == PATTERN_TIME   ? std::string("{time}")
+                    : c == PATTERN_PASS ? std::string("{pass}")
                                         : format("{0x%02X}", unsigned(c));
         }
         at = end + 1;
@@ -201,9 +200,18 @@ StreamStats streamStats(const ExecutableStream& stream) {
     return stats;
 }
 
+std::uint64_t playedSteps(const ExecutableStream& stream, const StreamStats& stats) {
+    if (!stats.loops || stream.loops == 0) return stats.steps;
+    return stats.loopStep + stream.loops * (stats.steps - stats.loopStep) + stats.fadeSteps;
+}
+
 std::string dumpText(const ExecutableStream& stream) {
-    std::string text = headerText(stream) + format("\n    %s  seconds   offset  pair   meaning\n",
-                                                   stepName(stream.player));
+    return headerText(stream) + "\n" + timelineText(stream);
+}
+
+std::string timelineText(const ExecutableStream& stream) {
+    std::string text =
+        format("    %s  seconds   offset  pair   meaning\n", stepName(stream.player));
     std::uint64_t step = 0;
     for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
         const StreamPair& pair = stream.pairs[i];
@@ -235,7 +243,11 @@ std::string dumpJson(const ExecutableStream& stream) {
         jsonNumber(header, "loops", stream.loops);
         jsonNumber(header, "fadePairs", stream.fadePairs);
     }
-    std::string text = jsonEnd(header);
+    return jsonEnd(header) + pairsJson(stream, 0);
+}
+
+std::string pairsJson(const ExecutableStream& stream, std::uint64_t track) {
+    std::string text;
     const StepKeys& keys = stepKeys(stream.player);
     std::uint64_t step = 0;
     for (std::size_t i = 0; i < stream.pairs.size(); ++i) {
@@ -244,6 +256,7 @@ std::string dumpJson(const ExecutableStream& stream) {
         const unsigned steps = streamPairSteps(stream.player, pair);
         JsonLine line;
         jsonText(line, "type", "pair");
+        if (track > 0) jsonNumber(line, "track", track);
         jsonNumber(line, "offset", pair.offset);
         jsonNumber(line, keys.at, step);
         jsonSeconds(line, "seconds", stepToSeconds(stream.player, step));
@@ -283,9 +296,14 @@ std::string summaryText(const ExecutableStream& stream) {
 }
 
 std::string summaryJson(const ExecutableStream& stream) {
-    const StreamStats stats = streamStats(stream);
     JsonLine line;
     jsonText(line, "type", "summary");
+    summaryFields(line, stream);
+    return jsonEnd(line);
+}
+
+void summaryFields(JsonLine& line, const ExecutableStream& stream) {
+    const StreamStats stats = streamStats(stream);
     jsonText(line, "player", playerName(stream.player));
     jsonNumber(line, "length", stream.length);
     jsonNumber(line, "textSize", stream.sizeField);
@@ -329,5 +347,4 @@ std::string summaryJson(const ExecutableStream& stream) {
     }
     drumSummaryJson(line, stream, stats);
     if (stream.player == PlayerKind::full) displaySummaryJson(line, stream);
-    return jsonEnd(line);
 }

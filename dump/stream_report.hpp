@@ -9,6 +9,7 @@
 #include <array>
 
 #include "dump/executable_stream.hpp"
+#include "dump/json_line.hpp"
 #include "dump/opm_registers.hpp"
 
 // The counts of pairs, groups and keys cover the stream as written, the fade included; the time
@@ -38,6 +39,9 @@ struct StreamStats {
 };
 
 StreamStats streamStats(const ExecutableStream& stream);
+// The steps the player plays the song for: with passes, up to the loop, the passes through the
+// looped part and the fade; else once through (a song that loops until a key counted once).
+std::uint64_t playedSteps(const ExecutableStream& stream, const StreamStats& stats);
 
 // The display block's text as a terminal shows it: Shift-JIS converted to UTF-8, lines ended
 // by LF alone, other control bytes as {0xNN}, and in the time line {time} and {pass} where
@@ -51,3 +55,9 @@ std::string dumpText(const ExecutableStream& stream);
 std::string dumpJson(const ExecutableStream& stream);
 std::string summaryText(const ExecutableStream& stream);
 std::string summaryJson(const ExecutableStream& stream);
+// The timeline of dumpText without the header facts: the column heading and a line a pair.
+std::string timelineText(const ExecutableStream& stream);
+// The pair lines of dumpJson, each with "track" when `track` is not 0.
+std::string pairsJson(const ExecutableStream& stream, std::uint64_t track);
+// The fields of summaryJson after its "type".
+void summaryFields(JsonLine& line, const ExecutableStream& stream);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "dump/album.hpp"
 #include "dump/executable_stream.hpp"
 
 inline constexpr std::uint32_t VGM_EXPORT_VERSION = 0x151;
@@ -30,6 +31,11 @@ inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
 // and stops at their samples, its side changes as the chip's pan at theirs, the ADPCM stopped
 // at the end of the song.
 std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm);
+
+// The whole album in one VGM file: each track as exportVgm writes it, once through without a
+// loop, one after the other; between tracks the player's clean state (the ADPCM stopped, the
+// keys off, noise and LFO cleared, every TL at 7F). The drums come from the shared bank.
+std::optional<Problem> exportAlbumVgm(const Album& album, Bytes& vgm);
 
 // Writes bytes to a temporary file beside name and renames it into place; on failure removes
 // the temporary file and returns the reason.

@@ -1,21 +1,34 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 1052 bytes:
+| Assembled, this file is a complete Human68k ".x" executable of 1334 bytes:
 |
 |   file offset    0-63    Human68k header (big-endian fields)
-|   file offset   64-1039  player code, padded to 976 bytes (text section); its first
-|                          instruction branches over three fields the converter sets:
+|   file offset   64-1321  player code, padded to 1258 bytes (text section); its first
+|                          instruction branches over four fields the converter sets:
 |                          text offset 2 (file 66), long: the drums' bank table's text offset,
 |                          0 without drums; text offset 6 (file 70), long: the display block's
 |                          text offset, 0 without a display; text offset 10 (file 74), word:
-|                          the passes through the loop before the fade, 0 to loop until a key
-|   file offset 1040-1051  12-byte data section, beginning with the end-of-stream pair 00 FF
+|                          the passes through the loop before the fade, 0 to loop until a key;
+|                          text offset 12 (file 76), long: an album's table, 0 for one song
+|   file offset 1322-1333  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-1039, appends the register stream, the bank and the display
-| block, appends bytes 1040-1051 and sets the text size (offsets 12-15) so that they end the
-| text section, and the three fields. The player finds the stream at text offset 976; run by
+| opmcast-full copies bytes 0-1321, appends the register stream, the bank and the display
+| block, appends bytes 1322-1333 and sets the text size (offsets 12-15) so that they end the
+| text section, and the fields. The player finds a song's stream at text offset 1258; run by
 | itself it reads the 00 FF of the data section there and exits at once.
+|
+| An album is several songs in one program: the tracks' streams, one bank they share, the
+| album's display block (the track list and the keys), the tracks' display blocks and the
+| album's table: the tracks (word, 1 to 999), flags (word, bit 0: the first track again after
+| the last), then 12 bytes a track: its stream's text offset (long), its display block's (long,
+| 0: none), its passes (word) and a spare word. A table that does not hold (no track, more
+| than 999, an offset odd or not between the code's end and the table) ends the program at
+| once. The player prints the album's header, then plays the tracks in turn, each from its own
+| start-up image; at a track's end the chip is left as at the end of a song (below, before the
+| timer is stopped) and the next track starts. Keys: n the next track, p the one before (the
+| same track again once 3 s of it have played), q or ESC quits; others are ignored. A program
+| of one song stops at any key.
 |
 | Register stream, read two bytes at a time:
 |   r v    r = 01-FF   write v into OPM register r (10-14 and 1B: see below)
@@ -114,8 +127,10 @@
         .equ    SECS, 8                 | long: whole seconds played
         .equ    NEXTCH, 12              | word: offset in LINE of the next character to print
         .equ    PATTERN, 14             | long: the time line's pattern; 0 without a display
-        .equ    LINE, 18                | the time line as drawn, CR first, NUL-terminated
-        .equ    VARS, 18 + 128
+        .equ    LOOPS, 18               | word: the track's passes before its fade, 0: until a key
+        .equ    TRACK, 20               | word: the album's track playing, from 0
+        .equ    LINE, 22                | the time line as drawn, CR first, NUL-terminated
+        .equ    VARS, 22 + 128
 
         .text
 | ---------------------------------------------------------------- Human68k header (64 bytes)
@@ -124,7 +139,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 976 here, 976 + stream, bank, display
+        .long   stream - start          | $0C text size: 1258 here, more in a song
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -139,27 +154,43 @@ bank:   .long   0                       | text offset 2: the bank table's text o
                                         | drums; the converter sets it as it sets the text size
 display:.long   0                       | text offset 6: the display block's, 0 without a display
 loops:  .word   0                       | text offset 10: passes before the fade, 0: until a key
+album:  .long   0                       | text offset 12: the album's table, 0 for one song
 1:      lea     -VARS(%a1),%sp          | a1 = end of bss: the variables at its top, the stack
         clr.l   -(%sp)                  | below them
         .short  DOS_SUPER               | supervisor mode for the I/O ports; SSP = this stack
         move.l  %d0,%a6                 | old SSP, handed back on exit (negative: no switch made)
         lea     4(%sp),%a0              | the variables (the stack pointer is kept by the switch)
-        move.l  #0x00010000,(%a0)       | PASS 1, nothing due
-        clr.l   UNITS(%a0)
-        clr.l   SECS(%a0)
-        clr.l   PATTERN(%a0)            | (render sets NEXTCH)
-        move.l  display(%pc),%d0        | the header, before the music starts, and the first
-        beq.s   3f                      | time line
-        lea     start(%pc),%a3
-        adda.l  %d0,%a3
-        move.l  %a3,%d1
-        moveq   #1,%d0                  | _CONCTRL 1: print a string
+        clr.w   TRACK(%a0)
+        clr.l   PATTERN(%a0)
+        lea     stream(%pc),%a3         | one song: stream, display and passes from the head
+        move.l  display(%pc),%d0
+        move.w  loops(%pc),%d1
+        move.l  album(%pc),%d2
+        beq.s   3f
+        lea     start(%pc),%a4          | an album: its table checked, its track list printed,
+        adda.l  %d2,%a4                 | its first track's entry taken
+        move.w  (%a4)+,%d3              | tracks
+        beq     leave
+        cmpi.w  #999,%d3
+        bhi     leave
+        addq.l  #2,%a4                  | flags
+        subq.w  #1,%d3
+4:      move.l  (%a4)+,%d1              | stream
+        bsr     within
+        move.l  (%a4)+,%d1              | display, 0: none
+        beq.s   5f
+        bsr     within
+5:      addq.l  #4,%a4                  | passes, spare
+        dbra    %d3,4b
+        lea     start(%pc),%a4
+        adda.l  %d0,%a4
+        move.l  %a4,%d1
+        tst.l   %d0
+        beq.s   6f
+        moveq   #1,%d0
         bsr     con
-4:      tst.b   (%a3)+                  | the pattern follows the header's NUL
-        bne.s   4b
-        move.l  %a3,PATTERN(%a0)
-        bsr     render
-3:
+6:      bsr     entry
+3:      bsr     trackhead               | the header, before the music starts
         lea     OPM_ADDR,%a5
         bclr    #3,MFP_IERB             | keep the OPM interrupt away from the CPU ...
         sne     %d4                     | ... and remember whether it was enabled
@@ -197,7 +228,7 @@ loops:  .word   0                       | text offset 10: passes before the fade
         move.b  OPM_1B_COPY:w,%d2       | ADPCM clock 8 MHz from now on
         moveq   #0x1B,%d1
         bsr     w1b
-2:      lea     stream(%pc),%a3
+2:
 
 | ---------------------------------------------------------------- stream loop
 next:   bsr     poll
@@ -222,14 +253,14 @@ command:
         cmpi.b  #0xF8,%d2
         bcs.s   drum                    | 00 F0-F7: the ADPCM
         cmpi.b  #0xFE,%d2
-        bcs     finish                  | 00 F8-FD: reserved, the song ends here
+        bcs     songend                 | 00 F8: the fade is over; F9-FD reserved: the end
         bne.s   endmark                 | 00 FF
         movea.l %a3,%a4                 | 00 FE: the loop goes on from the next pair
         bra.s   next
 endmark:
         move.l  %a4,%d0
-        beq     finish                  | no loop position: the song is over
-        move.w  loops(%pc),%d0
+        beq     songend                 | no loop position: the song is over
+        move.w  LOOPS(%a0),%d0
         beq.s   1f                      | looping until a key
         cmp.w   (%a0),%d0
         bls     next                    | the last pass is over: the fade follows, to its 00 F8
@@ -432,8 +463,124 @@ lfoquiet:
 
         .include "opm_poll.s"        | opmw and poll, as in vgmstub.s
 
+| ---------------------------------------------------------------- album
+| The entry of track TRACK: a3 its stream, d0 its display block's text offset, d1 its passes.
+entry:  move.l  album(%pc),%d0
+        lea     start(%pc),%a3
+        adda.l  %d0,%a3
+        move.w  TRACK(%a0),%d0
+        mulu    #12,%d0
+        lea     4(%a3,%d0.l),%a4
+        lea     start(%pc),%a3
+        adda.l  (%a4),%a3
+        move.l  4(%a4),%d0
+        move.w  8(%a4),%d1
+        rts
+
+| A track's start: its passes (d1), its header printed from its display block (d0, 0: none)
+| and its time line drawn; a3 kept.
+trackhead:
+        move.w  %d1,LOOPS(%a0)
+        move.l  #0x00010000,(%a0)       | PASS 1, nothing due
+        clr.l   UNITS(%a0)
+        clr.l   SECS(%a0)
+        clr.l   PATTERN(%a0)            | (render sets NEXTCH)
+        tst.l   %d0
+        beq.s   9f
+        lea     start(%pc),%a4
+        adda.l  %d0,%a4
+        move.l  %a4,%d1
+        moveq   #1,%d0                  | _CONCTRL 1: print a string
+        bsr     con
+1:      tst.b   (%a4)+                  | the pattern follows the header's NUL
+        bne.s   1b
+        move.l  %a4,PATTERN(%a0)
+        bsr     render
+9:      rts
+
+| A key (d0, from _B_KEYINP) in an album: n the next track, p the one before (this one again
+| from 3 s on), q or ESC quits, any other is ignored. In a song of its own any key quits.
+finish: move.l  album(%pc),%d1
+        beq.s   quit
+        cmpi.b  #0x1B,%d0
+        beq.s   quit
+        ori.b   #0x20,%d0               | lower case
+        cmpi.b  #'q',%d0
+        beq.s   quit
+        cmpi.b  #'n',%d0
+        beq.s   songend
+        cmpi.b  #'p',%d0
+        bne.s   9f                      | back into the replay, where poll was called
+        cmpi.l  #3,SECS(%a0)
+        bcc.s   track
+        tst.w   TRACK(%a0)
+        beq.s   track
+        subq.w  #1,TRACK(%a0)
+        bra.s   track
+9:      rts
+
+| The end of a song: of the program, or of the album's track, after which the next plays
+| (the first again after the last with the table's repeat flag). Between tracks the chip is
+| left as at the end and the next track starts from its own registers.
+songend:
+        move.l  album(%pc),%d1
+        beq.s   quit
+        lea     start(%pc),%a4
+        adda.l  %d1,%a4
+        addq.w  #1,TRACK(%a0)
+        move.w  TRACK(%a0),%d0
+        cmp.w   (%a4),%d0
+        bcs.s   track
+        btst    #0,3(%a4)               | repeat
+        beq.s   quit
+        clr.w   TRACK(%a0)
+track:  bsr.s   silence
+        bsr.s   newline
+        bsr     entry
+        bsr     trackhead
+        lea     -4(%a0),%sp             | the stack as at the start: a key leaves poll's frame
+        moveq   #0,%d7                  | steps passed while printing are not waited for
+        suba.l  %a4,%a4
+        bra     next
+
 | ---------------------------------------------------------------- end of replay
-finish: move.l  %a2,%d0                 | with drums: the ADPCM stopped and muted first
+quit:   bsr.s   silence
+        moveq   #0x14,%d1               | timers stopped, IRQEN off, flags cleared: /IRQ high
+        moveq   #0x30,%d2
+        bsr     opmw
+        tst.b   %d4
+        beq.s   3f
+        bset    #3,MFP_IERB             | GPIP3 enabled again, as found
+3:      bsr.s   newline
+leave:  move.l  %a6,-(%sp)              | old SSP as the argument
+        bmi.s   4f
+        .short  DOS_SUPER               | back to user mode
+4:      .short  DOS_EXIT                | exit status 0
+
+| d1 is an even text offset between the player's end and the album's table (d2), or the
+| program leaves at once.
+within: btst    #0,%d1
+        bne.s   leave
+        cmpi.l  #stream-start,%d1
+        bcs.s   leave
+        cmp.l   %d2,%d1
+        bcc.s   leave
+        rts
+
+| With a display, CR LF after the time line.
+newline:
+        tst.l   PATTERN(%a0)
+        beq.s   9f
+        lea     crlf(%pc),%a4
+        move.l  %a4,%d1
+        moveq   #1,%d0
+        bra     con
+9:      rts
+
+| The chip as found: ADPCM stopped, keys off, noise off, LFO released and still, 1B as the
+| system keeps it, every TL 127.
+silence:
+        move.l  %a2,%d0                 | with drums: the ADPCM stopped and muted first
         beq.s   5f
         bsr     adpcmstop
 5:      moveq   #8,%d1                  | key off: register 8, no operator bits, channel 7..0
@@ -454,26 +601,11 @@ finish: move.l  %a2,%d0                 | with drums: the ADPCM stopped and mute
 2:      bsr     opmw
         addq.b  #1,%d1
         bpl.s   2b
-        moveq   #0x14,%d1               | timers stopped, IRQEN off, flags cleared: /IRQ high
-        moveq   #0x30,%d2
-        bsr     opmw
-        tst.b   %d4
-        beq.s   3f
-        bset    #3,MFP_IERB             | GPIP3 enabled again, as found
-3:      tst.l   PATTERN(%a0)            | the prompt that follows on a line of its own
-        beq.s   5f
-        lea     crlf(%pc),%a3
-        move.l  %a3,%d1
-        moveq   #1,%d0
-        bsr     con
-5:      move.l  %a6,-(%sp)              | old SSP as the argument
-        bmi.s   4f
-        .short  DOS_SUPER               | back to user mode
-4:      .short  DOS_EXIT                | exit status 0
+        rts
 crlf:   .byte   13, 10, 0, 0
 
 codeend:
-        .org    1040                    | fails to assemble if the code is longer than 976 bytes
+        .org    1322                    | fails to assemble if the code is longer than 1258 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

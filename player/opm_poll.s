@@ -61,7 +61,11 @@ poll:   btst    #0,2(%a5)
         beq.s   4f
         moveq   #IOCS_B_KEYINP,%d0      | yes: take it out of the buffer
         trap    #15
+        .if     WAIT_IN_OVERFLOWS
+        tst.l   %d0                     | the full player reads the key (d0, never 0)
+        .else
         moveq   #1,%d0
+        .endif
 4:      movem.l (%sp)+,%d1-%d7/%a0-%a6  | (movem into registers keeps the flags)
         bne.s   finish
 9:      rts

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of opmcast and opmcast-full (clang, with AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz, runs every seed and regression input once through
-# each, then fuzzes each for FUZZ_SECONDS seconds (default 60). A crash, a sanitizer report, a broken conversion property, a run of
+# each, then fuzzes each for FUZZ_SECONDS seconds (default 40). A crash, a sanitizer report, a broken conversion property, a run of
 # more than 10 s or more than 2 GB fails the script; the input is saved in build-fuzz/findings
 # and belongs in fuzz/regressions once the fault is fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages cmake make g++ clang libclang-rt-14-dev zlib1g-dev pkg-config libsoxr-dev
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-40}
 
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOPMCAST_SANITIZE=ON \
     -DOPMCAST_FUZZ=ON -DOPMCAST_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target opmcast_fuzz opmcast_full_fuzz
+cmake --build build-fuzz -j "$(nproc)" --target opmcast_fuzz opmcast_full_fuzz album_table_fuzz
 findings=$PWD/build-fuzz/findings
 mkdir -p "$findings"
 export ASAN_OPTIONS=detect_leaks=1
@@ -30,6 +30,7 @@ fuzz_target() {
         exit 1
     }
     cp fuzz/corpus/* "$work"/
+    if [ "$1" = album_table_fuzz ]; then cp fuzz/album_corpus/* "$work"/; fi
     # The openings of real logs (their data blocks and first DAC commands) as seeds too, when
     # the corpus lies beside the checkout; they stay in the build directory.
     if [ -d ../shared/corpus ]; then
@@ -50,3 +51,4 @@ fuzz_target() {
 }
 fuzz_target opmcast_fuzz
 fuzz_target opmcast_full_fuzz
+fuzz_target album_table_fuzz

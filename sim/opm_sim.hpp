@@ -166,8 +166,61 @@ std::optional<std::uint32_t> songEndStep(const DecodedStream& stream);
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player = std::nullopt);
 
+// A key pressed at a virtual time: `code` as the IOCS hands it over, the key's scan code in the
+// high byte and its ASCII code in the low byte.
+struct KeyPress {
+    std::int64_t timeNs = 0;
+    std::uint16_t code = 0;
+};
+// Codes of the keys a player looks at: ESC (scan code 0x01) and the space bar (0x35).
+inline constexpr std::uint16_t KEY_ESC = 0x011B;
+inline constexpr std::uint16_t KEY_SPACE = 0x3520;
+
+// A key script as opmplay-sim --keys takes it: presses separated by commas, each SECONDS:KEY,
+// KEY a printable ASCII character (its scan code left 0: the players read only the ASCII
+// byte), `esc` or `space`; seconds from 0 to 86400, in any order. Returns the presses sorted
+// by time (presses at the same time in the script's order), or an empty vector with `error`
+// saying what is wrong.
+std::vector<KeyPress> parseKeyScript(const std::string& script, std::string& error);
+
+// An album of opmcast-full: one program whose table (at the text offset in the head's album
+// field, FULL_PLAYER_ALBUM_OFFSET) lists several songs, played one after the other.
+struct AlbumTrack {
+    std::uint32_t streamOffset = 0;   // text offset of its stream
+    std::uint32_t displayOffset = 0;  // text offset of its display block, 0: none
+    std::uint16_t passes = 0;         // passes before the fade, 0: until a key
+    // Its stream decoded with its passes, as decodeStream reads it, with the album's bank
+    // (`drums` and `bank` set as for a single song).
+    DecodedStream stream;
+    std::string displayHeader;   // the display block's header lines (CR LF kept), no NUL
+    std::string displayPattern;  // its time-line pattern (0x01 time played, 0x02 the pass)
+};
+struct AlbumTable {
+    std::uint32_t tableOffset = 0;  // text offset of the table
+    bool repeat = false;            // flags bit 0: after the last track, the first again
+    std::vector<AlbumTrack> tracks;
+    bool drums = false;  // the head's bank offset is set: one bank for every track
+    std::vector<BankSample> bank;
+    std::string displayHeader;  // the album's own display block: the track list, the keys
+    // Empty for a table the player plays. Else the first thing wrong: the table's count (0 or
+    // over FULL_ALBUM_MOST_TRACKS) or an offset (odd, or not between the head's end and the
+    // table), on which the player exits at once without playing; or a track's stream without
+    // its end marker (or its fade without 00 F8), or a broken bank or display block.
+    std::string error;
+};
+// The album table of a program of opmcast-full whose album field is set; nothing for a program
+// of one song, a program of the classic player, or one whose full player has no album field.
+std::optional<AlbumTable> decodeAlbum(const std::vector<std::uint8_t>& file);
+// Whether the full player built into this library has the album field (its bare head holds 0
+// there); without it the bytes at FULL_PLAYER_ALBUM_OFFSET are code, not a field.
+bool fullPlayerHasAlbumField();
+
 struct SimOptions {
-    std::int64_t keyPressNs = -1;                // virtual time of one key press; -1: none
+    std::int64_t keyPressNs = -1;  // virtual time of a press of the space bar; -1: none
+    // More presses, in any order. The IOCS keeps them in one buffer with the one of keyPressNs:
+    // _B_KEYSNS gives the code of the earliest press whose time has come and that is not taken
+    // yet (0 if none), _B_KEYINP takes it, or waits for the next press.
+    std::vector<KeyPress> keys;
     std::int64_t timeLimitNs = 600'000'000'000;  // the run is abandoned after this
     std::uint32_t cpuHz = 10'000'000;            // 68000 clock of the X68000
     std::int64_t systemCallNs = 20'000;          // one DOS or IOCS call
@@ -230,8 +283,9 @@ struct SimResult {
     std::uint8_t systemCopy1B = 0;            // the byte at $09DA during the run
     bool exited = false;                      // the program ended through DOS _EXIT or _EXIT2
     int exitCode = -1;
-    std::int64_t endNs = 0;        // virtual time when the run ended
-    std::int64_t keyTakenNs = -1;  // when the key press was read out of the buffer; -1: never
+    std::int64_t endNs = 0;           // virtual time when the run ended
+    std::int64_t keyTakenNs = -1;     // when the first key was read out of the buffer; -1: never
+    std::vector<KeyPress> keysTaken;  // every key read out (_B_KEYINP): when, and its code
     // When timer A was first started: step 0 of the stream, as the player counts its steps in
     // the timer's overflows (a header printed before it takes no time from the song); -1: never.
     std::int64_t timerAStartNs = -1;
@@ -301,5 +355,52 @@ inline std::int64_t streamStartNs(const SimResult& result) {
 // the problems.
 ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                         double tickTolerance = 1.0);
+
+// How a track of an album stopped playing.
+enum class TrackEnding {
+    End,       // its stream ended by itself (after its passes and fade)
+    Next,      // key n or N
+    Previous,  // key p or P
+    Quit,      // key q, Q or ESC
+    Cut,       // the run ended during it (time limit, fault)
+};
+const char* trackEndingName(TrackEnding ending);  // "end", "key n", "key p", "key q", "cut"
+
+// One track as an album's run played it: the writes between two clean states.
+struct AlbumTrackPlay {
+    std::size_t track = 0;     // index in AlbumTable::tracks (0 for track 1)
+    std::int64_t startNs = 0;  // the moment the player started it: when its step 0 was due
+    std::int64_t endNs = 0;    // the clean state's first write after it (or the run's end)
+    std::int64_t keyNs = -1;   // when the key that ended it was taken; -1: no key
+    TrackEnding ending = TrackEnding::Cut;
+    std::size_t streamWrites = 0;  // writes matched to the track's stream
+    std::uint32_t loopPasses = 0;
+    std::size_t fadeWrites = 0;
+    double maxTickError = 0;  // largest timing error, in ticks
+};
+struct AlbumCheck {
+    std::vector<AlbumTrackPlay> plays;  // in the order played
+    std::vector<std::string> problems;  // empty when the run played the album right
+};
+
+// The clean state an album's player leaves between tracks, also the start of its shutdown (the
+// timer stop, 14 = 30, follows there): keys off 08 = 07 to 00, 0F = 00, 01 = 00, 19 = 00,
+// 19 = 80, 1B = the system's copy, TL 60-7F = 7F (with drums after the ADPCM is stopped and
+// muted).
+std::vector<PlayerWrite> albumCleanState(std::uint8_t systemCopy1B);
+
+// Holds a run of an album to its tracks. The run's writes (timer registers aside, the player's
+// start-up writes first) are split at every complete clean state; the track each part should
+// be is followed through the player's rules from the keys the run took (SimResult::keysTaken):
+// n/N the next track, p/P the same track again when more than 3 s of it had played (its time
+// counted from its start; within a tick of 3 s either is taken, the one its writes match), else
+// the one before (the first stays), q/Q/ESC quit, any other key ignored; at a track's end the
+// next one; after the last, the exit, or with the repeat flag track 1 again. Each part is
+// checked as checkReplay checks a song (every write at its step from the track's start, taken
+// as the part's first write's time less its step; loop passes, the fade, the end not before
+// the song's end), and its drums against the plays of DMA channel 3 and port C's writes in it,
+// with the album's bank. Harness errors are included in the problems.
+AlbumCheck checkAlbumReplay(const AlbumTable& album, const SimResult& result,
+                            double tickTolerance = 1.0);
 
 }  // namespace opmsim

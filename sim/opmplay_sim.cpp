@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ void printUsage(std::FILE* to = stderr) {
         "       opmplay-sim --help | --version\n"
         "  --key-at SECONDS   press a key at this virtual time (a song that loops until a\n"
         "                     key needs one)\n"
+        "  --keys SCRIPT      press keys at these virtual times: SECONDS:KEY,... with KEY a\n"
+        "                     printable character, esc or space (5:n,12.5:p,20:q)\n"
         "  --limit SECONDS    give up after this much virtual time (default 600)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
@@ -86,6 +89,42 @@ std::string screenToUtf8(const std::string& line) {
     return out;
 }
 
+// A key as a script names it.
+std::string keyName(std::uint16_t code) {
+    const unsigned ascii = code & 0xFF;
+    if (ascii == 0x1B) return "esc";
+    if (ascii == 0x20) return "space";
+    if (ascii > 0x20 && ascii < 0x7F) return std::string(1, char(ascii));
+    char text[16];
+    std::snprintf(text, sizeof text, "$%04X", unsigned(code));
+    return text;
+}
+
+// The album's table: its tracks, each with its stream's length (and loop, passes and fade) in
+// steps and seconds. A malformed table, on which the player exits at once, is named.
+void printAlbum(const opmsim::AlbumTable& album) {
+    if (!album.error.empty()) {
+        std::printf("album: %s\n", album.error.c_str());
+        return;
+    }
+    std::printf("album of %zu tracks%s%s\n", album.tracks.size(), album.repeat ? ", repeating" : "",
+                album.drums ? ", one bank of drums for all" : "");
+    for (std::size_t i = 0; i < album.tracks.size(); ++i) {
+        const opmsim::DecodedStream& s = album.tracks[i].stream;
+        std::printf("  track %zu: stream at text offset %u, %zu pairs, %u steps (%.3f s)", i + 1,
+                    album.tracks[i].streamOffset, s.pairs, s.endStep,
+                    s.endStep * opmsim::TICK_NS / s.stepsPerTick / 1e9);
+        if (s.loops) std::printf(", loop from step %u", s.loopStep);
+        if (s.fades)
+            std::printf(", %u passes, then a fade of %u steps", unsigned(s.passes), s.fadeSteps);
+        if (const std::optional<std::uint32_t> end = opmsim::songEndStep(s))
+            std::printf(", ends at %.3f s", *end * opmsim::TICK_NS / s.stepsPerTick / 1e9);
+        else
+            std::printf(", loops until a key");
+        std::printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +136,13 @@ int main(int argc, char** argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--key-at" && hasValue) {
             if (!parseSeconds(argv[++i], options.keyPressNs)) return printUsage(), 2;
+        } else if (arg == "--keys" && hasValue) {
+            std::string error;
+            options.keys = opmsim::parseKeyScript(argv[++i], error);
+            if (!error.empty()) {
+                std::fprintf(stderr, "opmplay-sim: --keys: %s\n", error.c_str());
+                return printUsage(), 2;
+            }
         } else if (arg == "--limit" && hasValue) {
             if (!parseSeconds(argv[++i], options.timeLimitNs)) return printUsage(), 2;
         } else if (arg == "--cpu-mhz" && hasValue) {
@@ -163,6 +209,9 @@ int main(int argc, char** argv) {
     if (full) std::printf("; full player (opmcast-full)");
     if (stream.drums) std::printf(", drums: %zu samples in the bank", stream.bank.size());
     std::printf("\n");
+    // An album: its table, a line a track.
+    const std::optional<opmsim::AlbumTable> album = opmsim::decodeAlbum(file);
+    if (album) printAlbum(*album);
 
     opmsim::SimResult result = opmsim::runProgram(file, options);
     if (!quiet) {
@@ -205,8 +254,11 @@ int main(int argc, char** argv) {
                     w.value, SIDES[~w.value & 0x03],
                     w.transferring ? "transfer running" : "no transfer");
     }
-    if (result.keyTakenNs >= 0) {
-        std::printf("key read at %.6f s\n", double(result.keyTakenNs) / 1e9);
+    for (const opmsim::KeyPress& key : result.keysTaken) {
+        std::printf("key read at %.6f s", double(key.timeNs) / 1e9);
+        if (result.keysTaken.size() > 1 || !options.keys.empty())
+            std::printf(": %s", keyName(key.code).c_str());
+        std::printf("\n");
     }
     if (result.exited && stream.fades && result.keyTakenNs < 0) {
         std::printf("exit status %d at %.6f s, by itself after %u passes and the fade\n",
@@ -218,7 +270,18 @@ int main(int argc, char** argv) {
     }
     for (const std::string& e : result.errors) std::printf("error: %s\n", e.c_str());
     bool ok = result.exited && result.exitCode == 0 && result.errors.empty();
-    if (check) {
+    if (check && album) {
+        const opmsim::AlbumCheck c = opmsim::checkAlbumReplay(*album, result);
+        for (const opmsim::AlbumTrackPlay& play : c.plays) {
+            std::printf(
+                "check: track %zu from %.6f s to %.6f s, %zu stream writes matched, %u loop "
+                "passes, largest timing error %.4f ticks, ended by %s\n",
+                play.track + 1, play.startNs / 1e9, play.endNs / 1e9, play.streamWrites,
+                play.loopPasses, play.maxTickError, opmsim::trackEndingName(play.ending));
+        }
+        for (const std::string& p : c.problems) std::printf("check: %s\n", p.c_str());
+        ok = ok && c.problems.empty();
+    } else if (check) {
         opmsim::ReplayCheck c = opmsim::checkReplay(stream, result);
         std::printf(
             "check: %zu stream writes matched, %u loop passes, largest timing error %.4f "

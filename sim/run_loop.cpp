@@ -87,12 +87,15 @@ void failAtTimeLimit(Machine& m) {
     std::string what =
         "still running at the time limit (" + shortSeconds(m.opt.timeLimitNs) + " s)";
     // A looping song never ends by itself: its player stops at a key press.
-    if (m.loops && !m.keyTaken) {
-        if (m.opt.keyPressNs < 0) {
+    if (m.loops && m.nextKey == 0) {
+        if (m.presses.empty()) {
             what += ": the song loops; --key-at SECONDS presses a key to stop it";
-        } else if (m.opt.keyPressNs > m.opt.timeLimitNs) {
-            what += ": the song loops and the key press (--key-at " +
-                    shortSeconds(m.opt.keyPressNs) + ") comes after the limit";
+        } else if (m.presses[0].timeNs > m.opt.timeLimitNs) {
+            what += m.presses[0].timeNs == m.opt.keyPressNs
+                        ? ": the song loops and the key press (--key-at " +
+                              shortSeconds(m.opt.keyPressNs) + ") comes after the limit"
+                        : ": the song loops and the first key press (at " +
+                              shortSeconds(m.presses[0].timeNs) + " s) comes after the limit";
         }
     }
     fail(m, what);
@@ -164,6 +167,18 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     m.named = decoded.named;
     m.drums = decoded.drums;
     m.loops = decoded.loops && !decoded.fades;
+    // An album: the registers of every track, and whether one of them loops until a key.
+    if (const std::optional<AlbumTable> album = decodeAlbum(file); album && album->error.empty()) {
+        for (const AlbumTrack& track : album->tracks) {
+            for (std::size_t r = 0; r < m.named.size(); ++r)
+                if (track.stream.named[r]) m.named[r] = true;
+            if (track.stream.loops && !track.stream.fades) m.loops = true;
+        }
+    }
+    if (options.keyPressNs >= 0) m.presses.push_back({options.keyPressNs, KEY_SPACE});
+    m.presses.insert(m.presses.end(), options.keys.begin(), options.keys.end());
+    std::stable_sort(m.presses.begin(), m.presses.end(),
+                     [](const KeyPress& a, const KeyPress& b) { return a.timeNs < b.timeNs; });
 
     uc_err err = uc_open(UC_ARCH_M68K, UC_MODE_BIG_ENDIAN, &m.uc);
     if (err != UC_ERR_OK) {

@@ -5,6 +5,7 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,10 @@ struct Machine {
     std::uint32_t lastStatusPc = 0;
     std::uint8_t lastStatus = 0;
 
-    bool keyTaken = false;
+    // The key presses of the run, in time order (SimOptions::keyPressNs and keys), and the
+    // first not yet taken.
+    std::vector<KeyPress> presses;
+    std::size_t nextKey = 0;
 
     // DMA channel 3, the PPI's port C and the MSM6258.
     std::uint8_t dma[0x40] = {};  // channel 3's registers by offset, big-endian
@@ -151,6 +155,30 @@ void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t v
 // side changes against port C's writes.
 void checkDrums(const DecodedStream& stream, const SimResult& result,
                 std::vector<std::string>& problems);
+
+// stream_check.cpp: a song's writes in a run against its stream. `writes` are the run's writes
+// from the stream's first on (timer registers and start-up writes left out), `originNs` the
+// stream's step 0, `keyNs` when a key stopped it (-1: none); `stopped` says the song stopped
+// (the program exited, or a clean state followed) and `stopNs` when, should no write follow
+// the replay. Adds what it finds to `c` (through `problem`); returns how many of `writes` are
+// the replay: those after it are the shutdown's.
+// The bank of a full program whose player's bank offset is set: the table at that text offset,
+// as many entries as the first one's offset holds, each sample before `textEnd` (a file
+// offset). Returns what is wrong, or an empty string.
+std::string readBank(const std::vector<std::uint8_t>& file, std::uint64_t textEnd,
+                     std::vector<BankSample>& bank);
+// The writes the player makes before the stream's first pair: PLAYER_START_WRITES, and with
+// drums 0x1B with CT1 clear (the ADPCM clock at 8 MHz).
+std::vector<PlayerWrite> playerStartWrites(bool drums, std::uint8_t systemCopy1B);
+struct SongStop {
+    std::int64_t keyNs = -1;
+    bool stopped = false;
+    std::int64_t stopNs = -1;
+};
+std::size_t matchSongWrites(const DecodedStream& stream, const std::vector<OpmWrite>& writes,
+                            std::int64_t originNs, const SongStop& stop, std::uint8_t systemCopy1B,
+                            double tickTolerance, ReplayCheck& c,
+                            const std::function<void(const std::string&)>& problem);
 
 // run_loop.cpp: the state a program must leave behind, and the end of a run that reaches the
 // time limit (at that time at the latest).

@@ -175,10 +175,10 @@ std::uint32_t be32(const std::vector<std::uint8_t>& file, std::size_t at) {
     return std::uint32_t(file[at]) << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
 }
 
-// The bank of a full program whose player's bank offset is set: the table at that text offset,
-// as many entries as the first one's offset holds, each sample within the text section.
+}  // namespace
+
 std::string readBank(const std::vector<std::uint8_t>& file, std::uint64_t textEnd,
-                     DecodedStream& d) {
+                     std::vector<BankSample>& bank) {
     const std::uint64_t table = HEADER_SIZE + std::uint64_t(be32(file, FULL_PLAYER_BANK_OFFSET));
     if (table % 2 != 0 || table + 8 > textEnd) return "the bank's table lies outside the text";
     const std::uint64_t entries = be32(file, table) / 8;
@@ -193,12 +193,10 @@ std::string readBank(const std::vector<std::uint8_t>& file, std::uint64_t textEn
         sample.dividerBits = file[at + 6];
         if (count != 0)
             sample.bytes.assign(file.begin() + long(begin), file.begin() + long(begin + count));
-        d.bank.push_back(std::move(sample));
+        bank.push_back(std::move(sample));
     }
     return {};
 }
-
-}  // namespace
 
 DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
                                      std::optional<PlayerKind> player) {
@@ -230,64 +228,43 @@ DecodedStream decodeExecutableStream(const std::vector<std::uint8_t>& file,
     DecodedStream d = decodeStream(file.data() + offset, end - offset, kind, passes);
     d.drums = kind == PlayerKind::Full && be32(file, FULL_PLAYER_BANK_OFFSET) != 0;
     if (d.drums) {
-        std::string bankError = readBank(file, textEnd, d);
+        std::string bankError = readBank(file, textEnd, d.bank);
         if (!bankError.empty() && d.error.empty()) d.error = bankError;
     }
     return d;
 }
 
-ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
-                        double tickTolerance) {
-    constexpr std::size_t MAX_PROBLEMS = 20;
-    ReplayCheck c;
+std::vector<PlayerWrite> playerStartWrites(bool drums, std::uint8_t systemCopy1B) {
+    std::vector<PlayerWrite> start(std::begin(PLAYER_START_WRITES), std::end(PLAYER_START_WRITES));
+    if (drums) start.push_back({0x1B, drums1B(systemCopy1B, systemCopy1B)});
+    return start;
+}
+
+std::size_t matchSongWrites(const DecodedStream& stream, const std::vector<OpmWrite>& writes,
+                            std::int64_t originNs, const SongStop& stop, std::uint8_t systemCopy1B,
+                            double tickTolerance, ReplayCheck& c,
+                            const std::function<void(const std::string&)>& problem) {
     const bool full = stream.player == PlayerKind::Full;
     const char* unit = full ? "step" : "tick";
-    auto problem = [&c](const std::string& text) {
-        if (c.problems.size() < MAX_PROBLEMS) c.problems.push_back(text);
-    };
-    for (const std::string& e : result.errors) problem("harness: " + e);
-    if (!stream.error.empty()) problem("stream: " + stream.error);
-    if (!result.exited) problem("the program did not exit");
-
-    std::vector<OpmWrite> writes;
-    for (const OpmWrite& w : result.writes) {
-        if (!isTimerRegister(w.reg)) writes.push_back(w);
-    }
-    // The start-up writes come first, before the stream's first pair; with drums, 0x1B with
-    // CT1 clear (the ADPCM clock at 8 MHz) after them.
-    std::vector<PlayerWrite> start(std::begin(PLAYER_START_WRITES), std::end(PLAYER_START_WRITES));
-    if (stream.drums) start.push_back({0x1B, drums1B(result.systemCopy1B, result.systemCopy1B)});
-    std::size_t startWrites = 0;
-    for (const PlayerWrite& s : start) {
-        if (startWrites < writes.size() && writes[startWrites].reg == s.reg &&
-            writes[startWrites].value == s.value) {
-            ++startWrites;
-        } else {
-            problem(format("start-up write %zu is not $%02X = $%02X", startWrites, s.reg, s.value));
-            break;
-        }
-    }
-    writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startWrites));
     // Writes before the key was read are the replay; after it, or after the song's last write
     // when the song ends by itself, comes the shutdown.
     const std::optional<std::uint32_t> songEnd = songEndStep(stream);
-    const std::int64_t originNs = streamStartNs(result);
     std::size_t replayed = 0;
     std::vector<PlayedEvent> expectedWrites;
-    if (result.keyTakenNs >= 0) {
-        while (replayed < writes.size() && writes[replayed].timeNs < result.keyTakenNs) ++replayed;
+    if (stop.keyNs >= 0) {
+        while (replayed < writes.size() && writes[replayed].timeNs < stop.keyNs) ++replayed;
         expectedWrites = playedEvents(stream, UINT32_MAX, replayed);
     } else {
-        if (!songEnd && result.exited) problem("a looping song ended without a key press");
+        if (!songEnd && stop.stopped) problem("a looping song ended without a key press");
         expectedWrites = playedEvents(stream, UINT32_MAX, writes.size());
         replayed = std::min(writes.size(), expectedWrites.size());
-        if (result.exited && replayed < expectedWrites.size()) {
+        if (stop.stopped && replayed < expectedWrites.size()) {
             problem(format("the song ended after %zu of its %zu writes", replayed,
                            expectedWrites.size()));
         }
         // The shutdown (or the exit) comes once the song's last wait is over.
         const std::int64_t firstAfter = replayed < writes.size() ? writes[replayed].timeNs
-                                        : result.exited          ? result.endNs
+                                        : stop.stopped           ? stop.stopNs
                                                                  : -1;
         if (songEnd && firstAfter >= 0 &&
             double(firstAfter - originNs) / TICK_NS <
@@ -297,7 +274,6 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
                            *songEnd));
         }
     }
-
     for (std::size_t i = 0; i < replayed; ++i) {
         if (i >= expectedWrites.size()) {
             problem(format("write %zu ($%02X = $%02X) is beyond the end of the stream", i,
@@ -307,8 +283,8 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         StreamEvent expected = expectedWrites[i].event;
         const std::uint32_t pass = expectedWrites[i].loopReturns;
         if (full && expected.reg == 0x1B) {
-            expected.value = stream.drums ? drums1B(expected.value, result.systemCopy1B)
-                                          : merged1B(expected.value, result.systemCopy1B);
+            expected.value = stream.drums ? drums1B(expected.value, systemCopy1B)
+                                          : merged1B(expected.value, systemCopy1B);
         }
         const OpmWrite& got = writes[i];
         if (got.reg != expected.reg || got.value != expected.value) {
@@ -330,6 +306,40 @@ ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
         ++c.streamWrites;
         if (expectedWrites[i].fade) ++c.fadeWrites;
     }
+
+    return replayed;
+}
+
+ReplayCheck checkReplay(const DecodedStream& stream, const SimResult& result,
+                        double tickTolerance) {
+    constexpr std::size_t MAX_PROBLEMS = 20;
+    ReplayCheck c;
+    const bool full = stream.player == PlayerKind::Full;
+    auto problem = [&c](const std::string& text) {
+        if (c.problems.size() < MAX_PROBLEMS) c.problems.push_back(text);
+    };
+    for (const std::string& e : result.errors) problem("harness: " + e);
+    if (!stream.error.empty()) problem("stream: " + stream.error);
+    if (!result.exited) problem("the program did not exit");
+
+    std::vector<OpmWrite> writes;
+    for (const OpmWrite& w : result.writes) {
+        if (!isTimerRegister(w.reg)) writes.push_back(w);
+    }
+    std::size_t startWrites = 0;
+    for (const PlayerWrite& s : playerStartWrites(stream.drums, result.systemCopy1B)) {
+        if (startWrites < writes.size() && writes[startWrites].reg == s.reg &&
+            writes[startWrites].value == s.value) {
+            ++startWrites;
+        } else {
+            problem(format("start-up write %zu is not $%02X = $%02X", startWrites, s.reg, s.value));
+            break;
+        }
+    }
+    writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(startWrites));
+    SongStop stop{result.keyTakenNs, result.exited, result.endNs};
+    const std::size_t replayed = matchSongWrites(stream, writes, streamStartNs(result), stop,
+                                                 result.systemCopy1B, tickTolerance, c, problem);
 
     // The shutdown: key off and TL 127 everywhere; the full player also turns the noise off,
     // releases the LFO reset, sets both LFO depths to 0 and writes the system's copy back into

@@ -9,8 +9,6 @@ namespace opmsim {
 
 namespace {
 
-constexpr std::uint32_t KEY_CODE = 0x3520;  // space bar: scan code 0x35, ASCII 0x20
-
 // Unicorn exception numbers for the 68000.
 constexpr std::uint32_t EXC_LINE_F = 11;
 constexpr std::uint32_t EXC_TRAP_15 = 47;
@@ -87,8 +85,11 @@ bool consoleControl(Machine& m, std::uint32_t sp) {
     return true;
 }
 
-bool keyWaiting(const Machine& m) {
-    return m.opt.keyPressNs >= 0 && m.now >= m.opt.keyPressNs && !m.keyTaken;
+// The press _B_KEYSNS reports and _B_KEYINP takes: the earliest one not taken yet whose time
+// has come; nothing if none.
+const KeyPress* keyWaiting(const Machine& m) {
+    if (m.nextKey >= m.presses.size() || m.presses[m.nextKey].timeNs > m.now) return nullptr;
+    return &m.presses[m.nextKey];
 }
 
 void iocsCall(Machine& m, std::uint32_t pc) {
@@ -96,26 +97,27 @@ void iocsCall(Machine& m, std::uint32_t pc) {
     std::uint32_t d0 = 0;
     switch (number) {
         case 0x01:  // _B_KEYSNS: key code if one is waiting, 0 otherwise; the key stays
-            d0 = keyWaiting(m) ? KEY_CODE : 0;
+            if (const KeyPress* key = keyWaiting(m)) d0 = key->code;
             break;
         case 0x00:  // _B_KEYINP: waits for a key and takes it out of the buffer
             if (!keyWaiting(m)) {
-                if (m.opt.keyPressNs < m.now || m.keyTaken) {
+                if (m.nextKey >= m.presses.size()) {
                     fail(m, "IOCS _B_KEYINP waits for a key that never comes");
                     return;
                 }
-                if (m.opt.keyPressNs > m.opt.timeLimitNs) {
+                const std::int64_t pressNs = m.presses[m.nextKey].timeNs;
+                if (pressNs > m.opt.timeLimitNs) {
                     // The run ends at the limit, not at the key.
                     m.now = std::max(m.now, m.opt.timeLimitNs);
                     failAtTimeLimit(m);
                     return;
                 }
-                m.now = m.opt.keyPressNs;
+                m.now = pressNs;
                 runTimers(m);
             }
-            m.keyTaken = true;
-            m.res->keyTakenNs = m.now;
-            d0 = KEY_CODE;
+            d0 = m.presses[m.nextKey++].code;
+            if (m.res->keyTakenNs < 0) m.res->keyTakenNs = m.now;
+            m.res->keysTaken.push_back({m.now, std::uint16_t(d0)});
             break;
         default:
             fail(m, format("unknown IOCS call $%02X", number));

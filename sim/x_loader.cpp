@@ -32,14 +32,17 @@ std::string parseXHeader(const std::vector<std::uint8_t>& file, XHeader& h) {
 
 PlayerKind detectPlayer(const std::vector<std::uint8_t>& file) {
     static_assert(FULL_PLAYER_BANK_OFFSET + 4 == FULL_PLAYER_DISPLAY_OFFSET &&
-                  FULL_PLAYER_DISPLAY_OFFSET + 4 == FULL_PLAYER_LOOPS_OFFSET);
+                  FULL_PLAYER_DISPLAY_OFFSET + 4 == FULL_PLAYER_LOOPS_OFFSET &&
+                  FULL_PLAYER_LOOPS_OFFSET + 2 == FULL_PLAYER_ALBUM_OFFSET);
     std::span<const std::uint8_t, FULL_PLAYER_SIZE> full = fullPlayerBytes();
     if (file.size() < FULL_STREAM_OFFSET) return PlayerKind::Classic;
-    // The fields the converter sets: the text size, and the bank's and the display's offsets
-    // and the loops word, which lie together.
-    auto patched = [](std::size_t i) {
+    // The fields the converter sets: the text size, and the bank's and the display's offsets,
+    // the loops word and (in a player that has it) the album's offset, which lie together.
+    const std::size_t fieldsEnd =
+        fullPlayerHasAlbumField() ? FULL_PLAYER_ALBUM_OFFSET + 4 : FULL_PLAYER_LOOPS_OFFSET + 2;
+    auto patched = [fieldsEnd](std::size_t i) {
         return (i >= FULL_PLAYER_TEXT_SIZE_OFFSET && i < FULL_PLAYER_TEXT_SIZE_OFFSET + 4) ||
-               (i >= FULL_PLAYER_BANK_OFFSET && i < FULL_PLAYER_LOOPS_OFFSET + 2);
+               (i >= FULL_PLAYER_BANK_OFFSET && i < fieldsEnd);
     };
     for (std::size_t i = 0; i < FULL_STREAM_OFFSET; ++i) {
         if (!patched(i) && file[i] != full[i]) return PlayerKind::Classic;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "dump/problem.hpp"
@@ -30,6 +31,54 @@ std::uint64_t number(const std::string& line, const std::string& key) {
 
 std::uint32_t littleLong(const Bytes& b, std::size_t at) {
     return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
+// The file offset `after` bytes past the full player's head, as opmdump prints it, alone and
+// as the timeline's 8-wide column after its space.
+std::string fullAt(std::uint64_t after) {
+    return hexOffset(FULL_PLAYER_HEAD_SIZE + after);
+}
+
+std::string offsetColumn(std::uint64_t after) {
+    const std::string at = fullAt(after);
+    return std::string(9 - at.size(), ' ') + at;
+}
+
+// The header's text size line of a full program with `after` bytes past the head.
+std::string textSizeLine(std::uint64_t after) {
+    const std::uint64_t size = FULL_PLAYER_HEAD_SIZE - 64 + after;
+    char line[96];
+    std::snprintf(line, sizeof line, "text size  %llu (0x%08llX) at offset 12, the length less 76",
+                  static_cast<unsigned long long>(size), static_cast<unsigned long long>(size));
+    return line;
+}
+
+// An album of three tracks: the first and second start the one drum sample of the shared
+// bank; the first has a display block; the second loops, plays one pass, then a fade.
+struct TestAlbum {
+    std::vector<FullAlbumTrack> tracks;
+    Bytes bank;
+    Bytes program;
+    std::uint64_t tableAt;  // file offset of the table
+};
+
+TestAlbum testAlbum() {
+    TestAlbum album;
+    album.tracks.resize(3);
+    album.tracks[0].stream = {0x08, 0x00, 0x00, 0x03, 0x00, 0xF3,
+                              0x00, 0x00, 0x00, 0x01, 0x00, 0xFF};
+    album.tracks[0].display = {'O', 'n', 'e', '\r', '\n', 0, 0x01, 0};
+    album.tracks[1].stream = {0x00, 0xF3, 0x00, 0x00, 0x00, 0x02, 0x00, 0xFE, 0x08,
+                              0x78, 0x00, 0x04, 0x00, 0xFF, 0x60, 0x7F, 0x00, 0xF8};
+    album.tracks[1].loops = 1;
+    album.tracks[2].stream = {0x00, 0x00, 0x00, 0xFF};
+    std::vector<FullBankSample> samples(1);
+    samples[0].bytes = {0x12, 0x34, 0x56, 0x78};
+    album.bank = fullBankBytes(samples);
+    album.program =
+        buildFullAlbum(album.tracks, album.bank, Bytes{'A', '\r', '\n', 0, 0, 0}, false);
+    album.tableAt = album.program.size() - FULL_PLAYER_TAIL_SIZE - 4 - 3 * FULL_ALBUM_ENTRY_SIZE;
+    return album;
 }
 
 // Converts the VGM data in a scratch directory; the output is dir/song.x.
@@ -99,7 +148,7 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 6u + stream.size() / 2);
     EXPECT_EQ(lines[0], "player     full (opmcast-full)");
-    EXPECT_EQ(lines[2], "text size  1004 (0x000003EC) at offset 12, the length less 76");
+    EXPECT_EQ(lines[2], textSizeLine(28));
     EXPECT_EQ(lines[5], "    step  seconds   offset  pair   meaning");
     const char* const meanings[] = {"NE/NFRQ noise on, NFRQ 14",
                                     "LFRQ 200",
@@ -115,8 +164,8 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
                                     "key off ch0"};
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[6 + i].ends_with(std::string("  ") + meanings[i])) << lines[6 + i];
-    EXPECT_EQ(lines[6 + 12], "     240    0.857    0x428  00 05  wait 6 steps");
-    EXPECT_EQ(lines.back(), "     246    0.878    0x42A  00 FF  end marker");
+    EXPECT_EQ(lines[6 + 12], "     240    0.857" + offsetColumn(0x18) + "  00 05  wait 6 steps");
+    EXPECT_EQ(lines.back(), "     246    0.878" + offsetColumn(0x1A) + "  00 FF  end marker");
 
     const DumpResult summary = runDump({"--summary", dir.file("full.x")});
     EXPECT_EQ(summary.exitStatus, 0);
@@ -184,8 +233,8 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
         const DumpResult stops = runDump({"--summary", dir.file("reserved.x")});
         EXPECT_NE(stops.out.find("duration   240 steps (0.857 s)\nloop       none: the player "
                                  "ends the song at the " +
-                                 name +
-                                 " at offset 0x426\npasses     once: the song does not "
+                                 name + " at offset " + fullAt(0x16) +
+                                 "\npasses     once: the song does not "
                                  "loop\n"),
                   std::string::npos)
             << stops.out;
@@ -205,21 +254,24 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     writeFile(dir.file("fade.x"), buildFullProgram(concat({stream, fade}), {}, display, 3));
     const std::vector<std::string> fadeLines = linesOf(runDump({dir.file("fade.x")}).out);
     ASSERT_EQ(fadeLines.size(), lines.size() + 4);
-    EXPECT_EQ(fadeLines[2], "text size  1024 (0x00000400) at offset 12, the length less 76");
-    EXPECT_EQ(fadeLines[3],
-              "stream     34 bytes (17 pairs) at offset 0x410, then its fade, the "
-              "display block, the 12-byte player tail");
+    EXPECT_EQ(fadeLines[2], textSizeLine(48));
+    EXPECT_EQ(fadeLines[3], "stream     34 bytes (17 pairs) at offset " + fullAt(0) +
+                                ", then its fade, the "
+                                "display block, the 12-byte player tail");
     EXPECT_EQ(fadeLines[lines.size()], "fade after pass 3 (of 3), played once to its end");
-    EXPECT_EQ(fadeLines[lines.size() + 1], "     246    0.878    0x42C  60 7F  TL ch0 op0");
-    EXPECT_EQ(fadeLines.back(),
-              "     256    0.914    0x430  00 F8  end of the fade: the player ends the song here");
+    EXPECT_EQ(fadeLines[lines.size() + 1],
+              "     246    0.878" + offsetColumn(0x1C) + "  60 7F  TL ch0 op0");
+    EXPECT_EQ(fadeLines.back(), "     256    0.914" + offsetColumn(0x20) +
+                                    "  00 F8  end of the fade: the player ends the song here");
     const DumpResult fadeSummary = runDump({"--summary", dir.file("fade.x")});
     EXPECT_TRUE(fadeSummary.out.ends_with(
         "duration   246 steps (0.878 s)\n"
         "loop       at step 240 (0.857 s); looped part 6 steps (0.021 s)\n"
         "passes     3, then a fade of 10 steps (0.036 s), 6 bytes; 0.957 s in all\n"
         "drums      none\n"
-        "display    14 bytes at offset 0x432; header:\n"
+        "display    14 bytes at offset " +
+        fullAt(0x22) +
+        "; header:\n"
         "  Song\u3042\n"
         "  time line: {time} {pass}{0x07}\n"))
         << fadeSummary.out;
@@ -284,8 +336,8 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     ASSERT_EQ(dump.exitStatus, 0) << dump.err;
     const std::vector<std::string> lines = linesOf(dump.out);
     ASSERT_EQ(lines.size(), 7u + drums.stream.size() / 2);
-    EXPECT_EQ(lines[4],
-              "drums      bank of 3 samples, 132 bytes at offset 0x446 (text offset 0x406)");
+    EXPECT_EQ(lines[4], "drums      bank of 3 samples, 132 bytes at offset " + fullAt(0x36) +
+                            " (text offset " + hexOffset(FULL_PLAYER_HEAD_SIZE + 0x36 - 64) + ")");
     const char* const meanings[] = {
         "ADPCM sample 0, both sides: 15625 Hz, 101 bytes, 0.013 s",
         "sample number 0",
@@ -308,12 +360,13 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     for (std::size_t i = 0; i < std::size(meanings); ++i)
         EXPECT_TRUE(lines[8 + i].ends_with(std::string("  ") + meanings[i])) << lines[8 + i];
     EXPECT_EQ(lines[lines.size() - 4],
-              "     492    1.756    0x43E  00 F0  ADPCM stop, both sides muted");
-    EXPECT_EQ(lines[lines.size() - 3], "     492    1.756    0x440  00 F7  ADPCM sides both");
-    EXPECT_EQ(lines.back(), "     493    1.760    0x444  00 FF  end marker");
+              "     492    1.756" + offsetColumn(0x2E) + "  00 F0  ADPCM stop, both sides muted");
+    EXPECT_EQ(lines[lines.size() - 3],
+              "     492    1.756" + offsetColumn(0x30) + "  00 F7  ADPCM sides both");
+    EXPECT_EQ(lines.back(), "     493    1.760" + offsetColumn(0x34) + "  00 FF  end marker");
     const std::vector<std::string> json = linesOf(runDump({"--json", dir.file("drums.x")}).out);
     ASSERT_EQ(json.size(), 1 + drums.stream.size() / 2);
-    EXPECT_EQ(number(json[0], "bankOffset"), 0x446u);
+    EXPECT_EQ(number(json[0], "bankOffset"), FULL_PLAYER_HEAD_SIZE + 0x36);
     EXPECT_TRUE(json[1 + 6].ends_with(
         R"("group":"adpcmSides","meaning":"ADPCM sides left","sides":"left"})"))
         << json[1 + 6];
@@ -333,7 +386,9 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
         << summary.out;
     EXPECT_TRUE(summary.out.ends_with(
         "duration   493 steps (1.760 s)\nloop       none\npasses     once: the song does not loop\n"
-        "drums      3 samples in a bank of 132 bytes at offset 0x446, 1 left out\n"
+        "drums      3 samples in a bank of 132 bytes at offset " +
+        fullAt(0x36) +
+        ", 1 left out\n"
         "  15625 Hz                      1 sample, 101 bytes, 0.013 s\n"
         "  7813 Hz                       1 sample, 6 bytes, 0.002 s\n"
         "  in all                        2 samples, 107 bytes, 0.014 s\n"
@@ -414,6 +469,89 @@ TEST(OpmdumpProgram, ShowsAndExportsAFullProgramsDrums) {
     EXPECT_EQ(jsonField(jsonField(exported.out, "commands"), "0x54"), "3");
 }
 
+TEST(OpmdumpProgram, ReadsAnAlbumTrackByTrack) {
+    const TestAlbum album = testAlbum();
+    ScratchDir dir;
+    writeFile(dir.file("album.x"), album.program);
+    const DumpResult dump = runDump({dir.file("album.x")});
+    ASSERT_EQ(dump.exitStatus, 0) << dump.err;
+    const std::vector<std::string> lines = linesOf(dump.out);
+    EXPECT_EQ(lines[0], "player     full (opmcast-full), an album of 3 tracks");
+    EXPECT_NE(dump.out.find("shared     1 of its 1 samples that play are started by more than "
+                            "one track\n"),
+              std::string::npos)
+        << dump.out;
+    // The table, then the three timelines in turn, the last ending at the third end marker.
+    EXPECT_NE(dump.out.find("\n    1 " + offsetColumn(0) +
+                            "       6   0.021 s  none       once    -          One\n    2 " +
+                            offsetColumn(12) + "       9   0.029 s  at 0.011   1       0.000 s\n"),
+              std::string::npos)
+        << dump.out;
+    for (const char* heading : {"track 1 of 3", "track 2 of 3", "track 3 of 3"})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), heading), 1) << heading;
+    EXPECT_EQ(lines.back(), "       1    0.004" + offsetColumn(32) + "  00 FF  end marker");
+
+    // --track N: that track alone; a number beyond the album is a usage error naming the range.
+    const DumpResult second = runDump({"--track", "2", dir.file("album.x")});
+    EXPECT_EQ(second.exitStatus, 0) << second.err;
+    EXPECT_TRUE(second.out.starts_with("\ntrack 2 of 3\n")) << second.out;
+    EXPECT_EQ(second.out.find("track 1 of 3"), std::string::npos);
+    EXPECT_NE(second.out.find("fade after pass 1 (of 1)"), std::string::npos) << second.out;
+    const DumpResult beyond = runDump({"--track", "4", dir.file("album.x")});
+    EXPECT_EQ(beyond.exitStatus, 2);
+    EXPECT_EQ(beyond.err, "opmdump: " + dir.file("album.x") +
+                              ": --track 4: the album has tracks "
+                              "1 to 3\n");
+
+    // The summary: the album's length (the second track's pass and fade), then a block a track.
+    const DumpResult summary = runDump({"--summary", dir.file("album.x")});
+    EXPECT_NE(summary.out.find("total      0.054 s"), std::string::npos) << summary.out;
+    EXPECT_NE(summary.out.find("track 2 of 3\nplayer     full (opmcast-full)\npairs      9\n"),
+              std::string::npos)
+        << summary.out;
+    EXPECT_NE(runDump({"--summary", "--track", "3", dir.file("album.x")})
+                  .out.find("duration   1 steps (0.004 s)\n"),
+              std::string::npos);
+
+    // JSON: the album line with its table, then every pair tagged with its track.
+    const std::vector<std::string> json = linesOf(runDump({"--json", dir.file("album.x")}).out);
+    ASSERT_EQ(json.size(), 1u + 6 + 9 + 2);
+    EXPECT_EQ(jsonField(json[0], "type"), "\"album\"");
+    EXPECT_EQ(number(json[0], "tracks"), 3u);
+    EXPECT_EQ(number(json[0], "tableOffset"), album.tableAt);
+    EXPECT_EQ(number(jsonField(json[0], "drums"), "shared"), 1u);
+    const std::string table = jsonField(json[0], "table");
+    EXPECT_EQ(linesOf(std::regex_replace(table, std::regex("\"track\":"), "\n")).size(), 4u)
+        << table;
+    EXPECT_EQ(number(json[1], "track"), 1u);
+    EXPECT_EQ(number(json[7], "track"), 2u);
+    EXPECT_EQ(number(json.back(), "track"), 3u);
+    const std::string trackJson =
+        runDump({"--json", "--summary", "--track", "2", dir.file("album.x")}).out;
+    EXPECT_EQ(number(trackJson, "track"), 2u);
+    EXPECT_EQ(number(trackJson, "loops"), 1u);
+    EXPECT_EQ(number(trackJson, "streamOffset"), FULL_PLAYER_HEAD_SIZE + 12);
+
+    // --to-vgm of a track: as the export of that song alone with the bank; of the album: the
+    // tracks once through one after the other, no loop.
+    writeFile(dir.file("song.x"), buildFullProgram(album.tracks[0].stream, album.bank));
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("song.x"), dir.file("song.vgm")}).exitStatus, 0);
+    ASSERT_EQ(
+        runDump({"--to-vgm", dir.file("album.x"), dir.file("one.vgm"), "--track", "1"}).exitStatus,
+        0);
+    EXPECT_EQ(readFile(dir.file("one.vgm")), readFile(dir.file("song.vgm")));
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("album.x"), dir.file("all.vgm")}).exitStatus, 0);
+    const Bytes all = readFile(dir.file("all.vgm"));
+    EXPECT_EQ(littleLong(all, 0x18), 944u + 1259 + 157);  // 6, 8 and 1 steps of 787/5 samples
+    EXPECT_EQ(littleLong(all, 0x1C), 0u);
+    const std::string allJson = runDump({"--vgm", "--json", dir.file("all.vgm")}).out;
+    EXPECT_EQ(number(allJson, "samples"), 944u + 1259 + 157);
+    // The player's 2 start writes, a key write in each of the first two tracks (the fade is
+    // left out) and two clean states of 8 keys off, 5 more and 32 TLs.
+    EXPECT_EQ(jsonField(jsonField(allJson, "commands"), "0x54"),
+              std::to_string(2 + 1 + 1 + 2 * 45));
+}
+
 TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
     ScratchDir dir;
     std::vector<MalformedFile> cases = malformedExecutables();
@@ -421,6 +559,38 @@ TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
     notVgm[0] = 'v';
     cases.push_back({"VGM without its magic", notVgm, 0});
     cases.push_back({"VGM command cut short", makeVgm({0x61, 0x44}), 0x40});
+    // Albums: the table's count, an entry's offsets, the parts out of their order.
+    const TestAlbum album = testAlbum();
+    const auto albumWith = [&album](std::uint64_t at, std::uint32_t value, int bytes) {
+        Bytes file = album.program;
+        for (int i = 0; i < bytes; ++i)
+            file[at + std::uint64_t(i)] = std::uint8_t(value >> (8 * (bytes - 1 - i)));
+        return file;
+    };
+    const std::uint64_t entry = album.tableAt + 4;
+    const auto tableText = std::uint32_t(album.tableAt - 64);
+    const auto streamText = std::uint32_t(FULL_PLAYER_HEAD_SIZE - 64);
+    cases.push_back({"album of 0 tracks", albumWith(album.tableAt, 0, 2), album.tableAt});
+    cases.push_back({"album of 1000 tracks", albumWith(album.tableAt, 1000, 2), album.tableAt});
+    cases.push_back({"album of 2 tracks in a table of 3", albumWith(album.tableAt, 2, 2),
+                     entry + 2 * FULL_ALBUM_ENTRY_SIZE});
+    cases.push_back({"album table at an odd offset",
+                     albumWith(FULL_PLAYER_ALBUM_OFFSET, tableText + 1, 4),
+                     FULL_PLAYER_ALBUM_OFFSET});
+    cases.push_back({"album track at an odd offset",
+                     albumWith(entry + FULL_ALBUM_ENTRY_SIZE, streamText + 13, 4),
+                     entry + FULL_ALBUM_ENTRY_SIZE});
+    cases.push_back({"album track beyond the table",
+                     albumWith(entry + 2 * FULL_ALBUM_ENTRY_SIZE, tableText + 100, 4),
+                     entry + 2 * FULL_ALBUM_ENTRY_SIZE});
+    cases.push_back({"album tracks overlapping",
+                     albumWith(entry + FULL_ALBUM_ENTRY_SIZE, streamText, 4),
+                     entry + FULL_ALBUM_ENTRY_SIZE});
+    cases.push_back({"album track ending inside the next",
+                     albumWith(entry + FULL_ALBUM_ENTRY_SIZE, streamText + 14, 4),
+                     FULL_PLAYER_HEAD_SIZE + 12});
+    cases.push_back({"album with passes in its head", albumWith(FULL_PLAYER_LOOPS_OFFSET, 2, 2),
+                     FULL_PLAYER_LOOPS_OFFSET});
     for (const MalformedFile& bad : cases) {
         const bool vgm = bad.name.starts_with("VGM");
         const std::string name = dir.file(vgm ? "bad.vgm" : "bad.x");
@@ -474,7 +644,11 @@ TEST(OpmdumpProgram, RejectsBadArgumentsAndUnreadableFiles) {
                                                {"--csv", "a.x"},
                                                {"--to-vgm", "a.x"},
                                                {"--json", "--to-vgm", "a.x", "b.vgm"},
-                                               {"--levels", "--summary", "a.x"}}) {
+                                               {"--levels", "--summary", "a.x"},
+                                               {"--track", "0", "a.x"},
+                                               {"--track", "two", "a.x"},
+                                               {"--track", "1", "--track", "2", "a.x"},
+                                               {"--vgm", "--track", "1", "a"}}) {
         const DumpResult r = runDump(args);
         EXPECT_EQ(r.exitStatus, 2);
         EXPECT_TRUE(r.err.starts_with("usage: opmdump")) << r.err;

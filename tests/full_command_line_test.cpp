@@ -12,52 +12,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/full_tool_run.hpp"
 #include "tests/gzip_support.hpp"
 #include "tests/test_support.hpp"
 
 namespace {
-
-// Runs opmcast-full in dir; stdout and stderr apart.
-struct ToolResult {
-    int exitStatus = -1;
-    std::string out, err;
-};
-
-std::string readText(const std::string& name) {
-    std::ifstream in(name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// As root, `asNobody` runs it as user and group 65534, to whom permissions apply.
-ToolResult runFull(const ScratchDir& dir, std::vector<std::string> args, bool asNobody = false) {
-    const std::string outName = dir.file(".out"), errName = dir.file(".err");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || ::chdir(dir.path.c_str()) != 0) ::_exit(126);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::alarm(60);
-        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(125);
-        std::string program = OPMCAST_FULL_BINARY;
-        std::vector<char*> argv{program.data()};
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ToolResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-                      readText(outName), readText(errName)};
-    std::filesystem::remove(outName);
-    std::filesystem::remove(errName);
-    return result;
-}
 
 TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     ScratchDir dir;
@@ -103,10 +62,10 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(readFile(dir.file("out/tune.x")), readFile(dir.file("tune.x")));
     // Too large: the refusal says what size it fits in, and that size does.
-    r = runFull(dir, {"--max-size", "1100", "--output-dir=out", "double.vgm.gz"});
+    r = runFull(dir, {"--max-size", "1400", "--output-dir=out", "double.vgm.gz"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err,
-              "double.vgm.gz: the program would be larger than 1100 bytes (--max-size); it fits "
+              "double.vgm.gz: the program would be larger than 1400 bytes (--max-size); it fits "
               "in 2 KiB (--max-size 2K)\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/double.x")));
     // The program is written as it is made: a refused one leaves nothing behind, not even its
@@ -169,9 +128,9 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
          "--max-size 1.5M: not a size (a whole number of bytes, or of K or M)"},
         {{"--max-size=-1", "tune.vgm"},
          "--max-size -1: not a size (a whole number of bytes, or of K or M)"},
-        {{"--max-size", "0", "tune.vgm"}, "--max-size 0: less than the player itself (1052 bytes)"},
-        {{"--max-size", "1051", "tune.vgm"},
-         "--max-size 1051: less than the player itself (1052 bytes)"},
+        {{"--max-size", "0", "tune.vgm"}, "--max-size 0: less than the player itself (1334 bytes)"},
+        {{"--max-size", "1333", "tune.vgm"},
+         "--max-size 1333: less than the player itself (1334 bytes)"},
         {{"--loops", "1000", "tune.vgm"}, "--loops 1000: not a number of loops from 0 to 999"},
         {{"--loops=-1", "tune.vgm"}, "--loops -1: not a number of loops from 0 to 999"},
         {{"--fade", "0.2", "tune.vgm"}, "--fade 0.2: not a fade of 0, or of 0.5 to 60 seconds"},
@@ -185,6 +144,12 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
         {{"-j", "0", "tune.vgm"}, "-j 0: not a number of jobs from 1 to 256"},
         {{"tune.vgm", "-o"}, "-o: needs a value"},
         {{"-q=1", "tune.vgm"}, "unknown option -q=1"},
+        {{"--repeat", "tune.vgm"}, "--repeat: only with --album"},
+        {{"--skip-bad", "tune.vgm"}, "--skip-bad: only with --album"},
+        {{"--album", "tune.vgm", "tune.vgm"},
+         "--album tune.vgm: not the name of a program (NAME.x)"},
+        {{"--album", "all.x", "-o", "out", "tune.vgm"},
+         "--album and -o: the album goes where --album names it"},
     };
     for (const auto& [args, line] : wrong) {
         r = runFull(dir, args);

@@ -1,12 +1,14 @@
 #include "full/driver/command_line.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "full/driver/convert_log.hpp"
 #include "full/player/full_player.hpp"
 
 const char* const FULL_USAGE =
     "usage: opmcast-full [OPTIONS] FILE|DIR...\n"
+    "       opmcast-full --album OUT.x [OPTIONS] FILE|DIR...\n"
     "       opmcast-full --help | --version\n"
     "\n"
     "Converts each FILE, a VGM log of the YM2612 and SN76489 (plain or gzip-compressed), into\n"
@@ -25,6 +27,14 @@ const char* const FULL_USAGE =
     "  --x68k-names           name the programs so that Human68k holds them: ASCII, no\n"
     "                         blanks, at most 18 characters before .x, made unique\n"
     "  -q, --quiet            print nothing for a file that converts\n"
+    "  --album OUT.x          one program, OUT.x, that plays every log as a track, in the\n"
+    "                         order given, with a shared bank of drums; N plays the next\n"
+    "                         track, P the one before (or this one again), Q quits. Its\n"
+    "                         tracks play 2 loops and a 5 s fade unless --loops says\n"
+    "                         otherwise (--loops 0: each until N). A log that fails leaves\n"
+    "                         the album unmade\n"
+    "  --repeat               with --album: start again at the first track after the last\n"
+    "  --skip-bad             with --album: leave out the logs that fail, make the rest\n"
     "  --help                 this text\n"
     "  --version              the version\n"
     "\n"
@@ -48,7 +58,11 @@ const char* const FULL_USAGE =
     "              (the OPM has 8 channels for 6 FM channels, 3 tones and the noise)\n"
     "    left out: 2 long samples      DAC samples left out to fit --max-size\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 for a wrong command line.\n";
+    "With --album, each track gets the line of its log, numbered, without the size, and the\n"
+    "album a line of its own: its tracks, how long they play, the drums they share, its size.\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when any failed (with --skip-bad too), 2 for\n"
+    "a wrong command line.\n";
 
 namespace {
 
@@ -104,6 +118,16 @@ std::optional<std::string> parseFade(const std::string& option, const std::strin
     return std::nullopt;
 }
 
+// The album's program: a file name ending in .x.
+std::optional<std::string> parseAlbumName(const std::string& option, const std::string& text,
+                                          std::string& album) {
+    const std::string name = std::filesystem::path(text).filename().string();
+    if (name.size() < 3 || !(name.ends_with(".x") || name.ends_with(".X")))
+        return option + " " + text + ": not the name of a program (NAME.x)";
+    album = text;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> parseCommandLine(int argc, char** argv, Options& options) {
@@ -131,7 +155,7 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
         };
         const bool takesValue = name == "-o" || name == "--output-dir" || name == "--max-size" ||
                                 name == "-j" || name == "--jobs" || name == "--loops" ||
-                                name == "--fade";
+                                name == "--fade" || name == "--album";
         if (value && !takesValue) return name + ": takes no value";
         if (name == "--") {
             optionsEnd = true;
@@ -145,6 +169,9 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
             } else if (name == "--loops") {
                 if (auto wrong = parseLoops(name, *given, options.loops)) return wrong;
+                options.loopsGiven = true;
+            } else if (name == "--album") {
+                if (auto wrong = parseAlbumName(name, *given, options.album)) return wrong;
             } else if (name == "--fade") {
                 if (auto wrong = parseFade(name, *given, options.fadeSeconds)) return wrong;
             } else if (auto wrong = parseJobs(name, *given, options.jobs)) {
@@ -160,6 +187,10 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
             options.japanese = true;
         } else if (name == "--no-display") {
             options.display = false;
+        } else if (name == "--repeat") {
+            options.repeat = true;
+        } else if (name == "--skip-bad") {
+            options.skipBad = true;
         } else if (name == "--help") {
             options.help = true;
         } else if (name == "--version") {
@@ -170,5 +201,10 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
     }
     if (options.inputs.empty() && !options.help && !options.version)
         return std::string("no FILE or DIR to convert");
+    if (options.album.empty() && options.repeat) return std::string("--repeat: only with --album");
+    if (options.album.empty() && options.skipBad)
+        return std::string("--skip-bad: only with --album");
+    if (!options.album.empty() && !options.outputDir.empty())
+        return std::string("--album and -o: the album goes where --album names it");
     return std::nullopt;
 }

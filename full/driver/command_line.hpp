@@ -10,13 +10,17 @@ struct Options {
     std::string outputDir;
     std::int64_t maxSize = 1 << 20;
     bool quiet = false;
-    bool recursive = false;  // folders: their subfolders too
-    bool x68kNames = false;  // output names an X68000 can hold
-    int jobs = 0;            // conversions at a time; 0: one per processor
-    int loops = 0;           // passes through the loop before the fade; 0: until a key
-    double fadeSeconds = 5;  // the fade after the last pass
-    bool display = true;     // the program shows title and time on the X68000's screen
-    bool japanese = false;   // ... the Japanese texts first, in Shift-JIS
+    bool recursive = false;   // folders: their subfolders too
+    bool x68kNames = false;   // output names an X68000 can hold
+    int jobs = 0;             // conversions at a time; 0: one per processor
+    int loops = 0;            // passes through the loop before the fade; 0: until a key
+    bool loopsGiven = false;  // --loops was given (an album's tracks play 2 passes without it)
+    double fadeSeconds = 5;   // the fade after the last pass
+    bool display = true;      // the program shows title and time on the X68000's screen
+    bool japanese = false;    // ... the Japanese texts first, in Shift-JIS
+    std::string album;        // --album OUT.x: one program playing every log as a track
+    bool repeat = false;      // the album starts again after its last track
+    bool skipBad = false;     // the album leaves out the logs that fail
     bool help = false;
     bool version = false;
     std::vector<std::string> inputs;  // files and folders

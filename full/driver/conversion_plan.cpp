@@ -66,6 +66,22 @@ std::string stemOf(const std::string& fileName) {
     return name.string();
 }
 
+std::vector<Job> planAlbum(const Options& options) {
+    std::vector<Job> tracks;
+    for (const std::string& input : options.inputs) {
+        std::error_code error;
+        if (!fs::is_directory(input, error)) {
+            tracks.push_back({input, options.album, "", {}});
+            continue;
+        }
+        const auto logs = logsIn(input, options.recursive);
+        if (logs.empty())
+            tracks.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        for (const auto& log : logs) tracks.push_back({log.first.string(), options.album, "", {}});
+    }
+    return tracks;
+}
+
 std::vector<Job> planJobs(const Options& options) {
     std::vector<Job> jobs;
     // Where each log's program goes: the folder, then the name.

@@ -18,5 +18,9 @@ struct Job {
 // the first converts, the second is refused.
 std::vector<Job> planJobs(const Options& options);
 
+// An album's tracks: every log in input order (a folder's in name order), without programs of
+// their own; a folder without logs is refused.
+std::vector<Job> planAlbum(const Options& options);
+
 // song.vgm, song.vgz, song.vgm.gz, SONG.VGZ: the name without its extensions.
 std::string stemOf(const std::string& fileName);

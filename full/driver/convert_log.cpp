@@ -63,14 +63,6 @@ const char* otherChipName(std::uint8_t command) {
     }
 }
 
-// The channel of the input, closed when the conversion ends however it ends.
-struct InputChannel {
-    int number = 0;
-    ~InputChannel() {
-        if (number) fileClose(number);
-    }
-};
-
 std::int64_t stepOf(std::int64_t sample) {
     return (sample * STEPS_PER_TICK + 787 / 2) / 787;
 }
@@ -237,27 +229,26 @@ bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64
     }
 }
 
-// A size as the user gave it: whole MiB or KiB where it is one, else bytes.
+ConvertResult failed(std::string reason) {
+    ConvertResult result;
+    result.error = std::move(reason);
+    return result;
+}
+
+}  // namespace
+
 std::string sizeText(std::int64_t bytes) {
     if (bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
     if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
     return std::to_string(bytes) + " bytes";
 }
 
-// The program as it is written: under a temporary name beside the output until it is whole,
-// and removed should the conversion fail.
-struct ProgramFile {
-    int channel = 0;
-    std::string temporary;
-    ~ProgramFile() {
-        if (channel == 0) return;
-        fileClose(channel);
-        fileRemove(temporary);
-    }
-};
+ProgramFile::~ProgramFile() {
+    if (channel == 0) return;
+    fileClose(channel);
+    fileRemove(temporary);
+}
 
-// Creates the temporary file and writes the player's head, whose text size is set once the
-// stream's length is known; "" or why the program cannot be written.
 std::string startProgram(const std::string& output, ProgramFile& program) {
     if (!fileReplaceable(output))
         return "cannot write " + output + ": it is a folder or a file this user may not replace";
@@ -269,17 +260,11 @@ std::string startProgram(const std::string& output, ProgramFile& program) {
     return "";
 }
 
-// After the stream: the drums' bank, the display block, the player's tail, the head with its
-// fields set, and the program renamed into place.
 std::string finishProgram(const std::string& output, ProgramFile& program,
-                          std::int64_t streamLength, const std::vector<std::uint8_t>& bank,
-                          const std::vector<std::uint8_t>& display, int loops) {
-    const std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head = fullProgramHead(
-        std::uint64_t(streamLength), bank.size(), display.size(), std::uint16_t(loops));
-    fileWrite(program.channel, 0, bank.data(), int(bank.size()));
-    fileWrite(program.channel, 0, display.data(), int(display.size()));
-    fileWrite(program.channel, 0, fullPlayerBytes().data() + FULL_PLAYER_HEAD_SIZE,
-              int(FULL_PLAYER_TAIL_SIZE));
+                          std::span<const std::uint8_t> head,
+                          std::initializer_list<std::span<const std::uint8_t>> rest) {
+    for (const std::span<const std::uint8_t> part : rest)
+        fileWrite(program.channel, 0, part.data(), int(part.size()));
     // File channel positions count from 1.
     const bool patched = fileWrite(program.channel, 1, head.data(), int(head.size())) == FILE_OK;
     const bool written = fileClose(program.channel) == FILE_OK && patched;
@@ -291,16 +276,14 @@ std::string finishProgram(const std::string& output, ProgramFile& program,
     return "";
 }
 
-// The drums' bank in the room the stream leaves: the ADPCM samples, then their table's bytes.
-// False when even the short hits do not fit.
-bool makeBank(const DacCapture& dac, std::int64_t room, Drums& drums,
-              std::vector<std::uint8_t>& bytes) {
-    drums.hitsLeftOut = dac.hitsLeftOut;
-    if (dac.samples.empty()) return true;
+bool makeBank(const std::vector<DacSample>& dacSamples, std::int64_t hitsLeftOut, std::int64_t room,
+              Drums& drums, std::vector<std::uint8_t>& bytes) {
+    drums.hitsLeftOut = hitsLeftOut;
+    if (dacSamples.empty()) return true;
     // Each sample costs its table entry and its closing byte, and the bank one byte of padding.
-    room -= std::int64_t(dac.samples.size()) * 9 + 1;
+    room -= std::int64_t(dacSamples.size()) * 9 + 1;
     if (room < 0) return false;
-    const AdpcmBank bank = buildAdpcmBank(dac.samples, std::size_t(room));
+    const AdpcmBank bank = buildAdpcmBank(dacSamples, std::size_t(room));
     if (!bank.fits) return false;
     std::vector<FullBankSample> samples(bank.samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -319,81 +302,68 @@ bool makeBank(const DacCapture& dac, std::int64_t room, Drums& drums,
     return true;
 }
 
-ConvertResult failed(std::string reason) {
-    ConvertResult result;
-    result.error = std::move(reason);
-    return result;
-}
-
-// The refusal of a program beyond --max-size, with the size it would fit in (whole KiB).
-ConvertResult tooLarge(std::int64_t maxSize, std::int64_t smallest) {
+std::string tooLargeReason(const std::string& what, std::int64_t maxSize, std::int64_t smallest,
+                           std::int64_t& smallestFit) {
     const std::int64_t kib = (smallest + 1023) / 1024;
-    ConvertResult result = failed("the program would be larger than " + sizeText(maxSize) +
-                                  " (--max-size); it fits in " + std::to_string(kib) +
-                                  " KiB (--max-size " + std::to_string(kib) + "K)");
+    smallestFit = kib * 1024;
     if (kib * 1024 > FULL_MAX_PROGRAM_SIZE)
-        result.error = "the program would be larger than " + sizeText(maxSize) +
-                       " (--max-size) and needs " + std::to_string(kib) +
-                       " KiB, more than an X68000 can load (12 MiB)";
-    result.smallestFit = kib * 1024;
-    return result;
+        return "the " + what + " would be larger than " + sizeText(maxSize) +
+               " (--max-size) and needs " + std::to_string(kib) +
+               " KiB, more than an X68000 can load (12 MiB)";
+    return "the " + what + " would be larger than " + sizeText(maxSize) +
+           " (--max-size); it fits in " + std::to_string(kib) + " KiB (--max-size " +
+           std::to_string(kib) + "K)";
 }
 
-}  // namespace
-
-ConvertResult convertLog(const ConvertRequest& request) {
-    ConvertResult result;
+std::string readLog(const std::string& inputName, LogRead& log) {
     std::error_code error;
-    const fs::file_status status = fs::status(request.input, error);
-    if (!fs::exists(status)) return failed("no such file");
-    if (!fs::is_regular_file(status)) return failed("not a file");
-    InputChannel input;
-    input.number = fileFreeNumber();
-    if (input.number == 0 ||
-        fileOpen(request.input, input.number, FileAccess::readUnpacked) != FILE_OK) {
-        input.number = 0;
-        return failed("cannot be read");
+    const fs::file_status status = fs::status(inputName, error);
+    if (!fs::exists(status)) return "no such file";
+    if (!fs::is_regular_file(status)) return "not a file";
+    log.input.number = fileFreeNumber();
+    if (log.input.number == 0 ||
+        fileOpen(inputName, log.input.number, FileAccess::readUnpacked) != FILE_OK) {
+        log.input.number = 0;
+        return "cannot be read";
     }
     // Compressed data is read through once first, so that damage is found before anything,
     // and so is a log too long for any song, such as a small gzip file that unpacks to
     // gigabytes: both passes would take minutes over it.
-    fileSkip(input.number, MAX_LOG_SIZE);
-    if (fileDamaged(input.number)) return failed("damaged gzip data (corrupt or cut short)");
-    if (!fileAtEnd(input.number))
-        return failed("larger than 256 MiB (unpacked), too long for a song");
-    result.logBytes = fileOffset(input.number);
+    fileSkip(log.input.number, MAX_LOG_SIZE);
+    if (fileDamaged(log.input.number)) return "damaged gzip data (corrupt or cut short)";
+    if (!fileAtEnd(log.input.number)) return "larger than 256 MiB (unpacked), too long for a song";
+    log.logBytes = fileOffset(log.input.number);
 
-    VgmReader reader;
-    if (!startVgmReader(reader, input.number)) return failed("not a VGM log");
-    auto dac = std::make_unique<DacCapture>();
-    const SongFacts facts = scanSong(reader, *dac);
-    if (!facts.sourceChipWritten) {
+    if (!startVgmReader(log.reader, log.input.number)) return "not a VGM log";
+    log.facts = scanSong(log.reader, *log.dac);
+    if (!log.facts.sourceChipWritten) {
         std::string message = "no YM2612 or SN76489 data";
         if (const char* chip =
-                facts.otherChipCommand ? otherChipName(facts.otherChipCommand) : nullptr)
+                log.facts.otherChipCommand ? otherChipName(log.facts.otherChipCommand) : nullptr)
             message += std::string(" (it writes ") + chip + ")";
-        else if (facts.otherChipCommand)
+        else if (log.facts.otherChipCommand)
             message += " (it writes other chips)";
-        return failed(message);
+        return message;
     }
+    // Read a second time, a little ahead of the translation, where PSG voices need placing.
+    if (log.facts.psgWritten && !startLookAhead(*log.ahead, inputName)) return "cannot be read";
+    return "";
+}
 
-    // The program is written as the stream is made. Where it cannot be, the stream is still
-    // made and counted: a program too large is reported as such first.
-    ProgramFile program;
-    const std::string cannotWrite = startProgram(request.output, program);
-    rewindVgmReader(reader);
+SongStream translateLog(const ConvertRequest& request, LogRead& log,
+                        std::span<const DacSample> samples, std::span<const DacHit> hits,
+                        int output, std::int64_t maxStream, ConvertResult& result) {
+    SongStream song;
+    rewindVgmReader(log.reader);
     auto run = std::make_unique<FullRun>();
-    run->facts = facts;
-    run->stream.output = program.channel != 0 ? program.channel : OUTPUT_DROPPED;
-    run->hits = dac->hits;
-    run->panChanges = dac->panChanges;
-    run->dacSamples = dac->samples;
+    run->facts = log.facts;
+    run->stream.output = output;
+    run->hits = hits;
+    run->panChanges = log.dac->panChanges;
+    run->dacSamples = samples;
     run->ownerLog = request.ownerLog;
-    const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
     if (request.loops > 0) run->stream.keepLoopSteps = fadeSteps(request.fadeSeconds);
-    auto ahead = std::make_unique<LookAhead>();  // not read without PSG voices to place
-    if (facts.psgWritten && !startLookAhead(*ahead, request.input)) return failed("cannot be read");
-    const bool streamFits = translateSong(reader, *run, *ahead, maxStream);
+    song.fits = translateSong(log.reader, *run, *log.ahead, maxStream);
     result.seconds = double(run->sample) / SAMPLE_RATE;
     if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
     if (request.loops > 0 && run->loopSample >= 0) {
@@ -401,40 +371,69 @@ ConvertResult convertLog(const ConvertRequest& request) {
         result.loops = request.loops;
         result.fadeSeconds = request.fadeSeconds;
     }
-    Gd3Tag tag;
-    const bool tagged = readGd3Tag(request.input, tag);
-    if (tagged) result.title = !tag.titleEnglish.empty() ? tag.titleEnglish : tag.titleJapanese;
-    DisplaySong song{.tag = tagged ? &tag : nullptr,
-                     .fileName = fs::path(request.input).filename().string(),
-                     .japanese = request.japanese,
-                     .seconds = result.seconds,
-                     .loopSeconds = result.loopSeconds,
-                     .loops = result.loops,
-                     .fadeSeconds = result.fadeSeconds};
-    result.playingSeconds = playingSeconds(song);
+    song.tagged = readGd3Tag(request.input, song.tag);
+    if (song.tagged)
+        result.title =
+            !song.tag.titleEnglish.empty() ? song.tag.titleEnglish : song.tag.titleJapanese;
+    song.shown = DisplaySong{.tag = nullptr,
+                             .fileName = fs::path(request.input).filename().string(),
+                             .japanese = request.japanese,
+                             .seconds = result.seconds,
+                             .loopSeconds = result.loopSeconds,
+                             .loops = result.loops,
+                             .fadeSeconds = result.fadeSeconds};
+    result.playingSeconds = playingSeconds(song.shown);
+    song.length = streamLength(run->stream);
+    result.played = run->played;
+    result.cutShort = !log.reader.endMarker;
+    result.headerSeconds = double(log.reader.headerSamples) / SAMPLE_RATE;
+    result.leftOut = run->leftOut;
+    result.otherChipCommands = log.facts.otherChipCommands;
+    result.unknownCommands = log.facts.unknownCommands;
+    result.logBytes = log.logBytes;
+    return song;
+}
+
+ConvertResult convertLog(const ConvertRequest& request) {
+    auto log = std::make_unique<LogRead>();
+    if (std::string why = readLog(request.input, *log); !why.empty()) return failed(why);
+
+    // The program is written as the stream is made. Where it cannot be, the stream is still
+    // made and counted: a program too large is reported as such first.
+    ProgramFile program;
+    const std::string cannotWrite = startProgram(request.output, program);
+    const std::int64_t maxStream = request.maxSize - std::int64_t(FULL_PLAYER_SIZE);
+    ConvertResult result;
+    SongStream song =
+        translateLog(request, *log, log->dac->samples, log->dac->hits,
+                     program.channel != 0 ? program.channel : OUTPUT_DROPPED, maxStream, result);
+    song.shown.tag = song.tagged ? &song.tag : nullptr;
     std::vector<std::uint8_t> display;
-    if (request.display) display = displayBlock(song);
-    const std::int64_t length = streamLength(run->stream);
+    if (request.display) display = displayBlock(song.shown);
+    const std::int64_t length = song.length;
     const std::int64_t room = maxStream - length - std::int64_t(display.size());
     std::vector<std::uint8_t> bank;
-    if (!streamFits || room < 0 || !makeBank(*dac, room, result.drums, bank))
-        return tooLarge(request.maxSize, std::int64_t(FULL_PLAYER_SIZE) + length +
-                                             std::int64_t(display.size()) +
-                                             smallestBankBytes(dac->samples));
+    if (!song.fits || room < 0 ||
+        !makeBank(log->dac->samples, log->dac->hitsLeftOut, room, result.drums, bank)) {
+        ConvertResult refused;
+        refused.error =
+            tooLargeReason("program", request.maxSize,
+                           std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(display.size()) +
+                               smallestBankBytes(log->dac->samples),
+                           refused.smallestFit);
+        return refused;
+    }
     if (!cannotWrite.empty()) return failed(cannotWrite);
+    const std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head = fullProgramHead(
+        std::uint64_t(length), bank.size(), display.size(), std::uint16_t(result.loops));
     if (std::string failure =
-            finishProgram(request.output, program, length, bank, display, result.loops);
+            finishProgram(request.output, program, head,
+                          {bank, display, fullPlayerBytes().subspan(FULL_PLAYER_HEAD_SIZE)});
         !failure.empty())
         return failed(failure);
 
     result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size()) +
                          std::int64_t(display.size());
-    result.played = run->played;
-    result.cutShort = !reader.endMarker;
-    result.headerSeconds = double(reader.headerSamples) / SAMPLE_RATE;
-    result.leftOut = run->leftOut;
-    result.otherChipCommands = facts.otherChipCommands;
-    result.unknownCommands = facts.unknownCommands;
     return result;
 }
 

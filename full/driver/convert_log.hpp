@@ -2,9 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "channels/file_channels.hpp"
+#include "driver/gd3_tag.hpp"
+#include "full/driver/display_text.hpp"
+#include "full/driver/first_pass.hpp"
+#include "full/driver/vgm_reader.hpp"
 #include "full/translate/dac_capture.hpp"
 #include "full/translate/full_run.hpp"
 
@@ -58,6 +66,77 @@ struct ConvertResult {
 };
 
 ConvertResult convertLog(const ConvertRequest& request);
+
+// The steps of convertLog, which an album takes one track at a time.
+
+// The channel of the input, closed when the conversion ends however it ends.
+struct InputChannel {
+    int number = 0;
+    InputChannel() = default;
+    InputChannel(const InputChannel&) = delete;
+    InputChannel& operator=(const InputChannel&) = delete;
+    ~InputChannel() {
+        if (number) fileClose(number);
+    }
+};
+
+// A log after its first pass: open, checked, its DAC hits gathered, read a second time a
+// little ahead where PSG voices need placing.
+struct LogRead {
+    InputChannel input;
+    VgmReader reader;
+    std::unique_ptr<DacCapture> dac = std::make_unique<DacCapture>();
+    std::unique_ptr<LookAhead> ahead = std::make_unique<LookAhead>();
+    SongFacts facts;
+    std::int64_t logBytes = 0;  // unpacked
+};
+// The first pass; "" or why the log cannot be converted ("not a VGM log").
+std::string readLog(const std::string& input, LogRead& log);
+
+// A log's stream as translateLog made it.
+struct SongStream {
+    std::int64_t length = 0;  // bytes, written or only counted
+    bool fits = true;         // within the room it was given
+    bool tagged = false;
+    Gd3Tag tag;
+    DisplaySong shown;  // what the screen shows of it; its tag pointer left for the caller
+};
+// Pass 2 and the fade: the stream goes to `output` (a file channel, or OUTPUT_DROPPED), and is
+// only counted once it grows beyond maxStream. Its drums start the samples `hits` name, which
+// `samples` holds. Sets what `result` says of the song, all but the drums and the size.
+SongStream translateLog(const ConvertRequest& request, LogRead& log,
+                        std::span<const DacSample> samples, std::span<const DacHit> hits,
+                        int output, std::int64_t maxStream, ConvertResult& result);
+
+// The drums' bank in the room the stream leaves: the ADPCM samples, then their table's bytes.
+// False when even the short hits do not fit.
+bool makeBank(const std::vector<DacSample>& samples, std::int64_t hitsLeftOut, std::int64_t room,
+              Drums& drums, std::vector<std::uint8_t>& bytes);
+// The refusal of a `what` ("program") beyond --max-size, with the size it would fit in, which
+// goes to smallestFit (whole KiB).
+std::string tooLargeReason(const std::string& what, std::int64_t maxSize, std::int64_t smallest,
+                           std::int64_t& smallestFit);
+// A size as the user gave it: whole MiB or KiB where it is one, else bytes.
+std::string sizeText(std::int64_t bytes);
+
+// The program as it is written: under a temporary name beside the output until it is whole,
+// and removed should the conversion fail.
+struct ProgramFile {
+    int channel = 0;
+    std::string temporary;
+    ProgramFile() = default;
+    ProgramFile(const ProgramFile&) = delete;
+    ProgramFile& operator=(const ProgramFile&) = delete;
+    ~ProgramFile();
+};
+// Creates the temporary file and writes the player's head, whose fields are set once the
+// stream's length is known; "" or why the program cannot be written.
+std::string startProgram(const std::string& output, ProgramFile& program);
+// The parts after the stream, then the head with its fields set, and the program renamed
+// into place; "" or why it could not be written.
+std::string finishProgram(const std::string& output, ProgramFile& program,
+                          std::span<const std::uint8_t> head,
+                          std::initializer_list<std::span<const std::uint8_t>> rest);
 
 // What the log at `input` plays on the YM2612's DAC, gathered into hits as the conversion
 // gathers them; false when it cannot be read as a VGM log.

@@ -153,7 +153,7 @@ std::string screenText(const std::string& utf8, bool japanese, int columns) {
     return text.substr(0, kept) + std::string(std::size_t(dots), '.');
 }
 
-std::vector<std::string> displayHeader(const DisplaySong& song) {
+std::vector<std::string> displayHeader(const DisplaySong& song, const std::string& prefix) {
     const auto pick = [&](const std::string& english, const std::string& japanese) {
         const std::string& first = song.japanese ? japanese : english;
         return first.empty() ? (song.japanese ? english : japanese) : first;
@@ -167,7 +167,7 @@ std::vector<std::string> displayHeader(const DisplaySong& song) {
         maker = joined(pick(tag.systemEnglish, tag.systemJapanese),
                        pick(tag.authorEnglish, tag.authorJapanese));
     }
-    lines.push_back(screenText(names.empty() ? song.fileName : names, song.japanese));
+    lines.push_back(screenText(prefix + (names.empty() ? song.fileName : names), song.japanese));
     if (!maker.empty()) lines.push_back(screenText(maker, song.japanese));
 
     std::string length = clockText(song.seconds);
@@ -192,9 +192,9 @@ std::string displayTimeLine(const DisplaySong& song) {
            std::to_string(song.loops);
 }
 
-std::vector<std::uint8_t> displayBlock(const DisplaySong& song) {
+std::vector<std::uint8_t> displayBlock(const DisplaySong& song, const std::string& prefix) {
     std::string block;
-    for (const std::string& line : displayHeader(song)) block += line + "\r\n";
+    for (const std::string& line : displayHeader(song, prefix)) block += line + "\r\n";
     block += '\0';
     block += displayTimeLine(song);
     block += '\0';

@@ -37,10 +37,11 @@ double playingSeconds(const DisplaySong& song);
 // as "?"; cut to `columns` screen columns (a Shift-JIS character of two bytes takes two,
 // and is never split).
 std::string screenText(const std::string& utf8, bool japanese, int columns = DISPLAY_COLUMNS);
-// The header's lines as the screen shows them, without line ends.
-std::vector<std::string> displayHeader(const DisplaySong& song);
+// The header's lines as the screen shows them, without line ends; the first begins with
+// `prefix` ("3/8  " for an album's third track of eight).
+std::vector<std::string> displayHeader(const DisplaySong& song, const std::string& prefix = "");
 // The time line's pattern, with DISPLAY_ELAPSED and DISPLAY_PASS where the player fills in.
 std::string displayTimeLine(const DisplaySong& song);
 // The block the program carries for the player: the header's lines, each ended by CR LF, a
 // NUL, the time line's pattern, a NUL, and a NUL more where needed for an even length.
-std::vector<std::uint8_t> displayBlock(const DisplaySong& song);
+std::vector<std::uint8_t> displayBlock(const DisplaySong& song, const std::string& prefix = "");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channels/console.hpp"
+#include "full/driver/album.hpp"
 #include "full/driver/command_line.hpp"
 #include "full/driver/conversion_plan.hpp"
 #include "full/driver/convert_log.hpp"
@@ -19,23 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string format(const char* pattern, double value) {
-    char text[96];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
-
-// The warning for a log that ends before its end marker.
-std::string cutShortWarning(const Job& job, const ConvertResult& result) {
-    std::string text = job.input + ": warning: the log is cut short: it ends at byte " +
-                       std::to_string(result.logBytes) + " without its end marker, " +
-                       format("at %.1f s", result.seconds);
-    text += result.headerSeconds > 0
-                ? format(" of the %.1f s its header gives", result.headerSeconds)
-                : "";
-    return text + "; converted as far as it goes\n";
-}
 
 JobOutput convertJob(const Job& job, const Options& options) {
     JobOutput output;
@@ -67,7 +51,7 @@ JobOutput convertJob(const Job& job, const Options& options) {
         output.failed = true;
         return output;
     }
-    if (result.cutShort) output.err += cutShortWarning(job, result);
+    if (result.cutShort) output.err += cutShortWarning(job.input, result);
     if (!options.quiet) output.out = summaryLines(request, result);
     return output;
 }
@@ -103,6 +87,14 @@ int main(int argc, char** argv) {
     if (const std::string wrong = prepareOutputDir(options.outputDir); !wrong.empty()) {
         std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
         return 1;
+    }
+    if (!options.album.empty()) {
+        const std::string folder = fs::path(options.album).parent_path().string();
+        if (const std::string wrong = prepareOutputDir(folder); !wrong.empty()) {
+            std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
+            return 1;
+        }
+        return makeAlbum(options);
     }
     const std::vector<Job> jobs = planJobs(options);
     int workers = options.jobs;

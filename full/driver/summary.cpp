@@ -11,7 +11,7 @@
 namespace {
 
 std::string format(const char* pattern, double value) {
-    char text[64];
+    char text[96];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
 }
@@ -34,7 +34,7 @@ std::string join(const std::vector<std::string>& parts, const char* between) {
 
 }  // namespace
 
-std::string summaryLines(const ConvertRequest& request, const ConvertResult& result) {
+std::vector<std::string> songParts(const ConvertResult& result) {
     std::vector<std::string> parts;
     std::string length = format("%.1f s", result.seconds);
     if (result.cutShort)
@@ -56,36 +56,37 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
         voices.push_back("PSG " + std::to_string(psg) + (result.played.noise ? " + noise" : ""));
     if (result.played.lfo) voices.push_back("LFO");
     if (!voices.empty()) parts.push_back(join(voices, ", "));
-    const Drums& drums = result.drums;
-    if (drums.samples > 0) {
-        char text[128];
-        std::snprintf(
-            text, sizeof text, "drums: %d sample%s, %lld KiB ADPCM", drums.samples,
-            drums.samples == 1 ? "" : "s",
-            static_cast<long long>(std::max<std::int64_t>(1, (drums.bytes + 512) / 1024)));
-        std::string part = text;
-        if (drums.lowered == 0) {
-            part += " at 15.6 kHz";
-        } else {  // lowered to fit: how many play at each rate
-            static const char* const RATES[3] = {"15.6", "10.4", "7.8"};
-            std::vector<std::string> rates;
-            for (int r = 0; r < 3; ++r)
-                if (drums.atRate[r] > 0)
-                    rates.push_back(std::to_string(drums.atRate[r]) + " at " + RATES[r] + " kHz");
-            part += ": " + join(rates, ", ");
-        }
-        parts.push_back(part);
-    }
-    if (result.programSize < (1 << 20))
-        parts.push_back(
-            std::to_string(std::max<std::int64_t>(1, (result.programSize + 512) / 1024)) + " KiB");
-    else
-        parts.push_back(format("%.1f MiB", double(result.programSize) / (1 << 20)));
-    std::string lines = request.input + " -> " + request.output +
-                        (result.title.empty() ? "" : " \"" + result.title + "\"") + ": " +
-                        join(parts, "; ") + "\n";
+    return parts;
+}
 
+std::string drumsPart(const Drums& drums, const std::string& afterCount) {
+    char text[128];
+    std::snprintf(text, sizeof text, "drums: %d sample%s%s, %lld KiB ADPCM", drums.samples,
+                  drums.samples == 1 ? "" : "s", afterCount.c_str(),
+                  static_cast<long long>(std::max<std::int64_t>(1, (drums.bytes + 512) / 1024)));
+    std::string part = text;
+    if (drums.lowered == 0) {
+        part += " at 15.6 kHz";
+    } else {  // lowered to fit: how many play at each rate
+        static const char* const RATES[3] = {"15.6", "10.4", "7.8"};
+        std::vector<std::string> rates;
+        for (int r = 0; r < 3; ++r)
+            if (drums.atRate[r] > 0)
+                rates.push_back(std::to_string(drums.atRate[r]) + " at " + RATES[r] + " kHz");
+        part += ": " + join(rates, ", ");
+    }
+    return part;
+}
+
+std::string programSizeText(std::int64_t bytes) {
+    if (bytes < (1 << 20))
+        return std::to_string(std::max<std::int64_t>(1, (bytes + 512) / 1024)) + " KiB";
+    return format("%.1f MiB", double(bytes) / (1 << 20));
+}
+
+std::string leftOutLine(const ConvertResult& result) {
     const LeftOut& out = result.leftOut;
+    const Drums& drums = result.drums;
     std::vector<std::string> left;
     static const char* const VOICE_NAMES[PSG_VOICES] = {"PSG tone 0", "PSG tone 1", "PSG tone 2",
                                                         "periodic noise"};
@@ -107,6 +108,25 @@ std::string summaryLines(const ConvertRequest& request, const ConvertResult& res
         left.push_back(std::to_string(result.otherChipCommands) + " writes to other chips");
     if (result.unknownCommands > 0)
         left.push_back(std::to_string(result.unknownCommands) + " unknown command bytes");
-    if (!left.empty()) lines += "  left out: " + join(left, ", ") + "\n";
-    return lines;
+    if (left.empty()) return "";
+    return "  left out: " + join(left, ", ") + "\n";
+}
+
+std::string summaryLines(const ConvertRequest& request, const ConvertResult& result) {
+    std::vector<std::string> parts = songParts(result);
+    if (result.drums.samples > 0) parts.push_back(drumsPart(result.drums));
+    parts.push_back(programSizeText(result.programSize));
+    return request.input + " -> " + request.output +
+           (result.title.empty() ? "" : " \"" + result.title + "\"") + ": " + join(parts, "; ") +
+           "\n" + leftOutLine(result);
+}
+
+std::string cutShortWarning(const std::string& input, const ConvertResult& result) {
+    std::string text = input + ": warning: the log is cut short: it ends at byte " +
+                       std::to_string(result.logBytes) + " without its end marker, " +
+                       format("at %.1f s", result.seconds);
+    text += result.headerSeconds > 0
+                ? format(" of the %.1f s its header gives", result.headerSeconds)
+                : "";
+    return text + "; converted as far as it goes\n";
 }

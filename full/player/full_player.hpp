@@ -8,12 +8,12 @@
 #include <span>
 #include <vector>
 
-// The player is a whole Human68k executable: the 64-byte header and 976 bytes of code (the
+// The player is a whole Human68k executable: the 64-byte header and 1258 bytes of code (the
 // head), then a 12-byte data section of end markers (the tail). A program is the head, the
 // stream and the bank, then the tail, with the text size in the header covering the code, the
 // stream and the bank.
-inline constexpr std::size_t FULL_PLAYER_SIZE = 1052;
-inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 1040;  // file offset of the stream
+inline constexpr std::size_t FULL_PLAYER_SIZE = 1334;
+inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 1322;  // file offset of the stream
 inline constexpr std::size_t FULL_PLAYER_TAIL_SIZE = 12;
 inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 4 bytes
 // The text offset of the drums' bank table, 0 without drums: a long word the player's first
@@ -23,6 +23,16 @@ inline constexpr std::size_t FULL_PLAYER_BANK_OFFSET = 66;  // big-endian, 4 byt
 // without a display, and the passes through the loop before the fade (0: until a key).
 inline constexpr std::size_t FULL_PLAYER_DISPLAY_OFFSET = 70;  // big-endian, 4 bytes
 inline constexpr std::size_t FULL_PLAYER_LOOPS_OFFSET = 74;    // big-endian, 2 bytes
+// The text offset of an album's table, 0 in a program of one song.
+inline constexpr std::size_t FULL_PLAYER_ALBUM_OFFSET = 76;  // big-endian, 4 bytes
+
+// An album's table: the number of tracks (word, 1 to FULL_ALBUM_MOST_TRACKS), flags (word;
+// bit 0: start again after the last track), then an entry a track: its stream's text offset
+// (long), its display block's (long, 0: none), its passes before the fade (word, 0: until a
+// key) and a spare word.
+inline constexpr std::size_t FULL_ALBUM_ENTRY_SIZE = 12;
+inline constexpr std::uint16_t FULL_ALBUM_REPEAT = 0x0001;
+inline constexpr int FULL_ALBUM_MOST_TRACKS = 999;
 
 // One ADPCM sample of the bank, as the player hands it to DMA channel 3.
 struct FullBankSample {
@@ -59,3 +69,18 @@ std::vector<std::uint8_t> buildFullProgram(std::span<const std::uint8_t> stream,
                                            std::span<const std::uint8_t> bank = {},
                                            std::span<const std::uint8_t> display = {},
                                            std::uint16_t loops = 0);
+
+// One track of an album: its stream (with its fade where it plays a set number of passes),
+// its display block and its passes.
+struct FullAlbumTrack {
+    std::vector<std::uint8_t> stream;
+    std::vector<std::uint8_t> display;
+    std::uint16_t loops = 0;
+};
+// The program that plays the tracks one after the other: head, the tracks' streams in order,
+// the shared bank, the album's display block (the track list and the keys), the tracks'
+// display blocks, the album's table, tail. Throws as buildFullProgram does, and
+// std::invalid_argument for no track or more than FULL_ALBUM_MOST_TRACKS.
+std::vector<std::uint8_t> buildFullAlbum(std::span<const FullAlbumTrack> tracks,
+                                         std::span<const std::uint8_t> bank,
+                                         std::span<const std::uint8_t> albumDisplay, bool repeat);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
@@ -29,9 +30,10 @@ struct Converted {
 };
 
 Converted convert(const fs::path& log, const std::string& options) {
-    const fs::path dir = fs::temp_directory_path() / ("opmcast-display-" + log.stem().string());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    // A folder of its own: tests run side by side.
+    std::string pattern = (fs::temp_directory_path() / "opmcast-display-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {};
+    const fs::path dir = pattern;
     const std::string command = std::string(OPMCAST_FULL_EXE) + " " + options + " -o '" +
                                 dir.string() + "' '" + log.string() + "' > '" +
                                 (dir / "summary").string() + "' 2>&1";

@@ -68,8 +68,8 @@ TEST(FullPlayer, HasTheLayoutAndIsRecognised) {
     EXPECT_EQ(bare[1], 'U');
     EXPECT_EQ(be32(bare, 0x08), 0u) << "entry at the start of the text";
     EXPECT_EQ(be32(bare, 0x0C), FULL_PLAYER_HEAD_SIZE - 64) << "text = the code up to the stream";
-    EXPECT_EQ(bare[64], 0x60) << "bra.s over the bank's and display's offsets and the loops";
-    EXPECT_EQ(bare[65], 10);
+    EXPECT_EQ(bare[64], 0x60) << "bra.s over the fields the converter sets";
+    EXPECT_EQ(bare[65], 14);
     EXPECT_EQ(be32(bare, FULL_PLAYER_BANK_OFFSET), 0u) << "no drums";
     EXPECT_EQ(be32(bare, 0x10), FULL_PLAYER_TAIL_SIZE);
     EXPECT_EQ(be32(bare, 0x18), 0u) << "no relocation table";
@@ -310,7 +310,7 @@ const PlayerFault PLAYER_FAULTS[] = {
     {"LfoLeftInReset", {0x72, 0x01, 0x61, 0x00}, 2, {NOP1, NOP2, NOP1, NOP2}, "held in reset"},
     // bsr lfoquiet just before moveq #$1B,%d1 / move.b $09DA.w,%d2.
     {"LfoDepthLeft",
-     {0x61, 0x00, 0xFF, 0x6A, 0x72, 0x1B},
+     {0x61, 0x00, 0xFE, 0x50, 0x72, 0x1B},
      0,
      {NOP1, NOP2, NOP1, NOP2},
      "LFO depth left"},

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "replay_support.hpp"
 
 namespace {
@@ -327,4 +330,252 @@ TEST(HarnessConsole, ScreenAndPrintedLines) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].startNs, 100);
     EXPECT_EQ(lines[0].endNs, 300);
+}
+
+// Key scripts as --keys reads them, and the IOCS's key buffer: _B_KEYSNS shows the earliest
+// press whose time has come without taking it, _B_KEYINP takes it or waits for the next one.
+TEST(HarnessKeys, ScriptsAndTheIocsBuffer) {
+    struct Script {
+        const char* text;
+        std::vector<opmsim::KeyPress> presses;  // empty: a wrong script
+    };
+    const Script scripts[] = {
+        {"5:n,12.5:p,20:q", {{5'000'000'000, 'n'}, {12'500'000'000, 'p'}, {20'000'000'000, 'q'}}},
+        {"3:esc,1:space,1:N",
+         {{1'000'000'000, 0x3520}, {1'000'000'000, 'N'}, {3'000'000'000, 0x011B}}},
+        {"", {}},
+        {"5", {}},
+        {"5:", {}},
+        {":n", {}},
+        {"5:nn", {}},
+        {"-1:n", {}},
+        {"5:n,", {}},
+        {"x:n", {}},
+        {"90000:n", {}},
+    };
+    for (const Script& s : scripts) {
+        std::string error;
+        const std::vector<opmsim::KeyPress> presses = opmsim::parseKeyScript(s.text, error);
+        EXPECT_EQ(error.empty(), !s.presses.empty()) << s.text << ": " << error;
+        ASSERT_EQ(presses.size(), s.presses.size()) << s.text;
+        for (std::size_t i = 0; i < presses.size(); ++i) {
+            EXPECT_EQ(presses[i].timeNs, s.presses[i].timeNs) << s.text;
+            EXPECT_EQ(presses[i].code, s.presses[i].code) << s.text;
+        }
+    }
+
+    // move.l %a1,%sp / moveq #1,%d0 / trap #15 (_B_KEYSNS) / move.w %d0,-(%sp) / DOS _EXIT2
+    const Bytes sense = replay::program({0x2E49, 0x7001, 0x4E4F, 0x3F00, 0xFF4C});
+    // move.l %a1,%sp / (moveq #0,%d0 / trap #15: _B_KEYINP) twice / move.w %d0,-(%sp) /
+    // DOS _EXIT2
+    const Bytes takeTwo = replay::program({0x2E49, 0x7000, 0x4E4F, 0x7000, 0x4E4F, 0x3F00, 0xFF4C});
+    struct Run {
+        const Bytes& program;
+        std::vector<opmsim::KeyPress> keys;
+        std::int64_t keyPressNs;
+        int exitCode;  // the code the last call returned
+        std::vector<opmsim::KeyPress> taken;
+    };
+    const Run runs[] = {
+        {sense, {{0, 'n'}}, -1, 'n', {}},
+        {sense, {{0, 0x011B}}, -1, 0x011B, {}},
+        {sense, {{1'000'000'000, 'n'}}, -1, 0, {}},  // not due yet
+        {sense, {}, 0, 0x3520, {}},                  // --key-at: the space bar
+        // The second press is earlier in time: taken first; the later one is waited for.
+        {takeTwo,
+         {{5'000'000, 'n'}, {2'000'000, 'p'}},
+         -1,
+         'n',
+         {{2'000'000, 'p'}, {5'000'000, 'n'}}},
+        {takeTwo, {{5'000'000, 'q'}}, 1'000'000, 'q', {{1'000'000, 0x3520}, {5'000'000, 'q'}}},
+    };
+    for (const Run& run : runs) {
+        opmsim::SimOptions options;
+        options.keys = run.keys;
+        options.keyPressNs = run.keyPressNs;
+        const opmsim::SimResult result = opmsim::runProgram(run.program, options);
+        ASSERT_TRUE(result.exited);
+        EXPECT_EQ(result.exitCode, std::int16_t(run.exitCode));
+        ASSERT_EQ(result.keysTaken.size(), run.taken.size());
+        for (std::size_t i = 0; i < run.taken.size(); ++i) {
+            EXPECT_EQ(result.keysTaken[i].code, run.taken[i].code);
+            EXPECT_GE(result.keysTaken[i].timeNs, run.taken[i].timeNs);
+            EXPECT_LT(result.keysTaken[i].timeNs, run.taken[i].timeNs + 100'000);
+        }
+        EXPECT_EQ(result.keyTakenNs, run.taken.empty() ? -1 : result.keysTaken[0].timeNs);
+    }
+    // _B_KEYINP once every press is taken waits for a key that never comes.
+    opmsim::SimOptions one;
+    one.keys = {{0, 'n'}};
+    const opmsim::SimResult waits = opmsim::runProgram(takeTwo, one);
+    EXPECT_FALSE(waits.exited);
+    ASSERT_FALSE(waits.errors.empty());
+    EXPECT_NE(waits.errors[0].find("never comes"), std::string::npos) << waits.errors[0];
+}
+
+namespace {
+
+// A run of an album made by hand: each track's writes from its start at their steps, up to a
+// key or to the track's end, then the clean state; at the end the timer's stop.
+struct AlbumRun {
+    opmsim::SimResult result;
+    std::int64_t now = 1'000'000;
+
+    void write(std::uint8_t reg, std::uint8_t value) {
+        result.writes.push_back({now, reg, value});
+        now += 2'000;
+    }
+    void track(const opmsim::DecodedStream& stream, double keySeconds = -1, char key = 0) {
+        const double stepNs = replay::stepsToNs(1);
+        const std::int64_t origin = now;
+        const std::int64_t keyNs =
+            keySeconds < 0 ? INT64_MAX : origin + std::int64_t(keySeconds * 1e9);
+        for (const opmsim::PlayedEvent& p : opmsim::playedEvents(stream)) {
+            const std::int64_t t =
+                std::max(now, origin + std::int64_t(p.event.step * stepNs) + 10'000);
+            if (t >= keyNs) break;
+            now = t;
+            write(p.event.reg, p.event.value);
+        }
+        if (key != 0) {
+            result.keysTaken.push_back({keyNs, std::uint8_t(key)});
+            now = keyNs + 5'000;
+        } else {
+            now = std::max(now, origin + std::int64_t(stream.endStep * stepNs) + 20'000);
+        }
+        for (const PlayerWrite& w : opmsim::albumCleanState(0)) write(w.reg, w.value);
+    }
+};
+
+}  // namespace
+
+// An album's run held to its tracks: the track each part between clean states should be,
+// from the keys taken and the player's rules, and its writes against that track's stream.
+TEST(ReplayCheck, HoldsAnAlbumToItsTracksAndKeys) {
+    // Track 1: 28 = 10, 100 steps, 28 = 11. Track 2: 30 = 20, 960 steps (3.4 s), 30 = 21.
+    const Bytes one = {0x28, 0x10, 0x00, 0x63, 0x28, 0x11, 0x00, 0xFF};
+    const Bytes two = {0x30, 0x20, 0x00, 0xEF, 0x00, 0xEF, 0x00,
+                       0xEF, 0x00, 0xEF, 0x30, 0x21, 0x00, 0xFF};
+    opmsim::AlbumTable album;
+    for (const Bytes* s : {&one, &two}) {
+        opmsim::AlbumTrack track;
+        track.stream = opmsim::decodeStream(s->data(), s->size(), opmsim::PlayerKind::Full);
+        album.tracks.push_back(track);
+    }
+    const opmsim::DecodedStream& a = album.tracks[0].stream;
+    const opmsim::DecodedStream& b = album.tracks[1].stream;
+    using E = opmsim::TrackEnding;
+    struct Case {
+        const char* name;
+        std::function<void(AlbumRun&)> play;
+        std::vector<std::pair<std::size_t, E>> plays;  // empty: problems expected
+    };
+    const Case cases[] = {
+        {"both to their ends",
+         [&](AlbumRun& r) { r.track(a), r.track(b); },
+         {{0, E::End}, {1, E::End}}},
+        {"n, an ignored key, then p early and late",
+         [&](AlbumRun& r) {
+             r.track(a, 0.1, 'n');
+             r.result.keysTaken.push_back({r.now + 50'000'000, 'x'});
+             r.track(b, 1.0, 'p');  // 1 s in: the track before
+             r.track(a);
+             r.track(b, 3.2, 'P');  // 3.2 s in: the same track again
+             r.track(b);
+         },
+         {{0, E::Next}, {1, E::Previous}, {0, E::End}, {1, E::Previous}, {1, E::End}}},
+        {"quit", [&](AlbumRun& r) { r.track(a, 0.2, 'q'); }, {{0, E::Quit}}},
+        {"the same track again after n",
+         [&](AlbumRun& r) { r.track(a, 0.1, 'n'), r.track(a); },
+         {}},
+        {"exits after track 1", [&](AlbumRun& r) { r.track(a); }, {}},
+        {"a TL missing from the clean state",
+         [&](AlbumRun& r) {
+             r.track(a);
+             r.result.writes.pop_back();
+             r.track(b);
+         },
+         {}},
+        {"a write late by two ticks",
+         [&](AlbumRun& r) {
+             r.track(a);
+             r.track(b);
+             r.result.writes[r.result.writes.size() - 46].timeNs += replay::ticksToNs(2);
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AlbumRun run;
+        run.write(0x19, 0x00);
+        run.write(0x19, 0x80);
+        c.play(run);
+        run.write(0x14, 0x30);
+        run.result.exited = true;
+        run.result.exitCode = 0;
+        run.result.endNs = run.now;
+        const opmsim::AlbumCheck check = opmsim::checkAlbumReplay(album, run.result);
+        std::string problems;
+        for (const std::string& p : check.problems) problems += p + "\n";
+        EXPECT_EQ(check.problems.empty(), !c.plays.empty()) << problems;
+        if (c.plays.empty()) continue;
+        ASSERT_EQ(check.plays.size(), c.plays.size());
+        for (std::size_t i = 0; i < c.plays.size(); ++i) {
+            EXPECT_EQ(check.plays[i].track, c.plays[i].first) << i;
+            EXPECT_EQ(check.plays[i].ending, c.plays[i].second) << i;
+            EXPECT_LT(check.plays[i].maxTickError, 0.1) << i;
+        }
+    }
+}
+
+// The table of an album built as opmcast-full builds it, and tables the player refuses.
+TEST(AlbumTable, DecodesTheTracksAndRefusesAMalformedTable) {
+    if (!opmsim::fullPlayerHasAlbumField()) GTEST_SKIP() << "the player has no album field";
+    const Bytes one = {0x28, 0x10, 0x00, 0x63, 0x28, 0x11, 0x00, 0xFF};
+    const Bytes two = {0x30, 0x20, 0x00, 0x04, 0x00, 0xFE, 0x30, 0x21,
+                       0x00, 0x09, 0x00, 0xFF, 0x60, 0x30, 0x00, 0xF8};
+    const Bytes display = {'T', 'w', 'o', '\r', '\n', 0, 1, 0};
+    const Bytes albumDisplay = {'1', ' ', 'O', 'n', 'e', '\r', '\n', 0, 0, 0};
+    std::vector<FullAlbumTrack> tracks = {{one, {}, 0}, {two, display, 2}};
+    const Bytes file = buildFullAlbum(tracks, {}, albumDisplay, true);
+    const std::optional<opmsim::AlbumTable> album = opmsim::decodeAlbum(file);
+    ASSERT_TRUE(album.has_value());
+    ASSERT_EQ(album->error, "");
+    EXPECT_TRUE(album->repeat);
+    EXPECT_FALSE(album->drums);
+    EXPECT_EQ(album->displayHeader, "1 One\r\n");
+    ASSERT_EQ(album->tracks.size(), 2u);
+    EXPECT_EQ(album->tracks[0].stream.endStep, 100u);
+    EXPECT_FALSE(album->tracks[0].stream.loops);
+    EXPECT_EQ(album->tracks[1].passes, 2u);
+    EXPECT_TRUE(album->tracks[1].stream.fades);
+    EXPECT_EQ(album->tracks[1].displayHeader, "Two\r\n");
+    EXPECT_EQ(album->tracks[1].displayPattern, "\x01");
+    EXPECT_FALSE(opmsim::decodeAlbum(replay::fullSong(one)).has_value());
+
+    // Damage to the table: each must be named.
+    const std::size_t table = opmsim::HEADER_SIZE + album->tableOffset;
+    auto damaged = [&](std::size_t at, std::uint8_t value) {
+        Bytes f = file;
+        f[at] = value;
+        return f;
+    };
+    const std::vector<Bytes> malformed = {
+        damaged(table + 1, 0),                                      // no track
+        damaged(table, 0x04),                                       // 1026 tracks
+        damaged(table + 4 + 3, std::uint8_t(file[table + 7] + 1)),  // an odd stream offset
+        damaged(table + 4 + 12 + 2, 0x7F),            // track 2's stream beyond the table
+        damaged(FULL_PLAYER_ALBUM_OFFSET + 1, 0x7F),  // the table beyond the text
+    };
+    for (const Bytes& f : malformed) {
+        const std::optional<opmsim::AlbumTable> bad = opmsim::decodeAlbum(f);
+        ASSERT_TRUE(bad.has_value());
+        EXPECT_NE(bad->error, "");
+    }
+    // A track whose stream lacks its end marker runs into the next part: no end.
+    tracks[0].stream.resize(tracks[0].stream.size() - 2);
+    const std::optional<opmsim::AlbumTable> endless =
+        opmsim::decodeAlbum(buildFullAlbum(tracks, {}, albumDisplay, false));
+    ASSERT_TRUE(endless.has_value());
+    EXPECT_NE(endless->error.find("track 1"), std::string::npos) << endless->error;
 }

@@ -3,7 +3,8 @@
 # --quiet lists neither the writes nor the samples but counts them; without it every sample
 # has its line; a run cut by --limit while a sample plays ends at the limit and prints no
 # negative time; a looping song run without --key-at fails at the limit and says why; a song
-# that ends by itself but not before the limit fails without that hint.
+# that ends by itself but not before the limit fails without that hint; --keys gives the song of
+# one program its first key (any key stops it) and refuses a wrong script.
 #
 #     opmplay_sim_output.sh OPMPLAY_SIM OPMCAST_FULL CORPUS_DIR
 set -uo pipefail
@@ -53,6 +54,16 @@ else
     awk -v t="${ended:-0}" -v l="$limit" 'BEGIN { exit !(t >= l && t < l + 0.00001) }' ||
         fail "--limit $limit: does not end at the limit: $(grep 'run ended' <<<"$out")"
 fi
+
+run "$song" --keys 30:q,20:x --quiet
+((status == 0)) || fail "--keys: status $status"
+grep -qx "key read at 20\.[0-9]* s: x" <<<"$out" || fail "--keys: the first key: $(grep key <<<"$out")"
+(($(grep -c "^key read" <<<"$out") == 1)) || fail "--keys: more than one key read"
+for script in 5:nn 5 x:n 5:n, ""; do
+    run "$song" --keys "$script"
+    ((status == 2)) || fail "--keys '$script': status $status"
+    grep -q "^opmplay-sim: --keys: " <<<"$out" || fail "--keys '$script': no message"
+done
 
 # The default limit, 600 virtual seconds.
 run "$song" --quiet

@@ -1,0 +1,207 @@
+// opmcast-full --album: several logs as the tracks of one program, their drums in one bank.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "full/player/full_player.hpp"
+#include "tests/full_tool_run.hpp"
+#include "tests/test_support.hpp"
+
+namespace {
+
+std::uint32_t longAt(const Bytes& bytes, std::size_t at) {
+    return std::uint32_t(bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 |
+                         bytes[at + 3]);
+}
+unsigned wordAt(const Bytes& bytes, std::size_t at) {
+    return unsigned(bytes[at] << 8 | bytes[at + 1]);
+}
+
+// An album read back by its table: file offsets count from the text's start, 64.
+struct AlbumTrack {
+    Bytes stream;
+    std::string display;  // the block's header lines
+    unsigned loops = 0;
+};
+struct Album {
+    unsigned flags = 0;
+    std::vector<AlbumTrack> tracks;
+    std::vector<unsigned> bankCounts;  // each sample's DMA count
+    std::string display;
+};
+
+std::string headerLines(const Bytes& program, std::uint32_t textOffset) {
+    if (textOffset == 0) return "";
+    const char* text = reinterpret_cast<const char*>(program.data()) + 64 + textOffset;
+    return std::string(text);
+}
+
+Album readAlbum(const Bytes& program) {
+    Album album;
+    const std::size_t table = 64 + longAt(program, FULL_PLAYER_ALBUM_OFFSET);
+    const std::uint32_t bank = longAt(program, FULL_PLAYER_BANK_OFFSET);
+    album.flags = wordAt(program, table + 2);
+    album.display = headerLines(program, longAt(program, FULL_PLAYER_DISPLAY_OFFSET));
+    const unsigned count = wordAt(program, table);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::size_t entry = table + 4 + i * FULL_ALBUM_ENTRY_SIZE;
+        const std::size_t from = 64 + longAt(program, entry);
+        const std::size_t to = i + 1 < count ? 64 + longAt(program, entry + FULL_ALBUM_ENTRY_SIZE)
+                               : bank        ? 64 + bank
+                                             : 64 + longAt(program, FULL_PLAYER_DISPLAY_OFFSET);
+        album.tracks.push_back(
+            {Bytes(program.begin() + std::ptrdiff_t(from), program.begin() + std::ptrdiff_t(to)),
+             headerLines(program, longAt(program, entry + 4)), wordAt(program, entry + 8)});
+    }
+    if (bank)
+        for (std::size_t entry = 64 + bank; entry < 64 + bank + longAt(program, 64 + bank);
+             entry += 8)
+            album.bankCounts.push_back(wordAt(program, entry + 4));
+    return album;
+}
+
+// A single song's stream: from the head to its bank, display or tail.
+Bytes songStream(const Bytes& program) {
+    const std::uint32_t bank = longAt(program, FULL_PLAYER_BANK_OFFSET);
+    const std::uint32_t display = longAt(program, FULL_PLAYER_DISPLAY_OFFSET);
+    const std::size_t end = bank      ? 64 + bank
+                            : display ? 64 + display
+                                      : program.size() - FULL_PLAYER_TAIL_SIZE;
+    return Bytes(program.begin() + FULL_PLAYER_HEAD_SIZE, program.begin() + std::ptrdiff_t(end));
+}
+
+// The sample numbers of a stream's drum starts (00 F1-F3 nn nn), read pair by pair, each
+// replaced by `renumber`.
+std::vector<unsigned> drumNumbers(Bytes& stream, const std::vector<unsigned>& renumber = {}) {
+    std::vector<unsigned> numbers;
+    for (std::size_t i = 0; i + 3 < stream.size(); i += 2) {
+        if (stream[i] != 0 || stream[i + 1] < 0xF1 || stream[i + 1] > 0xF3) continue;
+        numbers.push_back(wordAt(stream, i + 2));
+        if (!renumber.empty()) {
+            stream[i + 2] = std::uint8_t(renumber[numbers.back()] >> 8);
+            stream[i + 3] = std::uint8_t(renumber[numbers.back()]);
+        }
+        i += 2;
+    }
+    return numbers;
+}
+
+// A log: the DAC on, then `hits` (each 400 values written with 0x2A a sample apart) a
+// second apart, a PSG tone throughout; looping from its start with `loops`.
+Bytes drumLog(std::initializer_list<int> hits, bool loops) {
+    Bytes commands = {0x50, 0x80, 0x50, 0x10, 0x50, 0x90, 0x52, 0x2B, 0x80};
+    for (const int shape : hits) {
+        for (int i = 0; i < 400; ++i)
+            commands =
+                concat({commands, {0x52, 0x2A, std::uint8_t(128 + (i % (20 + shape)) * 2), 0x70}});
+        commands = concat({commands, {0x61, 0x44, 0xAC}});
+    }
+    return makeVgm(concat({commands, {0x66}}), loops ? 0x40 - 0x1C : 0);
+}
+
+TEST(FullAlbum, TracksPlayAsSongsAndShareOneBankOfDrums) {
+    ScratchDir dir;
+    // Two songs with the same hit (values and rate) and one with another.
+    writeFile(dir.file("a.vgm"), drumLog({0}, true));
+    writeFile(dir.file("b.vgm"), drumLog({0, 0}, false));
+    writeFile(dir.file("c.vgm"), drumLog({7}, true));
+    ToolResult r = runFull(dir, {"--album", "disc/all.x", "a.vgm", "b.vgm", "c.vgm"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "  1 a.vgm: 1.0 s, loops at 0.0 s; 2 loops + 5 s fade: 0:07; PSG 1; drums: 1 sample\n"
+              "  2 b.vgm: 2.0 s; PSG 1; drums: 1 sample\n"
+              "  3 c.vgm: 1.0 s, loops at 0.0 s; 2 loops + 5 s fade: 0:07; PSG 1; drums: 1 sample\n"
+              "disc/all.x: 3 tracks, 0:16; drums: 2 samples (1 shared), 1 KiB ADPCM at 15.6 kHz; "
+              "6 KiB\n");
+    const Bytes program = readFile(dir.file("disc/all.x"));
+    Album album = readAlbum(program);
+    ASSERT_EQ(album.tracks.size(), 3u);
+    EXPECT_EQ(album.flags, 0u);
+    EXPECT_EQ(album.bankCounts,
+              (std::vector<unsigned>{400 * 15625 / 44100 / 2 + 2, 400 * 15625 / 44100 / 2 + 2}));
+    EXPECT_EQ(album.display,
+              "  1  a.vgm\r\n  2  b.vgm\r\n  3  c.vgm\r\n"
+              "N next track   P previous (or restart)   Q quit\r\n");
+    EXPECT_TRUE(album.tracks[1].display.starts_with("2/3  b.vgm\r\n")) << album.tracks[1].display;
+    // Each track's stream is the song's own, its drums renumbered into the shared bank: the
+    // second names the first's sample, the third a sample of its own.
+    const std::vector<unsigned> albumNumbers[3] = {{0, 0, 0, 0}, {0, 0}, {1, 1, 1, 1}};
+    const unsigned passes[3] = {2, 0, 2};
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = std::string(1, char('a' + i));
+        r = runFull(dir, {"--loops", "2", name + ".vgm"});
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        Bytes single = songStream(readFile(dir.file(name + ".x")));
+        EXPECT_EQ(drumNumbers(album.tracks[i].stream), albumNumbers[i]) << name;
+        drumNumbers(single, {i == 2 ? 1u : 0u});
+        EXPECT_EQ(album.tracks[i].stream, single) << name;
+        EXPECT_EQ(album.tracks[i].loops, passes[i]) << name;
+    }
+
+    // --repeat sets the flag; --loops 0 plays every track until a key; --no-display carries
+    // no blocks.
+    r = runFull(dir, {"--album", "again.x", "--repeat", "--loops", "0", "--no-display", "-q",
+                      "a.vgm", "c.vgm"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    album = readAlbum(readFile(dir.file("again.x")));
+    EXPECT_EQ(album.flags, unsigned(FULL_ALBUM_REPEAT));
+    ASSERT_EQ(album.tracks.size(), 2u);
+    EXPECT_EQ(album.tracks[0].loops, 0u);
+    EXPECT_EQ(album.tracks[1].display, "");
+    EXPECT_EQ(album.display, "");
+}
+
+TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {
+    ScratchDir dir;
+    writeFile(dir.file("a.vgm"), drumLog({0}, false));
+    writeFile(dir.file("c.vgm"), drumLog({7}, false));
+    writeFile(dir.file("text.vgm"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    writeFile(dir.file("all.x"), Bytes(3, 0xEE));  // an earlier album, left alone
+    ToolResult r = runFull(dir, {"--album", "all.x", "a.vgm", "text.vgm", "c.vgm", "none.vgm"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "text.vgm: not a VGM log\n"
+              "none.vgm: no such file\n"
+              "opmcast-full: album all.x not made: 2 of 4 logs failed (--skip-bad leaves such "
+              "tracks out)\n");
+    EXPECT_EQ(readFile(dir.file("all.x")), Bytes(3, 0xEE));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.vgm", "all.x", "c.vgm", "text.vgm"}));
+
+    // --skip-bad: the album of the rest, the skipped logs named in their places.
+    r = runFull(dir, {"--album", "all.x", "--skip-bad", "a.vgm", "text.vgm", "c.vgm"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err,
+              "text.vgm: not a VGM log\n"
+              "opmcast-full: album all.x made of 2 of 3 logs (--skip-bad left 1 out)\n");
+    EXPECT_EQ(r.out,
+              "  1 a.vgm: 1.0 s; PSG 1; drums: 1 sample\n"
+              "  - text.vgm: skipped\n"
+              "  2 c.vgm: 1.0 s; PSG 1; drums: 1 sample\n"
+              "all.x: 2 tracks, 0:02; drums: 2 samples (0 shared), 1 KiB ADPCM at 15.6 kHz; "
+              "3 KiB\n");
+    EXPECT_EQ(readAlbum(readFile(dir.file("all.x"))).tracks.size(), 2u);
+    r = runFull(dir, {"--album", "none.x", "--skip-bad", "text.vgm"});
+    EXPECT_EQ(r.err,
+              "text.vgm: not a VGM log\nopmcast-full: album none.x not made: 1 of 1 logs failed\n");
+
+    // Beyond --max-size: refused with the size it fits in, and that size does.
+    r = runFull(dir, {"--album", "small.x", "--max-size", "2000", "a.vgm", "c.vgm"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err,
+              "small.x: the album would be larger than 2000 bytes (--max-size); it fits in 3 KiB "
+              "(--max-size 3K)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("small.x")));
+    r = runFull(dir, {"--album", "small.x", "--max-size", "3K", "a.vgm", "c.vgm"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+}
+
+}  // namespace

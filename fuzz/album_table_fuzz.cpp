@@ -4,7 +4,8 @@
 // XORed into the table as built). opmdump's
 // reader must report a problem or an album whose every part holds together, and its reports
 // and export must run; the simulator's reader (decodeAlbum) must not crash and must accept
-// what opmdump accepts.
+// what opmdump accepts; and the player itself, run on the emulated machine, must refuse a
+// table its check refuses before any write and play an accepted album as its table says.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -70,6 +71,53 @@ void checkAlbum(const Bytes& file, const Album& album) {
         fail("export without its end");
 }
 
+#ifdef OPMCAST_FUZZ_SIM
+// Whether the player's own check of the table passes: the table inside the text, 1 to 999
+// tracks, every offset even and between its code and the table.
+bool playerTakesTable(const Bytes& file) {
+    const std::uint32_t table = bigLong(file, FULL_PLAYER_ALBUM_OFFSET);
+    const std::size_t at = 64 + std::size_t(table), textEnd = file.size() - FULL_PLAYER_TAIL_SIZE;
+    if (table == 0) return true;
+    if (table % 2 != 0 || at + 4 > textEnd) return false;
+    const unsigned tracks = unsigned(file[at] << 8 | file[at + 1]);
+    if (tracks == 0 || tracks > unsigned(FULL_ALBUM_MOST_TRACKS)) return false;
+    if (at + 4 + tracks * FULL_ALBUM_ENTRY_SIZE > textEnd) return false;
+    for (unsigned i = 0; i < tracks; ++i) {
+        const std::size_t entry = at + 4 + i * FULL_ALBUM_ENTRY_SIZE;
+        for (int field = 0; field < 2; ++field) {
+            const std::uint32_t offset = bigLong(file, entry + 4 * std::size_t(field));
+            if (field == 1 && offset == 0) continue;
+            if (offset % 2 != 0 || offset < FULL_PLAYER_HEAD_SIZE - 64 || offset >= table)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The player itself on the emulated machine: a table it refuses ends the program before any
+// write; an album opmdump reads plays as its table says, q quitting one that loops on.
+void runPlayer(const Bytes& file, bool accepted) {
+    const std::size_t text = file.size() - 64 - FULL_PLAYER_TAIL_SIZE;
+    if (text % 2 != 0 || bigLong(file, 12) != text) return;  // a program Human68k would not load
+    const bool refused = !playerTakesTable(file);
+    if (!refused && !accepted) return;  // parts the player does not check are broken
+    opmsim::SimOptions options;
+    options.timeLimitNs = 3'000'000'000;
+    options.keys = {{1'000'000'000, std::uint16_t('q')}};
+    const opmsim::SimResult result = opmsim::runProgram(file, options);
+    if (refused) {
+        if (!result.exited || result.exitCode != 0 || !result.writes.empty())
+            fail("the player played a table it should refuse (" +
+                 std::to_string(result.writes.size()) + " writes, " +
+                 (result.errors.empty() ? std::string("no error") : result.errors.front()) + ")");
+        return;
+    }
+    const std::optional<opmsim::AlbumTable> album = opmsim::decodeAlbum(file);
+    const opmsim::AlbumCheck check = opmsim::checkAlbumReplay(*album, result);
+    if (!check.problems.empty()) fail("the player's run: " + check.problems.front());
+}
+#endif
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -113,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  (decoded ? decoded->error : std::string("no album")));
         if (decoded->tracks.size() != album.tracks.size()) fail("track counts differ");
     }
+    if (opmsim::fullPlayerHasAlbumField()) runPlayer(file, accepted);
 #endif
     return 0;
 }

@@ -1,30 +1,30 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 1334 bytes:
+| Assembled, this file is a complete Human68k ".x" executable of 1370 bytes:
 |
 |   file offset    0-63    Human68k header (big-endian fields)
-|   file offset   64-1321  player code, padded to 1258 bytes (text section); its first
+|   file offset   64-1357  player code, padded to 1294 bytes (text section); its first
 |                          instruction branches over four fields the converter sets:
 |                          text offset 2 (file 66), long: the drums' bank table's text offset,
 |                          0 without drums; text offset 6 (file 70), long: the display block's
 |                          text offset, 0 without a display; text offset 10 (file 74), word:
 |                          the passes through the loop before the fade, 0 to loop until a key;
 |                          text offset 12 (file 76), long: an album's table, 0 for one song
-|   file offset 1322-1333  12-byte data section, beginning with the end-of-stream pair 00 FF
+|   file offset 1358-1369  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-1321, appends the register stream, the bank and the display
-| block, appends bytes 1322-1333 and sets the text size (offsets 12-15) so that they end the
-| text section, and the fields. The player finds a song's stream at text offset 1258; run by
+| opmcast-full copies bytes 0-1357, appends the register stream, the bank and the display
+| block, appends bytes 1358-1369 and sets the text size (offsets 12-15) so that they end the
+| text section, and the fields. The player finds a song's stream at text offset 1294; run by
 | itself it reads the 00 FF of the data section there and exits at once.
 |
 | An album is several songs in one program: the tracks' streams, one bank they share, the
 | album's display block (the track list and the keys), the tracks' display blocks and the
 | album's table: the tracks (word, 1 to 999), flags (word, bit 0: the first track again after
 | the last), then 12 bytes a track: its stream's text offset (long), its display block's (long,
-| 0: none), its passes (word) and a spare word. A table that does not hold (no track, more
-| than 999, an offset odd or not between the code's end and the table) ends the program at
-| once. The player prints the album's header, then plays the tracks in turn, each from its own
+| 0: none), its passes (word) and a spare word. A table that does not hold (odd, not inside
+| the text, no track, more than 999, an offset odd or not between the code's end and the
+| table) ends the program at once. The player prints the album's header, then plays the tracks in turn, each from its own
 | start-up image; at a track's end the chip is left as at the end of a song (below, before the
 | timer is stopped) and the next track starts. Keys: n the next track, p the one before (the
 | same track again once 3 s of it have played), q or ESC quits; others are ignored. A program
@@ -139,7 +139,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 1258 here, more in a song
+        .long   stream - start          | $0C text size: 1294 here, more in a song
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -167,11 +167,22 @@ album:  .long   0                       | text offset 12: the album's table, 0 f
         move.w  loops(%pc),%d1
         move.l  album(%pc),%d2
         beq.s   3f
-        lea     start(%pc),%a4          | an album: its table checked, its track list printed,
-        adda.l  %d2,%a4                 | its first track's entry taken
+        btst    #0,%d2                  | an album: its table checked (inside the text: the
+        bne     leave                   | bss, below the variables, follows the data section),
+        lea     start(%pc),%a4          | its track list printed, its first track's entry taken
+        adda.l  %d2,%a4
+        lea     VARS-STACK_SIZE-12(%a0),%a1     | the end of the text
+        lea     4(%a4),%a2
+        cmpa.l  %a1,%a2
+        bhi     leave
         move.w  (%a4)+,%d3              | tracks
         beq     leave
         cmpi.w  #999,%d3
+        bhi     leave
+        move.w  %d3,%d1
+        mulu    #12,%d1
+        adda.l  %d1,%a2
+        cmpa.l  %a1,%a2
         bhi     leave
         addq.l  #2,%a4                  | flags
         subq.w  #1,%d3
@@ -605,7 +616,7 @@ silence:
 crlf:   .byte   13, 10, 0, 0
 
 codeend:
-        .org    1322                    | fails to assemble if the code is longer than 1258 bytes
+        .org    1358                    | fails to assemble if the code is longer than 1294 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

@@ -184,9 +184,10 @@ std::vector<Segment> splitAtCleanStates(const std::vector<OpmWrite>& writes, std
             s.closed = true;
             s.cleanStartNs = writes[i].timeNs;
             s.toNs = writes[i + clean.size() - 1].timeNs;
+            const std::int64_t cleanEndNs = s.toNs;
             i += clean.size();
-            segments.push_back({});
-            segments.back().fromNs = s.toNs;
+            segments.push_back({});  // (s no longer refers to a live element)
+            segments.back().fromNs = cleanEndNs;
         } else {
             segments.back().writes.push_back(writes[i++]);
         }

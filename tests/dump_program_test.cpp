@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "dump/problem.hpp"
@@ -521,8 +520,11 @@ TEST(OpmdumpProgram, ReadsAnAlbumTrackByTrack) {
     EXPECT_EQ(number(json[0], "tableOffset"), album.tableAt);
     EXPECT_EQ(number(jsonField(json[0], "drums"), "shared"), 1u);
     const std::string table = jsonField(json[0], "table");
-    EXPECT_EQ(linesOf(std::regex_replace(table, std::regex("\"track\":"), "\n")).size(), 4u)
-        << table;
+    std::size_t entries = 0;
+    for (std::size_t at = table.find("\"track\":"); at != std::string::npos;
+         at = table.find("\"track\":", at + 1))
+        ++entries;
+    EXPECT_EQ(entries, 3u) << table;
     EXPECT_EQ(number(json[1], "track"), 1u);
     EXPECT_EQ(number(json[7], "track"), 2u);
     EXPECT_EQ(number(json.back(), "track"), 3u);

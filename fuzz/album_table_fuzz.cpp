@@ -72,13 +72,18 @@ void checkAlbum(const Bytes& file, const Album& album) {
 }
 
 #ifdef OPMCAST_FUZZ_SIM
-// Whether the player's own check of the table passes: the table inside the text, 1 to 999
-// tracks, every offset even and between its code and the table.
+// Whether the player's own check of the table passes: the table inside the text after its
+// code, 1 to 999 tracks, every offset (the album's display block's too) even and between its
+// code and the table.
 bool playerTakesTable(const Bytes& file) {
     const std::uint32_t table = bigLong(file, FULL_PLAYER_ALBUM_OFFSET);
     const std::size_t at = 64 + std::size_t(table), textEnd = file.size() - FULL_PLAYER_TAIL_SIZE;
+    const std::uint32_t codeEnd = FULL_PLAYER_HEAD_SIZE - 64;
+    const auto within = [&](std::uint32_t offset, std::uint64_t end) {
+        return offset % 2 == 0 && offset >= codeEnd && offset < end;
+    };
     if (table == 0) return true;
-    if (table % 2 != 0 || at + 4 > textEnd) return false;
+    if (!within(table, textEnd - 64) || at + 4 > textEnd) return false;
     const unsigned tracks = unsigned(file[at] << 8 | file[at + 1]);
     if (tracks == 0 || tracks > unsigned(FULL_ALBUM_MOST_TRACKS)) return false;
     if (at + 4 + tracks * FULL_ALBUM_ENTRY_SIZE > textEnd) return false;
@@ -86,12 +91,11 @@ bool playerTakesTable(const Bytes& file) {
         const std::size_t entry = at + 4 + i * FULL_ALBUM_ENTRY_SIZE;
         for (int field = 0; field < 2; ++field) {
             const std::uint32_t offset = bigLong(file, entry + 4 * std::size_t(field));
-            if (field == 1 && offset == 0) continue;
-            if (offset % 2 != 0 || offset < FULL_PLAYER_HEAD_SIZE - 64 || offset >= table)
-                return false;
+            if ((field == 0 || offset != 0) && !within(offset, table)) return false;
         }
     }
-    return true;
+    const std::uint32_t display = bigLong(file, FULL_PLAYER_DISPLAY_OFFSET);
+    return display == 0 || within(display, table);
 }
 
 // The player itself on the emulated machine: a table it refuses ends the program before any

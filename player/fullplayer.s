@@ -23,8 +23,8 @@
 | album's table: the tracks (word, 1 to 999), flags (word, bit 0: the first track again after
 | the last), then 12 bytes a track: its stream's text offset (long), its display block's (long,
 | 0: none), its passes (word) and a spare word. A table that does not hold (odd, not inside
-| the text, no track, more than 999, an offset odd or not between the code's end and the
-| table) ends the program at once. The player prints the album's header, then plays the tracks in turn, each from its own
+| the text after the code, no track, more than 999, an offset, the album's display block's
+| too, odd or not between the code's end and the table) ends the program at once. The player prints the album's header, then plays the tracks in turn, each from its own
 | start-up image; at a track's end the chip is left as at the end of a song (below, before the
 | timer is stopped) and the next track starts. Keys: n the next track, p the one before (the
 | same track again once 3 s of it have played), q or ESC quits; others are ignored. A program
@@ -167,40 +167,7 @@ album:  .long   0                       | text offset 12: the album's table, 0 f
         move.w  loops(%pc),%d1
         move.l  album(%pc),%d2
         beq.s   3f
-        btst    #0,%d2                  | an album: its table checked (inside the text: the
-        bne     leave                   | bss, below the variables, follows the data section),
-        lea     start(%pc),%a4          | its track list printed, its first track's entry taken
-        adda.l  %d2,%a4
-        lea     VARS-STACK_SIZE-12(%a0),%a1     | the end of the text
-        lea     4(%a4),%a2
-        cmpa.l  %a1,%a2
-        bhi     leave
-        move.w  (%a4)+,%d3              | tracks
-        beq     leave
-        cmpi.w  #999,%d3
-        bhi     leave
-        move.w  %d3,%d1
-        mulu    #12,%d1
-        adda.l  %d1,%a2
-        cmpa.l  %a1,%a2
-        bhi     leave
-        addq.l  #2,%a4                  | flags
-        subq.w  #1,%d3
-4:      move.l  (%a4)+,%d1              | stream
-        bsr     within
-        move.l  (%a4)+,%d1              | display, 0: none
-        beq.s   5f
-        bsr     within
-5:      addq.l  #4,%a4                  | passes, spare
-        dbra    %d3,4b
-        lea     start(%pc),%a4
-        adda.l  %d0,%a4
-        move.l  %a4,%d1
-        tst.l   %d0
-        beq.s   6f
-        moveq   #1,%d0
-        bsr     con
-6:      bsr     entry
+        bsr     opening                 | an album: its table checked, its list printed
 3:      bsr     trackhead               | the header, before the music starts
         lea     OPM_ADDR,%a5
         bclr    #3,MFP_IERB             | keep the OPM interrupt away from the CPU ...
@@ -568,16 +535,6 @@ leave:  move.l  %a6,-(%sp)              | old SSP as the argument
         .short  DOS_SUPER               | back to user mode
 4:      .short  DOS_EXIT                | exit status 0
 
-| d1 is an even text offset between the player's end and the album's table (d2), or the
-| program leaves at once.
-within: btst    #0,%d1
-        bne.s   leave
-        cmpi.l  #stream-start,%d1
-        bcs.s   leave
-        cmp.l   %d2,%d1
-        bcc.s   leave
-        rts
-
 | With a display, CR LF after the time line.
 newline:
         tst.l   PATTERN(%a0)
@@ -615,6 +572,58 @@ silence:
         rts
 crlf:   .byte   13, 10, 0, 0
 
+| d1 is an even text offset from the player's end up to d2 (not included), or the program
+| leaves at once.
+within: btst    #0,%d1
+        bne.s   bad
+        cmpi.l  #stream-start,%d1
+        bcs.s   bad
+        cmp.l   %d2,%d1
+        bcc.s   bad
+        rts
+bad:    bra     leave
+
+| An album's opening (d2 its table's text offset, d0 its display block's): the table checked
+| before anything is read from it (inside the text, which ends 12 bytes, the data section,
+| below the bss and its variables at the top; 1 to 999 tracks; every offset within), the
+| track list printed, the first track's entry taken.
+opening:
+        move.l  %d2,%d1
+        lea     VARS-STACK_SIZE-12(%a0),%a1     | the end of the text
+        move.l  %a1,%d2
+        lea     start(%pc),%a4
+        sub.l   %a4,%d2
+        bsr.s   within                  | the table's offset: a word of it at least is text
+        move.l  %d1,%d2
+        adda.l  %d2,%a4
+        lea     4(%a4),%a2
+        move.w  (%a4)+,%d3              | tracks
+        beq.s   bad
+        cmpi.w  #999,%d3
+        bhi.s   bad
+        move.w  %d3,%d1
+        mulu    #12,%d1
+        adda.l  %d1,%a2
+        cmpa.l  %a1,%a2                 | the whole table in the text
+        bhi.s   bad
+        addq.l  #2,%a4                  | flags
+        subq.w  #1,%d3
+4:      move.l  (%a4)+,%d1              | stream
+        bsr.s   within
+        move.l  (%a4)+,%d1              | display, 0: none
+        beq.s   5f
+        bsr.s   within
+5:      addq.l  #4,%a4                  | passes, spare
+        dbra    %d3,4b
+        move.l  %d0,%d1                 | the album's display block, 0: none
+        beq.s   6f
+        bsr.s   within
+        lea     start(%pc),%a4
+        adda.l  %d0,%a4
+        move.l  %a4,%d1
+        moveq   #1,%d0
+        bsr     con
+6:      bra     entry
 codeend:
         .org    1358                    | fails to assemble if the code is longer than 1294 bytes
 

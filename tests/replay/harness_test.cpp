@@ -566,11 +566,20 @@ TEST(AlbumTable, DecodesTheTracksAndRefusesAMalformedTable) {
         damaged(table + 4 + 3, std::uint8_t(file[table + 7] + 1)),  // an odd stream offset
         damaged(table + 4 + 12 + 2, 0x7F),            // track 2's stream beyond the table
         damaged(FULL_PLAYER_ALBUM_OFFSET + 1, 0x7F),  // the table beyond the text
+        damaged(FULL_PLAYER_ALBUM_OFFSET, 0xFF),      // the table below the code (wraps)
+        damaged(FULL_PLAYER_DISPLAY_OFFSET, 0x05),    // the album's display far beyond
     };
-    for (const Bytes& f : malformed) {
-        const std::optional<opmsim::AlbumTable> bad = opmsim::decodeAlbum(f);
+    // The player itself refuses each before it writes anything or prints a byte.
+    opmsim::SimOptions options;
+    options.timeLimitNs = 1'000'000'000;
+    for (std::size_t i = 0; i < malformed.size(); ++i) {
+        const std::optional<opmsim::AlbumTable> bad = opmsim::decodeAlbum(malformed[i]);
         ASSERT_TRUE(bad.has_value());
-        EXPECT_NE(bad->error, "");
+        EXPECT_NE(bad->error, "") << i;
+        const opmsim::SimResult run = opmsim::runProgram(malformed[i], options);
+        EXPECT_TRUE(run.exited && run.exitCode == 0) << i;
+        EXPECT_TRUE(run.writes.empty()) << i;
+        EXPECT_TRUE(run.console.empty()) << i;
     }
     // A track whose stream lacks its end marker runs into the next part: no end.
     tracks[0].stream.resize(tracks[0].stream.size() - 2);

@@ -1,5 +1,7 @@
 #include "dump/album.hpp"
 
+#include <algorithm>
+
 #include "driver/executable.hpp"
 #include "dump/text_format.hpp"
 #include "full/player/full_player.hpp"
@@ -45,9 +47,14 @@ std::optional<Problem> readTable(const Bytes& file, Album& album) {
     const std::uint64_t tail = file.size() - FULL_PLAYER_TAIL_SIZE;
     const std::uint64_t tableAt = TEXT_START + bigLong(file, FULL_PLAYER_ALBUM_OFFSET);
     if (tableAt % 2 != 0 || tableAt < FULL_PLAYER_HEAD_SIZE + 2 || tableAt + 4 > tail)
-        return Problem{"the album's table at " + textOffset(tableAt) +
-                           " is not an even offset between the head and the player tail",
-                       FULL_PLAYER_ALBUM_OFFSET};
+        return Problem{
+            "the album's table at " + textOffset(tableAt) + " is " +
+                (tableAt % 2 != 0 ? std::string("at an odd offset")
+                                  : "not between the first stream and the player "
+                                    "tail (" +
+                                        textOffset(FULL_PLAYER_HEAD_SIZE + 2) + " to " +
+                                        textOffset(std::max(tail, TEXT_START + 4) - 4) + ")"),
+            FULL_PLAYER_ALBUM_OFFSET};
     const unsigned count = bigWord(file, tableAt);
     if (count == 0 || count > unsigned(FULL_ALBUM_MOST_TRACKS))
         return Problem{format("the album's table counts %u tracks, not 1 to %d", count,

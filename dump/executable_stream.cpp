@@ -29,6 +29,13 @@ std::string hexByte(std::uint8_t value) {
     return format("0x%02X", unsigned(value));
 }
 
+std::uint32_t bigLong(const Bytes& file, std::uint64_t at) {
+    return std::uint32_t(file[at] << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
+}
+
+// More than any X68000 holds (12 MiB of main memory at most).
+constexpr std::uint64_t MOST_PROGRAM_BYTES = 16 << 20;
+
 }  // namespace
 
 std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
@@ -41,6 +48,16 @@ std::optional<Problem> checkLayout(const Bytes& file, PlayerKind player) {
         return Problem{"file ends after " + std::to_string(length) + " bytes; the player head " +
                            "and tail alone take " + std::to_string(layoutBytes),
                        length};
+    // The header's text size, with the header and the player tail (the data section), gives
+    // the file's length; a file shorter than that was cut short (a size beyond any X68000's
+    // memory is a damaged field, which readExecutable names).
+    const std::uint64_t counted =
+        EXECUTABLE_HEADER_SIZE + std::uint64_t(bigLong(file, TEXT_SIZE_FIELD)) + layout.tail;
+    if (length < counted && counted <= MOST_PROGRAM_BYTES)
+        return Problem{format("the file is cut short: %llu bytes, where its text size counts %llu "
+                              "(with the %d-byte header and the %llu-byte player tail)",
+                              ull(length), ull(counted), EXECUTABLE_HEADER_SIZE, ull(layout.tail)),
+                       TEXT_SIZE_FIELD};
     if (player == PlayerKind::full && length < layoutBytes + 2)
         return Problem{"stream of " + std::to_string(length - layoutBytes) +
                            " bytes is shorter than the end marker",
@@ -84,10 +101,6 @@ std::optional<std::uint64_t> findFadeEnd(const Bytes& file, std::uint64_t from,
     return findPair(file, PlayerKind::full, from, limit, [](PairGroup g) {
         return g == PairGroup::fadeEnd || g == PairGroup::reserved;
     });
-}
-
-std::uint32_t bigLong(const Bytes& file, std::uint64_t at) {
-    return std::uint32_t(file[at] << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
 }
 
 // The longest a time line gets: m:ss of at most 65535 seconds ("1092:15") and a pass of at

@@ -9,6 +9,7 @@
 #include "dump/opm_registers.hpp"
 #include "dump/stream_report.hpp"
 #include "dump/vgm_drums.hpp"
+#include "dump/vgm_gd3.hpp"
 #include "player/player_writes.hpp"
 
 namespace {
@@ -131,6 +132,9 @@ std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm) {
     const bool loops = end.loopOffset != 0 && end.step > end.loopStep;
     finishVgm(vgm, stream.bank.has_value(), samples, loops ? end.loopOffset : 0,
               stepToSamples(stream.player, end.loopStep));
+    if (stream.display)
+        if (const std::optional<Gd3Tag> tag = tagFromDisplay(stream.display->header))
+            appendGd3(vgm, *tag);
     return std::nullopt;
 }
 
@@ -159,6 +163,10 @@ std::optional<Problem> exportAlbumVgm(const Album& album, Bytes& vgm) {
         baseSample += stepToSamples(PlayerKind::full, end.step);
     }
     finishVgm(vgm, album.bank.has_value(), baseSample, 0, 0);
+    std::vector<std::optional<Gd3Tag>> tags;
+    for (const ExecutableStream& track : album.tracks)
+        tags.push_back(track.display ? tagFromDisplay(track.display->header) : std::nullopt);
+    if (const std::optional<Gd3Tag> tag = albumTag(tags)) appendGd3(vgm, *tag);
     return std::nullopt;
 }
 

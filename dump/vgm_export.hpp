@@ -29,12 +29,13 @@ inline constexpr std::size_t VGM_EXPORT_HEADER_SIZE = 0x80;
 // player loops it as often as it is told. A full program with drums
 // comes out as VGM 1.71 with the OKIM6258 beside the YM2151 (vgm_drums.hpp), its ADPCM starts
 // and stops at their samples, its side changes as the chip's pan at theirs, the ADPCM stopped
-// at the end of the song.
+// at the end of the song. A program's display block gives the file its GD3 tag (vgm_gd3.hpp).
 std::optional<Problem> exportVgm(const ExecutableStream& stream, Bytes& vgm);
 
 // The whole album in one VGM file: each track as exportVgm writes it, once through without a
 // loop, one after the other; between tracks the player's clean state (the ADPCM stopped, the
-// keys off, noise and LFO cleared, every TL at 7F). The drums come from the shared bank.
+// keys off, noise and LFO cleared, every TL at 7F). The drums come from the shared bank; the
+// tag holds what the tracks' display blocks share and lists their titles (albumTag).
 std::optional<Problem> exportAlbumVgm(const Album& album, Bytes& vgm);
 
 // Writes bytes to a temporary file beside name and renames it into place; on failure removes

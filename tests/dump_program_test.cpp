@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <span>
 #include <sstream>
 
+#include "driver/gd3_tag.hpp"
 #include "dump/problem.hpp"
+#include "dump/text_format.hpp"
 #include "full/player/full_player.hpp"
 #include "tests/dump_support.hpp"
 #include "tests/gzip_support.hpp"
@@ -289,6 +292,23 @@ TEST(OpmdumpProgram, ReadsAFullProgramAndExportsWhatItsPlayerPlays) {
     EXPECT_EQ(jsonField(fadePairs[15], "fade"), "true");
     ASSERT_EQ(runDump({"--to-vgm", dir.file("fade.x"), dir.file("fade.vgm")}).exitStatus, 0);
     EXPECT_EQ(readFile(dir.file("fade.vgm")), vgm);
+    // A display block of a tagged log: its texts come back as the export's GD3 tag, after
+    // the same song.
+    const std::string header = "Title - Game\r\nSystem - Author\r\n0:01\r\n";
+    Bytes shown = concat({Bytes(header.begin(), header.end()), {0, 0x01, 0}});
+    if (shown.size() % 2 != 0) shown.push_back(0);
+    writeFile(dir.file("tagged.x"), buildFullProgram(stream, {}, shown, 0));
+    ASSERT_EQ(runDump({"--to-vgm", dir.file("tagged.x"), dir.file("tagged.vgm")}).exitStatus, 0);
+    const Bytes tagged = readFile(dir.file("tagged.vgm"));
+    const std::size_t tagAt = 0x14 + littleLong(tagged, 0x14);
+    ASSERT_EQ(tagAt, vgm.size());
+    EXPECT_EQ(Bytes(tagged.begin() + 0x18, tagged.begin() + long(tagAt)),
+              Bytes(vgm.begin() + 0x18, vgm.end()));
+    Gd3Tag tag;
+    ASSERT_TRUE(parseGd3Tag(std::span(tagged).subspan(tagAt), tag));
+    EXPECT_EQ(std::vector<std::string>(
+                  {tag.titleEnglish, tag.gameEnglish, tag.systemEnglish, tag.authorEnglish}),
+              std::vector<std::string>({"Title", "Game", "System", "Author"}));
 
     // One byte of the player changed: not the full player, read by the classic rules, which
     // look for the stream where the full player's code lies.
@@ -593,6 +613,20 @@ TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
                      FULL_PLAYER_HEAD_SIZE + 12});
     cases.push_back({"album with passes in its head", albumWith(FULL_PLAYER_LOOPS_OFFSET, 2, 2),
                      FULL_PLAYER_LOOPS_OFFSET});
+    cases.push_back({"album table beyond the text",
+                     albumWith(FULL_PLAYER_ALBUM_OFFSET, tableText + 0x1000, 4),
+                     FULL_PLAYER_ALBUM_OFFSET, "is not between the first stream and the player"});
+    // Cut short, as a copy that stopped early: said so, with the header's count.
+    const auto cut = [](const Bytes& program, std::size_t by) {
+        return Bytes(program.begin(), program.end() - long(by));
+    };
+    const Bytes drums = drumProgram().program;
+    cases.push_back({"album cut short", cut(album.program, 32), 12,
+                     format("the file is cut short: %zu bytes, where its text size counts %zu",
+                            album.program.size() - 32, album.program.size())});
+    cases.push_back({"full program cut short",
+                     cut(drums, drums.size() - FULL_PLAYER_HEAD_SIZE - 20), 12,
+                     "the file is cut short: "});
     for (const MalformedFile& bad : cases) {
         const bool vgm = bad.name.starts_with("VGM");
         const std::string name = dir.file(vgm ? "bad.vgm" : "bad.x");
@@ -607,6 +641,7 @@ TEST(OpmdumpProgram, MalformedFilesGiveOneLineAndStatusOne) {
             const std::string expectedStart =
                 "opmdump: " + name + ": offset " + hexOffset(bad.offset) + ": ";
             EXPECT_TRUE(r.err.starts_with(expectedStart)) << bad.name << ": " << r.err;
+            EXPECT_NE(r.err.find(bad.says), std::string::npos) << bad.name << ": " << r.err;
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad.name;
             EXPECT_TRUE(r.err.ends_with("\n")) << bad.name;
         }

@@ -88,7 +88,7 @@ std::vector<MalformedFile> malformedExecutables() {
     cases.push_back({"bytes after the tail", longTail, afterPrologue + 6});
     Bytes shortTail = good;
     shortTail.resize(shortTail.size() - 2);
-    cases.push_back({"tail cut short", shortTail, afterPrologue + 6});
+    cases.push_back({"tail cut short", shortTail, 12, "the file is cut short: "});
     Bytes wrongSize = good;
     wrongSize[15] ^= 0x02;
     cases.push_back({"size field mismatch", wrongSize, 12});

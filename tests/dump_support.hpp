@@ -30,6 +30,7 @@ struct MalformedFile {
     std::string name;
     Bytes bytes;
     std::uint64_t offset;
+    std::string says = "";  // a part of the message, where it matters
 };
 std::vector<MalformedFile> malformedExecutables();
 

@@ -1,12 +1,16 @@
 // opmdump's reading of executables and VGM files, run in-process on hand-made data.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 
 #include "dump/executable_stream.hpp"
 #include "dump/stream_report.hpp"
 #include "dump/vgm_export.hpp"
+#include "dump/vgm_gd3.hpp"
 #include "dump/vgm_summary.hpp"
 #include "full/player/full_player.hpp"
 #include "tests/dump_support.hpp"
@@ -362,4 +366,75 @@ TEST(DumpToVgm, WritesWhatThePlayerSendsAtItsSampleWithTheLoopInTheHeader) {
     ExecutableStream longStream = streamOfPairs(waits);
     EXPECT_FALSE(exportVgm(streamOfPairs({waits.end() - 21486, waits.end()}), vgm));
     EXPECT_TRUE(exportVgm(longStream, vgm));
+}
+
+// The display block's header, as opmcast-full writes it, back into a tag: "title - game",
+// "system - author" when there is one, the length last; an album's track number dropped;
+// Shift-JIS to the Japanese fields; a log's file name (no tag) gives none.
+TEST(DumpVgmTag, RecoversTheTagFromTheDisplayHeader) {
+    struct Case {
+        const char* name;
+        std::string header;
+        std::optional<std::array<std::string, 8>> fields;  // the tag's first eight texts
+    };
+    const std::string sjisTitle = "\x82\xA0\x82\xA2";  // "あい" in Shift-JIS
+    const std::vector<Case> cases = {
+        {"all four",
+         "Green Hill Zone - Sonic the Hedgehog\r\nSega Mega Drive - Masato Nakamura\r\n0:52, "
+         "loops at 0:14\r\n",
+         std::array<std::string, 8>{"Green Hill Zone", "", "Sonic the Hedgehog", "",
+                                    "Sega Mega "
+                                    "Drive",
+                                    "", "Masato Nakamura", ""}},
+        {"an album's track", "12/20  Title - Game\r\nSystem\r\n1:00\r\n",
+         std::array<std::string, 8>{"Title", "", "Game", "", "System", "", "", ""}},
+        {"a dash inside the game", "Title - Game - Part 2\r\n0:10\r\n",
+         std::array<std::string, 8>{"Title", "", "Game - Part 2", "", "", "", "", ""}},
+        {"Shift-JIS", sjisTitle + " - Game\r\n0:10\r\n",
+         std::array<std::string, 8>{"", "\u3042\u3044", "", "Game", "", "", "", ""}},
+        {"a log's file name", "3/4  song.VGZ\r\n0:10\r\n", std::nullopt},
+        {"a log's file name and a system", "song.vgm\r\nSystem\r\n0:10\r\n",
+         std::array<std::string, 8>{"", "", "", "", "System", "", "", ""}},
+        {"only a length line", "0:10\r\n", std::nullopt},
+        {"empty", "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Gd3Tag> tag = tagFromDisplay(c.header);
+        ASSERT_EQ(tag.has_value(), c.fields.has_value()) << c.name;
+        if (!tag) continue;
+        const std::array<std::string, 8> got = {
+            tag->titleEnglish,  tag->titleJapanese,  tag->gameEnglish,   tag->gameJapanese,
+            tag->systemEnglish, tag->systemJapanese, tag->authorEnglish, tag->authorJapanese};
+        EXPECT_EQ(got, *c.fields) << c.name;
+    }
+
+    // An album: what all its tracks share, and their titles in the notes.
+    Gd3Tag first = *tagFromDisplay("1/3  A - Game\r\nSys - Me\r\n0:10\r\n");
+    Gd3Tag second = *tagFromDisplay("2/3  B - Game\r\nSys - You\r\n0:10\r\n");
+    const std::optional<Gd3Tag> album = albumTag({first, std::nullopt, second});
+    ASSERT_TRUE(album);
+    EXPECT_EQ(album->titleEnglish, "");
+    EXPECT_EQ(album->gameEnglish, "") << "track 2 has no tag";
+    EXPECT_EQ(albumTag({first, second})->gameEnglish, "Game");
+    EXPECT_EQ(albumTag({first, second})->systemEnglish, "Sys");
+    EXPECT_EQ(albumTag({first, second})->authorEnglish, "");
+    EXPECT_EQ(album->notes, "1. A\n2. \n3. B");
+    EXPECT_FALSE(albumTag({std::nullopt, std::nullopt}));
+
+    // Written after the end command: the header's GD3 and end-of-file offsets, the texts in
+    // UTF-16LE, and read back as they went in.
+    Bytes vgm(0x80, 0);
+    vgm.push_back(0x66);
+    appendGd3(vgm, first);
+    EXPECT_EQ(littleLongAt(vgm, 0x14) + 0x14, 0x81u);
+    EXPECT_EQ(littleLongAt(vgm, 0x04) + 4, vgm.size());
+    Gd3Tag back;
+    ASSERT_TRUE(parseGd3Tag(std::span(vgm).subspan(0x81), back));
+    EXPECT_EQ(back.titleEnglish, "A");
+    EXPECT_EQ(back.gameEnglish, "Game");
+    EXPECT_EQ(back.authorEnglish, "Me");
+    Bytes japanese(0x80, 0);
+    appendGd3(japanese, *tagFromDisplay(sjisTitle + "\r\n0:10\r\n"));
+    ASSERT_TRUE(parseGd3Tag(std::span(japanese).subspan(0x80), back));
+    EXPECT_EQ(back.titleJapanese, "\u3042\u3044");
 }

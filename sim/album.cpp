@@ -271,6 +271,7 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
         part.timerAStartNs = originNs;
         part.keyTakenNs = ending.keyNs;
         part.endNs = stopNs;
+        part.exited = stopped;  // the run went on past the track: its samples are not cut
         auto inside = [&segment](std::int64_t t) {
             return t > segment.fromNs && t <= segment.toNs;
         };

@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,8 @@ void printUsage(std::FILE* to = stderr) {
         "                     key needs one)\n"
         "  --keys SCRIPT      press keys at these virtual times: SECONDS:KEY,... with KEY a\n"
         "                     printable character, esc or space (5:n,12.5:p,20:q)\n"
-        "  --limit SECONDS    give up after this much virtual time (default 600)\n"
+        "  --limit SECONDS    give up after this much virtual time (default 600, or the\n"
+        "                     program's length and a minute when it ends by itself later)\n"
         "  --cpu-mhz MHZ      68000 clock (default 10)\n"
         "  --opm-irq-off      start with the OPM interrupt disabled in the MFP\n"
         "  --opm-1b BYTE      the system's copy of OPM register 1B at $09DA (default 0)\n"
@@ -100,6 +102,69 @@ std::string keyName(std::uint16_t code) {
     return text;
 }
 
+// The rest of the first line for a program of one song: its stream, its player, its drums.
+void printSong(const opmsim::DecodedStream& stream, const char* unit) {
+    std::printf("stream of %zu pairs, %u %ss", stream.pairs, stream.endStep, unit);
+    if (stream.loops) std::printf(", loop from %s %u", unit, stream.loopStep);
+    if (stream.fades) {
+        std::printf(", %u passes, then a fade of %u %ss", unsigned(stream.passes), stream.fadeSteps,
+                    unit);
+    }
+    if (stream.endCommand != 0xFF) {
+        std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
+    }
+    if (stream.player == opmsim::PlayerKind::Full) std::printf("; full player (opmcast-full)");
+    if (stream.drums) std::printf(", drums: %zu samples in the bank", stream.bank.size());
+    std::printf("\n");
+}
+
+// When a program that ends by itself (a song, or an album that does not repeat and whose
+// tracks all end) should have ended, in virtual nanoseconds from the timer's start; nothing for
+// one that plays until a key. The headers the player prints take no time from the songs.
+std::optional<std::int64_t> naturalEndNs(const opmsim::DecodedStream& stream,
+                                         const std::optional<opmsim::AlbumTable>& album) {
+    auto songNs = [](const opmsim::DecodedStream& s) -> std::optional<std::int64_t> {
+        const std::optional<std::uint32_t> end = opmsim::songEndStep(s);
+        if (!end) return std::nullopt;
+        return std::int64_t(*end * opmsim::TICK_NS / s.stepsPerTick);
+    };
+    if (!album) return songNs(stream);
+    if (!album->error.empty() || album->repeat) return std::nullopt;
+    std::int64_t total = 0;
+    for (const opmsim::AlbumTrack& track : album->tracks) {
+        const std::optional<std::int64_t> ns = songNs(track.stream);
+        if (!ns) return std::nullopt;
+        total += *ns;
+    }
+    return total;
+}
+
+// The default limit: 600 s, or for a program that ends by itself later, its length and a
+// minute more (and a second a track) for what it prints and its clean states.
+std::int64_t defaultLimitNs(const opmsim::DecodedStream& stream,
+                            const std::optional<opmsim::AlbumTable>& album) {
+    constexpr std::int64_t SECOND = 1'000'000'000, DEFAULT = 600 * SECOND;
+    const std::optional<std::int64_t> end = naturalEndNs(stream, album);
+    if (!end) return DEFAULT;
+    const std::int64_t tracks = album ? std::int64_t(album->tracks.size()) : 1;
+    return std::min<std::int64_t>(86400 * SECOND,
+                                  std::max(DEFAULT, *end + 60 * SECOND + tracks * SECOND));
+}
+
+// The key taken at a time of the run, as a script names it ("key n", "key esc").
+std::string keyTakenAt(const opmsim::SimResult& result, std::int64_t timeNs) {
+    for (const opmsim::KeyPress& key : result.keysTaken)
+        if (key.timeNs == timeNs) return "key " + keyName(key.code);
+    return "a key";
+}
+
+// How a replay went through the loop: the passes it played (the one a key cut included), as
+// the player's time line counts them.
+std::string passesText(const opmsim::DecodedStream& stream, std::uint32_t loopReturns) {
+    if (!stream.loops) return "no loop";
+    return std::to_string(loopReturns + 1) + (loopReturns == 0 ? " pass" : " passes");
+}
+
 // The album's table: its tracks, each with its stream's length (and loop, passes and fade) in
 // steps and seconds. A malformed table, on which the player exits at once, is named.
 void printAlbum(const opmsim::AlbumTable& album) {
@@ -130,7 +195,7 @@ void printAlbum(const opmsim::AlbumTable& album) {
 int main(int argc, char** argv) {
     const char* path = nullptr;
     opmsim::SimOptions options;
-    bool check = false, quiet = false, ppiLog = false;
+    bool check = false, quiet = false, ppiLog = false, limitGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -145,6 +210,7 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--limit" && hasValue) {
             if (!parseSeconds(argv[++i], options.timeLimitNs)) return printUsage(), 2;
+            limitGiven = true;
         } else if (arg == "--cpu-mhz" && hasValue) {
             double mhz = std::atof(argv[++i]);
             if (mhz < 0.1 || mhz > 100) return printUsage(), 2;
@@ -195,23 +261,17 @@ int main(int argc, char** argv) {
     // tick) for the full player.
     const bool full = stream.player == opmsim::PlayerKind::Full;
     const char* unit = full ? "step" : "tick";
-    std::printf("%s: text %u bytes, data %u, bss %u; stream of %zu pairs, %u %ss", path,
-                header.textSize, header.dataSize, header.bssSize, stream.pairs, stream.endStep,
-                unit);
-    if (stream.loops) std::printf(", loop from %s %u", unit, stream.loopStep);
-    if (stream.fades) {
-        std::printf(", %u passes, then a fade of %u %ss", unsigned(stream.passes), stream.fadeSteps,
-                    unit);
-    }
-    if (stream.endCommand != 0xFF) {
-        std::printf(", ends at the reserved command 00 %02X", stream.endCommand);
-    }
-    if (full) std::printf("; full player (opmcast-full)");
-    if (stream.drums) std::printf(", drums: %zu samples in the bank", stream.bank.size());
-    std::printf("\n");
-    // An album: its table, a line a track.
+    // An album: the program, then its table, a line a track.
     const std::optional<opmsim::AlbumTable> album = opmsim::decodeAlbum(file);
-    if (album) printAlbum(*album);
+    std::printf("%s: text %u bytes, data %u, bss %u; ", path, header.textSize, header.dataSize,
+                header.bssSize);
+    if (album) {
+        std::printf("full player (opmcast-full), an album\n");
+        printAlbum(*album);
+    } else {
+        printSong(stream, unit);
+    }
+    if (!limitGiven) options.timeLimitNs = defaultLimitNs(stream, album);
 
     opmsim::SimResult result = opmsim::runProgram(file, options);
     if (!quiet) {
@@ -273,20 +333,21 @@ int main(int argc, char** argv) {
     if (check && album) {
         const opmsim::AlbumCheck c = opmsim::checkAlbumReplay(*album, result);
         for (const opmsim::AlbumTrackPlay& play : c.plays) {
+            const std::string ending = play.keyNs >= 0 ? keyTakenAt(result, play.keyNs)
+                                                       : opmsim::trackEndingName(play.ending);
             std::printf(
-                "check: track %zu from %.6f s to %.6f s, %zu stream writes matched, %u loop "
-                "passes, largest timing error %.4f ticks, ended by %s\n",
+                "check: track %zu from %.6f s to %.6f s, %zu stream writes matched, %s, "
+                "largest timing error %.4f ticks, ended by %s\n",
                 play.track + 1, play.startNs / 1e9, play.endNs / 1e9, play.streamWrites,
-                play.loopPasses, play.maxTickError, opmsim::trackEndingName(play.ending));
+                passesText(album->tracks[play.track].stream, play.loopPasses).c_str(),
+                play.maxTickError, ending.c_str());
         }
         for (const std::string& p : c.problems) std::printf("check: %s\n", p.c_str());
         ok = ok && c.problems.empty();
     } else if (check) {
         opmsim::ReplayCheck c = opmsim::checkReplay(stream, result);
-        std::printf(
-            "check: %zu stream writes matched, %u loop passes, largest timing error %.4f "
-            "ticks",
-            c.streamWrites, c.loopPasses, c.maxTickError);
+        std::printf("check: %zu stream writes matched, %s, largest timing error %.4f ticks",
+                    c.streamWrites, passesText(stream, c.loopPasses).c_str(), c.maxTickError);
         if (full) std::printf(" (%.3f steps)", c.maxTickError * stream.stepsPerTick);
         if (stream.fades) std::printf(", %zu writes of the fade", c.fadeWrites);
         std::printf("\n");

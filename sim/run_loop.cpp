@@ -167,8 +167,11 @@ SimResult runProgram(const std::vector<std::uint8_t>& file, const SimOptions& op
     m.named = decoded.named;
     m.drums = decoded.drums;
     m.loops = decoded.loops && !decoded.fades;
-    // An album: the registers of every track, and whether one of them loops until a key.
+    // An album: the registers of every track, and whether it plays until a key: it repeats,
+    // or one of its tracks loops until one (the head's stream, track 1 without its passes,
+    // does not say).
     if (const std::optional<AlbumTable> album = decodeAlbum(file); album && album->error.empty()) {
+        m.loops = album->repeat;
         for (const AlbumTrack& track : album->tracks) {
             for (std::size_t r = 0; r < m.named.size(); ++r)
                 if (track.stream.named[r]) m.named[r] = true;

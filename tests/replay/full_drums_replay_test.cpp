@@ -274,6 +274,20 @@ TEST(FullPlayerDrums, PlaysEachStartAtItsStepSideAndRateAndStopsIt) {
     EXPECT_TRUE(keyed.result.adpcm.back().aborted);
     EXPECT_LT(keyed.result.adpcm.back().stopNs - keyed.result.keyTakenNs, 2'000'000);
 
+    // A run cut by its time limit while sample 1 plays: the sample is held to the bytes it
+    // played so far and needs no stop yet; bytes other than the bank's are still found.
+    opmsim::SimOptions limited = options;
+    limited.keyPressNs = -1;
+    limited.timeLimitNs = std::int64_t(92 * STEP_NS);
+    const replay::Replay cut = replay::replay(buildFullProgram(stream, bank), limited);
+    ASSERT_FALSE(cut.result.exited);
+    ASSERT_EQ(cut.result.adpcm.size(), std::size(expected));
+    EXPECT_LT(cut.result.adpcm.back().endNs, 0) << "still playing when the run ended";
+    EXPECT_FALSE(anyProblemHas(cut.check, "sample")) << replay::describe(cut);
+    opmsim::DecodedStream cutBytes = cut.stream;
+    cutBytes.bank[1].bytes[0] ^= 0x01;
+    EXPECT_TRUE(anyProblemHas(opmsim::checkReplay(cutBytes, cut.result), "not the bank's"));
+
     // The check finds a sample played from other bytes, or on other sides, than the stream's.
     opmsim::DecodedStream otherBytes = r.stream;
     otherBytes.bank[3].bytes[5] ^= 0x01;

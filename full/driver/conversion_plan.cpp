@@ -57,6 +57,41 @@ std::string pathKey(const std::string& path) {
     return absolute.lexically_normal().string();
 }
 
+// The folders -r mirrors under -o DIR, each named once: as it is, with a warning when an
+// X68000 cannot hold its name, or with --x68k-names made to fit and unique among its siblings.
+struct MirroredFolders {
+    std::map<std::string, fs::path> madeOf;                      // by the folder as named
+    std::map<std::string, std::set<std::string>> takenByParent;  // names given, for fitting
+    std::vector<std::string> warnings;                           // for the folders new here
+};
+
+fs::path mirroredFolder(const fs::path& top, const fs::path& relative, bool fit,
+                        MirroredFolders& mirrored) {
+    fs::path named = top, made = top;
+    for (const fs::path& part : relative) {
+        named /= part;
+        const auto [it, added] = mirrored.madeOf.emplace(pathKey(named.string()), fs::path());
+        if (!added) {
+            made = it->second;
+            continue;
+        }
+        const std::string name = part.string();
+        if (fit) {
+            made /= x68kFolderName(name, mirrored.takenByParent[pathKey(made.string())]);
+        } else {
+            made /= name;
+            if (const std::string problem = x68kNameProblem(name); !problem.empty())
+                mirrored.warnings.push_back("an X68000 cannot hold the folder name " +
+                                            made.string() + " (" + problem +
+                                            "); --x68k-names writes names that fit");
+        }
+        it->second = made;
+    }
+    return made;
+}
+
+constexpr const char* NAMED_TWICE = "named more than once: converted once";
+
 }  // namespace
 
 std::string stemOf(const std::string& fileName) {
@@ -86,6 +121,7 @@ std::vector<Job> planJobs(const Options& options) {
     std::vector<Job> jobs;
     // Where each log's program goes: the folder, then the name.
     std::vector<fs::path> folders;
+    MirroredFolders mirrored;
     for (const std::string& input : options.inputs) {
         std::error_code error;
         if (!fs::is_directory(input, error)) {
@@ -100,15 +136,33 @@ std::vector<Job> planJobs(const Options& options) {
         if (logs.empty()) folders.emplace_back();
         for (const auto& [log, relative] : logs) {
             jobs.push_back({log.string(), "", "", {}});
-            folders.push_back(options.outputDir.empty() ? log.parent_path()
-                                                        : fs::path(options.outputDir) / relative);
+            if (options.outputDir.empty()) {
+                folders.push_back(log.parent_path());
+                continue;
+            }
+            folders.push_back(
+                mirroredFolder(options.outputDir, relative, options.x68kNames, mirrored));
+            // The folder's warnings go with its first log.
+            jobs.back().warnings = std::move(mirrored.warnings);
+            mirrored.warnings.clear();
         }
     }
     std::map<std::string, std::set<std::string>> takenByFolder;  // for --x68k-names
     std::map<std::string, std::string> inputByOutput;
+    std::map<std::string, std::size_t> firstNamed;  // by the log and where it goes
+    std::vector<bool> namedBefore(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& job = jobs[i];
         if (!job.refusal.empty()) continue;
+        // The same log named twice for one folder: converted once.
+        const std::string named = pathKey(job.input) + '\n' + pathKey(folders[i].string());
+        if (const auto [first, added] = firstNamed.emplace(named, i); !added) {
+            std::vector<std::string>& warnings = jobs[first->second].warnings;
+            if (std::find(warnings.begin(), warnings.end(), NAMED_TWICE) == warnings.end())
+                warnings.push_back(NAMED_TWICE);
+            namedBefore[i] = true;
+            continue;
+        }
         std::string stem = stemOf(job.input);
         if (options.x68kNames) stem = x68kStem(stem, takenByFolder[pathKey(folders[i].string())]);
         job.output = (folders[i] / (stem + ".x")).string();
@@ -123,5 +177,30 @@ std::vector<Job> planJobs(const Options& options) {
                 job.warnings.push_back("an X68000 cannot hold the name " + stem + ".x (" + problem +
                                        "); --x68k-names writes names that fit");
     }
-    return jobs;
+    std::vector<Job> kept;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (!namedBefore[i]) kept.push_back(std::move(jobs[i]));
+    return kept;
+}
+
+std::vector<std::string> foldersToMake(const std::string& folder) {
+    std::vector<std::string> missing;
+    std::error_code error;
+    for (fs::path path = folder; !path.empty() && !fs::exists(path, error) && !error;
+         path = path.parent_path()) {
+        missing.push_back(path.string());
+        if (path == path.parent_path()) break;
+    }
+    return missing;
+}
+
+void removeEmptyFolders(std::vector<std::string> made) {
+    // A folder's path is longer than those of the folders above it: deepest first.
+    std::sort(made.begin(), made.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : made) {
+        std::error_code error;
+        if (fs::is_directory(folder, error) && fs::is_empty(folder, error) && !error)
+            fs::remove(folder, error);
+    }
 }

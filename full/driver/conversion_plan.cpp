@@ -158,7 +158,8 @@ std::vector<Job> planJobs(const Options& options) {
         const std::string named = pathKey(job.input) + '\n' + pathKey(folders[i].string());
         if (const auto [first, added] = firstNamed.emplace(named, i); !added) {
             std::vector<std::string>& warnings = jobs[first->second].warnings;
-            if (std::find(warnings.begin(), warnings.end(), NAMED_TWICE) == warnings.end())
+            if (jobs[first->second].refusal.empty() &&
+                std::find(warnings.begin(), warnings.end(), NAMED_TWICE) == warnings.end())
                 warnings.push_back(NAMED_TWICE);
             namedBefore[i] = true;
             continue;
@@ -188,6 +189,8 @@ std::vector<std::string> foldersToMake(const std::string& folder) {
     std::error_code error;
     for (fs::path path = folder; !path.empty() && !fs::exists(path, error) && !error;
          path = path.parent_path()) {
+        // "a/.." names a folder that exists once "a" does: nothing above it is the run's.
+        if (path.filename() == "." || path.filename() == "..") break;
         missing.push_back(path.string());
         if (path == path.parent_path()) break;
     }

@@ -50,10 +50,11 @@ std::vector<std::pair<fs::path, fs::path>> logsIn(const fs::path& folder, bool r
     return logs;
 }
 
-// Two spellings of one path compare equal.
+// Two spellings of one path compare equal ("" is the current folder, as "." is).
 std::string pathKey(const std::string& path) {
     std::error_code error;
-    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
+    const fs::path absolute =
+        fs::weakly_canonical(fs::absolute(path.empty() ? "." : path, error), error);
     return absolute.lexically_normal().string();
 }
 
@@ -185,14 +186,14 @@ std::vector<Job> planJobs(const Options& options) {
 }
 
 std::vector<std::string> foldersToMake(const std::string& folder) {
+    // Each folder on the way that does not exist yet; "a/.." is no folder of its own.
     std::vector<std::string> missing;
-    std::error_code error;
-    for (fs::path path = folder; !path.empty() && !fs::exists(path, error) && !error;
-         path = path.parent_path()) {
-        // "a/.." names a folder that exists once "a" does: nothing above it is the run's.
-        if (path.filename() == "." || path.filename() == "..") break;
-        missing.push_back(path.string());
-        if (path == path.parent_path()) break;
+    fs::path path;
+    for (const fs::path& part : fs::path(folder)) {
+        path /= part;
+        std::error_code error;
+        if (part.empty() || part == "." || part == "..") continue;
+        if (!fs::exists(path, error) && !error) missing.push_back(path.string());
     }
     return missing;
 }

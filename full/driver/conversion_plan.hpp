@@ -25,7 +25,7 @@ std::vector<Job> planAlbum(const Options& options);
 // song.vgm, song.vgz, song.vgm.gz, SONG.VGZ: the name without its extensions.
 std::string stemOf(const std::string& fileName);
 
-// The folders of `folder` (it and those above it) that do not exist yet: those a run makes.
+// The folders on the way to `folder` (it too) that do not exist yet: those a run makes.
 std::vector<std::string> foldersToMake(const std::string& folder);
 // Removes each of `made` that is left empty, deepest first, as rmdir would: a run leaves no
 // folder it made without writing into it.

@@ -189,9 +189,12 @@ TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {
               "all.x: 2 tracks, 0:02; drums: 2 samples (0 shared), 1 KiB ADPCM at 15.6 kHz; "
               "3 KiB\n");
     EXPECT_EQ(readAlbum(readFile(dir.file("all.x"))).tracks.size(), 2u);
-    r = runFull(dir, {"--album", "none.x", "--skip-bad", "text.vgm"});
+    // No folder is left for an album not made.
+    r = runFull(dir, {"--album", "new/none.x", "--skip-bad", "text.vgm"});
     EXPECT_EQ(r.err,
-              "text.vgm: not a VGM log\nopmcast-full: album none.x not made: 1 of 1 logs failed\n");
+              "text.vgm: not a VGM log\nopmcast-full: album new/none.x not made: 1 of 1 logs "
+              "failed\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new")));
 
     // Beyond --max-size: refused with the size it fits in, and that size does.
     r = runFull(dir, {"--album", "small.x", "--max-size", "2000", "a.vgm", "c.vgm"});

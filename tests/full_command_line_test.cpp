@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -81,6 +82,15 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     r = runFull(dir, {"--no-display", "-o", "new/deeper", "tune.vgm"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(readFile(dir.file("new/deeper/tune.x")), readFile(dir.file("tune.x")));
+    // A folder it writes nothing into is not left behind, nor those made above it.
+    r = runFull(dir, {"-o", "new/empty/deeper", "text.vgm", "missing.vgm"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("new/deeper")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new/empty")));
+    r = runFull(dir, {"-o", "made/../new/also", "text.vgm"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("made")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new/also")));
     r = runFull(dir, {"-o", "tune.x", "tune.vgm", "PACKED.VGZ"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "opmcast-full: cannot write into tune.x: it is a file, not a folder\n");
@@ -184,6 +194,28 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
               "them apart, or use another -o)\n");
     runFull(dir, {"a/song.vgm"});
     EXPECT_EQ(readFile(dir.file("out/song.x")), readFile(dir.file("a/song.x")));
+    // The same log named twice, or with its folder, converts once and says so (the names it
+    // would be given apart with --x68k-names as well).
+    writeFile(dir.file("top.vgm"), tune);
+    const struct {
+        std::vector<std::string> args;
+        const char* line;
+    } twice[] = {
+        {{"a/song.vgm", "a/song.vgm"}, "a/song.vgm -> a/song.x"},
+        {{"top.vgm", "./top.vgm"}, "top.vgm -> top.x"},
+        {{"-o", "twice", "--x68k-names", "a/song.vgm", "./a/song.vgm", "a"},
+         "a/song.vgm -> twice/song.x"},
+    };
+    for (const auto& [args, line] : twice) {
+        r = runFull(dir, args);
+        EXPECT_EQ(r.exitStatus, 0) << line;
+        EXPECT_EQ(r.out, std::string(line) + ": 1.0 s; PSG 1; 2 KiB\n");
+        const std::string log = std::string(line).substr(0, std::string(line).find(" -> "));
+        EXPECT_EQ(r.err, log + ": warning: named more than once: converted once\n");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("twice")),
+                            std::filesystem::directory_iterator()),
+              1);
 
     // A folder: its logs in name order; -r mirrors its subfolders under -o; one without logs
     // fails on its own line.
@@ -199,6 +231,17 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
               "music/a.vgm -> tree/a.x: 1.0 s; PSG 1; 2 KiB\n"
               "music/b.vgz -> tree/b.x: 1.0 s; PSG 1; 2 KiB\n"
               "music/sub/c.vgm.gz -> tree/sub/c.x: 1.0 s; PSG 1; 2 KiB\n");
+    // A mirrored folder whose logs all fail is not made, nor -o DIR when nothing converts.
+    std::filesystem::create_directories(dir.file("mixed/bad"));
+    writeFile(dir.file("mixed/ok.vgm"), tune);
+    writeFile(dir.file("mixed/bad/broken.vgm"), Bytes{'n', 'o'});
+    r = runFull(dir, {"-q", "-r", "-j2", "-o", "mixed-out", "mixed"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("mixed-out/ok.x")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("mixed-out/bad")));
+    r = runFull(dir, {"-q", "-r", "-o", "none-out", "mixed/bad"});
+    EXPECT_EQ(r.err, "mixed/bad/broken.vgm: not a VGM log\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none-out")));
     r = runFull(dir, {"-r", "music"});  // beside each log
     EXPECT_EQ(readFile(dir.file("music/sub/c.x")), readFile(dir.file("tree/sub/c.x")));
 
@@ -241,10 +284,17 @@ TEST(FullCommandLine, NamesAnX68000CannotHoldAreFlaggedOrMadeToFit) {
         "A very long song name that will not fit.vgm",
         "A very long song name that will not fit, either.vgm",
         "\xE3\x82\xBD\xE3\x83\x8B\xE3\x83\x83\xE3\x82\xAF.vgm",  // Shift-JIS holds it
-        "ok_name.vgm",
-        "Caf\xC3\xA9.vgm"};
+        "ok_name.vgm", "Caf\xC3\xA9.vgm",
+        // 魂斗羅 ザ・ハードコア: 21 bytes of Shift-JIS, the 18th inside コ
+        "\xE9\xAD\x82\xE6\x96\x97\xE7\xBE\x85 \xE3\x82\xB6\xE3\x83\xBB\xE3\x83\x8F"
+        "\xE3\x83\xBC\xE3\x83\x89\xE3\x82\xB3\xE3\x82\xA2.vgm",
+        "\xE9\xAD\x82\xE6\x96\x97\xE7\xBE\x85 \xE3\x82\xB6\xE3\x83\xBB\xE3\x83\x8F"
+        "\xE3\x83\xBC\xE3\x83\x89\xE3\x82\xB3\xE3\x82\xA2 2.vgm",
+        "\xEF\xBD\xBF\xEF\xBE\x86 Caf\xC3\xA9+v1.2.vgm",  // half-width katakana, é, + and .
+        "\xF0\x9F\x8E\xB5.vgm",                           // nothing Shift-JIS holds
+    };
     for (const char* name : names) writeFile(dir.file(name), tune);
-    ToolResult r = runFull(dir, {"-q", names[0], names[1], names[3], names[4], names[5]});
+    ToolResult r = runFull(dir, {"-q", names[0], names[1], names[3], names[4], names[5], names[6]});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err,
               std::string(names[0]) +
@@ -257,16 +307,65 @@ TEST(FullCommandLine, NamesAnX68000CannotHoldAreFlaggedOrMadeToFit) {
                   "names that fit\n" +
                   names[5] +
                   ": warning: an X68000 cannot hold the name Caf\xC3\xA9.x (characters "
-                  "Shift-JIS lacks); --x68k-names writes names that fit\n");
-    r = runFull(dir,
-                {"-o", "x68k", "--x68k-names", names[0], names[1], names[2], names[4], names[5]});
+                  "Shift-JIS lacks); --x68k-names writes names that fit\n" +
+                  names[6] + ": warning: an X68000 cannot hold the name " +
+                  std::string(names[6]).substr(0, std::strlen(names[6]) - 4) +
+                  ".x (blanks, 21 bytes before the dot, 18 at most); --x68k-names writes names "
+                  "that fit\n");
+    // Fitted: what Shift-JIS holds is kept, cut at 18 of its bytes without splitting a
+    // character; the rest transliterated; names made unique stay so after the cut.
+    r = runFull(dir, {"-o", "x68k", "--x68k-names", names[0], names[1], names[2], names[3],
+                      names[4], names[5], names[6], names[7], names[8], names[9]});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("-> x68k/Sonic_--_Green_Hil.x:"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-> x68k/A_very_long_song_n.x:"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-> x68k/A_very_long_song_2.x:"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-> x68k/ok_name.x:"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-> x68k/Cafe.x:"), std::string::npos) << r.out;
+    for (const char* fitted : {
+             "Sonic_\xE2\x80\x94_Green_Hil.x",
+             "A_very_long_song_n.x",
+             "A_very_long_song_2.x",
+             "\xE3\x82\xBD\xE3\x83\x8B\xE3\x83\x83\xE3\x82\xAF.x",
+             "ok_name.x",
+             "Cafe.x",
+             // 魂斗羅_ザ・ハード (17 bytes), then 魂斗羅_ザ・ハー_2 (17)
+             "\xE9\xAD\x82\xE6\x96\x97\xE7\xBE\x85_\xE3\x82\xB6\xE3\x83\xBB\xE3\x83\x8F"
+             "\xE3\x83\xBC\xE3\x83\x89.x",
+             "\xE9\xAD\x82\xE6\x96\x97\xE7\xBE\x85_\xE3\x82\xB6\xE3\x83\xBB\xE3\x83\x8F"
+             "\xE3\x83\xBC_2.x",
+             "\xEF\xBD\xBF\xEF\xBE\x86_Cafe_v1_2.x",
+             "song.x",
+         })
+        EXPECT_NE(r.out.find(std::string("-> x68k/") + fitted + ":"), std::string::npos)
+            << fitted << "\n"
+            << r.out;
+
+    // Folders mirrored by -r: flagged once each, or made to fit by the same rule, and unique
+    // among their siblings.
+    for (const char* log : {"music/Sonic 3 & Knuckles/Disc \xE2\x98\x86 One/a.vgm",
+                            "music/Sonic 3 & Knuckles/Disc \xE2\x98\x86 One/b.vgm",
+                            "music/Sonic 3 & Knuckles/Disc_\xE2\x98\x86_One/a.vgm",
+                            "music/Sonic 3 & Knuckles/v1.2/a.vgm"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.file(log)).parent_path());
+        writeFile(dir.file(log), tune);
+    }
+    r = runFull(dir, {"-q", "-r", "-o", "tree", "music"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "music/Sonic 3 & Knuckles/Disc \xE2\x98\x86 One/a.vgm: warning: an X68000 cannot "
+              "hold the folder name tree/Sonic 3 & Knuckles (blanks); --x68k-names writes names "
+              "that fit\n"
+              "music/Sonic 3 & Knuckles/Disc \xE2\x98\x86 One/a.vgm: warning: an X68000 cannot "
+              "hold the folder name tree/Sonic 3 & Knuckles/Disc \xE2\x98\x86 One (blanks); "
+              "--x68k-names writes names that fit\n");
+    r = runFull(dir, {"-q", "-r", "-o", "fit", "--x68k-names", "music"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const char* program :
+         {"fit/Sonic_3_&_Knuckles/Disc_\xE2\x98\x86_One/a.x",
+          "fit/Sonic_3_&_Knuckles/Disc_\xE2\x98\x86_One/b.x",
+          "fit/Sonic_3_&_Knuckles/Disc_\xE2\x98\x86_One_2/a.x", "fit/Sonic_3_&_Knuckles/v1.2/a.x"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir.file(program))) << program;
+    EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator(dir.file("fit")),
+                            std::filesystem::recursive_directory_iterator()),
+              8);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ struct Job {
 };
 
 // Every log in input order (a folder's in name order); two that would make the same program:
-// the first converts, the second is refused.
+// the first converts, the second is refused; the same log named twice converts once.
 std::vector<Job> planJobs(const Options& options);
 
 // An album's tracks: every log in input order (a folder's in name order), without programs of
@@ -24,3 +24,9 @@ std::vector<Job> planAlbum(const Options& options);
 
 // song.vgm, song.vgz, song.vgm.gz, SONG.VGZ: the name without its extensions.
 std::string stemOf(const std::string& fileName);
+
+// The folders on the way to `folder` (it too) that do not exist yet: those a run makes.
+std::vector<std::string> foldersToMake(const std::string& folder);
+// Removes each of `made` that is left empty, deepest first, as rmdir would: a run leaves no
+// folder it made without writing into it.
+void removeEmptyFolders(std::vector<std::string> made);

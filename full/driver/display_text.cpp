@@ -8,10 +8,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// Bytes of the UTF-8 character starting at `at`; 0 when the bytes there are not one (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF or cut short).
 std::size_t utf8Length(const std::string& text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
     const unsigned char lead = byte(0);
@@ -31,6 +27,8 @@ std::size_t utf8Length(const std::string& text, std::size_t at) {
         if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
     return length;
 }
+
+namespace {
 
 // `utf8` converted by iconv to `encoding`, each character that has no counterpart there and
 // each byte that is not UTF-8 as "?".
@@ -97,6 +95,23 @@ std::string fadeText(double seconds) {
 
 }  // namespace
 
+std::string shiftJisText(const std::string& utf8) {
+    return convertLeniently(utf8, "CP932");
+}
+
+std::string asciiText(const std::string& utf8) {
+    // glibc transliterates (é to e) by the tables of LC_CTYPE: a UTF-8 locale for this thread
+    // alone while it converts.
+    const locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    const locale_t previous = utf8Locale ? uselocale(utf8Locale) : locale_t(0);
+    std::string text = convertLeniently(utf8, "ASCII//TRANSLIT");
+    if (utf8Locale) {
+        uselocale(previous);
+        freelocale(utf8Locale);
+    }
+    return text;
+}
+
 std::string clockText(double seconds) {
     // Nothing beyond 9999 hours: past that the cast below would overflow.
     const long long whole =
@@ -117,20 +132,7 @@ std::string screenText(const std::string& utf8, bool japanese, int columns) {
     std::string plain = utf8;
     for (char& c : plain)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    std::string text;
-    if (japanese) {
-        text = convertLeniently(plain, "CP932");
-    } else {
-        // glibc transliterates (é to e) by the tables of LC_CTYPE: a UTF-8 locale for this
-        // thread alone while it converts.
-        const locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
-        const locale_t previous = utf8Locale ? uselocale(utf8Locale) : locale_t(0);
-        text = convertLeniently(plain, "ASCII//TRANSLIT");
-        if (utf8Locale) {
-            uselocale(previous);
-            freelocale(utf8Locale);
-        }
-    }
+    std::string text = japanese ? shiftJisText(plain) : asciiText(plain);
     for (char& c :
          text)  // a transliteration never brings controls, but the screen must not see one
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';

@@ -26,6 +26,15 @@ struct DisplaySong {
     double fadeSeconds = 0;
 };
 
+// Bytes of the UTF-8 character starting at `at`; 0 when the bytes there are not one (a stray
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF or cut short).
+std::size_t utf8Length(const std::string& text, std::size_t at);
+// `utf8` in Shift-JIS (CP932), each character it lacks and each byte that is not UTF-8 as "?".
+std::string shiftJisText(const std::string& utf8);
+// `utf8` in ASCII, letters transliterated where they can be (é as e), else "?"; each byte
+// that is not UTF-8 as "?".
+std::string asciiText(const std::string& utf8);
+
 // A time as the screen shows it: m:ss (minutes beyond 59 as they come, as the player counts
 // them), rounded down to the second.
 std::string clockText(double seconds);

@@ -84,19 +84,29 @@ int main(int argc, char** argv) {
         std::puts("opmcast-full " OPMCAST_VERSION);
         return 0;
     }
+    // The folders this run makes: those it writes nothing into are removed at its end.
+    std::vector<std::string> made = foldersToMake(options.outputDir);
     if (const std::string wrong = prepareOutputDir(options.outputDir); !wrong.empty()) {
         std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
+        removeEmptyFolders(made);
         return 1;
     }
     if (!options.album.empty()) {
         const std::string folder = fs::path(options.album).parent_path().string();
+        made = foldersToMake(folder);
         if (const std::string wrong = prepareOutputDir(folder); !wrong.empty()) {
             std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
+            removeEmptyFolders(made);
             return 1;
         }
-        return makeAlbum(options);
+        const int status = makeAlbum(options);
+        removeEmptyFolders(made);
+        return status;
     }
     const std::vector<Job> jobs = planJobs(options);
+    for (const Job& job : jobs)
+        for (std::string& folder : foldersToMake(fs::path(job.output).parent_path().string()))
+            made.push_back(std::move(folder));
     int workers = options.jobs;
     if (workers == 0) workers = int(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     int failures = 0;
@@ -111,5 +121,6 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             failures += output.failed;
         });
+    removeEmptyFolders(made);
     return failures == 0 ? 0 : 1;
 }

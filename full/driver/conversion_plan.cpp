@@ -57,6 +57,11 @@ std::string pathKey(const std::string& path) {
     return absolute.lexically_normal().string();
 }
 
+std::string noLogsIn(const Options& options) {
+    return options.recursive ? "no .vgm, .vgz or .vgm.gz files in this folder or its subfolders"
+                             : "no .vgm, .vgz or .vgm.gz files in this folder";
+}
+
 }  // namespace
 
 std::string stemOf(const std::string& fileName) {
@@ -75,8 +80,7 @@ std::vector<Job> planAlbum(const Options& options) {
             continue;
         }
         const auto logs = logsIn(input, options.recursive);
-        if (logs.empty())
-            tracks.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        if (logs.empty()) tracks.push_back({input, "", noLogsIn(options), {}});
         for (const auto& log : logs) tracks.push_back({log.first.string(), options.album, "", {}});
     }
     return tracks;
@@ -95,8 +99,7 @@ std::vector<Job> planJobs(const Options& options) {
             continue;
         }
         const auto logs = logsIn(input, options.recursive);
-        if (logs.empty())
-            jobs.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        if (logs.empty()) jobs.push_back({input, "", noLogsIn(options), {}});
         if (logs.empty()) folders.emplace_back();
         for (const auto& [log, relative] : logs) {
             jobs.push_back({log.string(), "", "", {}});
@@ -109,6 +112,10 @@ std::vector<Job> planJobs(const Options& options) {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& job = jobs[i];
         if (!job.refusal.empty()) continue;
+        if (!options.outputProgram.empty()) {  // -o NAME.x, for one log
+            job.output = options.outputProgram;
+            continue;
+        }
         std::string stem = stemOf(job.input);
         if (options.x68kNames) stem = x68kStem(stem, takenByFolder[pathKey(folders[i].string())]);
         job.output = (folders[i] / (stem + ".x")).string();

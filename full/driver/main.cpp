@@ -3,6 +3,7 @@
 // tone voices and the noise, and the DAC's drums on the ADPCM.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -32,7 +33,8 @@ JobOutput convertJob(const Job& job, const Options& options) {
                            .loops = options.loops,
                            .fadeSeconds = options.fadeSeconds,
                            .display = options.display,
-                           .japanese = options.japanese};
+                           .japanese = options.japanese,
+                           .lengthSeconds = options.lengthSeconds};
     ConvertResult result;
     std::error_code ignored;
     if (error.empty() && fs::equivalent(job.input, job.output, ignored))
@@ -44,7 +46,8 @@ JobOutput convertJob(const Job& job, const Options& options) {
             fs::create_directories(folder, ignored);
         result = convertLog(request);
         error = result.error;
-        if (error.starts_with("cannot write ")) error = whyNotWritable(job.output);
+        if (error.starts_with("cannot write "))
+            error = whyNotWritable(job.output, result.writeError, result.programSize);
     }
     if (!error.empty()) {
         output.err += job.input + ": " + error + "\n";
@@ -94,13 +97,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
             return 1;
         }
-        return makeAlbum(options);
+        const int status = makeAlbum(options);
+        releaseInterrupts();
+        return status;
     }
     const std::vector<Job> jobs = planJobs(options);
     int workers = options.jobs;
     if (workers == 0) workers = int(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     int failures = 0;
-    runJobs(
+    std::size_t ended = 0;
+    const int interrupt = runJobs(
         jobs.size(), workers, [&](std::size_t i) { return convertJob(jobs[i], options); },
         [&](std::size_t i, const JobOutput& output) {
             std::fputs(output.err.c_str(), stderr);
@@ -109,7 +115,17 @@ int main(int argc, char** argv) {
                              jobs[i].input.c_str());
             std::fputs(output.out.c_str(), stdout);
             std::fflush(stdout);
+            std::fflush(stderr);
             failures += output.failed;
+            ++ended;
+            releaseInterrupts();  // an interrupt held since the program's rename
         });
+    if (interrupt != 0) {
+        std::fprintf(stderr, "opmcast-full: interrupted: %zu of %zu logs not converted\n",
+                     jobs.size() - ended, jobs.size());
+        std::fflush(stderr);
+        std::signal(interrupt, SIG_DFL);
+        std::raise(interrupt);
+    }
     return failures == 0 ? 0 : 1;
 }

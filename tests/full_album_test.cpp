@@ -157,6 +157,13 @@ TEST(FullAlbum, TracksPlayAsSongsAndShareOneBankOfDrums) {
     EXPECT_EQ(album.tracks[0].loops, 0u);
     EXPECT_EQ(album.tracks[1].display, "");
     EXPECT_EQ(album.display, "");
+    // The album's line says which tracks count once through, looping until N, and --repeat.
+    r = runFull(dir, {"--album", "again.x", "--repeat", "--loops", "0", "--no-display", "a.vgm",
+                      "b.vgm", "c.vgm"});
+    EXPECT_NE(r.out.find("\nagain.x: 3 tracks, 0:04 with tracks 1 and 3 once through (they loop "
+                         "until N), then again (--repeat); drums: "),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {

@@ -319,7 +319,8 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
     }
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), programs);
     EXPECT_LT(programs, MANY);
-    EXPECT_TRUE(r.err.ends_with(" of 40 logs not converted\n")) << r.err;
+    // (Nothing at all where the interrupt came before the first conversion started.)
+    EXPECT_TRUE(r.err.empty() || r.err.ends_with(" of 40 logs not converted\n")) << r.err;
 }
 
 TEST(FullCommandLine, NamesAnX68000CannotHoldAreFlaggedOrMadeToFit) {

@@ -157,6 +157,13 @@ TEST(FullAlbum, TracksPlayAsSongsAndShareOneBankOfDrums) {
     EXPECT_EQ(album.tracks[0].loops, 0u);
     EXPECT_EQ(album.tracks[1].display, "");
     EXPECT_EQ(album.display, "");
+    // The album's line says which tracks count once through, looping until N, and --repeat.
+    r = runFull(dir, {"--album", "again.x", "--repeat", "--loops", "0", "--no-display", "a.vgm",
+                      "b.vgm", "c.vgm"});
+    EXPECT_NE(r.out.find("\nagain.x: 3 tracks, 0:04 with tracks 1 and 3 once through (they loop "
+                         "until N), then again (--repeat); drums: "),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {
@@ -195,6 +202,31 @@ TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {
               "text.vgm: not a VGM log\nopmcast-full: album new/none.x not made: 1 of 1 logs "
               "failed\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("new")));
+    // A folder without logs is no failed log; --skip-bad is offered only where it would help.
+    std::filesystem::create_directories(dir.file("empty/sub"));
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } folders[] = {
+        {{"--album", "e.x", "empty"},
+         "empty: no .vgm, .vgz or .vgm.gz files in this folder\n"
+         "opmcast-full: album e.x not made: no logs to make it of\n"},
+        {{"--album", "e.x", "-r", "empty"},
+         "empty: no .vgm, .vgz or .vgm.gz files in this folder or its subfolders\n"
+         "opmcast-full: album e.x not made: no logs to make it of\n"},
+        {{"--album", "e.x", "a.vgm", "empty", "text.vgm"},
+         "empty: no .vgm, .vgz or .vgm.gz files in this folder\ntext.vgm: not a VGM log\n"
+         "opmcast-full: album e.x not made: 1 of 2 logs failed, a folder without logs "
+         "(--skip-bad leaves such tracks out)\n"},
+        {{"--album", "e.x", "--skip-bad", "a.vgm", "empty", "-q"},
+         "empty: no .vgm, .vgz or .vgm.gz files in this folder\n"},
+    };
+    for (const auto& [args, err] : folders) {
+        r = runFull(dir, args);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err, err);
+    }
+    EXPECT_EQ(readAlbum(readFile(dir.file("e.x"))).tracks.size(), 1u);
 
     // Beyond --max-size: refused with the size it fits in, and that size does.
     r = runFull(dir, {"--album", "small.x", "--max-size", "2000", "a.vgm", "c.vgm"});

@@ -1,6 +1,7 @@
 // opmcast-full's command line: files and folders, where the programs go, what it says and
 // when it refuses.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "full/driver/write_errors.hpp"
 #include "tests/full_tool_run.hpp"
 #include "tests/gzip_support.hpp"
 #include "tests/test_support.hpp"
@@ -35,26 +38,51 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     // A small file that unpacks to more than any song: refused before either pass.
     writeFile(dir.file("bomb.vgz"),
               gzipped(concat({makeVgm({0x50, 0x90}), Bytes((256 << 20) + 1, 0x00)}), 1));
+    // Headers cut short: within the fields read, and before the data they point to.
+    writeFile(dir.file("empty.vgm"), Bytes{});
+    writeFile(dir.file("head.vgm"), Bytes(tune.begin(), tune.begin() + 30));
+    Bytes noData(tune.begin(), tune.begin() + 0x40);
+    noData[0x34] = 0x8C;  // the data at 0xC0
+    writeFile(dir.file("nodata.vgm"), noData);
+    // Logs without their end marker: half a second kept, and two seconds with nothing heard
+    // (the tone's volume off) are refused; a whole log of half a second is a sound effect.
+    writeFile(dir.file("half.vgm"),
+              makeVgm({0x50, 0x80, 0x50, 0x10, 0x50, 0x90, 0x61, 0x22, 0x56}));
+    writeFile(dir.file("hush.vgm"), makeVgm({0x50, 0x9F, 0x61, 0x44, 0xAC, 0x61, 0x44, 0xAC}));
+    writeFile(dir.file("sfx.vgm"),
+              makeVgm({0x50, 0x80, 0x50, 0x10, 0x50, 0x90, 0x61, 0x22, 0x56, 0x66}));
 
-    ToolResult r = runFull(dir, {"--no-display", "tune.vgm", "text.vgm", "PACKED.VGZ",
-                                 "double.vgm.gz", "opm.vgm", "cut.vgz", "missing.vgm", "bomb.vgz"});
+    ToolResult r =
+        runFull(dir, {"--no-display", "tune.vgm", "text.vgm", "PACKED.VGZ", "double.vgm.gz",
+                      "opm.vgm", "cut.vgz", "missing.vgm", "bomb.vgz", "empty.vgm", "head.vgm",
+                      "nodata.vgm", "half.vgm", "hush.vgm", "sfx.vgm"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out,
               "tune.vgm -> tune.x: 1.0 s; PSG 1; 2 KiB\n"
               "PACKED.VGZ -> PACKED.x: 1.0 s; PSG 1; 2 KiB\n"
-              "double.vgm.gz -> double.x: 1.0 s; PSG 1; 2 KiB\n");
+              "double.vgm.gz -> double.x: 1.0 s; PSG 1; 2 KiB\n"
+              "sfx.vgm -> sfx.x: 0.5 s; PSG 1; 2 KiB\n");
     EXPECT_EQ(r.err,
               "text.vgm: not a VGM log\n"
               "opm.vgm: no YM2612 or SN76489 data (it writes the YM2151)\n"
               "cut.vgz: damaged gzip data (corrupt or cut short)\n"
               "missing.vgm: no such file\n"
-              "bomb.vgz: larger than 256 MiB (unpacked), too long for a song\n");
+              "bomb.vgz: larger than 256 MiB (unpacked), too long for a song\n"
+              "empty.vgm: empty file\n"
+              "head.vgm: VGM header cut short: the file ends after 30 bytes\n"
+              "nodata.vgm: VGM header cut short: the file ends after 64 bytes, before the data "
+              "its header places at byte 192\n"
+              "half.vgm: the log is cut short: it ends at byte 73 without its end marker, at 0.5 "
+              "s; too little to convert (less than a second)\n"
+              "hush.vgm: the log is cut short: it ends at byte 72 without its end marker, at 2.0 "
+              "s; nothing in it sounds, nothing to convert\n");
     EXPECT_EQ(readFile(dir.file("text.x")), Bytes(3, 0xEE));
     EXPECT_EQ(readFile(dir.file("tune.x")), readFile(dir.file("PACKED.x")));
     EXPECT_EQ(filesIn(dir),
               (std::vector<std::string>{"PACKED.VGZ", "PACKED.x", "bomb.vgz", "cut.vgz",
-                                        "double.vgm.gz", "double.x", "opm.vgm", "text.vgm",
-                                        "text.x", "tune.vgm", "tune.x"}));
+                                        "double.vgm.gz", "double.x", "empty.vgm", "half.vgm",
+                                        "head.vgm", "hush.vgm", "nodata.vgm", "opm.vgm", "sfx.vgm",
+                                        "sfx.x", "text.vgm", "text.x", "tune.vgm", "tune.x"}));
 
     // Into another folder, quietly; a program larger than allowed is not written.
     std::filesystem::create_directory(dir.file("out"));
@@ -91,9 +119,21 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("made")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("new/also")));
-    r = runFull(dir, {"-o", "tune.x", "tune.vgm", "PACKED.VGZ"});
+    writeFile(dir.file("new/plain"), Bytes(3, 0xEE));
+    r = runFull(dir, {"-o", "new/plain", "tune.vgm", "PACKED.VGZ"});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.err, "opmcast-full: cannot write into tune.x: it is a file, not a folder\n");
+    EXPECT_EQ(r.err, "opmcast-full: cannot write into new/plain: it is a file, not a folder\n");
+    // -o NAME.x with one log names its program; a folder of that name stays a folder.
+    r = runFull(dir, {"--no-display", "-o", "new/mine.x", "tune.vgm"});
+    EXPECT_EQ(r.out, "tune.vgm -> new/mine.x: 1.0 s; PSG 1; 2 KiB\n");
+    EXPECT_EQ(readFile(dir.file("new/mine.x")), readFile(dir.file("tune.x")));
+    r = runFull(dir, {"--no-display", "-o", "fresh/named.x", "tune.vgm"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("fresh/named.x")), readFile(dir.file("tune.x")));
+    std::filesystem::create_directory(dir.file("new/dir.x"));
+    r = runFull(dir, {"--no-display", "-o", "new/dir.x", "tune.vgm", "PACKED.VGZ"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("new/dir.x/PACKED.x")), readFile(dir.file("tune.x")));
     // Where the program cannot go, the cause is named.
     std::filesystem::create_directory(dir.file("in-the-way"));
     std::filesystem::create_directory(dir.file("in-the-way/tune.x"));
@@ -120,6 +160,20 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     EXPECT_EQ(r.err,
               "tune.vgm: cannot write locked/tune.x: the program there is read-only (this user "
               "may not replace it)\n");
+    // A write that fails is told by its cause, with the program's size: a limit on the size
+    // of files, or a full disk; nothing is left behind.
+    r = runFull(dir, {"--no-display", "-o", "limited", "tune.vgm"}, false, {.fileSizeLimit = 1024});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err,
+              "tune.vgm: cannot write limited/tune.x: the program (2 KiB) is larger than this "
+              "process may write (ulimit -f)\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("limited")));
+    EXPECT_EQ(noRoomReason(23 * 1024 + 1, 4096),
+              "the disk is full: the program needs 24 KiB, 4 KiB are free");
+    EXPECT_EQ(whyNotWritable(dir.file("limited/tune.x"), ENOSPC, 2048)
+                  .starts_with("cannot write " + dir.file("limited/tune.x") +
+                               ": the disk is full: the program needs 2 KiB, "),
+              true);
 
     // Help on stdout; a wrong command line is one line naming the option and its value, a
     // pointer to --help, and status 2.
@@ -160,6 +214,15 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
          "--album tune.vgm: not the name of a program (NAME.x)"},
         {{"--album", "all.x", "-o", "out", "tune.vgm"},
          "--album and -o: the album goes where --album names it"},
+        {{"-o", "-q", "tune.vgm"}, "-o: needs a value, not the option -q"},
+        {{"tune.vgm", "--album", "--repeat"}, "--album: needs a value, not the option --repeat"},
+        {{"--fade", "10", "tune.vgm"},
+         "--fade: only with --loops N (1 or more), --length or --album"},
+        {{"--loops", "0", "--fade", "3", "tune.vgm"},
+         "--fade: only with --loops N (1 or more), --length or --album"},
+        {{"--length", "0.5", "tune.vgm"}, "--length 0.5: not a length of 1 to 86400 seconds"},
+        {{"-o", "two.x", "tune.vgm", "PACKED.VGZ"},
+         "-o two.x: names one program, for one log; for several, -o names a folder"},
     };
     for (const auto& [args, line] : wrong) {
         r = runFull(dir, args);
@@ -168,6 +231,8 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
         EXPECT_EQ(r.err, "opmcast-full: " + std::string(line) + "\nTry 'opmcast-full --help'\n");
     }
     EXPECT_EQ(runFull(dir, {"--max-size", "12M", "-q", "tune.vgm"}).exitStatus, 0);
+    EXPECT_EQ(runFull(dir, {"--loops", "2", "--fade", "3", "-q", "tune.vgm"}).exitStatus, 0);
+    EXPECT_EQ(runFull(dir, {"-o./-q", "-q", "tune.vgm"}).exitStatus, 0);
 }
 
 TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
@@ -274,6 +339,34 @@ TEST(FullCommandLine, FoldersSameNamesCutLogsAndJobsLoseNothing) {
         EXPECT_EQ(readFile(dir.file(std::string("one/") + name)),
                   readFile(dir.file(std::string("serial/") + name)))
             << name;
+
+    // Ctrl-C during -j 2: no more conversions start, those under way end whole or leave
+    // nothing; every program on the disk has its line, and no temporary file remains.
+    Bytes busy;  // a tone moving every 16 samples, 1 MiB of commands
+    for (int i = 0; busy.size() < (1 << 20); ++i)
+        busy.insert(busy.end(), {0x50, std::uint8_t(0x80 | (i & 0x0F)), 0x50,
+                                 std::uint8_t((i >> 4) & 0x3F), 0x50, 0x90, 0x7F});
+    busy.push_back(0x66);
+    std::filesystem::create_directories(dir.file("many"));
+    constexpr int MANY = 40;
+    for (int i = 0; i < MANY; ++i)
+        writeFile(dir.file("many/" + std::to_string(100 + i) + ".vgm"), makeVgm(busy));
+    r = runFull(dir, {"-j", "2", "--no-display", "-o", "many-out", "many"}, false,
+                {.interruptAfterMs = 300});
+    EXPECT_EQ(r.exitStatus, 128 + SIGINT) << "ended before the interrupt";
+    int programs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("many-out"))) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.ends_with(".x")) << name << " left behind";
+        const std::string stem = name.substr(0, name.size() - 2);
+        EXPECT_NE(r.out.find("many/" + stem + ".vgm -> many-out/" + name + ": "), std::string::npos)
+            << name << " without its line";
+        ++programs;
+    }
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), programs);
+    EXPECT_LT(programs, MANY);
+    // (Nothing at all where the interrupt came before the first conversion started.)
+    EXPECT_TRUE(r.err.empty() || r.err.ends_with(" of 40 logs not converted\n")) << r.err;
 }
 
 TEST(FullCommandLine, NamesAnX68000CannotHoldAreFlaggedOrMadeToFit) {

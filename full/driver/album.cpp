@@ -112,6 +112,21 @@ std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japa
     return std::vector<std::uint8_t>(block.begin(), block.end());
 }
 
+// The tracks that loop until N is pressed (--loops 0), whose first pass alone counts in the
+// album's time: " with track 2 once through (it loops until N)".
+std::string untilKeyText(const std::vector<Track>& tracks) {
+    std::vector<std::string> numbers;
+    for (std::size_t i = 0; i < tracks.size(); ++i)
+        if (tracks[i].result.loops == 0 && tracks[i].result.loopSeconds >= 0)
+            numbers.push_back(std::to_string(i + 1));
+    if (numbers.empty()) return "";
+    std::string list;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ") + numbers[i];
+    return numbers.size() == 1 ? " with track " + list + " once through (it loops until N)"
+                               : " with tracks " + list + " once through (they loop until N)";
+}
+
 int refuse(const std::string& output, const std::string& why) {
     std::fprintf(stderr, "%s: %s\n", output.c_str(), why.c_str());
     return 1;
@@ -136,7 +151,8 @@ int makeAlbum(const Options& options) {
                                  .loops = options.loopsGiven ? options.loops : 2,
                                  .fadeSeconds = options.fadeSeconds,
                                  .display = options.display,
-                                 .japanese = options.japanese};
+                                 .japanese = options.japanese,
+                                 .lengthSeconds = options.lengthSeconds};
     // The streams are written into the program one after the other as they are made, as a
     // single song's is; where the program cannot be written they are still made and counted.
     ProgramFile program;
@@ -144,7 +160,8 @@ int makeAlbum(const Options& options) {
     SamplePool pool;
     std::vector<Track> tracks;
     std::string lines;
-    int failures = 0;
+    int failures = 0;      // logs that failed
+    int emptyFolders = 0;  // folders named that hold no logs
     std::int64_t streams = 0, hitsLeftOut = 0;
     bool fits = true;
     for (const Job& job : jobs) {
@@ -156,10 +173,15 @@ int makeAlbum(const Options& options) {
         if (why.empty()) why = readLog(job.input, *log);
         if (!why.empty()) {
             std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
+            if (job.output.empty()) {  // a folder without logs
+                ++emptyFolders;
+                continue;
+            }
             lines += "  - " + job.input + ": skipped\n";
             ++failures;
             continue;
         }
+        keepDrumsOfFirstPart(*log->dac, request);
         Track track;
         track.input = job.input;
         track.drumSamples = int(log->dac->samples.size());
@@ -183,10 +205,19 @@ int makeAlbum(const Options& options) {
         lines += trackLines(int(tracks.size()) + 1, track);
         tracks.push_back(std::move(track));
     }
-    if (failures > 0 && (!options.skipBad || tracks.empty())) {
-        std::fprintf(stderr, "opmcast-full: album %s not made: %d of %zu logs failed%s\n",
-                     output.c_str(), failures, jobs.size(),
-                     options.skipBad ? "" : " (--skip-bad leaves such tracks out)");
+    if (failures + emptyFolders > 0 && (!options.skipBad || tracks.empty())) {
+        std::string why;
+        const std::size_t logs = jobs.size() - std::size_t(emptyFolders);
+        if (failures > 0)
+            why = std::to_string(failures) + " of " + std::to_string(logs) + " logs failed";
+        if (emptyFolders > 0)
+            why += std::string(why.empty() ? "" : ", ") +
+                   (emptyFolders == 1 ? "a folder" : std::to_string(emptyFolders) + " folders") +
+                   " without logs";
+        if (tracks.empty() && failures == 0) why = "no logs to make it of";
+        // --skip-bad helps only where some log made a track.
+        if (!options.skipBad && !tracks.empty()) why += " (--skip-bad leaves such tracks out)";
+        std::fprintf(stderr, "opmcast-full: album %s not made: %s\n", output.c_str(), why.c_str());
         return 1;
     }
 
@@ -231,18 +262,20 @@ int makeAlbum(const Options& options) {
             finishProgram(output, program, whole.first(FULL_PLAYER_HEAD_SIZE),
                           {whole.subspan(FULL_PLAYER_HEAD_SIZE + std::size_t(streams))});
         !failure.empty())
-        return refuse(output, whyNotWritable(output));
+        return refuse(output,
+                      whyNotWritable(output, program.writeError, std::int64_t(bytes.size())));
 
     if (failures > 0)
-        std::fprintf(stderr,
-                     "opmcast-full: album %s made of %zu of %zu logs (--skip-bad left %d out)\n",
-                     output.c_str(), tracks.size(), jobs.size(), failures);
-    if (options.quiet) return failures > 0 ? 1 : 0;
+        std::fprintf(
+            stderr, "opmcast-full: album %s made of %zu of %zu logs (--skip-bad left %d out)\n",
+            output.c_str(), tracks.size(), jobs.size() - std::size_t(emptyFolders), failures);
+    if (options.quiet) return failures + emptyFolders > 0 ? 1 : 0;
     int shared = 0;
     for (const int count : pool.tracks) shared += count > 1;
     std::vector<std::string> albumParts{std::to_string(tracks.size()) +
                                         (tracks.size() == 1 ? " track, " : " tracks, ") +
-                                        clockText(seconds)};
+                                        clockText(seconds) + untilKeyText(tracks) +
+                                        (options.repeat ? ", then again (--repeat)" : "")};
     if (drums.samples > 0)
         albumParts.push_back(drumsPart(drums, " (" + std::to_string(shared) + " shared)"));
     albumParts.push_back(programSizeText(std::int64_t(bytes.size())));
@@ -251,5 +284,5 @@ int makeAlbum(const Options& options) {
     albumResult.drums.hitsLeftOut = 0;  // on the tracks' lines
     lines += output + ": " + join(albumParts) + "\n" + leftOutLine(albumResult);
     std::fputs(lines.c_str(), stdout);
-    return failures > 0 ? 1 : 0;
+    return failures + emptyFolders > 0 ? 1 : 0;
 }

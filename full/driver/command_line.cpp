@@ -1,5 +1,6 @@
 #include "full/driver/command_line.hpp"
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
@@ -17,7 +18,7 @@ const char* const FULL_USAGE =
     "on the ADPCM. A DIR stands for every .vgm, .vgz and .vgm.gz in it, in name order.\n"
     "\n"
     "  -o, --output-dir DIR   write the programs into DIR (created if need be) instead of\n"
-    "                         beside their logs\n"
+    "                         beside their logs; -o NAME.x with one log names its program\n"
     "  -r, --recursive        folders: their subfolders too, mirrored under -o DIR\n"
     "  -j, --jobs N           convert N files at a time (default: one per processor); the\n"
     "                         lines come in the order of the inputs, the programs the same\n"
@@ -31,7 +32,11 @@ const char* const FULL_USAGE =
     "  --loops N              play the loop N times (1 to 999), then fade out and end; 0, the\n"
     "                         default for a song, loops until a key is pressed. A song\n"
     "                         without a loop plays once\n"
-    "  --fade SECONDS         the fade-out after the last loop (default 5; 0, or 0.5 to 60)\n"
+    "  --fade SECONDS         the fade-out after the last loop (default 5; 0, or 0.5 to 60);\n"
+    "                         only with --loops N (N from 1), --length or --album\n"
+    "  --length SECONDS       convert only the log's first SECONDS (1 to 86400), then fade\n"
+    "                         out over --fade seconds as the music goes on; for a log too\n"
+    "                         long to load. A log no longer than that converts whole\n"
     "  --japanese             show the GD3 tag's Japanese texts (in Shift-JIS) where it has them\n"
     "  --no-display           leave the X68000's screen alone (by default the program shows the\n"
     "                         title, game, system, author and length, and the time as it plays)\n"
@@ -49,7 +54,7 @@ const char* const FULL_USAGE =
     "\n"
     "Two inputs that would make the same program: the first is converted, the second refused\n"
     "(a line names both; exit status 1). A log cut short of its end is converted as far as\n"
-    "it goes, with a warning.\n"
+    "it goes, with a warning; one that keeps less than a second, or nothing heard, is refused.\n"
     "\n"
     "Each program gets a line:\n"
     "  song.vgm -> song.x \"Title\": 52.8 s, loops at 14.4 s; FM 5, PSG 3 + noise, LFO;\n"
@@ -127,14 +132,34 @@ std::optional<std::string> parseFade(const std::string& option, const std::strin
     return std::nullopt;
 }
 
+// --length: the seconds of the log converted before the fade.
+std::optional<std::string> parseLength(const std::string& option, const std::string& text,
+                                       double& seconds) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(value >= 1 && value <= 86400))
+        return option + " " + text + ": not a length of 1 to 86400 seconds";
+    seconds = value;
+    return std::nullopt;
+}
+
+bool isProgramName(const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    return name.size() >= 3 && (name.ends_with(".x") || name.ends_with(".X"));
+}
+
 // The album's program: a file name ending in .x.
 std::optional<std::string> parseAlbumName(const std::string& option, const std::string& text,
                                           std::string& album) {
-    const std::string name = std::filesystem::path(text).filename().string();
-    if (name.size() < 3 || !(name.ends_with(".x") || name.ends_with(".X")))
-        return option + " " + text + ": not the name of a program (NAME.x)";
+    if (!isProgramName(text)) return option + " " + text + ": not the name of a program (NAME.x)";
     album = text;
     return std::nullopt;
+}
+
+// "-q", "--loops": an option's name where a value was wanted. "-1" and "-" are not.
+bool looksLikeOption(const std::string& text) {
+    return text.size() >= 2 && text[0] == '-' &&
+           !std::isdigit(static_cast<unsigned char>(text[1])) && text[1] != '.';
 }
 
 }  // namespace
@@ -164,13 +189,17 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
         };
         const bool takesValue = name == "-o" || name == "--output-dir" || name == "--max-size" ||
                                 name == "-j" || name == "--jobs" || name == "--loops" ||
-                                name == "--fade" || name == "--album";
+                                name == "--fade" || name == "--album" || name == "--length";
         if (value && !takesValue) return name + ": takes no value";
         if (name == "--") {
             optionsEnd = true;
         } else if (takesValue) {
+            const bool separate = !value;
             const std::optional<std::string> given = takeValue();
             if (!given) return name + ": needs a value";
+            // "-o -q": the option's value forgotten, not a folder named -q (-o ./-q is one).
+            if (separate && looksLikeOption(*given))
+                return name + ": needs a value, not the option " + *given;
             if (name == "-o" || name == "--output-dir") {
                 if (given->empty()) return name + ": needs a folder";
                 options.outputDir = *given;
@@ -183,6 +212,9 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 if (auto wrong = parseAlbumName(name, *given, options.album)) return wrong;
             } else if (name == "--fade") {
                 if (auto wrong = parseFade(name, *given, options.fadeSeconds)) return wrong;
+                options.fadeGiven = true;
+            } else if (name == "--length") {
+                if (auto wrong = parseLength(name, *given, options.lengthSeconds)) return wrong;
             } else if (auto wrong = parseJobs(name, *given, options.jobs)) {
                 return wrong;
             }
@@ -215,5 +247,19 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
         return std::string("--skip-bad: only with --album");
     if (!options.album.empty() && !options.outputDir.empty())
         return std::string("--album and -o: the album goes where --album names it");
+    // A song loops until a key unless told how often: a fade then has nothing to end.
+    if (options.fadeGiven && options.album.empty() && options.loops == 0 &&
+        options.lengthSeconds == 0)
+        return std::string("--fade: only with --loops N (1 or more), --length or --album");
+    // -o NAME.x names the program of one log; a folder of that name already there stays one.
+    std::error_code error;
+    if (isProgramName(options.outputDir) &&
+        !std::filesystem::is_directory(options.outputDir, error)) {
+        if (options.inputs.size() != 1 || std::filesystem::is_directory(options.inputs[0], error))
+            return "-o " + options.outputDir +
+                   ": names one program, for one log; for several, -o names a folder";
+        options.outputProgram = options.outputDir;
+        options.outputDir.clear();
+    }
     return std::nullopt;
 }

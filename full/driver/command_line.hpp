@@ -8,6 +8,7 @@
 
 struct Options {
     std::string outputDir;
+    std::string outputProgram;  // -o NAME.x with one log: the program's own name
     std::int64_t maxSize = 1 << 20;
     bool quiet = false;
     bool recursive = false;   // folders: their subfolders too
@@ -16,11 +17,13 @@ struct Options {
     int loops = 0;            // passes through the loop before the fade; 0: until a key
     bool loopsGiven = false;  // --loops was given (an album's tracks play 2 passes without it)
     double fadeSeconds = 5;   // the fade after the last pass
-    bool display = true;      // the program shows title and time on the X68000's screen
-    bool japanese = false;    // ... the Japanese texts first, in Shift-JIS
-    std::string album;        // --album OUT.x: one program playing every log as a track
-    bool repeat = false;      // the album starts again after its last track
-    bool skipBad = false;     // the album leaves out the logs that fail
+    bool fadeGiven = false;
+    double lengthSeconds = 0;  // --length: only the log's first seconds, then the fade; 0: all
+    bool display = true;       // the program shows title and time on the X68000's screen
+    bool japanese = false;     // ... the Japanese texts first, in Shift-JIS
+    std::string album;         // --album OUT.x: one program playing every log as a track
+    bool repeat = false;       // the album starts again after its last track
+    bool skipBad = false;      // the album leaves out the logs that fail
     bool help = false;
     bool version = false;
     std::vector<std::string> inputs;  // files and folders

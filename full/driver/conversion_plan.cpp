@@ -93,6 +93,11 @@ fs::path mirroredFolder(const fs::path& top, const fs::path& relative, bool fit,
 
 constexpr const char* NAMED_TWICE = "named more than once: converted once";
 
+std::string noLogsIn(const Options& options) {
+    return options.recursive ? "no .vgm, .vgz or .vgm.gz files in this folder or its subfolders"
+                             : "no .vgm, .vgz or .vgm.gz files in this folder";
+}
+
 }  // namespace
 
 std::string stemOf(const std::string& fileName) {
@@ -111,8 +116,7 @@ std::vector<Job> planAlbum(const Options& options) {
             continue;
         }
         const auto logs = logsIn(input, options.recursive);
-        if (logs.empty())
-            tracks.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        if (logs.empty()) tracks.push_back({input, "", noLogsIn(options), {}});
         for (const auto& log : logs) tracks.push_back({log.first.string(), options.album, "", {}});
     }
     return tracks;
@@ -132,8 +136,7 @@ std::vector<Job> planJobs(const Options& options) {
             continue;
         }
         const auto logs = logsIn(input, options.recursive);
-        if (logs.empty())
-            jobs.push_back({input, "", "no .vgm, .vgz or .vgm.gz files in this folder", {}});
+        if (logs.empty()) jobs.push_back({input, "", noLogsIn(options), {}});
         if (logs.empty()) folders.emplace_back();
         for (const auto& [log, relative] : logs) {
             jobs.push_back({log.string(), "", "", {}});
@@ -163,6 +166,10 @@ std::vector<Job> planJobs(const Options& options) {
                 std::find(warnings.begin(), warnings.end(), NAMED_TWICE) == warnings.end())
                 warnings.push_back(NAMED_TWICE);
             namedBefore[i] = true;
+            continue;
+        }
+        if (!options.outputProgram.empty()) {  // -o NAME.x, for one log
+            job.output = options.outputProgram;
             continue;
         }
         std::string stem = stemOf(job.input);

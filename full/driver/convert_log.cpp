@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "driver/vgm_commands.hpp"
 #include "full/driver/display_text.hpp"
 #include "full/driver/first_pass.hpp"
+#include "full/driver/job_runner.hpp"
 #include "full/driver/vgm_reader.hpp"
 #include "full/player/full_player.hpp"
 #include "full/stream/fade_copy.hpp"
@@ -169,7 +171,8 @@ void advanceTime(FullRun& run, LookAhead& ahead, std::int64_t samples) {
 // Pass 2's bulk: the chip writes and waits that lie whole in the channel's buffer, up to the
 // loop point, in one tight loop. A run of waits is one wait, as nextVgmCommand gives it, and
 // is left to it where it reaches the end of the buffer.
-[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run, LookAhead& ahead) {
+[[gnu::flatten]] void translateBufferedCommands(VgmReader& reader, FullRun& run, LookAhead& ahead,
+                                                std::int64_t stopSample) {
     const VgmWindow window = vgmWindow(reader);
     int used = 0;
     while (used < window.limit) {
@@ -188,28 +191,82 @@ void advanceTime(FullRun& run, LookAhead& ahead, std::int64_t samples) {
             if (end == used || end >= window.limit) break;
             advanceTime(run, ahead, samples);
             used = end;
+            if (run.sample >= stopSample) break;
         }
     }
     consumeVgmWindow(reader, used);
 }
 
+// --length: the program's own part of the log ends at the end of the first wait that reaches
+// `at`. The stream ends there, after a loop position where the log had none before (the player
+// goes on to the pairs after a pass's end only once it has seen one), and the fade follows,
+// made of the music the log goes on with for the fade's length.
+struct LengthCut {
+    std::int64_t at = INT64_MAX;  // the log's sample, INT64_MAX without --length
+    std::int64_t fadeSteps = 0;
+    bool made = false;  // the log reached it
+    std::int64_t sample = 0;
+    std::array<std::uint16_t, 256> image{};  // the registers as the cut leaves them
+    int output = OUTPUT_KEPT;                // where the stream went before the cut
+    std::size_t heldFrom = 0;                // the music kept after the cut starts here
+    std::int64_t fadeBytes = 0;
+};
+
+void startCutFade(FullRun& run, LengthCut& cut) {
+    flushRegisters(run.stream, currentStep(run));
+    if (run.loopSample < 0) writeLoopMarker(run.stream, currentStep(run));
+    finishFullStream(run.stream, currentStep(run));
+    handOnPairs(run.stream);
+    cut.made = true;
+    cut.sample = run.sample;
+    cut.image = run.stream.sent;
+    cut.output = run.stream.output;
+    cut.heldFrom = run.stream.pairs.size();
+    run.stream.output = OUTPUT_KEPT;  // the music after the cut is held for the fade
+    run.stream.keepLoopSteps = 0;
+}
+
+// The music held since the cut becomes the fade.
+void endCutFade(FullRun& run, LengthCut& cut) {
+    flushRegisters(run.stream, currentStep(run));
+    std::vector<std::uint8_t>& pairs = run.stream.pairs;
+    const std::vector<std::uint8_t> music(pairs.begin() + std::ptrdiff_t(cut.heldFrom),
+                                          pairs.end());
+    pairs.resize(cut.heldFrom);
+    const std::vector<std::uint8_t> fade = fadedLoopCopy(music, false, cut.image, cut.fadeSteps);
+    pairs.insert(pairs.end(), fade.begin(), fade.end());
+    cut.fadeBytes = std::int64_t(fade.size());
+    run.stream.output = cut.output;
+    handOnPairs(run.stream);
+}
+
 // Pass 2: the stream. False when it grows beyond what the program may hold.
-bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64_t maxStream) {
+bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64_t maxStream,
+                   LengthCut& cut) {
     lookAheadTo(ahead, LOOK_AHEAD_SAMPLES);
     run.keyOns = &ahead.keyOns;
     run.psgNotes = &ahead.psgNotes;
     startFullRun(run);
+    std::int64_t stopSample = cut.at;
     for (;;) {
+        if (run.sample >= stopSample) {
+            if (cut.made) break;
+            startCutFade(run, cut);
+            // The fade's steps, and one more, of the log's time.
+            stopSample = run.sample + (cut.fadeSteps + 1) * 787 / STEPS_PER_TICK + 1;
+        }
         // Beyond the room, the stream is only counted, for the size it would need.
-        if (streamLength(run.stream) > maxStream) run.stream.output = OUTPUT_DROPPED;
-        translateBufferedCommands(reader, run, ahead);
+        if (!cut.made && streamLength(run.stream) > maxStream) run.stream.output = OUTPUT_DROPPED;
+        translateBufferedCommands(reader, run, ahead, stopSample);
+        if (run.sample >= stopSample) continue;
         const VgmCommand command = nextVgmCommand(reader);
-        if (command.atLoopPoint) {
+        if (command.atLoopPoint && !cut.made) {
             run.loopSample = run.sample;
             writeLoopMarker(run.stream, currentStep(run));
         }
         switch (command.event) {
             case VgmEvent::endOfData:
+                if (cut.made) break;
                 finishFullStream(run.stream, currentStep(run));
                 handOnPairs(run.stream);
                 return streamLength(run.stream) <= maxStream;
@@ -226,7 +283,42 @@ bool translateSong(VgmReader& reader, FullRun& run, LookAhead& ahead, std::int64
             default:
                 break;
         }
+        if (command.event == VgmEvent::endOfData) break;
     }
+    endCutFade(run, cut);
+    return streamLength(run.stream) <= maxStream;
+}
+
+// The header as far as the reader takes it (0x38 bytes), and the data it points to, must be in
+// the file; "" or why not.
+std::string headerCutShort(const LogRead& log) {
+    constexpr std::int64_t HEADER_READ = 0x38;
+    const std::string ends =
+        "VGM header cut short: the file ends after " + std::to_string(log.logBytes) + " bytes";
+    if (log.logBytes < HEADER_READ) return ends;
+    if (log.reader.dataStart > log.logBytes)
+        return ends + ", before the data its header places at byte " +
+               std::to_string(log.reader.dataStart);
+    return "";
+}
+
+// A log that ends without its end marker is kept when it holds a second or more of music with
+// something heard in it (an FM key-on, a PSG voice's volume, a DAC hit); "" or why it is not.
+std::string tooLittleKept(const LogRead& log) {
+    const bool heard =
+        log.facts.keyedFmChannels != 0 || log.facts.psgHeard || !log.dac->hits.empty();
+    if (log.facts.samples >= std::int64_t(SAMPLE_RATE) && heard) return "";
+    char text[160];
+    std::snprintf(text, sizeof text, "at %.1f s", double(log.facts.samples) / SAMPLE_RATE);
+    std::string why = "the log is cut short: it ends at byte " + std::to_string(log.logBytes) +
+                      " without its end marker, " + text;
+    if (log.reader.headerSamples > 0) {
+        std::snprintf(text, sizeof text, " of the %.1f s its header gives",
+                      double(log.reader.headerSamples) / SAMPLE_RATE);
+        why += text;
+    }
+    return why + (heard ? "; too little to convert (less than a second)"
+                        : "; nothing in it sounds, nothing to convert");
 }
 
 ConvertResult failed(std::string reason) {
@@ -268,8 +360,11 @@ std::string finishProgram(const std::string& output, ProgramFile& program,
     // File channel positions count from 1.
     const bool patched = fileWrite(program.channel, 1, head.data(), int(head.size())) == FILE_OK;
     const bool written = fileClose(program.channel) == FILE_OK && patched;
+    if (!written) program.writeError = errno;
     program.channel = 0;
+    holdInterrupts();  // from the rename on, the program and its line go together
     if (!written || !fileRename(program.temporary, output)) {
+        releaseInterrupts();
         fileRemove(program.temporary);
         return "cannot write " + output + ": the disk is full or the folder not writable";
     }
@@ -309,7 +404,8 @@ std::string tooLargeReason(const std::string& what, std::int64_t maxSize, std::i
     if (kib * 1024 > FULL_MAX_PROGRAM_SIZE)
         return "the " + what + " would be larger than " + sizeText(maxSize) +
                " (--max-size) and needs " + std::to_string(kib) +
-               " KiB, more than an X68000 can load (12 MiB)";
+               " KiB, more than an X68000 can load (12 MiB); --length SECONDS converts the "
+               "log's beginning, with a fade";
     return "the " + what + " would be larger than " + sizeText(maxSize) +
            " (--max-size); it fits in " + std::to_string(kib) + " KiB (--max-size " +
            std::to_string(kib) + "K)";
@@ -333,9 +429,15 @@ std::string readLog(const std::string& inputName, LogRead& log) {
     if (fileDamaged(log.input.number)) return "damaged gzip data (corrupt or cut short)";
     if (!fileAtEnd(log.input.number)) return "larger than 256 MiB (unpacked), too long for a song";
     log.logBytes = fileOffset(log.input.number);
+    if (log.logBytes == 0) return "empty file";
 
     if (!startVgmReader(log.reader, log.input.number)) return "not a VGM log";
+    if (std::string cut = headerCutShort(log); !cut.empty()) return cut;
     log.facts = scanSong(log.reader, *log.dac);
+    log.endMarker = log.reader.endMarker;
+    const bool otherChipsOnly = !log.facts.sourceChipWritten && log.facts.otherChipCommand;
+    if (!log.endMarker && !otherChipsOnly)
+        if (std::string cut = tooLittleKept(log); !cut.empty()) return cut;
     if (!log.facts.sourceChipWritten) {
         std::string message = "no YM2612 or SN76489 data";
         if (const char* chip =
@@ -363,10 +465,19 @@ SongStream translateLog(const ConvertRequest& request, LogRead& log,
     run->dacSamples = samples;
     run->ownerLog = request.ownerLog;
     if (request.loops > 0) run->stream.keepLoopSteps = fadeSteps(request.fadeSeconds);
-    song.fits = translateSong(log.reader, *run, *log.ahead, maxStream);
-    result.seconds = double(run->sample) / SAMPLE_RATE;
+    LengthCut cut;
+    if (request.lengthSeconds > 0) cut.at = std::llround(request.lengthSeconds * SAMPLE_RATE);
+    cut.fadeSteps = fadeSteps(request.fadeSeconds);
+    song.fits = translateSong(log.reader, *run, *log.ahead, maxStream, cut);
+    result.seconds = double(cut.made ? cut.sample : run->sample) / SAMPLE_RATE;
     if (run->loopSample >= 0) result.loopSeconds = double(run->loopSample) / SAMPLE_RATE;
-    if (request.loops > 0 && run->loopSample >= 0) {
+    if (cut.made) {  // one pass, to the cut, then the fade: the program does not loop
+        result.cutSeconds = result.seconds;
+        result.loopSeconds = -1;
+        result.loops = 1;
+        result.fadeSeconds = request.fadeSeconds;
+        result.fadeBytes = cut.fadeBytes;
+    } else if (request.loops > 0 && run->loopSample >= 0) {
         appendFade(*run, fadeSteps(request.fadeSeconds), result);
         result.loops = request.loops;
         result.fadeSeconds = request.fadeSeconds;
@@ -382,10 +493,16 @@ SongStream translateLog(const ConvertRequest& request, LogRead& log,
                              .loopSeconds = result.loopSeconds,
                              .loops = result.loops,
                              .fadeSeconds = result.fadeSeconds};
+    if (cut.made) {  // the screen shows how long it plays
+        song.shown.seconds = result.seconds + request.fadeSeconds;
+        song.shown.loopSeconds = -1;
+        song.shown.loops = 0;
+        song.shown.fadeSeconds = 0;
+    }
     result.playingSeconds = playingSeconds(song.shown);
     song.length = streamLength(run->stream);
     result.played = run->played;
-    result.cutShort = !log.reader.endMarker;
+    result.cutShort = !log.endMarker;
     result.headerSeconds = double(log.reader.headerSamples) / SAMPLE_RATE;
     result.leftOut = run->leftOut;
     result.otherChipCommands = log.facts.otherChipCommands;
@@ -397,6 +514,7 @@ SongStream translateLog(const ConvertRequest& request, LogRead& log,
 ConvertResult convertLog(const ConvertRequest& request) {
     auto log = std::make_unique<LogRead>();
     if (std::string why = readLog(request.input, *log); !why.empty()) return failed(why);
+    keepDrumsOfFirstPart(*log->dac, request);
 
     // The program is written as the stream is made. Where it cannot be, the stream is still
     // made and counted: a program too large is reported as such first.
@@ -426,15 +544,36 @@ ConvertResult convertLog(const ConvertRequest& request) {
     if (!cannotWrite.empty()) return failed(cannotWrite);
     const std::array<std::uint8_t, FULL_PLAYER_HEAD_SIZE> head = fullProgramHead(
         std::uint64_t(length), bank.size(), display.size(), std::uint16_t(result.loops));
+    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size()) +
+                         std::int64_t(display.size());
     if (std::string failure =
             finishProgram(request.output, program, head,
                           {bank, display, fullPlayerBytes().subspan(FULL_PLAYER_HEAD_SIZE)});
-        !failure.empty())
-        return failed(failure);
-
-    result.programSize = std::int64_t(FULL_PLAYER_SIZE) + length + std::int64_t(bank.size()) +
-                         std::int64_t(display.size());
+        !failure.empty()) {
+        ConvertResult unwritten = failed(failure);
+        unwritten.writeError = program.writeError;
+        unwritten.programSize = result.programSize;
+        return unwritten;
+    }
     return result;
+}
+
+void keepDrumsOfFirstPart(DacCapture& dac, const ConvertRequest& request) {
+    if (request.lengthSeconds <= 0) return;
+    const std::int64_t end =
+        std::llround((request.lengthSeconds + request.fadeSeconds + 1) * SAMPLE_RATE);
+    std::erase_if(dac.hits, [end](const DacHit& hit) { return hit.startSample >= end; });
+    std::vector<std::uint32_t> number(dac.samples.size(), UINT32_MAX);
+    std::vector<DacSample> kept;
+    for (DacHit& hit : dac.hits) {
+        std::uint32_t& renumbered = number[hit.sampleIndex];
+        if (renumbered == UINT32_MAX) {
+            renumbered = std::uint32_t(kept.size());
+            kept.push_back(std::move(dac.samples[hit.sampleIndex]));
+        }
+        hit.sampleIndex = renumbered;
+    }
+    dac.samples = std::move(kept);
 }
 
 bool gatherDacHits(const std::string& input, DacCapture& capture) {

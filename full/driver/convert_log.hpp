@@ -24,10 +24,11 @@ struct ConvertRequest {
     std::string output;
     std::int64_t maxSize = 1 << 20;                // the largest program written, in bytes
     std::vector<OwnerChange>* ownerLog = nullptr;  // when set, which channel plays what, when
-    int loops = 0;           // passes through the loop before the fade; 0: until a key
-    double fadeSeconds = 5;  // the fade after the last pass
-    bool display = true;     // title and time on the X68000's screen
-    bool japanese = false;   // ... the Japanese texts first, in Shift-JIS
+    int loops = 0;             // passes through the loop before the fade; 0: until a key
+    double fadeSeconds = 5;    // the fade after the last pass
+    bool display = true;       // title and time on the X68000's screen
+    bool japanese = false;     // ... the Japanese texts first, in Shift-JIS
+    double lengthSeconds = 0;  // only the log's first seconds, then the fade; 0: all of it
 };
 
 // The drums as the program plays them on the ADPCM.
@@ -42,8 +43,9 @@ struct Drums {
 };
 
 struct ConvertResult {
-    std::string error;  // empty on success
-    std::int64_t programSize = 0;
+    std::string error;   // empty on success
+    int writeError = 0;  // with "cannot write": errno of the write that failed, 0 if none known
+    std::int64_t programSize = 0;  // with "cannot write" too: the size it would have had
     double seconds = 0;
     double loopSeconds = -1;  // -1 without a loop
     Played played;
@@ -60,6 +62,7 @@ struct ConvertResult {
     double fadeSeconds = 0;      // with loops
     double playingSeconds = 0;   // with loops: the passes and the fade
     std::int64_t fadeBytes = 0;  // the stream's fade, with loops
+    double cutSeconds = 0;       // with --length, where the log was cut for the fade; 0: not
     // For a program larger than --max-size: the smallest size it fits in, the drums at their
     // lowest rate and long samples left out; 0 otherwise.
     std::int64_t smallestFit = 0;
@@ -89,6 +92,7 @@ struct LogRead {
     std::unique_ptr<LookAhead> ahead = std::make_unique<LookAhead>();
     SongFacts facts;
     std::int64_t logBytes = 0;  // unpacked
+    bool endMarker = false;     // the log ends with its end marker, not cut short
 };
 // The first pass; "" or why the log cannot be converted ("not a VGM log").
 std::string readLog(const std::string& input, LogRead& log);
@@ -124,6 +128,7 @@ std::string sizeText(std::int64_t bytes);
 struct ProgramFile {
     int channel = 0;
     std::string temporary;
+    int writeError = 0;  // errno of a write that failed
     ProgramFile() = default;
     ProgramFile(const ProgramFile&) = delete;
     ProgramFile& operator=(const ProgramFile&) = delete;
@@ -137,6 +142,10 @@ std::string startProgram(const std::string& output, ProgramFile& program);
 std::string finishProgram(const std::string& output, ProgramFile& program,
                           std::span<const std::uint8_t> head,
                           std::initializer_list<std::span<const std::uint8_t>> rest);
+
+// With --length, the drums the program plays: the hits that start before the fade's end, and
+// the samples they play, numbered anew in their order.
+void keepDrumsOfFirstPart(DacCapture& dac, const ConvertRequest& request);
 
 // What the log at `input` plays on the YM2612's DAC, gathered into hits as the conversion
 // gathers them; false when it cannot be read as a VGM log.

@@ -38,6 +38,11 @@ void noteKeyOn(SongFacts& facts, FmKeyOns* keyOns, std::int64_t sample, std::uin
     if ((data & 0xF0) && !wasKeyed && samples.size() < EVENTS_KEPT) samples.push_back(sample);
 }
 
+// An SN76489 latch byte 1cc1vvvv sets voice cc's attenuation; 15 is off.
+constexpr bool psgVolumeOn(std::uint8_t data) {
+    return (data & 0x90) == 0x90 && (data & 0x0F) != 0x0F;
+}
+
 // A walk through the log: pass 1, for what the translation needs in advance, whether the log
 // can be played, and the DAC's hits; the look-ahead, for the key-ons and PSG notes. The chip
 // writes and waits that lie whole in the channel's buffer, up to the loop point, are stepped
@@ -96,6 +101,7 @@ void scanBufferedCommands(VgmReader& reader, Scan& scan) {
             case Step::psgWrite:
                 scanPsgWrite(scan, sample, command[1]);
                 scan.facts.psgWritten = true;
+                scan.facts.psgHeard |= psgVolumeOn(command[1]);
                 chipWritten = true;
                 used += 2;
                 continue;
@@ -133,6 +139,7 @@ bool scanCommand(Scan& scan, const VgmCommand& command) {
         case VgmEvent::sn76489:
             scan.facts.sourceChipWritten = true;
             scan.facts.psgWritten = true;
+            scan.facts.psgHeard |= psgVolumeOn(command.data);
             scanPsgWrite(scan, scan.sample, command.data);
             break;
         case VgmEvent::otherChip:
@@ -175,6 +182,7 @@ SongFacts scanSong(VgmReader& reader, DacCapture& dac) {
     reader.dacBank = nullptr;
     reader.dacBlockStarts = nullptr;
     finishDacCapture(dac, scan.sample);
+    scan.facts.samples = scan.sample;
     return scan.facts;
 }
 

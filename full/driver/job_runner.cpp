@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -57,20 +58,59 @@ struct Running {
     std::string bytes;
 };
 
+constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP};
+volatile std::sig_atomic_t interruptedBy = 0;
+
+void noteInterrupt(int signal) {
+    interruptedBy = signal;
+}
+
+sigset_t interruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : INTERRUPTS) sigaddset(&set, signal);
+    return set;
+}
+
 }  // namespace
 
-void runJobs(std::size_t count, int workers, const std::function<JobOutput(std::size_t)>& work,
-             const std::function<void(std::size_t, const JobOutput&)>& done) {
+void holdInterrupts() {
+    const sigset_t set = interruptSet();
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void releaseInterrupts() {
+    const sigset_t set = interruptSet();
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+int runJobs(std::size_t count, int workers, const std::function<JobOutput(std::size_t)>& work,
+            const std::function<void(std::size_t, const JobOutput&)>& done) {
     if (workers <= 1 || count <= 1) {
         for (std::size_t i = 0; i < count; ++i) done(i, work(i));
-        return;
+        return 0;
     }
+    // An interrupt is noted, not obeyed at once: the jobs under way end first (without
+    // SA_RESTART, poll returns at once).
+    struct sigaction noting = {}, before[std::size(INTERRUPTS)];
+    noting.sa_handler = noteInterrupt;
+    sigemptyset(&noting.sa_mask);
+    interruptedBy = 0;
+    for (std::size_t s = 0; s < std::size(INTERRUPTS); ++s)
+        ::sigaction(INTERRUPTS[s], &noting, &before[s]);
     std::map<int, Running> running;  // by the pipe's reading end
     std::map<std::size_t, JobOutput> finished;
     std::size_t next = 0;     // the next job to start
     std::size_t printed = 0;  // the jobs handed on so far
+    bool passedOn = false;    // the interrupt has gone to the jobs under way
     while (printed < count) {
-        while (next < count && running.size() < std::size_t(workers)) {
+        if (interruptedBy != 0) {
+            if (!passedOn)
+                for (const auto& entry : running) ::kill(entry.second.pid, interruptedBy);
+            passedOn = true;
+            if (running.empty()) break;
+        }
+        while (interruptedBy == 0 && next < count && running.size() < std::size_t(workers)) {
             int ends[2];
             if (::pipe(ends) != 0) {  // no pipe: this one in this process
                 finished[next] = work(next);
@@ -79,6 +119,8 @@ void runJobs(std::size_t count, int workers, const std::function<JobOutput(std::
             }
             const pid_t pid = ::fork();
             if (pid == 0) {
+                for (std::size_t s = 0; s < std::size(INTERRUPTS); ++s)
+                    ::sigaction(INTERRUPTS[s], &before[s], nullptr);
                 ::close(ends[0]);
                 writeAll(ends[1], encode(work(next)));
                 ::_exit(0);
@@ -120,8 +162,15 @@ void runJobs(std::size_t count, int workers, const std::function<JobOutput(std::
                 output = JobOutput{};
                 output->failed = output->crashed = true;
             }
-            finished[job.job] = std::move(*output);
+            // A job the interrupt stopped wrote nothing (its temporary file is removed).
+            if (!(interruptedBy != 0 && output->crashed)) finished[job.job] = std::move(*output);
             running.erase(fd.fd);
         }
     }
+    // After an interrupt: every job that ended whole, in order, past those that did not.
+    for (auto& [job, output] : finished) done(job, output);
+    const int signal = interruptedBy;
+    for (std::size_t s = 0; s < std::size(INTERRUPTS); ++s)
+        ::sigaction(INTERRUPTS[s], &before[s], nullptr);
+    return signal;
 }

@@ -3,6 +3,7 @@
 // tone voices and the noise, and the DAC's drums on the ADPCM.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -32,19 +33,21 @@ JobOutput convertJob(const Job& job, const Options& options) {
                            .loops = options.loops,
                            .fadeSeconds = options.fadeSeconds,
                            .display = options.display,
-                           .japanese = options.japanese};
+                           .japanese = options.japanese,
+                           .lengthSeconds = options.lengthSeconds};
     ConvertResult result;
     std::error_code ignored;
     if (error.empty() && fs::equivalent(job.input, job.output, ignored))
         error = "the program would replace the log itself: " + job.output;
     if (error.empty()) {
-        // A subfolder mirrored under -o DIR.
+        // A subfolder mirrored under -o DIR, or the folder -o NAME.x names.
         if (const fs::path folder = fs::path(job.output).parent_path();
-            !options.outputDir.empty() && !folder.empty())
+            (!options.outputDir.empty() || !options.outputProgram.empty()) && !folder.empty())
             fs::create_directories(folder, ignored);
         result = convertLog(request);
         error = result.error;
-        if (error.starts_with("cannot write ")) error = whyNotWritable(job.output);
+        if (error.starts_with("cannot write "))
+            error = whyNotWritable(job.output, result.writeError, result.programSize);
     }
     if (!error.empty()) {
         output.err += job.input + ": " + error + "\n";
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
         }
         const int status = makeAlbum(options);
         removeEmptyFolders(made);
+        releaseInterrupts();
         return status;
     }
     const std::vector<Job> jobs = planJobs(options);
@@ -110,7 +114,8 @@ int main(int argc, char** argv) {
     int workers = options.jobs;
     if (workers == 0) workers = int(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     int failures = 0;
-    runJobs(
+    std::size_t ended = 0;
+    const int interrupt = runJobs(
         jobs.size(), workers, [&](std::size_t i) { return convertJob(jobs[i], options); },
         [&](std::size_t i, const JobOutput& output) {
             std::fputs(output.err.c_str(), stderr);
@@ -119,8 +124,18 @@ int main(int argc, char** argv) {
                              jobs[i].input.c_str());
             std::fputs(output.out.c_str(), stdout);
             std::fflush(stdout);
+            std::fflush(stderr);
             failures += output.failed;
+            ++ended;
+            releaseInterrupts();  // an interrupt held since the program's rename
         });
     removeEmptyFolders(made);
+    if (interrupt != 0) {
+        std::fprintf(stderr, "opmcast-full: interrupted: %zu of %zu logs not converted\n",
+                     jobs.size() - ended, jobs.size());
+        std::fflush(stderr);
+        std::signal(interrupt, SIG_DFL);
+        std::raise(interrupt);
+    }
     return failures == 0 ? 0 : 1;
 }

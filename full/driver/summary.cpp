@@ -42,8 +42,15 @@ std::vector<std::string> songParts(const ConvertResult& result) {
                       ? format(" (cut short: the header gives %.1f s)", result.headerSeconds)
                       : " (cut short)";
     if (result.loopSeconds >= 0) length += format(", loops at %.1f s", result.loopSeconds);
+    if (result.cutSeconds > 0) {  // --length: "first 60.0 s of 7200.0 s + 5 s fade: 1:05"
+        length = format("first %.1f s", result.cutSeconds);
+        if (result.headerSeconds > result.cutSeconds)
+            length += format(" of %.1f s", result.headerSeconds);
+        length += " + " + format("%g s", result.fadeSeconds) +
+                  " fade: " + clockText(result.playingSeconds);
+    }
     parts.push_back(length);
-    if (result.loops > 0) {
+    if (result.loops > 0 && result.cutSeconds == 0) {
         std::string plays = std::to_string(result.loops) + (result.loops == 1 ? " loop" : " loops");
         if (result.fadeSeconds > 0) plays += " + " + format("%g s", result.fadeSeconds) + " fade";
         parts.push_back(plays + ": " + clockText(result.playingSeconds));

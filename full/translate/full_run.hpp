@@ -43,6 +43,8 @@ struct SongFacts {
     std::uint8_t otherChipCommand = 0;   // the first command byte for another chip, 0 if none
     std::int64_t otherChipCommands = 0;  // commands for other chips, passed over
     std::int64_t unknownCommands = 0;    // bytes the VGM format does not define
+    std::int64_t samples = 0;            // the log's length: its waits added up
+    bool psgHeard = false;               // an SN76489 volume other than off is written
 };
 
 // How long a silent FM channel is lent to a PSG voice. A voice takes one at the start of one of

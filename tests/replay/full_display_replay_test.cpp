@@ -2,6 +2,7 @@
 // emulated X68000 with nobody pressing a key: each program shows its title, draws its time
 // line as it plays without delaying a write, plays its loop twice, fades every channel out by
 // the fade's schedule and ends by itself at the fade's end, leaving the machine as it found it.
+// With --length, the log's first part, then the fade, and the end.
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -257,6 +258,38 @@ TEST(FullDisplayReplay, JapaneseTextsNoDisplayAndAKeyInTheFade) {
     EXPECT_GE(r.result.keyTakenNs, options.keyPressNs);
     EXPECT_LT(r.result.endNs - options.keyPressNs, replay::ticksToNs(2));
     EXPECT_GT(r.check.fadeWrites, 0u);
+
+    // --length: the log's first seconds, then the fade over the music that follows, and the
+    // program ends by itself; from within the loop (Icecap), and where the log has no loop
+    // before the cut (victory: a loop position just before the end marker).
+    const struct {
+        const char* log;
+        const char* options;
+        double seconds;  // the cut and the fade
+        std::uint32_t fadeSteps;
+    } cuts[] = {{"Icecap.vgm", "--length 10 --fade 3", 13, 841},
+                {"victory.vgm", "--length 2 --fade 1", 3, 280}};
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.log);
+        converted = convert(fs::path(OPMCAST_CORPUS_DIR) / cut.log, cut.options);
+        ASSERT_FALSE(converted.program.empty()) << converted.summary;
+        const opmsim::DecodedStream cutStream = opmsim::decodeExecutableStream(converted.program);
+        ASSERT_TRUE(cutStream.error.empty()) << cutStream.error;
+        EXPECT_EQ(cutStream.passes, 1);
+        EXPECT_TRUE(cutStream.fades);
+        EXPECT_EQ(cutStream.fadeSteps, cut.fadeSteps);
+        r = replay::replay(converted.program, opmsim::SimOptions{});
+        EXPECT_TRUE(r.check.problems.empty()) << replay::describe(r);
+        EXPECT_EQ(r.result.exitCode, 0);
+        EXPECT_EQ(r.result.keyTakenNs, -1);
+        EXPECT_NEAR(double(r.result.endNs) / 1e9, cut.seconds, 0.1);
+        EXPECT_GT(r.check.fadeWrites, 0u);
+        const std::vector<std::string> cutScreen = opmsim::screenLines(r.result);
+        ASSERT_FALSE(cutScreen.empty());
+        char clock[16];
+        std::snprintf(clock, sizeof clock, " / 0:%02d", int(cut.seconds));
+        EXPECT_NE(cutScreen.back().find(clock), std::string::npos) << cutScreen.back();
+    }
 }
 
 }  // namespace

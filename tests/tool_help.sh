@@ -22,7 +22,8 @@ for tool in "$@"; do
     done
     version=$("$tool" --version 2>"$err")
     status=$?
-    ((status == 0)) && [[ ! -s $err ]] || fail "$name --version: status $status, or stderr"
+    ((status == 0)) || fail "$name --version: status $status"
+    [[ -s $err ]] && fail "$name --version: wrote to stderr: $(head -c 200 "$err")"
     [[ $version =~ ^$name\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$name --version: '$version'"
     if [[ $name == opmcast ]]; then
         for args in "--no-such-option" "--help x" "x --version"; do

@@ -38,9 +38,13 @@ InputCheck checkInput(RunState& state, const std::string& inputName) {
     return identification == "Vgm " ? InputCheck::vgm : InputCheck::notVgm;
 }
 
-bool stubIsExecutable(RunState& state) {
+// The player is vgmstub.bin in the current folder; where that name is not there at all, the
+// copy installed with the program (none when installedStub is empty). A vgmstub.bin that is
+// there but is no player fails as before, and nothing is created.
+bool stubIsExecutable(RunState& state, const std::string& installedStub) {
+    const bool useInstalled = !installedStub.empty() && !fileExists(STUB_NAME);
     state.stubChannel = fileFreeNumber();
-    fileOpen(STUB_NAME, state.stubChannel, FileAccess::readOnly);
+    fileOpen(useInstalled ? installedStub : STUB_NAME, state.stubChannel, FileAccess::readOnly);
     std::uint8_t magic[2] = {};
     fileRead(state.stubChannel, 0, magic, 2);
     return (magic[0] | magic[1] << 8) == STUB_MAGIC;
@@ -75,7 +79,7 @@ std::string baseNameFromArguments(int argc, const char* const* argv) {
 
 namespace {
 
-int convert(const std::string& baseName) {
+int convert(const std::string& baseName, const std::string& installedStub) {
     RunState state;
     initOpmShadow(state.shadow, state.latches);
     const InputChoice choice = chooseInput(baseName);
@@ -83,7 +87,7 @@ int convert(const std::string& baseName) {
     const InputCheck check = checkInput(state, choice.inputName);
     if (check == InputCheck::damaged) return fail(state, cannotUnpack);
     if (check == InputCheck::notVgm) return fail(state, "not Vgm :( ");
-    if (!stubIsExecutable(state)) return fail(state, "can't open vgmstub.bin :( ");
+    if (!stubIsExecutable(state, installedStub)) return fail(state, "can't open vgmstub.bin :( ");
     state.outputName = choice.outputBase + ".x";
     if (!fileReplaceable(state.outputName) || !createTemporaryOutput(state))
         return cannotWrite(state);
@@ -112,8 +116,8 @@ int convert(const std::string& baseName) {
 
 }  // namespace
 
-int runConversion(const std::string& baseName) {
-    const int status = convert(baseName);
+int runConversion(const std::string& baseName, const std::string& installedStub) {
+    const int status = convert(baseName, installedStub);
     flushConsole();
     return status;
 }

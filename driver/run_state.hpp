@@ -33,10 +33,11 @@ struct RunState {
 };
 
 // Converts baseName + ".vgm" (or, when that does not exist, baseName + ".vgz", or baseName
-// itself when it ends in one of the two) into a ".x" with the player from "vgmstub.bin".
-// Gzip input is decompressed as it is read. Prints its own messages and returns the exit
-// status.
-int runConversion(const std::string& baseName);
+// itself when it ends in one of the two) into a ".x" with the player from "vgmstub.bin" in the
+// current folder, or, when there is no such name there, from installedStub (the installed
+// copy; none when empty). Gzip input is decompressed as it is read. Prints its own messages
+// and returns the exit status.
+int runConversion(const std::string& baseName, const std::string& installedStub);
 
 struct InputChoice {
     std::string inputName;

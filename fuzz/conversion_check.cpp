@@ -54,7 +54,7 @@ int runCapturingConsole(std::string& console) {
     const int saved = ::dup(STDOUT_FILENO);
     if (capture < 0 || saved < 0 || ::dup2(capture, STDOUT_FILENO) < 0)
         throw std::runtime_error("cannot capture standard output");
-    const int status = runConversion(CHECK_BASE_NAME);
+    const int status = runConversion(CHECK_BASE_NAME, "");
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
     console.clear();

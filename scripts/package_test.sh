@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package from end to end: built, checked by lintian (no error and no warning; a
 # warning that had to stay would need an override with its reason, shipped in the package),
-# installed with dpkg, used to convert the bundled example in an empty folder with the
-# installed player, its manual page and documentation found, and removed again without a
-# trace. Installing
-# needs root: anyone else gets the build and the lintian check only.
+# installed with dpkg, used to convert the bundled example in a folder without vgmstub.bin
+# (opmcast reads the installed player), every program's --version asked, its manual page and
+# documentation found, and removed again without a trace. Installing needs root: anyone else
+# gets the build and the lintian check only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -39,24 +39,27 @@ trap cleanup EXIT
 dpkg -i "$deb" >/dev/null
 mapfile -t files < <(dpkg -L opmcast)
 
-# The bundled example, converted by the installed program in an empty folder holding only the
-# installed player, comes out as the build tree's converter makes it.
+# The bundled example, converted by the installed program in a folder without vgmstub.bin
+# (it reads the installed player and leaves no vgmstub.bin behind), comes out as the build
+# tree's converter makes it with a copy of that player beside it.
 cmake --build build-package --target make_example_vgm >/dev/null
 build-package/make_example_vgm "$work/example.vgm"
-cp /usr/share/opmcast/vgmstub.bin "$work/"
 (cd "$work" && /usr/bin/opmcast example)
+[ ! -e "$work/vgmstub.bin" ] || { echo "opmcast made $work/vgmstub.bin" >&2; exit 1; }
 mkdir "$work/reference"
-cp "$work/example.vgm" "$work/vgmstub.bin" "$work/reference/"
+cp "$work/example.vgm" /usr/share/opmcast/vgmstub.bin "$work/reference/"
 (cd "$work/reference" && "$OLDPWD/build-package/bin/opmcast" example)
 cmp "$work/example.x" "$work/reference/example.x"
-echo "installed opmcast converted the example ($(stat -c %s "$work/example.x") bytes)"
+echo "installed opmcast converted the example with the installed player ($(stat -c %s \
+    "$work/example.x") bytes)"
+/usr/bin/opmcast --help | grep -q "else /usr/share/opmcast/vgmstub.bin"
 # The same for opmcast-full, which needs no vgmstub.bin.
 mkdir "$work/full" "$work/full-reference"
 /usr/bin/opmcast-full -q -o "$work/full" "$work/example.vgm"
 build-package/bin/opmcast-full -q -o "$work/full-reference" "$work/example.vgm"
 cmp "$work/full/example.x" "$work/full-reference/example.x"
 echo "installed opmcast-full converted the example ($(stat -c %s "$work/full/example.x") bytes)"
-for tool in opmcast-full opmdump opmfidelity opmpreview opmplay-sim; do
+for tool in opmcast opmcast-full opmdump opmfidelity opmpreview opmplay-sim; do
     [ "$("/usr/bin/$tool" --version)" = "$tool $(dpkg-query -W -f='${Version}' opmcast)" ]
 done
 [ "$(man -w opmcast)" = /usr/share/man/man1/opmcast.1.gz ]

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 
 #include "tests/gzip_support.hpp"
 #include "tests/test_support.hpp"
@@ -127,6 +128,28 @@ TEST(Converter, BaseNameIsAllArgumentsJoinedByBlanks) {
     writeFile(w.dir.file(".vgm"), makeVgm({0x66}));
     EXPECT_EQ(w.run({}).exitStatus, 0);
     EXPECT_TRUE(fs::exists(w.dir.file(".x")));
+
+    // --help and --version are answered only as the sole argument; anywhere else, or spelt
+    // otherwise, they are part of the name.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help", "mix"}, {"mix", "--version"}, {"--helpx"}, {"-h"}, {"--HELP"}}) {
+        std::string name;
+        for (const std::string& a : args) name += (name.empty() ? "" : " ") + a;
+        writeFile(w.dir.file(name + ".vgm"), makeVgm({0x66}));
+        const ProgramResult r = w.run(args);
+        EXPECT_EQ(r.exitStatus, 0) << name;
+        EXPECT_EQ(r.console, "") << name;
+        EXPECT_TRUE(fs::exists(w.dir.file(name + ".x"))) << name;
+    }
+    writeFile(w.dir.file("--help.vgm"), makeVgm({0x66}));
+    const ProgramResult help = w.run({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.console.rfind("usage: opmcast NAME\n", 0), 0u) << help.console;
+    EXPECT_NE(help.console.find(OPMCAST_INSTALLED_STUB), std::string::npos) << help.console;
+    const ProgramResult version = w.run({"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.console, "opmcast " OPMCAST_VERSION "\n");
+    EXPECT_FALSE(fs::exists(w.dir.file("--help.x")));
 }
 
 TEST(Converter, RejectsWhatIsNotVgmWithoutCreatingAnything) {
@@ -152,10 +175,15 @@ TEST(Converter, RejectsWhatIsNotVgmWithoutCreatingAnything) {
 TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
     ScratchDir dir;
     writeFile(dir.file("a.vgm"), makeVgm({0x66}));
-    ProgramResult r = runConverter(dir.path.string(), {"a"});
-    EXPECT_EQ(r.console, NO_STUB);
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.vgm"});
+    ProgramResult r;
+    if (fs::exists(OPMCAST_INSTALLED_STUB)) {
+        std::cout << "the installed " OPMCAST_INSTALLED_STUB " stands in for a missing one\n";
+    } else {
+        r = runConverter(dir.path.string(), {"a"});
+        EXPECT_EQ(r.console, NO_STUB);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.vgm"});
+    }
 
     for (const Bytes& stub : {Bytes{}, Bytes{'H'}, Bytes{'U', 'H', 0, 0}, Bytes{'M', 'Z', 1}}) {
         writeFile(dir.file("vgmstub.bin"), stub);
@@ -165,6 +193,62 @@ TEST(Converter, RejectsAMissingOrForeignStubWithoutCreatingIt) {
         EXPECT_EQ(readFile(dir.file("vgmstub.bin")), stub);
         EXPECT_FALSE(fs::exists(dir.file("a.x")));
     }
+}
+
+// Where the current folder has no vgmstub.bin at all, the player installed with the program
+// is read (by a build that looks for it in a folder of its own); one that is there is read
+// first, even when it is no player, and neither is ever created.
+TEST(Converter, FallsBackToTheInstalledPlayerOnlyWhereTheFolderHasNone) {
+    const Bytes player = makeDummyStub();
+    Bytes otherPlayer = makeDummyStub();
+    otherPlayer[2] = 0x5A;
+    const Bytes foreign = {'M', 'Z', 1, 2};
+    enum class Stub { none, executable, notExecutable, folder, danglingLink };
+    struct Case {
+        const char* what;
+        Stub here, installed;
+        const Bytes* used;  // the player the program is built around; nullptr: the run fails
+    };
+    const Case cases[] = {
+        {"none here, one installed", Stub::none, Stub::executable, &player},
+        {"one here and one installed", Stub::executable, Stub::executable, &otherPlayer},
+        {"a foreign one here, one installed", Stub::notExecutable, Stub::executable, nullptr},
+        {"a dangling link here, one installed", Stub::danglingLink, Stub::executable, nullptr},
+        {"none here, a foreign one installed", Stub::none, Stub::notExecutable, nullptr},
+        {"none here, a folder installed", Stub::none, Stub::folder, nullptr},
+        {"none here, none installed", Stub::none, Stub::none, nullptr},
+    };
+    const fs::path installedPath = OPMCAST_PROBE_STUB;
+    const auto make = [&](Stub kind, const fs::path& path, const Bytes& stub) {
+        if (kind == Stub::executable) writeFile(path.string(), stub);
+        if (kind == Stub::notExecutable) writeFile(path.string(), foreign);
+        if (kind == Stub::folder) fs::create_directory(path);
+        if (kind == Stub::danglingLink) fs::create_symlink(path.string() + ".gone", path);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installedPath.parent_path());
+        fs::create_directories(installedPath.parent_path());
+        make(c.installed, installedPath, player);
+        ScratchDir dir;
+        writeFile(dir.file("a.vgm"), makeVgm({0x66}));
+        make(c.here, dir.file("vgmstub.bin"), otherPlayer);
+        std::vector<std::string> files = filesIn(dir);
+        const ProgramResult r =
+            finishConverter(startProgram(OPMCAST_PROBE_BINARY, dir.path.string(), {"a"}));
+        if (c.used) {
+            EXPECT_EQ(r.exitStatus, 0);
+            EXPECT_EQ(r.console, "");
+            EXPECT_EQ(readFile(dir.file("a.x")),
+                      expectedOutput(*c.used, concat({streamPrologue(), {0x00, 0xFF}})));
+            files.insert(files.begin() + 1, "a.x");  // after a.vgm
+        } else {
+            EXPECT_EQ(r.exitStatus, 1);
+            EXPECT_EQ(r.console, NO_STUB);
+        }
+        EXPECT_EQ(filesIn(dir), files);
+    }
+    fs::remove_all(installedPath.parent_path());
 }
 
 TEST(Converter, ReportsUnknownCommandBytesAndFailsALogForOtherChipsOnly) {

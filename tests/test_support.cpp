@@ -104,7 +104,12 @@ static std::string converterFor(bool unprivileged) {
 
 RunningConverter startConverter(const std::string& dir, const std::vector<std::string>& args,
                                 long fileSizeLimit, bool unprivileged) {
-    std::string program = converterFor(unprivileged);
+    return startProgram(converterFor(unprivileged), dir, args, fileSizeLimit, unprivileged);
+}
+
+RunningConverter startProgram(std::string program, const std::string& dir,
+                              const std::vector<std::string>& args, long fileSizeLimit,
+                              bool unprivileged) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = ::fork();

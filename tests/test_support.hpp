@@ -51,6 +51,10 @@ struct RunningConverter {
 };
 RunningConverter startConverter(const std::string& dir, const std::vector<std::string>& args,
                                 long fileSizeLimit = 0, bool unprivileged = false);
+// The same for another build of the converter.
+RunningConverter startProgram(std::string program, const std::string& dir,
+                              const std::vector<std::string>& args, long fileSizeLimit = 0,
+                              bool unprivileged = false);
 // consoleBytes >= 0 stops reading the console after that many bytes and closes it.
 ProgramResult finishConverter(RunningConverter running, long consoleBytes = -1);
 

@@ -372,7 +372,9 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
         SimResult part;
         part.timerAStartNs = originNs;
         part.keyTakenNs = own(ending.keyNs);
-        part.endNs = own(stopNs);
+        // A pause's length counts from key to key; the player's time stands still to within
+        // a step of it (it drops the timer overflow the pause left pending): a tick more.
+        part.endNs = own(stopNs) + (pauses.empty() ? 0 : std::int64_t(TICK_NS));
         auto inside = [&segment](std::int64_t t) {
             return t > segment.fromNs && t <= segment.toNs;
         };
@@ -389,7 +391,9 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
             part.portC.push_back(w);
         }
         std::vector<std::string> drums;
-        checkDrums(stream, part, drums);
+        std::vector<std::int64_t> pauseStops;
+        for (const Pause& p : pauses) pauseStops.push_back(own(p.fromNs));
+        checkDrums(stream, part, drums, pauseStops);
         for (const std::string& d : drums) problem("drums: " + d);
     }
     return e;

@@ -176,11 +176,18 @@ TEST(FullAlbumReplay, RepeatStartsAgainAndAKeyQuits) {
     ASSERT_FALSE(program.empty());
     opmsim::SimOptions options;
     options.systemCopy1B = 0x80;
-    // Both tracks, then the first again; ESC in the second pass through victory.
-    options.keys = {{11'000'000'000, opmsim::KEY_ESC}};
+    // Both tracks, then the first again; ESC in the second pass through victory. Victory is
+    // paused twice among its drums (the one playing stopped) and goes on where it left off.
+    options.keys = {{3'000'000'000, opmsim::KEY_SPACE},
+                    {3'500'000'000, opmsim::KEY_SPACE},
+                    {4'500'000'000, opmsim::KEY_SPACE},
+                    {5'000'000'000, opmsim::KEY_SPACE},
+                    {11'000'000'000, opmsim::KEY_ESC}};
     opmsim::SimResult result;
     const opmsim::AlbumCheck check = run(program, options, result);
     expectPlays(check, {{0, E::End}, {1, E::End}, {0, E::End}, {1, E::Quit}});
+    ASSERT_EQ(check.plays.size(), 4u);
+    EXPECT_EQ(check.plays[1].pauses, 2u);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_LT(result.endNs - 11'000'000'000, replay::ticksToNs(2)) << "ESC stops within a tick";
 }

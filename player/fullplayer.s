@@ -19,7 +19,7 @@
 | itself it reads the 00 FF of the data section there and exits at once.
 |
 | An album is several songs in one program: the tracks' streams, one bank they share, the
-| album's display block (the track list and the keys), the tracks' display blocks and the
+| album's display block (the keys and the track list), the tracks' display blocks and the
 | album's table: the tracks (word, 1 to 999), flags (word, bit 0: the first track again after
 | the last), then 12 bytes a track: its stream's text offset (long), its display block's (long,
 | 0: none), its passes (word) and a spare word. A table that does not hold (odd, not inside

@@ -78,7 +78,7 @@ struct FullAlbumTrack {
     std::uint16_t loops = 0;
 };
 // The program that plays the tracks one after the other: head, the tracks' streams in order,
-// the shared bank, the album's display block (the track list and the keys), the tracks'
+// the shared bank, the album's display block (the keys and the track list), the tracks'
 // display blocks, the album's table, tail. Throws as buildFullProgram does, and
 // std::invalid_argument for no track or more than FULL_ALBUM_MOST_TRACKS.
 std::vector<std::uint8_t> buildFullAlbum(std::span<const FullAlbumTrack> tracks,

@@ -16,7 +16,7 @@ struct Album {
     std::uint64_t tableAt = 0;    // file offset of the table
     std::uint16_t flags = 0;
     std::optional<DrumBank> bank;         // shared by every track
-    std::optional<DisplayBlock> display;  // the album's: the track list and the keys
+    std::optional<DisplayBlock> display;  // the album's: the keys and the track list
     // Each track as a song: its pairs, passes, fade and display block; its bank is the
     // album's (albumTrack).
     std::vector<ExecutableStream> tracks;

@@ -1,7 +1,7 @@
 # Assembles a player source (vgmstub.s or fullplayer.s) into its flat .bin and checks what the
 # converters rely on: no relocations (the code must be position-independent) and exactly SIZE
-# bytes (header, CODE bytes of code, 12-byte data section): 446 and 370 for vgmstub.s, 1370 and
-# 1294 for fullplayer.s.
+# bytes (header, CODE bytes of code, 12-byte data section): 446 and 370 for vgmstub.s, 1676 and
+# 1600 for fullplayer.s.
 #
 # Variables: AS, OBJCOPY, OBJDUMP (tools), SOURCE (the .s), OUTPUT (the .bin), SIZE, CODE.
 

@@ -1,34 +1,40 @@
 | fullplayer.s - OPM register-stream player of opmcast-full for the Sharp X68000 (Human68k),
 | 68000 code.
 |
-| Assembled, this file is a complete Human68k ".x" executable of 1370 bytes:
+| Assembled, this file is a complete Human68k ".x" executable of 1676 bytes:
 |
 |   file offset    0-63    Human68k header (big-endian fields)
-|   file offset   64-1357  player code, padded to 1294 bytes (text section); its first
+|   file offset   64-1663  player code, padded to 1600 bytes (text section); its first
 |                          instruction branches over four fields the converter sets:
 |                          text offset 2 (file 66), long: the drums' bank table's text offset,
 |                          0 without drums; text offset 6 (file 70), long: the display block's
 |                          text offset, 0 without a display; text offset 10 (file 74), word:
 |                          the passes through the loop before the fade, 0 to loop until a key;
 |                          text offset 12 (file 76), long: an album's table, 0 for one song
-|   file offset 1358-1369  12-byte data section, beginning with the end-of-stream pair 00 FF
+|   file offset 1664-1675  12-byte data section, beginning with the end-of-stream pair 00 FF
 |
-| opmcast-full copies bytes 0-1357, appends the register stream, the bank and the display
-| block, appends bytes 1358-1369 and sets the text size (offsets 12-15) so that they end the
-| text section, and the fields. The player finds a song's stream at text offset 1294; run by
+| opmcast-full copies bytes 0-1663, appends the register stream, the bank and the display
+| block, appends bytes 1664-1675 and sets the text size (offsets 12-15) so that they end the
+| text section, and the fields. The player finds a song's stream at text offset 1600; run by
 | itself it reads the 00 FF of the data section there and exits at once.
 |
 | An album is several songs in one program: the tracks' streams, one bank they share, the
-| album's display block (the track list and the keys), the tracks' display blocks and the
+| album's display block (the keys and the track list), the tracks' display blocks and the
 | album's table: the tracks (word, 1 to 999), flags (word, bit 0: the first track again after
 | the last), then 12 bytes a track: its stream's text offset (long), its display block's (long,
 | 0: none), its passes (word) and a spare word. A table that does not hold (odd, not inside
 | the text after the code, no track, more than 999, an offset, the album's display block's
-| too, odd or not between the code's end and the table) ends the program at once. The player prints the album's header, then plays the tracks in turn, each from its own
-| start-up image; at a track's end the chip is left as at the end of a song (below, before the
-| timer is stopped) and the next track starts. Keys: n the next track, p the one before (the
-| same track again once 3 s of it have played), q or ESC quits; others are ignored. A program
-| of one song stops at any key.
+| too, odd or not between the code's end and the table) ends the program at once. The player
+| plays the tracks in turn, each from its own start-up image; at a track's end the chip is
+| left as at the end of a song (below, before the timer is stopped) and the next track starts.
+| At every track's start, with the album's display block (its header's lines: the keys, then a
+| line a track), the screen is erased (DOS _CONCTRL 10) and drawn from its top (_CONCTRL 3):
+| the keys' line, a window of 20 lines of the track list around the track playing, marked
+| '>', then the track's header and time line, so that nothing scrolls off the 31 lines of the
+| text screen. Keys: n the next track, p the one
+| before (the same track again once 3 s of it have played), 1-9 that track (ignored beyond the
+| album), space pauses (every TL 127, the ADPCM stopped, no step counted) and resumes, q or
+| ESC quits; others are ignored. A program of one song stops at any key.
 |
 | Register stream, read two bytes at a time:
 |   r v    r = 01-FF   write v into OPM register r (10-14 and 1B: see below)
@@ -129,8 +135,11 @@
         .equ    PATTERN, 14             | long: the time line's pattern; 0 without a display
         .equ    LOOPS, 18               | word: the track's passes before its fade, 0: until a key
         .equ    TRACK, 20               | word: the album's track playing, from 0
-        .equ    LINE, 22                | the time line as drawn, CR first, NUL-terminated
-        .equ    VARS, 22 + 128
+        .equ    COUNT, 22               | word: the album's tracks
+        .equ    LINE, 24                | the time line as drawn, CR first, NUL-terminated
+        .equ    TLS, 24 + 128           | 32 bytes: TL of slots 0-31 ($60-$7F) as last written
+        .equ    VARS, 24 + 128 + 32
+        .equ    LIST_LINES, 20          | the track list's lines on the screen at a time
 
         .text
 | ---------------------------------------------------------------- Human68k header (64 bytes)
@@ -139,7 +148,7 @@
         .byte   0                       | $03 load mode: normal
         .long   0                       | $04 base address
         .long   0                       | $08 entry point: first byte of the text
-        .long   stream - start          | $0C text size: 1294 here, more in a song
+        .long   stream - start          | $0C text size: 1600 here, more in a song
         .long   stubend - stream        | $10 data size: 12
         .long   STACK_SIZE              | $14 bss size
         .long   0                       | $18 relocation table: none, the code is PC-relative
@@ -210,6 +219,7 @@ album:  .long   0                       | text offset 12: the album's table, 0 f
 
 | ---------------------------------------------------------------- stream loop
 next:   bsr     poll
+        moveq   #0,%d1
         move.b  (%a3)+,%d1              | register number, or 0 for a command
         move.b  (%a3)+,%d2              | value, or the command
         tst.b   %d1
@@ -222,7 +232,12 @@ next:   bsr     poll
         bne.s   2f
         bsr     w1b
         bra.s   next
-2:      bsr     opmw
+2:      move.b  %d1,%d0                 | 60-7F, the slots' TL: kept for the end of a pause
+        subi.b  #0x60,%d0
+        cmpi.b  #0x1F,%d0
+        bhi.s   3f
+        move.b  %d2,TLS-0x60(%a0,%d1.w)
+3:      bsr     opmw
         bra.s   next
 
 command:
@@ -441,50 +456,29 @@ lfoquiet:
 
         .include "opm_poll.s"        | opmw and poll, as in vgmstub.s
 
-| ---------------------------------------------------------------- album
-| The entry of track TRACK: a3 its stream, d0 its display block's text offset, d1 its passes.
-entry:  move.l  album(%pc),%d0
-        lea     start(%pc),%a3
-        adda.l  %d0,%a3
-        move.w  TRACK(%a0),%d0
-        mulu    #12,%d0
-        lea     4(%a3,%d0.l),%a4
-        lea     start(%pc),%a3
-        adda.l  (%a4),%a3
-        move.l  4(%a4),%d0
-        move.w  8(%a4),%d1
-        rts
-
-| A track's start: its passes (d1), its header printed from its display block (d0, 0: none)
-| and its time line drawn; a3 kept.
-trackhead:
-        move.w  %d1,LOOPS(%a0)
-        move.l  #0x00010000,(%a0)       | PASS 1, nothing due
-        clr.l   UNITS(%a0)
-        clr.l   SECS(%a0)
-        clr.l   PATTERN(%a0)            | (render sets NEXTCH)
-        tst.l   %d0
-        beq.s   9f
-        lea     start(%pc),%a4
-        adda.l  %d0,%a4
-        move.l  %a4,%d1
-        moveq   #1,%d0                  | _CONCTRL 1: print a string
-        bsr     con
-1:      tst.b   (%a4)+                  | the pattern follows the header's NUL
-        bne.s   1b
-        move.l  %a4,PATTERN(%a0)
-        bsr     render
-9:      rts
-
-| A key (d0, from _B_KEYINP) in an album: n the next track, p the one before (this one again
-| from 3 s on), q or ESC quits, any other is ignored. In a song of its own any key quits.
+| ---------------------------------------------------------------- keys
+| A key (d0, from _B_KEYINP) in an album: space pauses; n the next track, p the one before (this
+| one again from 3 s on), 1-9 that track (a key beyond the album is ignored), q or ESC quits,
+| any other is ignored. In a song of its own any key quits. The callers of poll keep nothing in
+| d0-d2.
 finish: move.l  album(%pc),%d1
-        beq.s   quit
-        cmpi.b  #0x1B,%d0
-        beq.s   quit
-        ori.b   #0x20,%d0               | lower case
+        beq     quit
+        cmpi.b  #' ',%d0
+        beq     pause
+keyact: cmpi.b  #0x1B,%d0               | returns for a key it ignores
+        beq     quit
+        moveq   #0,%d1
+        move.b  %d0,%d1
+        subi.b  #'1',%d1
+        cmpi.b  #8,%d1
+        bhi.s   1f
+        cmp.w   COUNT(%a0),%d1
+        bcc.s   9f                      | beyond the album
+        move.w  %d1,TRACK(%a0)
+        bra.s   track
+1:      ori.b   #0x20,%d0               | lower case
         cmpi.b  #'q',%d0
-        beq.s   quit
+        beq     quit
         cmpi.b  #'n',%d0
         beq.s   songend
         cmpi.b  #'p',%d0
@@ -564,13 +558,143 @@ silence:
         moveq   #0x1B,%d1               | CT1/CT2 and the waveform as the system keeps them
         move.b  OPM_1B_COPY:w,%d2
         bsr     opmw
-        moveq   #0x60,%d1               | TL of slots 0-31 ($60-$7F) to 127
+mute:   moveq   #0x60,%d1               | TL of slots 0-31 ($60-$7F) to 127
         moveq   #0x7F,%d2
 2:      bsr     opmw
         addq.b  #1,%d1
         bpl.s   2b
         rts
 crlf:   .byte   13, 10, 0, 0
+
+| Space: the chip silent (the ADPCM stopped, every slot's TL 127, the envelopes and keys left
+| as they are) and the time held (no step is counted) until space again, which writes back
+| each TL as the stream left it. n, p, 1-9, q and ESC act as while playing.
+pause:  move.l  %a2,%d0
+        beq.s   1f
+        bsr     adpcmstop
+1:      bsr     mute
+2:      movem.l %d1-%d7/%a0-%a6,-(%sp)  | the next key, waited for
+        moveq   #IOCS_B_KEYINP,%d0
+        trap    #15
+        movem.l (%sp)+,%d1-%d7/%a0-%a6
+        cmpi.b  #' ',%d0
+        beq.s   3f
+        bsr     keyact
+        bra.s   2b
+3:      moveq   #0x60,%d1
+4:      move.b  TLS-0x60(%a0,%d1.w),%d2
+        bsr     opmw
+        addq.b  #1,%d1
+        bpl.s   4b
+        moveq   #0x14,%d1               | F-RESET A: an overflow of the pause is no step
+        moveq   #0x15,%d2
+        bra     opmw
+
+| ---------------------------------------------------------------- album
+| The entry of track TRACK: a3 its stream, d0 its display block's text offset, d1 its passes;
+| then its screen.
+entry:  move.l  album(%pc),%d0
+        lea     start(%pc),%a3
+        adda.l  %d0,%a3
+        move.w  TRACK(%a0),%d0
+        mulu    #12,%d0
+        lea     4(%a3,%d0.l),%a4
+        lea     start(%pc),%a3
+        adda.l  (%a4),%a3
+        move.l  4(%a4),%d0
+        move.w  8(%a4),%d1
+                                        | falls through
+
+| With the album's display block (its header: the keys' line, then a line a track, each ended
+| by CR LF): the screen erased, the keys' line at the top, then LIST_LINES lines of the track
+| list around the track playing, marked with '>' over its first column. d0, d1 and a3 kept.
+listwindow:
+        move.l  display(%pc),%d2
+        beq.s   9f
+        movem.l %d0-%d1/%a3,-(%sp)
+        moveq   #10,%d0                 | _CONCTRL 10, 2: the whole screen erased
+        moveq   #2,%d1
+        swap    %d1
+        bsr     con
+        moveq   #3,%d0                  | _CONCTRL 3: the cursor to column 0, row 0
+        moveq   #0,%d1
+        bsr     con
+        lea     start(%pc),%a3
+        adda.l  %d2,%a3
+        bsr.s   line                    | the keys
+        move.w  TRACK(%a0),%d2          | the first line: half a window before the track, at
+        subi.w  #LIST_LINES/2,%d2       | most the last window's, at least the first track
+        move.w  COUNT(%a0),%d3
+        subi.w  #LIST_LINES,%d3
+        cmp.w   %d3,%d2
+        ble.s   1f
+        move.w  %d3,%d2
+1:      tst.w   %d2
+        bpl.s   2f
+        moveq   #0,%d2
+2:      move.w  %d2,%d3
+        bra.s   4f
+3:      tst.b   (%a3)                   | a line passed over, up to its LF (never past the
+        beq.s   4f                      | header's NUL)
+        cmpi.b  #10,(%a3)+
+        bne.s   3b
+4:      dbra    %d2,3b
+        moveq   #LIST_LINES-1,%d2
+5:      tst.b   (%a3)
+        beq.s   8f                      | the list's end
+        cmp.w   TRACK(%a0),%d3
+        bne.s   6f
+        moveq   #'>',%d1                | _CONCTRL 0: the mark, over the line's first column
+        swap    %d1
+        moveq   #0,%d0
+        bsr     con
+        addq.l  #1,%a3
+6:      bsr.s   line
+        addq.w  #1,%d3
+        dbra    %d2,5b
+8:      movem.l (%sp)+,%d0-%d1/%a3
+9:      rts
+
+| The line at a3, up to its LF (at most 120 bytes), copied into LINE with a NUL and printed
+| (_CONCTRL 1); a3 past it, or on the header's NUL.
+line:   lea     LINE(%a0),%a4
+        moveq   #119,%d0
+1:      move.b  (%a3),%d1
+        beq.s   2f
+        addq.l  #1,%a3
+        move.b  %d1,(%a4)+
+        cmpi.b  #10,%d1
+        dbeq    %d0,1b
+2:      clr.b   (%a4)
+        lea     LINE(%a0),%a4
+        move.l  %a4,%d1
+        moveq   #1,%d0
+        bra     con
+
+| A track's start: its passes (d1), its header printed from its display block (d0, 0: none)
+| and its time line drawn; a3 kept.
+trackhead:
+        move.w  %d1,LOOPS(%a0)
+        move.l  #0x00010000,(%a0)       | PASS 1, nothing due
+        clr.l   UNITS(%a0)
+        clr.l   SECS(%a0)
+        clr.l   PATTERN(%a0)            | (render sets NEXTCH)
+        lea     TLS+32(%a0),%a4         | every TL 127 until the stream writes it
+        moveq   #31,%d2
+1:      move.b  #0x7F,-(%a4)
+        dbra    %d2,1b
+        tst.l   %d0
+        beq.s   9f
+        lea     start(%pc),%a4
+        adda.l  %d0,%a4
+        move.l  %a4,%d1
+        moveq   #1,%d0                  | _CONCTRL 1: print a string
+        bsr     con
+1:      tst.b   (%a4)+                  | the pattern follows the header's NUL
+        bne.s   1b
+        move.l  %a4,PATTERN(%a0)
+        bsr     render
+9:      rts
 
 | d1 is an even text offset from the player's end up to d2 (not included), or the program
 | leaves at once.
@@ -586,7 +710,7 @@ bad:    bra     leave
 | An album's opening (d2 its table's text offset, d0 its display block's): the table checked
 | before anything is read from it (inside the text, which ends 12 bytes, the data section,
 | below the bss and its variables at the top; 1 to 999 tracks; every offset within), the
-| track list printed, the first track's entry taken.
+| first track's entry taken and its screen drawn.
 opening:
         move.l  %d2,%d1
         lea     VARS-STACK_SIZE-12(%a0),%a1     | the end of the text
@@ -601,6 +725,7 @@ opening:
         beq.s   bad
         cmpi.w  #999,%d3
         bhi.s   bad
+        move.w  %d3,COUNT(%a0)
         move.w  %d3,%d1
         mulu    #12,%d1
         adda.l  %d1,%a2
@@ -618,14 +743,9 @@ opening:
         move.l  %d0,%d1                 | the album's display block, 0: none
         beq.s   6f
         bsr.s   within
-        lea     start(%pc),%a4
-        adda.l  %d0,%a4
-        move.l  %a4,%d1
-        moveq   #1,%d0
-        bsr     con
 6:      bra     entry
 codeend:
-        .org    1358                    | fails to assemble if the code is longer than 1294 bytes
+        .org    1664                    | fails to assemble if the code is longer than 1600 bytes
 
 | ---------------------------------------------------------------- data section (12 bytes)
 | The stream of a song starts here; in the bare player the first pair is the end marker.

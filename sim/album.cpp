@@ -2,6 +2,7 @@
 // tracks, the keys it took and the player's rules.
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 #include "sim_machine.hpp"
@@ -148,6 +149,8 @@ const char* trackEndingName(TrackEnding ending) {
             return "key p";
         case TrackEnding::Quit:
             return "key q";
+        case TrackEnding::Jump:
+            return "key 1-9";
         case TrackEnding::Cut:
             break;
     }
@@ -198,8 +201,12 @@ std::vector<Segment> splitAtCleanStates(const std::vector<OpmWrite>& writes, std
     return segments;
 }
 
-TrackEnding keyAction(std::uint16_t code) {
-    switch (code & 0xFF) {
+// What a key does in an album of `count` tracks; Cut for a key the player ignores.
+TrackEnding keyAction(std::uint16_t code, std::size_t count) {
+    const char c = char(code & 0xFF);
+    if (c >= '1' && c <= '9')
+        return std::size_t(c - '1') < count ? TrackEnding::Jump : TrackEnding::Cut;
+    switch (c) {
         case 'n':
         case 'N':
             return TrackEnding::Next;
@@ -220,6 +227,96 @@ struct Evaluation {
     std::vector<std::string> problems;
 };
 
+// A pause: space taken while the track played, up to space again or the key that ended it.
+struct Pause {
+    std::int64_t fromNs = 0;
+    std::int64_t toNs = 0;
+    bool resumed = false;
+};
+
+std::vector<Pause> pausesOf(const Segment& segment, const AlbumTrackPlay& ending,
+                            const SimResult& result) {
+    std::vector<Pause> pauses;
+    const std::int64_t to = ending.keyNs >= 0 ? ending.keyNs
+                            : segment.closed  ? segment.cleanStartNs
+                                              : INT64_MAX;
+    for (const KeyPress& key : result.keysTaken) {
+        if (key.timeNs <= segment.fromNs || key.timeNs > to) continue;
+        if (key.timeNs == ending.keyNs && ending.keyNs >= 0) break;
+        if ((key.code & 0xFF) != ' ') continue;
+        if (!pauses.empty() && !pauses.back().resumed) {
+            pauses.back().toNs = key.timeNs;
+            pauses.back().resumed = true;
+        } else {
+            pauses.push_back({key.timeNs, INT64_MAX, false});
+        }
+    }
+    if (!pauses.empty() && !pauses.back().resumed)
+        pauses.back().toNs = ending.keyNs >= 0 ? ending.keyNs
+                             : segment.closed  ? segment.cleanStartNs
+                                               : result.endNs;
+    return pauses;
+}
+
+// A time of the run as the track's own, its pauses taken out.
+std::int64_t withoutPauses(const std::vector<Pause>& pauses, std::int64_t ns) {
+    std::int64_t shift = 0;
+    for (const Pause& p : pauses) {
+        if (ns >= p.toNs) {
+            shift += p.toNs - p.fromNs;
+        } else if (ns > p.fromNs) {
+            shift += ns - p.fromNs;
+        }
+    }
+    return ns - shift;
+}
+
+// Takes the pauses' writes out of `writes`: at each, TL 127 on every slot, nothing while it
+// lasts, then at space every TL as the track last wrote it (127 where it wrote none); the
+// writes after it moved back by its length.
+void takeOutPauses(std::vector<OpmWrite>& writes, const std::vector<Pause>& pauses,
+                   const std::function<void(const std::string&)>& problem) {
+    constexpr std::size_t SLOTS = 32;
+    for (const Pause& p : pauses) {
+        std::size_t at = 0;
+        std::uint8_t tl[SLOTS];
+        std::fill(std::begin(tl), std::end(tl), 0x7F);
+        for (; at < writes.size() && writes[at].timeNs < p.fromNs; ++at)
+            if (writes[at].reg >= 0x60 && writes[at].reg < 0x80)
+                tl[writes[at].reg - 0x60] = writes[at].value;
+        const auto slotsFrom = [&](std::size_t from, const std::uint8_t* values) {
+            if (writes.size() - from < SLOTS) return false;
+            for (std::size_t k = 0; k < SLOTS; ++k)
+                if (writes[from + k].reg != 0x60 + k ||
+                    writes[from + k].value != (values ? values[k] : 0x7F))
+                    return false;
+            return true;
+        };
+        if (!slotsFrom(at, nullptr)) {
+            problem(
+                format("the pause at %.6f s does not set every TL (60-7F) to 127", p.fromNs / 1e9));
+            return;
+        }
+        writes.erase(writes.begin() + std::ptrdiff_t(at),
+                     writes.begin() + std::ptrdiff_t(at + SLOTS));
+        if (at < writes.size() && writes[at].timeNs < p.toNs) {
+            problem(format("$%02X = $%02X written at %.6f s, during the pause from %.6f s",
+                           writes[at].reg, writes[at].value, writes[at].timeNs / 1e9,
+                           p.fromNs / 1e9));
+            return;
+        }
+        if (!p.resumed) continue;
+        if (!slotsFrom(at, tl)) {
+            problem(format("the pause's end at %.6f s does not write every TL (60-7F) back",
+                           p.toNs / 1e9));
+            return;
+        }
+        writes.erase(writes.begin() + std::ptrdiff_t(at),
+                     writes.begin() + std::ptrdiff_t(at + SLOTS));
+    }
+    for (OpmWrite& w : writes) w.timeNs = withoutPauses(pauses, w.timeNs);
+}
+
 // One segment of the run held to one track.
 Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t index,
                     std::size_t trackNo, const AlbumTrackPlay& ending, const SimResult& result,
@@ -239,6 +336,11 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
         streamStart.push_back({0, p.event.reg, p.event.value});
     if (index > 0 && startsWith(writes, 0, start) && !startsWith(streamStart, 0, start))
         writes.erase(writes.begin(), writes.begin() + std::ptrdiff_t(start.size()));
+    const std::vector<Pause> pauses = pausesOf(segment, ending, result);
+    takeOutPauses(writes, pauses, problem);
+    for (const Pause& p : pauses) e.play.pausedNs += p.toNs - p.fromNs;
+    e.play.pauses = pauses.size();
+    const auto own = [&pauses](std::int64_t ns) { return ns < 0 ? ns : withoutPauses(pauses, ns); };
     // Step 0 of the track: its first write less that write's step.
     const double stepNs = TICK_NS / stream.stepsPerTick;
     std::int64_t originNs = segment.fromNs >= 0 ? segment.fromNs : streamStartNs(result);
@@ -250,7 +352,7 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
     e.play.endNs = stopNs;
     ReplayCheck c;
     const std::size_t replayed =
-        matchSongWrites(stream, writes, originNs, {ending.keyNs, stopped, stopNs},
+        matchSongWrites(stream, writes, originNs, {own(ending.keyNs), stopped, own(stopNs)},
                         result.systemCopy1B, tickTolerance, c, problem);
     if (replayed < writes.size()) {
         problem(
@@ -269,32 +371,45 @@ Evaluation evaluate(const AlbumTable& album, const Segment& segment, std::size_t
     if (stream.drums) {
         SimResult part;
         part.timerAStartNs = originNs;
-        part.keyTakenNs = ending.keyNs;
-        part.endNs = stopNs;
+        part.keyTakenNs = own(ending.keyNs);
+        // A pause's length counts from key to key; the player's time stands still to within
+        // a step of it (it drops the timer overflow the pause left pending): a tick more.
+        part.endNs = own(stopNs) + (pauses.empty() ? 0 : std::int64_t(TICK_NS));
         part.exited = stopped;  // the run went on past the track: its samples are not cut
         auto inside = [&segment](std::int64_t t) {
             return t > segment.fromNs && t <= segment.toNs;
         };
-        for (const AdpcmPlay& play : result.adpcm)
-            if (inside(play.startNs)) part.adpcm.push_back(play);
-        for (const PortCWrite& w : result.portC)
-            if (inside(w.timeNs)) part.portC.push_back(w);
+        for (AdpcmPlay play : result.adpcm) {
+            if (!inside(play.startNs)) continue;
+            play.startNs = own(play.startNs);
+            play.endNs = own(play.endNs);
+            play.stopNs = own(play.stopNs);
+            part.adpcm.push_back(std::move(play));
+        }
+        for (PortCWrite w : result.portC) {
+            if (!inside(w.timeNs)) continue;
+            w.timeNs = own(w.timeNs);
+            part.portC.push_back(w);
+        }
         std::vector<std::string> drums;
-        checkDrums(stream, part, drums);
+        std::vector<std::int64_t> pauseStops;
+        for (const Pause& p : pauses) pauseStops.push_back(own(p.fromNs));
+        checkDrums(stream, part, drums, pauseStops);
         for (const std::string& d : drums) problem("drums: " + d);
     }
     return e;
 }
 
-// The first key in (from, to] that moves the player: n, p, q or ESC.
-AlbumTrackPlay endingOf(const Segment& segment, const SimResult& result) {
+// The first key in (from, to] that moves the player: n, p, 1-9 of a track there is, q or ESC.
+AlbumTrackPlay endingOf(const Segment& segment, const SimResult& result, std::size_t count) {
     AlbumTrackPlay ending;
     const std::int64_t to = segment.closed ? segment.cleanStartNs : INT64_MAX;
     for (const KeyPress& key : result.keysTaken) {
         if (key.timeNs <= segment.fromNs || key.timeNs > to) continue;
-        if (keyAction(key.code) != TrackEnding::Cut) {
-            ending.ending = keyAction(key.code);
+        if (keyAction(key.code, count) != TrackEnding::Cut) {
+            ending.ending = keyAction(key.code, count);
             ending.keyNs = key.timeNs;
+            ending.key = key.code;
             return ending;
         }
     }
@@ -340,7 +455,7 @@ AlbumCheck checkAlbumReplay(const AlbumTable& album, const SimResult& result,
                         1e9));
             break;
         }
-        const AlbumTrackPlay ending = endingOf(segment, result);
+        const AlbumTrackPlay ending = endingOf(segment, result, count);
         Evaluation best;
         for (std::size_t c = 0; c < candidates.size(); ++c) {
             Evaluation e =
@@ -363,7 +478,7 @@ AlbumCheck checkAlbumReplay(const AlbumTable& album, const SimResult& result,
                 break;
             case TrackEnding::Previous: {
                 const std::size_t before = current > 0 ? current - 1 : 0;
-                const std::int64_t played = ending.keyNs - best.play.startNs;
+                const std::int64_t played = ending.keyNs - best.play.startNs - best.play.pausedNs;
                 if (played > RESTART_NS + std::int64_t(TICK_NS)) {
                     candidates = {current};
                 } else if (played < RESTART_NS - std::int64_t(TICK_NS) || before == current) {
@@ -373,6 +488,9 @@ AlbumCheck checkAlbumReplay(const AlbumTable& album, const SimResult& result,
                 }
                 break;
             }
+            case TrackEnding::Jump:
+                candidates = {std::size_t((ending.key & 0xFF) - '1')};
+                break;
             case TrackEnding::Quit:
             case TrackEnding::Cut:
                 over = true;

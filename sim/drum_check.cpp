@@ -155,7 +155,7 @@ void checkSideChange(const TimedCommand& change, const AdpcmPlay* play, SideWrit
 }  // namespace
 
 void checkDrums(const DecodedStream& stream, const SimResult& result,
-                std::vector<std::string>& problems) {
+                std::vector<std::string>& problems, const std::vector<std::int64_t>& stopsNs) {
     // A key ends the run: commands more than a tick after it are not reached, those within a
     // tick of it may or may not be.
     const bool byKey = result.keyTakenNs >= 0;
@@ -191,13 +191,16 @@ void checkDrums(const DecodedStream& stream, const SimResult& result,
             }
             break;
         }
-        // What cuts a sample: the next start or stop; side changes leave it playing.
+        // What cuts a sample: the next start or stop, or the player's own stop; side changes
+        // leave it playing.
         double cutNs = endNs;
         for (std::size_t k = i + 1; k < commands.size(); ++k)
             if (!isSideChange(commands[k].command)) {
                 cutNs = std::min(commands[k].ns, endNs);
                 break;
             }
+        for (const std::int64_t stop : stopsNs)
+            if (double(stop) > c.ns - TICK_NS) cutNs = std::min(cutNs, double(stop));
         current = &result.adpcm[played];
         checkPlay(stream, originNs, c, result.adpcm[played++], cutNs, runCutNs, *sample, problems);
     }

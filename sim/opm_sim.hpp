@@ -271,8 +271,15 @@ struct PortCWrite {
 // Port C as the machine starts: divider 512, both sides off.
 inline constexpr std::uint8_t PORT_C_AT_START = 0x0B;
 
+// The X68000's text screen in its usual mode: 96 columns and 31 lines (the 32nd shows the
+// function keys); a line printed below the 31st scrolls the screen up.
+inline constexpr int SCREEN_COLUMNS = 96;
+inline constexpr int SCREEN_ROWS = 31;
+
 // Text the program printed through the DOS console (_CONCTRL modes 0 and 1, _PRINT), one entry
 // a call, with the time of the call; bytes as printed (ASCII or Shift-JIS, CR and LF included).
+// A cursor move (_CONCTRL 3) is recorded as ESC [ row;column H and an erasure (_CONCTRL 10) as
+// ESC [ n J, rows and columns from 1, as the X68000's console takes them.
 struct ConsoleText {
     std::int64_t timeNs = 0;
     std::string bytes;
@@ -308,13 +315,16 @@ inline std::uint8_t adpcmSidesAt(const SimResult& result, std::int64_t timeNs) {
 
 // The screen as a terminal shows it after the run: CR goes back to the line's start, later
 // bytes overwrite earlier ones (a longer tail stays), LF goes to the start of the next line,
-// BS one column back. A last line left empty (the cursor's, after a final CR LF) is dropped.
-// Bytes as printed (a Shift-JIS character takes two columns, as on the X68000's text screen).
+// BS one column back, ESC [ r;c H to row r, column c, ESC [ 2J erases every line (the cursor
+// stays), ESC [ 0J from the cursor on, ESC [ 1J up to it. A last line left empty (the cursor's,
+// after a final CR LF) is dropped. Every row since the last erasure is kept: more than
+// SCREEN_ROWS of them means the X68000's screen scrolled the first ones away. Bytes as printed
+// (a Shift-JIS character takes two columns, as on the X68000's text screen).
 std::vector<std::string> screenLines(const SimResult& result);
 
-// Every line as it was printed: the bytes from a line's start (the output's start, a CR or an
-// LF) up to the next CR, LF or the output's end, with the times of the calls that printed its
-// first and its last byte. Empty lines (between CR and LF) are left out.
+// Every line as it was printed: the bytes from a line's start (the output's start, a CR, an LF
+// or an escape sequence) up to the next CR, LF, escape sequence or the output's end, with the
+// times of the calls that printed its first and its last byte. Empty lines are left out.
 struct PrintedLine {
     std::int64_t startNs = 0;
     std::int64_t endNs = 0;
@@ -363,8 +373,10 @@ enum class TrackEnding {
     Previous,  // key p or P
     Quit,      // key q, Q or ESC
     Cut,       // the run ended during it (time limit, fault)
+    Jump,      // key 1-9 of a track the album has
 };
-const char* trackEndingName(TrackEnding ending);  // "end", "key n", "key p", "key q", "cut"
+// "end", "key n", "key p", "key q", "cut", "key 1-9"
+const char* trackEndingName(TrackEnding ending);
 
 // One track as an album's run played it: the writes between two clean states.
 struct AlbumTrackPlay {
@@ -373,6 +385,9 @@ struct AlbumTrackPlay {
     std::int64_t endNs = 0;    // the clean state's first write after it (or the run's end)
     std::int64_t keyNs = -1;   // when the key that ended it was taken; -1: no key
     TrackEnding ending = TrackEnding::Cut;
+    std::uint16_t key = 0;         // the code of the key that ended it
+    std::int64_t pausedNs = 0;     // how long it was paused (space to space) before its end
+    std::size_t pauses = 0;        // how many times it was paused
     std::size_t streamWrites = 0;  // writes matched to the track's stream
     std::uint32_t loopPasses = 0;
     std::size_t fadeWrites = 0;
@@ -393,9 +408,13 @@ std::vector<PlayerWrite> albumCleanState(std::uint8_t systemCopy1B);
 // start-up writes first) are split at every complete clean state; the track each part should
 // be is followed through the player's rules from the keys the run took (SimResult::keysTaken):
 // n/N the next track, p/P the same track again when more than 3 s of it had played (its time
-// counted from its start; within a tick of 3 s either is taken, the one its writes match), else
-// the one before (the first stays), q/Q/ESC quit, any other key ignored; at a track's end the
-// next one; after the last, the exit, or with the repeat flag track 1 again. Each part is
+// counted from its start, pauses left out; within a tick of 3 s either is taken, the one its
+// writes match), else the one before (the first stays), 1-9 that track (ignored beyond the
+// album), q/Q/ESC quit, any other key ignored; at a track's end the next one; after the last,
+// the exit, or with the repeat flag track 1 again. Space pauses a track: then the player writes
+// TL 127 to slots 60-7F and nothing else until space again, which writes every TL back as the
+// track last set it (127 where it set none), and the track goes on as if the pause had not
+// been; a key that moves the player ends a pause as it ends a track. Each part is
 // checked as checkReplay checks a song (every write at its step from the track's start, taken
 // as the part's first write's time less its step; loop passes, the fade, the end not before
 // the song's end), and its drums against the plays of DMA channel 3 and port C's writes in it,

@@ -153,8 +153,10 @@ void onPpiWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t v
 
 // drum_check.cpp: the drums' starts of a full program's stream against the samples played, its
 // side changes against port C's writes.
+// `stopsNs`: where the player stopped the ADPCM of its own accord (an album's pauses), in the
+// stream's time.
 void checkDrums(const DecodedStream& stream, const SimResult& result,
-                std::vector<std::string>& problems);
+                std::vector<std::string>& problems, const std::vector<std::int64_t>& stopsNs = {});
 
 // stream_check.cpp: a song's writes in a run against its stream. `writes` are the run's writes
 // from the stream's first on (timer registers and start-up writes left out), `originNs` the

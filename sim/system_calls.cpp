@@ -66,8 +66,12 @@ void printText(Machine& m, std::string text) {
 }
 
 // DOS _CONCTRL: mode 0 puts the character of the word at 2(sp) (a Shift-JIS pair as one word,
-// lead byte high), mode 1 prints the string whose address is the long at 2(sp). Other modes
-// (cursor moves, attributes, scrolling) are not used by a player.
+// lead byte high), mode 1 prints the string whose address is the long at 2(sp), mode 3 moves
+// the cursor to the column and row of the words at 2(sp) and 4(sp), mode 10 erases the screen
+// (the word at 2(sp): 0 from the cursor on, 1 up to the cursor, 2 all of it; the cursor stays).
+// The cursor moves and erasures are recorded as the console's own escape sequences, ESC [ row;
+// column H and ESC [ n J, which mean the same on the X68000. Other modes (attributes, scrolling,
+// a cursor query) are not used by a player.
 bool consoleControl(Machine& m, std::uint32_t sp) {
     const std::uint32_t mode = memRead(m, sp, 2);
     std::string text;
@@ -77,6 +81,22 @@ bool consoleControl(Machine& m, std::uint32_t sp) {
         text.push_back(char(word & 0xFF));
     } else if (mode == 1) {
         if (!readString(m, memRead(m, sp + 2, 4), "_CONCTRL", text)) return false;
+    } else if (mode == 3) {
+        const std::uint32_t column = memRead(m, sp + 2, 2), row = memRead(m, sp + 4, 2);
+        if (column >= SCREEN_COLUMNS || row >= SCREEN_ROWS) {
+            fail(m, format("DOS _CONCTRL 3: the cursor to column %d, row %d, off the %dx%d screen",
+                           int(std::int16_t(column)), int(std::int16_t(row)), SCREEN_COLUMNS,
+                           SCREEN_ROWS));
+            return false;
+        }
+        text = format("\x1b[%u;%uH", row + 1, column + 1);
+    } else if (mode == 10) {
+        const std::uint32_t part = memRead(m, sp + 2, 2);
+        if (part > 2) {
+            fail(m, format("DOS _CONCTRL 10 with %u (0 to 2)", part));
+            return false;
+        }
+        text = format("\x1b[%uJ", part);
     } else {
         fail(m, format("unknown DOS _CONCTRL mode %u", mode));
         return false;

@@ -97,16 +97,16 @@ std::string listedName(const Track& track, bool japanese) {
     return track.song.shown.fileName;
 }
 
-// The album's display block: a line a track ("  1  Title") and the keys; the time line's
-// pattern empty.
+// The album's display block: the keys, then a line a track ("   1  Title", the first column
+// left for the player's mark of the track playing); the time line's pattern empty. The player
+// shows the keys and a window of the list at each track's start.
 std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japanese) {
-    std::string block;
+    std::string block = "N next   P previous (or restart)   1-9 track   SPACE pause   Q quit\r\n";
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         char number[16];
-        std::snprintf(number, sizeof number, "%3d  ", int(i + 1));
+        std::snprintf(number, sizeof number, "%4d  ", int(i + 1));
         block += screenText(number + listedName(tracks[i], japanese), japanese) + "\r\n";
     }
-    block += "N next track   P previous (or restart)   Q quit\r\n";
     block += std::string(2, '\0');
     if (block.size() % 2 != 0) block += '\0';
     return std::vector<std::uint8_t>(block.begin(), block.end());

@@ -3,8 +3,8 @@
 # Variables: INPUT (the .bin), OUTPUT (the .cpp to write).
 
 file(SIZE "${INPUT}" size)
-if(NOT size EQUAL 1370)
-  message(FATAL_ERROR "${INPUT} is ${size} bytes; the player must be exactly 1370")
+if(NOT size EQUAL 1676)
+  message(FATAL_ERROR "${INPUT} is ${size} bytes; the player must be exactly 1676")
 endif()
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" digits)

@@ -8,12 +8,12 @@
 #include <span>
 #include <vector>
 
-// The player is a whole Human68k executable: the 64-byte header and 1294 bytes of code (the
+// The player is a whole Human68k executable: the 64-byte header and 1600 bytes of code (the
 // head), then a 12-byte data section of end markers (the tail). A program is the head, the
 // stream and the bank, then the tail, with the text size in the header covering the code, the
 // stream and the bank.
-inline constexpr std::size_t FULL_PLAYER_SIZE = 1370;
-inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 1358;  // file offset of the stream
+inline constexpr std::size_t FULL_PLAYER_SIZE = 1676;
+inline constexpr std::size_t FULL_PLAYER_HEAD_SIZE = 1664;  // file offset of the stream
 inline constexpr std::size_t FULL_PLAYER_TAIL_SIZE = 12;
 inline constexpr std::size_t FULL_PLAYER_TEXT_SIZE_OFFSET = 12;  // big-endian, 4 bytes
 // The text offset of the drums' bank table, 0 without drums: a long word the player's first
@@ -78,7 +78,7 @@ struct FullAlbumTrack {
     std::uint16_t loops = 0;
 };
 // The program that plays the tracks one after the other: head, the tracks' streams in order,
-// the shared bank, the album's display block (the track list and the keys), the tracks'
+// the shared bank, the album's display block (the keys and the track list), the tracks'
 // display blocks, the album's table, tail. Throws as buildFullProgram does, and
 // std::invalid_argument for no track or more than FULL_ALBUM_MOST_TRACKS.
 std::vector<std::uint8_t> buildFullAlbum(std::span<const FullAlbumTrack> tracks,

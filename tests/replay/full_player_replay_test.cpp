@@ -310,7 +310,7 @@ const PlayerFault PLAYER_FAULTS[] = {
     {"LfoLeftInReset", {0x72, 0x01, 0x61, 0x00}, 2, {NOP1, NOP2, NOP1, NOP2}, "held in reset"},
     // bsr lfoquiet just before moveq #$1B,%d1 / move.b $09DA.w,%d2.
     {"LfoDepthLeft",
-     {0x61, 0x00, 0xFE, 0x64, 0x72, 0x1B},
+     {0x61, 0x00, 0xFE, 0x98, 0x72, 0x1B},
      0,
      {NOP1, NOP2, NOP1, NOP2},
      "LFO depth left"},

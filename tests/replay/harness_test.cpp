@@ -295,6 +295,25 @@ TEST(HarnessConsole, RecordsWhatIsPrintedAndChargesItsDrawing) {
     EXPECT_GE(result.console[1].timeNs - result.console[0].timeNs,
               4 * options.consoleCharNs + options.systemCallNs);
     EXPECT_EQ(opmsim::screenLines(result), (std::vector<std::string>{"Hi", "\x81\x40Hi"}));
+
+    // _CONCTRL 10 (2: the whole screen erased), 3 (the cursor to column 2, row 1), then 0:
+    // recorded as the console's escape sequences; a cursor off the 96x31 screen is a fault.
+    const opmsim::SimResult moved = opmsim::runProgram(
+        replay::program({0x2E49, 0x3F3C, 0x0002, 0x3F3C, 0x000A, 0xFF23, 0x588F, 0x3F3C,
+                         0x0001, 0x3F3C, 0x0002, 0x3F3C, 0x0003, 0xFF23, 0x5C8F, 0x3F3C,
+                         0x0058, 0x3F3C, 0x0000, 0xFF23, 0x588F, 0xFF00}),
+        options);
+    ASSERT_TRUE(moved.exited) << (moved.errors.empty() ? "" : moved.errors[0]);
+    ASSERT_EQ(moved.console.size(), 3u);
+    EXPECT_EQ(moved.console[0].bytes, "\x1b[2J");
+    EXPECT_EQ(moved.console[1].bytes, "\x1b[2;3H");
+    EXPECT_EQ(opmsim::screenLines(moved), (std::vector<std::string>{"", "  X"}));
+    const opmsim::SimResult off = opmsim::runProgram(
+        replay::program({0x2E49, 0x3F3C, 0x0000, 0x3F3C, 0x0060, 0x3F3C, 0x0003, 0xFF23, 0xFF00}),
+        options);
+    EXPECT_FALSE(off.exited);
+    ASSERT_FALSE(off.errors.empty());
+    EXPECT_NE(off.errors[0].find("off the 96x31 screen"), std::string::npos) << off.errors[0];
 }
 
 // The screen a terminal shows and the lines as printed, from what a program printed.
@@ -313,6 +332,17 @@ TEST(HarnessConsole, ScreenAndPrintedLines) {
         {{{0, "\r10:00 2"}, {10, "\r9:59"}}, {"9:590 2"}, {"10:00 2", "9:59"}},
         // Shift-JIS bytes stay as printed.
         {{{0, "\x93\xfa\x96\x7b\r\n"}}, {"\x93\xfa\x96\x7b"}, {"\x93\xfa\x96\x7b"}},
+        // The screen erased, the cursor moved (row 3, column 5 from 1): an album's redraw.
+        {{{0, "old\r\nlines\r\n"},
+          {10, "\x1b[2J"},
+          {20, "\x1b[1;1H"},
+          {30, "Keys\r\n"},
+          {40, "\x1b[3;5H"},
+          {50, "x"}},
+         {"Keys", "", "    x"},
+         {"old", "lines", "Keys", "x"}},
+        // Erased from the cursor on: the rest of its line and every line below.
+        {{{0, "abc\r\ndef\r\n"}, {10, "\x1b[1;2H"}, {20, "\x1b[0J"}}, {"a"}, {"abc", "def"}},
     };
     for (const Case& c : cases) {
         opmsim::SimResult result;

@@ -165,7 +165,7 @@ TEST(FullCommandLine, ConvertsEveryFileAndReportsEachFailure) {
     r = runFull(dir, {"--no-display", "-o", "limited", "tune.vgm"}, false, {.fileSizeLimit = 1024});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err,
-              "tune.vgm: cannot write limited/tune.x: the program (2 KiB) is larger than this "
+              "tune.vgm: cannot write limited/tune.x: the program (3 KiB) is larger than this "
               "process may write (ulimit -f)\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("limited")));  // nor the folder made for it
     EXPECT_EQ(noRoomReason(23 * 1024 + 1, 4096),

@@ -12,7 +12,8 @@
 # TOOL_DIR holds opmcast-full and fade_window_vgm (the build's bin folder and the build folder
 # itself are both searched). With --check the exit status is 1 when a window strays more than
 # 3 dB from the curve while the curve is above -33 dB, or is more than 3 dB above -33 dB after.
-# Needs MAME (Debian package mame) and sox.
+# Needs MAME (Debian package mame) and sox; exits 77 (skipped) without them or without any of
+# the logs, and passes over a log that is absent.
 set -euo pipefail
 
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
@@ -44,8 +45,14 @@ find_built() {
 opmcast_full=$(find_built opmcast-full)
 window_vgm=$(find_built fade_window_vgm)
 find_tool() { type -P -- "$1" || { [[ -x /usr/games/$1 ]] && echo "/usr/games/$1"; }; }
-mame=$(find_tool mame) || fail "MAME is not installed (Debian: apt-get install mame)"
-sox=$(find_tool sox) || fail "sox is not installed (Debian: apt-get install sox)"
+skip() { echo "skipped: $*"; exit 77; }
+mame=$(find_tool mame) || skip "MAME is not installed (Debian: apt-get install mame)"
+sox=$(find_tool sox) || skip "sox is not installed (Debian: apt-get install sox)"
+logs=()
+for log in "$@"; do
+  if [[ -f $log ]]; then logs+=("$log"); else echo "measure_fade: $log is absent" >&2; fi
+done
+(( ${#logs[@]} > 0 )) || skip "none of the logs is there"
 
 scratch=$(mktemp -d)
 # shellcheck source=fidelity/mame_render.sh
@@ -55,7 +62,7 @@ prepare_placeholder_roms
 before=1 after=$(awk -v f="$fade" 'BEGIN { print f + 0.5 }')
 seconds=$(awk -v b="$before" -v a="$after" 'BEGIN { print int(b + a + 1.999) }')
 status=0
-for log in "$@"; do
+for log in "${logs[@]}"; do
   name=$(basename -- "$log" .vgm)
   for kind in faded plain; do
     if [[ $kind == faded ]]; then options=(--loops 2 --fade "$fade"); else options=(--loops 999 --fade 0); fi

@@ -341,6 +341,7 @@ bool makeBank(const std::vector<DacSample>& dacSamples, std::int64_t hitsLeftOut
             continue;
         }
         --drums.samples;
+        --drums.atRate[int(bank.samples[i].rate)];
         ++drums.fadeCopies;
         drums.fadeBytes += std::int64_t(bank.samples[i].bytes.size());
     }

@@ -17,6 +17,7 @@
 #include "full/player/full_player.hpp"
 #include "full/stream/fade_copy.hpp"
 #include "full/translate/adpcm_bank.hpp"
+#include "full/translate/msm6258_adpcm.hpp"
 
 namespace {
 
@@ -94,6 +95,14 @@ DacSample fadedDrum(const DacSample& source, const FadeDrumHit& hit, std::int64_
             gain = float(std::pow(10.0, -0.75 * fadeUnitsAt(step, fadeSteps) / 20));
         lastStep = step;
         copy.gains[i] = gain;
+    }
+    // The end that the fade takes below the ADPCM's least step (1 of its 12 bits) is left out.
+    const double leastStep = 128.0 / (ADPCM_HEADROOM * ADPCM_SIGNAL_MAX);
+    // (A copy keeps a value, so that its gains still mark it as one.)
+    while (copy.values.size() > 1 &&
+           copy.gains.back() * std::abs(copy.values.back() - 128) < leastStep) {
+        copy.values.pop_back();
+        copy.gains.pop_back();
     }
     return copy;
 }
@@ -332,24 +341,26 @@ bool makeBank(const std::vector<DacSample>& dacSamples, std::int64_t hitsLeftOut
     bytes = fullBankBytes(samples);
     drums.samples = int(samples.size()) - bank.leftOut;
     drums.bytes = std::int64_t(bank.bytes);
-    // The fade's copies on their own; one left out (a long sample's, to fit) goes unheard.
-    for (std::size_t i = 0; i < dacSamples.size(); ++i) {
-        if (dacSamples[i].gains.empty()) continue;
-        if (bank.samples[i].bytes.empty()) {
-            --drums.leftOut;
-            drums.leftOutSeconds -= bank.samples[i].seconds;
-            continue;
-        }
-        --drums.samples;
-        --drums.atRate[int(bank.samples[i].rate)];
-        ++drums.fadeCopies;
-        drums.fadeBytes += std::int64_t(bank.samples[i].bytes.size());
-    }
     drums.lowered = bank.lowered;
     for (std::size_t i = 0; i < bank.samples.size(); ++i)
         if (!bank.samples[i].bytes.empty()) ++drums.atRate[int(bank.samples[i].rate)];
     drums.leftOut = bank.leftOut;
     drums.leftOutSeconds = bank.leftOutSeconds;
+    // The fade's copies on their own; one left out (a long sample's, to fit) goes unheard.
+    for (std::size_t i = 0; i < dacSamples.size(); ++i) {
+        if (dacSamples[i].gains.empty()) continue;
+        if (bank.samples[i].bytes.empty() && bank.samples[i].seconds < SHORT_HIT_SECONDS) {
+            --drums.samples;  // all of it below the ADPCM's least step: nothing to play
+        } else if (bank.samples[i].bytes.empty()) {
+            --drums.leftOut;
+            drums.leftOutSeconds -= bank.samples[i].seconds;
+        } else {
+            --drums.samples;
+            --drums.atRate[int(bank.samples[i].rate)];
+            ++drums.fadeCopies;
+            drums.fadeBytes += std::int64_t(bank.samples[i].bytes.size());
+        }
+    }
     return true;
 }
 

@@ -63,7 +63,7 @@ before=1 after=$(awk -v f="$fade" 'BEGIN { print f + 0.5 }')
 seconds=$(awk -v b="$before" -v a="$after" 'BEGIN { print int(b + a + 1.999) }')
 status=0
 for log in "${logs[@]}"; do
-  name=$(basename -- "$log" .vgm)
+  name=$(basename -- "$log"); name=${name%.gz}; name=${name%.*}
   for kind in faded plain; do
     if [[ $kind == faded ]]; then options=(--loops 2 --fade "$fade"); else options=(--loops 999 --fade 0); fi
     "$opmcast_full" "${options[@]}" -o "$scratch/$kind" -- "$log" >"$scratch/$kind.out" 2>&1 ||

@@ -31,18 +31,30 @@ TEST(FullAdpcmBank, SamplesPlayAtTheirPitchAndLevelAndFitTheRoom) {
     // DAC's full swing plays at 0.375 of the 12-bit range, the drums' balance against the FM:
     // this sine, 127/128 of the swing, at 762 of 2048.
     EXPECT_NEAR(double(roomy.samples[0].bytes.size()), 0.1 * 15625 / 2, 2);
-    const std::vector<std::int16_t> played = adpcmDecode(roomy.samples[0].bytes);
-    double sine = 0, cosine = 0, power = 0;
-    for (std::size_t i = 200; i < played.size() - 200; ++i) {
-        const double phase = 2 * std::numbers::pi * 1000 * double(i) / 15625;
-        sine += played[i] * std::sin(phase);
-        cosine += played[i] * std::cos(phase);
-        power += double(played[i]) * played[i];
-    }
-    const double n = double(played.size() - 400);
-    const double amplitude = 2 * std::hypot(sine, cosine) / n;
+    // The 1 kHz amplitude of a decoded sample, and the share of its power that it carries.
+    const auto measure = [](const std::vector<std::uint8_t>& bytes) {
+        const std::vector<std::int16_t> played = adpcmDecode(bytes);
+        double sine = 0, cosine = 0, power = 0;
+        for (std::size_t i = 200; i < played.size() - 200; ++i) {
+            const double phase = 2 * std::numbers::pi * 1000 * double(i) / 15625;
+            sine += played[i] * std::sin(phase);
+            cosine += played[i] * std::cos(phase);
+            power += double(played[i]) * played[i];
+        }
+        const double n = double(played.size() - 400);
+        const double amplitude = 2 * std::hypot(sine, cosine) / n;
+        return std::pair(amplitude, amplitude * amplitude / 2 / (power / n));
+    };
+    const auto [amplitude, share] = measure(roomy.samples[0].bytes);
     EXPECT_NEAR(amplitude, 762, 20);
-    EXPECT_GT(amplitude * amplitude / 2 / (power / n), 0.95);  // nearly all of it the 1 kHz
+    EXPECT_GT(share, 0.95);  // nearly all of it the 1 kHz
+    // A copy the fade plays carries its gains: a quarter, 12 dB down, all through.
+    DacSample faded = samples[0];
+    faded.gains.assign(faded.values.size(), 0.25f);
+    const auto [fadedAmplitude, fadedShare] =
+        measure(buildAdpcmBank({faded}, 1 << 20).samples[0].bytes);
+    EXPECT_NEAR(fadedAmplitude, 762 / 4.0, 8);
+    EXPECT_GT(fadedShare, 0.9);
 
     // Room for a little less: the longest plays at 10.4 kHz first.
     const AdpcmBank tighter = buildAdpcmBank(samples, roomy.bytes - 100);

@@ -443,6 +443,59 @@ TEST(FullDrums, EveryWayOfPlayingTheDacBecomesStartsOfSharedSamples) {
                     .error.starts_with("the log is cut short: "));
     EXPECT_FALSE(std::filesystem::exists(dir.file("claim.x")));
 
+    // A loop of 0.5 s with one hit, played twice, then a fade of 1 s: the fade's two hits play
+    // copies numbered after the log's sample, as long as they are heard, each quieter than
+    // the one before; the summary gives their cost, which counts towards --max-size.
+    Bytes looped = on;
+    for (const std::uint8_t value : hit) looped = concat({looped, {0x52, 0x2A, value, 0x70}});
+    looped = concat({looped, {0x61, 0x92, 0x54, 0x66}});  // 21 650 samples more: 22 050
+    writeFile(dir.file("in.vgm"), makeVgm(looped, 0x40 + 3 - 0x1C));
+    for (const std::int64_t maxSize : {std::int64_t(1) << 20, std::int64_t(8 * 1024)}) {
+        ConvertRequest request{dir.file("in.vgm"), dir.file("in.x"), maxSize};
+        request.loops = 2;
+        request.fadeSeconds = 1;
+        const ConvertResult result = convertLog(request);
+        ASSERT_EQ(result.error, "");
+        const Bytes program = readFile(dir.file("in.x"));
+        EXPECT_LE(std::int64_t(program.size()), maxSize);
+        drums = drumsOf(program);
+        ASSERT_EQ(drums.starts.size(), 3u);
+        EXPECT_EQ(drums.starts[1].substr(drums.starts[1].size() - 2), ":1");
+        EXPECT_EQ(drums.starts[2].substr(drums.starts[2].size() - 2), ":2");
+        ASSERT_EQ(drums.counts.size(), 3u);
+        EXPECT_LE(drums.counts[1], drums.counts[0]);
+        EXPECT_LE(drums.counts[2], drums.counts[0]);
+        summary = summaryLines({"in", "out", maxSize}, result);
+        EXPECT_NE(summary.find("drums: 1 sample, 1 KiB ADPCM at 15.6 kHz, of which 1 KiB for the "
+                               "fade's 2 attenuated copies;"),
+                  std::string::npos)
+            << summary;
+    }
+    {
+        const Bytes program = readFile(dir.file("in.x"));
+        const std::size_t bank = std::size_t(program[FULL_PLAYER_BANK_OFFSET] << 24 |
+                                             program[FULL_PLAYER_BANK_OFFSET + 1] << 16 |
+                                             program[FULL_PLAYER_BANK_OFFSET + 2] << 8 |
+                                             program[FULL_PLAYER_BANK_OFFSET + 3]) +
+                                 64;
+        // The first copy starts with the fade, the second half way, 12 dB down.
+        std::vector<double> powers;
+        for (std::size_t entry = bank; entry < bank + 3 * 8; entry += 8) {
+            const std::size_t at =
+                bank + (std::size_t(program[entry]) << 24 | program[entry + 1] << 16 |
+                        program[entry + 2] << 8 | program[entry + 3]);
+            const std::size_t count = std::size_t(program[entry + 4] << 8 | program[entry + 5]);
+            const std::vector<std::int16_t> decoded = adpcmDecode(
+                std::vector<std::uint8_t>(program.begin() + std::ptrdiff_t(at),
+                                          program.begin() + std::ptrdiff_t(at + count)));
+            double power = 0;
+            for (const std::int16_t value : decoded) power += double(value) * value;
+            powers.push_back(power / double(std::max<std::size_t>(1, decoded.size())));
+        }
+        EXPECT_NEAR(powers[1] / powers[0], 1, 0.2);
+        EXPECT_NEAR(10 * std::log10(powers[2] / powers[0]), -12, 2);
+    }
+
     // A voice too long for the room: played at a lower rate, then left out; the hit stays.
     Bytes voice(44100 * 3);
     for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = std::uint8_t(128 + (i % 50));

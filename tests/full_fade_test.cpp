@@ -34,6 +34,7 @@ struct Replay {
     std::int64_t steps = 0;
     std::vector<Event> writes;  // every register but the TLs
     std::vector<Event> drums;   // 00 F0-F7 (value), in order
+    std::vector<int> samples;   // the numbers the starts play
     int repeatedLevels = 0;     // TL writes of the value the slot holds
     bool wellFormed = true;     // pairs the player knows, waits of at most 240, 00 F8 last
 };
@@ -60,6 +61,8 @@ Replay replay(const Bytes& copy, const Image& start,
             ended = true;
         } else if (value <= 0xF7) {
             r.drums.push_back({r.steps, 0, value});
+            if (value >= 0xF1 && value <= 0xF3 && at + 4 <= copy.size())
+                r.samples.push_back(copy[at + 2] << 8 | copy[at + 3]);
             if (value >= 0xF1 && value <= 0xF3) at += 2;
             r.wellFormed = value < 0xF1 || value > 0xF3 || at + 2 <= copy.size();
         } else {
@@ -107,14 +110,28 @@ TEST(FullFade, ScheduleFallsAsTheSquareOfTheAmplitude) {
     }
 }
 
+// The noise (channel 7's C2 while register 0x0F bit 7 is set) is linear in its attenuation,
+// (1023 - 8 TL) / 1023: the TL that plays `units` of 0.75 dB below `tl` is the first at or
+// below that level.
+int noiseFadeLevel(int tl, int units) {
+    if (units >= FADE_UNITS) return FADE_UNITS;
+    const double due = (1023 - 8 * tl) * std::pow(10.0, -0.75 * units / 20);
+    while (tl < FADE_UNITS && 1023 - 8 * tl > due + 1e-6) ++tl;
+    return tl;
+}
+
+constexpr std::uint32_t BANK_SAMPLES = 300;  // the copies the fade's drums play follow these
+
 struct FadeCase {
     std::string name;
     Bytes head;
     bool whole;
     Image image;
     std::int64_t fadeSteps;
-    int writes;  // register writes the copy plays: the head's, again and again
-    int drums;   // drum commands that pass before the drums stop
+    int writes;             // register writes the copy plays: the head's, again and again
+    int drums;              // drum starts and side changes before the drums stop
+    int carriedSides = -1;  // the sides of a hit still playing as the fade begins; -1 none
+    bool bank = true;       // copies can be made (fadedLoopCopy is given FadeDrums)
 };
 
 TEST(FullFade, CopyLowersCarriersOnlyAndKeepsTheRest) {
@@ -156,13 +173,49 @@ TEST(FullFade, CopyLowersCarriersOnlyAndKeepsTheRest) {
          400,
          1,
          0},
-        {"drums stop 12 dB down",
+        {"drums play copies until 48 dB down",
          {0, 0xF3, 0, 5, 0, 49, 0, 0xF5, 0x0F, 0x80, 0, 49},
          true,
          voices(1, 4, {}),
          1401,
          14,
-         14},
+         27},
+        {"a hit playing at the loop's end goes on as a copy; a stop cuts it",
+         {0, 99, 0, 0xF0, 0, 99},
+         true,
+         voices(1, 4, {}),
+         400,
+         0,
+         1,
+         2},
+        {"a muted hit goes on muted",
+         {0, 99, 0, 0xF6, 0, 99},
+         true,
+         voices(1, 4, {}),
+         400,
+         0,
+         4,
+         0},
+        {"without copies no drum plays",
+         {0, 0xF3, 0, 5, 0, 49, 0, 0xF5, 0, 49},
+         true,
+         voices(1, 4, {}),
+         400,
+         0,
+         0,
+         -1,
+         false},
+        {"the noise fades on its linear law, also where the loop turns it on",
+         {0x0F, 0x00, 0, 99, 0x0F, 0x85, 0, 99},
+         true,
+         [] {
+             Image image = voices(8, 7, {3, 40, 90, 3});
+             image[0x0F] = 0x80;
+             return image;
+         }(),
+         1401,
+         15,
+         0},
         {"loop position ignored, end marker ends the loop",
          {0, 0xFE, 8, 0x78, 0, 9, 0, 0xFF, 8, 0x79},
          true,
@@ -194,18 +247,28 @@ TEST(FullFade, CopyLowersCarriersOnlyAndKeepsTheRest) {
             if (test.head[at] >= 0x60 && test.head[at] <= 0x7F)
                 wanted[test.head[at]] = test.head[at + 1];
         int checks = 0;
+        FadeDrums drums;
+        drums.firstNumber = BANK_SAMPLES;
+        if (test.carriedSides >= 0) {
+            drums.carried = FadeDrumHit{7, 0, 0, 1234};
+            drums.carriedSides = std::uint8_t(test.carriedSides);
+        }
         const Replay r = replay(
-            fadedLoopCopy(test.head, test.whole, test.image, test.fadeSteps), test.image,
-            [&](const Replay& now) {
+            fadedLoopCopy(test.head, test.whole, test.image, test.fadeSteps,
+                          test.bank ? &drums : nullptr),
+            test.image, [&](const Replay& now) {
                 const int units = fadeUnitsAt(now.steps, test.fadeSteps);
                 for (int c = 0; c < 8; ++c)
                     for (int op = 0; op < 4; ++op) {
                         const auto slot = std::size_t(0x60 + 8 * op + c);
                         const bool carrier = heard(now.image, c) & (1 << op);
+                        const bool noise = carrier && slot == 0x7F &&
+                                           now.image[0x0F] != NEVER_SENT &&
+                                           (now.image[0x0F] & 0x80);
                         const int level =
-                            wanted[slot] == NEVER_SENT
-                                ? NEVER_SENT
-                                : std::min(127, (wanted[slot] & 0x7F) + (carrier ? units : 0));
+                            wanted[slot] == NEVER_SENT ? NEVER_SENT
+                            : noise                    ? noiseFadeLevel(wanted[slot] & 0x7F, units)
+                                    : std::min(127, (wanted[slot] & 0x7F) + (carrier ? units : 0));
                         const int played =
                             now.image[slot] == NEVER_SENT ? NEVER_SENT : now.image[slot] & 0x7F;
                         ASSERT_EQ(played, level) << now.steps << " " << slot;
@@ -231,18 +294,48 @@ TEST(FullFade, CopyLowersCarriersOnlyAndKeepsTheRest) {
             ASSERT_EQ(r.writes[i].reg, loopWrites[pair]) << i;
             ASSERT_EQ(r.writes[i].value, loopWrites[pair + 1]) << i;
         }
-        // The drums play until the fade is 12 dB down; there one stop, and nothing after it.
+        // Drums start and change sides until the fade is 48 dB down; there one stop, and
+        // nothing after it. Without copies, one stop at the start.
         const auto playing = std::count_if(r.drums.begin(), r.drums.end(), [&](const Event& e) {
-            return fadeUnitsAt(e.step, test.fadeSteps) < FADE_DRUMS_OFF;
+            return e.value != FULL_ADPCM_STOP &&
+                   fadeUnitsAt(e.step, test.fadeSteps) < FADE_DRUMS_OFF;
         });
         EXPECT_EQ(playing, test.drums);
-        if (test.drums > 0) {
-            ASSERT_EQ(r.drums.size(), std::size_t(test.drums) + 1);
+        const bool anyDrums = r.drums.size() > 0;
+        if (anyDrums && test.bank) {
             EXPECT_EQ(r.drums.back().value, FULL_ADPCM_STOP);
             EXPECT_EQ(fadeUnitsAt(r.drums.back().step, test.fadeSteps), FADE_DRUMS_OFF);
             EXPECT_EQ(fadeUnitsAt(r.drums.back().step - 1, test.fadeSteps), FADE_DRUMS_OFF - 1);
-        } else {
-            EXPECT_EQ(r.drums.size(), 0u);
+        } else if (anyDrums) {
+            EXPECT_EQ(r.drums.front().value, FULL_ADPCM_STOP);
+            EXPECT_EQ(r.drums.front().step, 0);
+            EXPECT_TRUE(r.samples.empty());
+        }
+        // Each start plays the next copy, numbered after the bank's samples, and the fade
+        // says where it starts and where the next start or stop cuts it (or the fade ends).
+        ASSERT_EQ(r.samples.size(), drums.hits.size());
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < r.drums.size(); ++i) {
+            if (r.drums[i].value < 0xF1 || r.drums[i].value > 0xF3) continue;
+            const FadeDrumHit& hit = drums.hits[start];
+            EXPECT_EQ(r.samples[start], int(BANK_SAMPLES + start));
+            EXPECT_EQ(hit.start, r.drums[i].step);
+            std::int64_t end = test.fadeSteps;
+            for (std::size_t j = i + 1; j < r.drums.size() && end == test.fadeSteps; ++j)
+                if (r.drums[j].value <= 0xF3) end = r.drums[j].step;
+            EXPECT_EQ(hit.end, end);
+            const bool carried = start == 0 && test.carriedSides >= 0;
+            EXPECT_EQ(hit.source, carried ? 7u : 5u);
+            EXPECT_EQ(hit.skip, carried ? 1234 : 0);
+            if (carried) {
+                EXPECT_EQ(hit.start, 0);
+                EXPECT_EQ(r.drums[i].value,
+                          test.carriedSides == 0 ? 0xF3 : 0xF0 | test.carriedSides);
+                if (test.carriedSides == 0) {
+                    EXPECT_EQ(r.drums[i + 1].value, FULL_ADPCM_SIDES);
+                }
+            }
+            ++start;
         }
     }
 }
@@ -259,7 +352,14 @@ TEST(FullFade, AnyBytesGiveAWellFormedCopy) {
         for (std::uint16_t& reg : image)
             if (random() % 2) reg = std::uint8_t(random());
         const std::int64_t fade = std::array<std::int64_t, 4>{1, 127, 300, 2000}[round % 4];
-        const Replay r = replay(fadedLoopCopy(head, round % 3 != 0, image, fade), image);
+        // Every other round with copies for the drums, every fourth with a hit carried on.
+        FadeDrums drums;
+        drums.firstNumber = std::uint32_t(random() % 0x10002);
+        if (round % 4 == 1) drums.carried = FadeDrumHit{1, 0, 0, 0};
+        const Replay r = replay(
+            fadedLoopCopy(head, round % 3 != 0, image, fade, round % 2 ? &drums : nullptr), image);
+        EXPECT_EQ(r.samples.size(), drums.hits.size()) << round;
+        for (const int number : r.samples) EXPECT_LE(number, 0xFFFF) << round;
         ASSERT_TRUE(r.wellFormed) << round;
         EXPECT_EQ(r.steps, std::max<std::int64_t>(fade, FADE_UNITS)) << round;
         for (int c = 0; c < 8; ++c)

@@ -196,6 +196,13 @@ int makeAlbum(const Options& options) {
         const std::int64_t room = options.maxSize - std::int64_t(FULL_PLAYER_SIZE) - streams;
         track.song =
             translateLog(trackRequest, *log, pool.samples, hits, channel, room, track.result);
+        // The fade's copies of the drums follow, the track's own.
+        for (DacSample& copy : track.song.fadeDrums) {
+            pool.samples.push_back(std::move(copy));
+            pool.tracks.push_back(1);
+            pool.lastTrack.push_back(int(tracks.size()));
+        }
+        track.song.fadeDrums.clear();
         fits = fits && track.song.fits;
         streams += track.song.length;
         track.result.drums.hitsLeftOut = log->dac->hitsLeftOut;

@@ -19,6 +19,7 @@
 #include "full/player/full_player.hpp"
 #include "full/stream/fade_copy.hpp"
 #include "full/translate/adpcm_bank.hpp"
+#include "full/translate/msm6258_adpcm.hpp"
 
 namespace {
 
@@ -76,15 +77,61 @@ std::int64_t fadeSteps(double seconds) {
     return std::max<std::int64_t>(FADE_UNITS, std::llround(seconds * 44100 * STEPS_PER_TICK / 787));
 }
 
+// The copy of a sample that a drum of the fade plays: the values it is heard for, each at the
+// fade's level at its step.
+DacSample fadedDrum(const DacSample& source, const FadeDrumHit& hit, std::int64_t fadeSteps) {
+    const double stepsPerValue = 44100.0 * STEPS_PER_TICK / 787 / std::max(1u, source.rate);
+    const auto heard = std::size_t(std::ceil(double(hit.end - hit.start) / stepsPerValue)) + 1;
+    const std::size_t from =
+        std::min(source.values.size(), std::size_t(hit.skip * std::max(1u, source.rate) / 44100));
+    DacSample copy{.values = {}, .rate = source.rate, .gains = {}};
+    copy.values.assign(source.values.begin() + std::ptrdiff_t(from),
+                       source.values.begin() +
+                           std::ptrdiff_t(from + std::min(source.values.size() - from, heard)));
+    copy.gains.resize(copy.values.size());
+    std::int64_t lastStep = -1;
+    float gain = 1;
+    for (std::size_t i = 0; i < copy.gains.size(); ++i) {
+        const auto step = hit.start + std::int64_t(double(i) * stepsPerValue);
+        if (step != lastStep)
+            gain = float(std::pow(10.0, -0.75 * fadeUnitsAt(step, fadeSteps) / 20));
+        lastStep = step;
+        copy.gains[i] = gain;
+    }
+    // The end that the fade takes below the ADPCM's least step (1 of its 12 bits) is left out.
+    const double leastStep = 128.0 / (ADPCM_HEADROOM * ADPCM_SIGNAL_MAX);
+    // (A copy keeps a value, so that its gains still mark it as one.)
+    while (copy.values.size() > 1 &&
+           copy.gains.back() * std::abs(copy.values.back() - 128) < leastStep) {
+        copy.values.pop_back();
+        copy.gains.pop_back();
+    }
+    return copy;
+}
+
 // After the last pass the stream goes on with the fade: the loop's first steps again, falling
-// to silence, then 00 F8.
+// to silence, then 00 F8. Its drums play copies of their samples at its level, which
+// run.fadeDrums holds, to follow run.dacSamples in the bank.
 void appendFade(FullRun& run, std::int64_t steps, ConvertResult& result) {
     const std::int64_t before = streamLength(run.stream);
-    const std::vector<std::uint8_t> fade =
-        fadedLoopCopy(loopHeadOf(run.stream), !run.stream.loopHeadCut, run.stream.sent, steps);
+    FadeDrums drums;
+    drums.firstNumber = std::uint32_t(run.dacSamples.size());
+    // The hit still playing at the end of the pass, started within the loop, goes on.
+    if (run.nextHit > 0 && run.sample < run.hitEndSample) {
+        const DacHit& hit = run.hits[run.nextHit - 1];
+        if (hit.startSample >= run.loopSample)
+            drums.carried = FadeDrumHit{hit.sampleIndex, 0, 0, run.sample - hit.startSample};
+        drums.carriedSides = run.hitSides;
+    }
+    const std::vector<std::uint8_t> fade = fadedLoopCopy(
+        loopHeadOf(run.stream), !run.stream.loopHeadCut, run.stream.sent, steps, &drums);
     run.stream.pairs.insert(run.stream.pairs.end(), fade.begin(), fade.end());
     handOnPairs(run.stream);
     result.fadeBytes = streamLength(run.stream) - before;
+    for (const FadeDrumHit& hit : drums.hits)
+        run.fadeDrums.push_back(hit.source < run.dacSamples.size()
+                                    ? fadedDrum(run.dacSamples[hit.source], hit, steps)
+                                    : DacSample{});
 }
 
 // Whether channel 6's pan turns a side on while the hit that starts now plays, up to `end`.
@@ -394,6 +441,21 @@ bool makeBank(const std::vector<DacSample>& dacSamples, std::int64_t hitsLeftOut
         if (!bank.samples[i].bytes.empty()) ++drums.atRate[int(bank.samples[i].rate)];
     drums.leftOut = bank.leftOut;
     drums.leftOutSeconds = bank.leftOutSeconds;
+    // The fade's copies on their own; one left out (a long sample's, to fit) goes unheard.
+    for (std::size_t i = 0; i < dacSamples.size(); ++i) {
+        if (dacSamples[i].gains.empty()) continue;
+        if (bank.samples[i].bytes.empty() && bank.samples[i].seconds < SHORT_HIT_SECONDS) {
+            --drums.samples;  // all of it below the ADPCM's least step: nothing to play
+        } else if (bank.samples[i].bytes.empty()) {
+            --drums.leftOut;
+            drums.leftOutSeconds -= bank.samples[i].seconds;
+        } else {
+            --drums.samples;
+            --drums.atRate[int(bank.samples[i].rate)];
+            ++drums.fadeCopies;
+            drums.fadeBytes += std::int64_t(bank.samples[i].bytes.size());
+        }
+    }
     return true;
 }
 
@@ -501,6 +563,7 @@ SongStream translateLog(const ConvertRequest& request, LogRead& log,
     }
     result.playingSeconds = playingSeconds(song.shown);
     song.length = streamLength(run->stream);
+    song.fadeDrums = std::move(run->fadeDrums);
     result.played = run->played;
     result.cutShort = !log.endMarker;
     result.headerSeconds = double(log.reader.headerSamples) / SAMPLE_RATE;
@@ -531,6 +594,9 @@ ConvertResult convertLog(const ConvertRequest& request) {
     const std::int64_t length = song.length;
     const std::int64_t room = maxStream - length - std::int64_t(display.size());
     std::vector<std::uint8_t> bank;
+    std::vector<DacSample>& samples = log->dac->samples;
+    samples.insert(samples.end(), std::make_move_iterator(song.fadeDrums.begin()),
+                   std::make_move_iterator(song.fadeDrums.end()));
     if (!song.fits || room < 0 ||
         !makeBank(log->dac->samples, log->dac->hitsLeftOut, room, result.drums, bank)) {
         ConvertResult refused;

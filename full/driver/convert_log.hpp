@@ -33,8 +33,10 @@ struct ConvertRequest {
 
 // The drums as the program plays them on the ADPCM.
 struct Drums {
-    int samples = 0;               // in the bank
+    int samples = 0;               // in the bank, the fade's copies left out
     std::int64_t bytes = 0;        // of ADPCM
+    int fadeCopies = 0;            // the fade's attenuated copies
+    std::int64_t fadeBytes = 0;    // their ADPCM, within `bytes`
     int lowered = 0;               // played at 10.4 or 7.8 kHz to fit
     int atRate[3] = {};            // kept samples at 15.6, 10.4 and 7.8 kHz
     int leftOut = 0;               // long samples left out to fit
@@ -104,6 +106,8 @@ struct SongStream {
     bool tagged = false;
     Gd3Tag tag;
     DisplaySong shown;  // what the screen shows of it; its tag pointer left for the caller
+    // The fade's drums: copies the bank must hold right after the samples it was given.
+    std::vector<DacSample> fadeDrums;
 };
 // Pass 2 and the fade: the stream goes to `output` (a file channel, or OUTPUT_DROPPED), and is
 // only counted once it grows beyond maxStream. Its drums start the samples `hits` name, which

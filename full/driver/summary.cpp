@@ -82,6 +82,13 @@ std::string drumsPart(const Drums& drums, const std::string& afterCount) {
                 rates.push_back(std::to_string(drums.atRate[r]) + " at " + RATES[r] + " kHz");
         part += ": " + join(rates, ", ");
     }
+    if (drums.fadeCopies > 0) {
+        std::snprintf(
+            text, sizeof text, ", of which %lld KiB for the fade's %d attenuated cop%s",
+            static_cast<long long>(std::max<std::int64_t>(1, (drums.fadeBytes + 512) / 1024)),
+            drums.fadeCopies, drums.fadeCopies == 1 ? "y" : "ies");
+        part += text;
+    }
     return part;
 }
 

@@ -11,6 +11,9 @@ namespace {
 // connection. A channel whose connection was never written may play any of them.
 constexpr std::uint8_t HEARD_BY_CONNECTION[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
 constexpr std::uint8_t HEARD_UNKNOWN = 0xF;
+// With register 0x0F's bit 7 set, channel 7's C2 plays the noise, whose amplitude is linear
+// in the attenuation, (1023 - 8 TL) / 1023, where a sine's falls 0.75 dB a TL unit.
+constexpr int NOISE_CHANNEL = 7, NOISE_OPERATOR = 3;
 
 // A fade shorter than one step a unit cannot keep to a unit a step: it is stretched to
 // FADE_UNITS steps (0.45 s).
@@ -86,12 +89,30 @@ std::uint8_t heardOperators(const FadeCopy& copy, int channel) {
     return connection == NEVER_SENT ? HEARD_UNKNOWN : HEARD_BY_CONNECTION[connection & 7];
 }
 
+bool playsNoise(const FadeCopy& copy, int channel, int op) {
+    const std::uint16_t noise = copy.image[0x0F];
+    return channel == NOISE_CHANNEL && op == NOISE_OPERATOR && noise != NEVER_SENT &&
+           (noise & 0x80);
+}
+
+// The noise's TL `units` of 0.75 dB below what `level` plays, on its linear law.
+int fadedNoiseLevel(int level, int units) {
+    if (units >= FADE_UNITS) return FADE_UNITS;
+    const double gain = std::pow(10.0, -0.75 * units / 20);
+    const double attenuation = 1023 - gain * (1023 - 8 * level);
+    return std::min(FADE_UNITS, std::max(level, int(std::ceil(attenuation / 8 - 1e-9))));
+}
+
 // The slot's TL as the fade needs it now, written where it differs from what the chip holds.
 void refreshLevel(FadeCopy& copy, int channel, int op) {
     const auto reg = std::size_t(0x60 + 8 * op + channel);
     if (copy.image[reg] == NEVER_SENT) return;
     int level = copy.image[reg] & 0x7F;
-    if (heardOperators(copy, channel) & (1 << op)) level = std::min(FADE_UNITS, level + copy.units);
+    const bool heard = heardOperators(copy, channel) & (1 << op);
+    if (heard && playsNoise(copy, channel, op))
+        level = fadedNoiseLevel(level, copy.units);
+    else if (heard)
+        level = std::min(FADE_UNITS, level + copy.units);
     if (copy.sent[reg] == level) return;
     copy.sent[reg] = std::uint16_t(level);
     writePair(copy, std::uint8_t(reg), std::uint8_t(level));
@@ -111,6 +132,7 @@ void replayWrite(FadeCopy& copy, std::uint8_t reg, std::uint8_t value) {
         writePair(copy, reg, value);
         if (reg >= 0x20 && reg <= 0x27)
             for (int op = 0; op < 4; ++op) refreshLevel(copy, reg & 7, op);
+        if (reg == 0x0F) refreshLevel(copy, NOISE_CHANNEL, NOISE_OPERATOR);
     }
 }
 
@@ -127,7 +149,7 @@ int fadeUnitsAt(std::int64_t step, std::int64_t fadeSteps) {
 // A fade of 1 to FADE_UNITS - 1 steps takes FADE_UNITS steps (playableFadeSteps).
 std::vector<std::uint8_t> fadedLoopCopy(std::span<const std::uint8_t> loopHead, bool whole,
                                         const std::array<std::uint16_t, 256>& image,
-                                        std::int64_t fadeSteps) {
+                                        std::int64_t fadeSteps, FadeDrums* drums) {
     fadeSteps = playableFadeSteps(fadeSteps);
     FadeCopy copy;
     copy.image = image;
@@ -146,10 +168,15 @@ std::vector<std::uint8_t> fadedLoopCopy(std::span<const std::uint8_t> loopHead, 
     }
     const std::span<const std::uint8_t> head = loopHead.first(headEnd);
     const bool wraps = whole && headSteps > 0;
+    hasDrums |= drums && drums->carried;
 
     const FadeSchedule unitStep = fadeSchedule(fadeSteps);
     std::int64_t step = 0;
-    // Waits `steps` steps (or up to the fade's end), lowering the carriers at each unit.
+    // The hit playing ends where a drum command comes.
+    const auto cutDrum = [&] {
+        if (drums && !drums->hits.empty())
+            drums->hits.back().end = std::min(drums->hits.back().end, step);
+    };
     const auto waitSteps = [&](std::int64_t steps) {
         while (steps > 0 && step < fadeSteps) {
             const std::int64_t nextUnit = unitStep[std::size_t(copy.units) + 1];
@@ -160,9 +187,42 @@ std::vector<std::uint8_t> fadedLoopCopy(std::span<const std::uint8_t> loopHead, 
             if (step < nextUnit) continue;
             copy.units = unitsFrom(unitStep, step);
             refreshCarriers(copy);
-            if (copy.units == FADE_DRUMS_OFF && hasDrums) writePair(copy, 0x00, FULL_ADPCM_STOP);
+            if (hasDrums && copy.units == FADE_DRUMS_OFF) {
+                writePair(copy, 0x00, FULL_ADPCM_STOP);
+                cutDrum();
+            }
         }
     };
+
+    // A start plays the hit's copy; a stop or a change of sides passes as it is.
+    const auto playDrum = [&](std::span<const std::uint8_t> command) {
+        const std::uint64_t number = std::uint64_t(drums->firstNumber) + drums->hits.size();
+        if (command.size() == 4 && number > 0xFFFF) return;
+        writeWaits(copy);
+        if (command.size() == 2 && command[1] == FULL_ADPCM_STOP) cutDrum();
+        if (command.size() == 2) {
+            copy.out.insert(copy.out.end(), command.begin(), command.end());
+            return;
+        }
+        cutDrum();
+        drums->hits.push_back({std::uint32_t(command[2] << 8 | command[3]), step, fadeSteps, 0});
+        copy.out.insert(copy.out.end(),
+                        {command[0], command[1], std::uint8_t(number >> 8), std::uint8_t(number)});
+    };
+    if (!drums && hasDrums) {
+        writePair(copy, 0x00, FULL_ADPCM_STOP);
+    } else if (drums && drums->carried && drums->firstNumber <= 0xFFFF) {
+        // Muted where the pan hears it on neither side: a start on both, then no side.
+        const std::uint8_t sides = drums->carriedSides & 3;
+        const auto number = std::uint16_t(drums->firstNumber);
+        writePair(copy, 0x00, std::uint8_t(FULL_ADPCM_START | (sides == 0 ? 3 : sides)));
+        copy.out.insert(copy.out.end(), {std::uint8_t(number >> 8), std::uint8_t(number)});
+        if (sides == 0) writePair(copy, 0x00, FULL_ADPCM_SIDES);
+        FadeDrumHit carried = *drums->carried;
+        carried.start = 0;
+        carried.end = fadeSteps;
+        drums->hits.push_back(carried);
+    }
 
     copy.out.reserve(head.size() + 64 * FADE_UNITS);
     std::size_t at = 0;
@@ -176,10 +236,8 @@ std::vector<std::uint8_t> fadedLoopCopy(std::span<const std::uint8_t> loopHead, 
             replayWrite(copy, head[at], head[at + 1]);
         } else if (command.kind == Kind::wait) {
             waitSteps(command.steps);
-        } else if (command.kind == Kind::drum && copy.units < FADE_DRUMS_OFF) {
-            writeWaits(copy);
-            copy.out.insert(copy.out.end(), head.begin() + std::ptrdiff_t(at),
-                            head.begin() + std::ptrdiff_t(at) + command.length);
+        } else if (command.kind == Kind::drum && copy.units < FADE_DRUMS_OFF && drums) {
+            playDrum(head.subspan(at, std::size_t(command.length)));
         }
         at += std::size_t(command.length);
     }

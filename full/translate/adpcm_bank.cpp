@@ -48,7 +48,10 @@ std::vector<float> resample(Resamplers& resamplers, const DacSample& sample, Adp
         soxr_clear(resampler);
     }
     std::vector<float> in(sample.values.size());
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = float((sample.values[i] - 128) / 128.0);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        in[i] = float((sample.values[i] - 128) / 128.0);
+        if (i < sample.gains.size()) in[i] *= sample.gains[i];
+    }
     const std::size_t room =
         std::size_t(std::ceil(double(in.size()) * adpcmRateHz(rate) / sample.rate)) + 1;
     // libsoxr's flush reads its output buffer a value past the room it is given: slack keeps

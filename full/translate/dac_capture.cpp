@@ -56,7 +56,7 @@ void addHit(DacCapture& capture, std::int64_t start, std::uint8_t pan, DacSample
 
 void finishWrites(DacCapture& capture) {
     if (capture.writesStart < 0) return;
-    addHit(capture, capture.writesStart, capture.writesPan, {std::move(capture.writes), 44100});
+    addHit(capture, capture.writesStart, capture.writesPan, {std::move(capture.writes), 44100, {}});
     capture.writes.clear();
     capture.writesStart = -1;
 }
@@ -144,7 +144,7 @@ void dacStreamStop(DacCapture& capture, std::int64_t sample) {
         for (std::uint64_t i = 0; i < count; ++i)
             values[i] = capture.bank[capture.streamFirst + (done + i) % stretch * stride];
         addHit(capture, capture.streamStart + std::int64_t(done * 44100 / capture.streamRate),
-               capture.streamPan, {std::move(values), capture.streamRate});
+               capture.streamPan, {std::move(values), capture.streamRate, {}});
     }
 }
 

@@ -18,6 +18,8 @@
 struct DacSample {
     std::vector<std::uint8_t> values;
     std::uint32_t rate = 44100;  // values a second
+    // A copy the fade plays: each value's amplitude factor (empty for the log's own samples).
+    std::vector<float> gains;
 };
 
 struct DacHit {

@@ -164,6 +164,7 @@ struct FullRun {
     // Channel 6's pan as it changes, from the first pass; the hit playing follows it.
     std::span<const DacPanChange> panChanges;
     std::span<const DacSample> dacSamples;  // the hits' samples, for how long each plays
+    std::vector<DacSample> fadeDrums;       // the fade's copies, numbered after dacSamples
     std::size_t nextPanChange = 0;
     std::int64_t hitEndSample = 0;  // the hit playing ends here (or at the next start)
     std::uint8_t hitSides = 0;      // and plays on these sides: bit 1 left, bit 0 right

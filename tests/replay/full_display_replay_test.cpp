@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,10 +49,20 @@ Converted convert(const fs::path& log, const std::string& options) {
     return converted;
 }
 
+// The noise (channel 7's C2 while register 0x0F bit 7 is set) is linear in its attenuation,
+// (1023 - 8 TL) / 1023: the TL that plays `units` of 0.75 dB below `tl` is the first at or
+// below that level.
+int noiseFadeLevel(int tl, int units) {
+    if (units >= 127) return 127;
+    const double due = (1023 - 8 * tl) * std::pow(10.0, -0.75 * units / 20);
+    while (tl < 127 && 1023 - 8 * tl > due + 1e-6) ++tl;
+    return tl;
+}
+
 // Whether the carriers of the fade stand at the loop's levels raised by the fade's schedule at
-// every step (min(127, TL + units)), so that every channel falls together by at most 0.75 dB a
-// step; "" or the first place where one does not. The loop's writes are replayed beside the
-// fade's, from the same registers at the end of the last pass.
+// every step (min(127, TL + units); the noise to the same dB), so that every channel falls
+// together by at most 0.75 dB a step; "" or the first place where one does not. The loop's writes
+// are replayed beside the fade's, from the same registers at the end of the last pass.
 std::string fadeFault(const opmsim::DecodedStream& s) {
     static constexpr std::uint8_t CARRIERS[8] = {0x8, 0x8, 0x8, 0x8, 0xC, 0xE, 0xE, 0xF};
     std::array<int, 256> plain;
@@ -79,7 +90,9 @@ std::string fadeFault(const opmsim::DecodedStream& s) {
             for (int op = 0; op < 4; ++op) {
                 const int reg = 0x60 + 8 * op + channel;
                 if (!(CARRIERS[faded[0x20 + channel] & 7] & (1 << op)) || plain[reg] < 0) continue;
-                const int want = std::min(127, (plain[reg] & 0x7F) + units);
+                const bool noise = reg == 0x7F && faded[0x0F] >= 0 && (faded[0x0F] & 0x80);
+                const int want = noise ? noiseFadeLevel(plain[reg] & 0x7F, units)
+                                       : std::min(127, (plain[reg] & 0x7F) + units);
                 if (faded[reg] != want)
                     return "step " + std::to_string(step) + ": channel " + std::to_string(channel) +
                            " operator " + std::to_string(op) + " at TL " +

@@ -62,6 +62,15 @@ TEST(FullAdpcmBank, SamplesPlayAtTheirPitchAndLevelAndFitTheRoom) {
     EXPECT_EQ(tighter.lowered, 1);
     EXPECT_EQ(tighter.samples[2].rate, AdpcmRate::hz10417);
     EXPECT_EQ(tighter.samples[0].rate, AdpcmRate::hz15625);
+    // The fade's copies give up their rate first, down to 7.8 kHz, even when shorter.
+    std::vector<DacSample> withCopy = samples;
+    withCopy.push_back(samples[1]);
+    withCopy.back().gains.assign(withCopy.back().values.size(), 0.5f);
+    const std::size_t copyBytes = std::size_t(1.0 * 15625 / 2);
+    const AdpcmBank copyFirst = buildAdpcmBank(withCopy, roomy.bytes + copyBytes - 3000);
+    EXPECT_TRUE(copyFirst.fits);
+    EXPECT_EQ(copyFirst.samples[3].rate, AdpcmRate::hz7813);
+    EXPECT_EQ(copyFirst.samples[2].rate, AdpcmRate::hz15625);
     // Less still: 7.8 kHz for the longest ones, then the longest left out, never the hit.
     const std::size_t hitBytes = roomy.samples[0].bytes.size();
     const AdpcmBank tight = buildAdpcmBank(samples, hitBytes + 4000);

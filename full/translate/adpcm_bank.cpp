@@ -115,15 +115,18 @@ AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room
         return bank.samples[a].seconds > bank.samples[b].seconds;
     });
     std::vector<bool> kept(samples.size(), true);
-    for (const AdpcmRate rate : {AdpcmRate::hz10417, AdpcmRate::hz7813})
-        for (const std::size_t i : order) {
-            if (planned <= room) break;
-            AdpcmSample& sample = bank.samples[i];
-            if (sample.rate == AdpcmRate::hz15625) ++bank.lowered;
-            planned -= plannedBytes(samples[i], sample.rate);
-            sample.rate = rate;
-            planned += plannedBytes(samples[i], rate);
-        }
+    // The fade's copies, heard ever quieter under the fading music, give up their rate first.
+    for (const bool copies : {true, false})
+        for (const AdpcmRate rate : {AdpcmRate::hz10417, AdpcmRate::hz7813})
+            for (const std::size_t i : order) {
+                if (planned <= room) break;
+                if (samples[i].gains.empty() == copies) continue;
+                AdpcmSample& sample = bank.samples[i];
+                if (sample.rate == AdpcmRate::hz15625) ++bank.lowered;
+                planned -= plannedBytes(samples[i], sample.rate);
+                sample.rate = rate;
+                planned += plannedBytes(samples[i], rate);
+            }
     for (const std::size_t i : order) {
         if (planned <= room) break;
         AdpcmSample& sample = bank.samples[i];

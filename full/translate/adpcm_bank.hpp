@@ -42,7 +42,8 @@ inline constexpr double ADPCM_HEADROOM = 0.375;
 std::vector<std::int16_t> adpcmSignals(const DacSample& sample, AdpcmRate rate);
 
 // Encodes every sample at 15.6 kHz; while the bank outgrows `room` bytes, plays the longest
-// samples at 10.4 kHz, then at 7.8 kHz, then leaves the longest out, short hits never.
+// samples at 10.4 kHz, then at 7.8 kHz (the fade's copies before the others), then leaves the
+// longest out, short hits never.
 AdpcmBank buildAdpcmBank(const std::vector<DacSample>& samples, std::size_t room);
 // The fewest bytes the bank can take: its table, the short hits at 7.8 kHz, the long samples
 // left out.

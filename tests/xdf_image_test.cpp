@@ -114,6 +114,7 @@ TEST(XdfImage, FilesWrittenAreReadBackByUsAndByMtools) {
         {"song.x", 100000, true},  // stored in capitals
         {"ABCDEFGHIJKLMNOPQR.PDX", 5000, false},
         {KATAKANA_SONIC + "ABCDEFGHIJ.X", 3000, false},
+        {"\xE5\x40.X", 20, false},    // a first byte 0xE5, held as 0x05 (0xE5 marks removed)
         {"\xB1\xB2.DAT", 10, false},  // half-width katakana, which mtools maps to its code page
     };
     Scratch dir;
@@ -335,8 +336,22 @@ TEST(XdfImage, Human68kSystemDiskIsListedAndTakesAFileBesideItsOwn) {
         EXPECT_EQ(kept->firstCluster, file.firstCluster) << file.name;
         EXPECT_EQ(readXdfFile(again, *kept), readXdfFile(system, file)) << file.name;
     }
-    // Only the root directory, the FATs and clusters free before have changed.
+    // The boot sector and every cluster in use before, in folders too, are as they were (but
+    // the old AUTOEXEC.BAT's).
     EXPECT_TRUE(std::equal(system.bytes.begin(), system.bytes.begin() + 1024, again.bytes.begin()));
+    const int oldAutoexec = findXdfFile(system, "AUTOEXEC.BAT")->firstCluster;
+    int clustersKept = 0;
+    for (int cluster = 2; cluster <= 1222; ++cluster) {
+        const std::size_t fat = 1024 + std::size_t(cluster) * 3 / 2;
+        const unsigned pair = system.bytes[fat] | unsigned(system.bytes[fat + 1]) << 8;
+        if ((cluster & 1 ? pair >> 4 : pair & 0xFFF) == 0 || cluster == oldAutoexec) continue;
+        const auto start = std::ptrdiff_t(11 * 1024 + (cluster - 2) * 1024);
+        EXPECT_TRUE(std::equal(system.bytes.begin() + start, system.bytes.begin() + start + 1024,
+                               again.bytes.begin() + start))
+            << "cluster " << cluster;
+        ++clustersKept;
+    }
+    EXPECT_EQ(clustersKept, 1221 - 232448 / 1024 - 1);
 
     if (!haveMtools()) GTEST_SKIP() << "mtools is not installed (Debian: mtools)";
     EXPECT_NE(mdir(path, dir.file("listing")).find("SONG"), std::string::npos);

@@ -40,7 +40,7 @@ constexpr std::uint8_t BOOT_HEAD[] = {
     0x60, 0x3C, 'X',  '6',  '8',  'I',  'P',  'L',  '3',  '0',  0x00, 0x00, 0x04, 0x01, 0x01, 0x00,
     0x02, 0xC0, 0x00, 0xD0, 0x04, 0xFE, 0x02, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
 constexpr std::size_t BPB_OFFSET = 11;
-constexpr std::size_t BPB_SIZE = 21;  // up to the hidden sectors' count, which may differ
+constexpr std::size_t BPB_SIZE = 17;  // up to the heads; the hidden sectors' count may differ
 constexpr std::uint8_t PLACEHOLDER_LOADER[] = {0x60, 0xFE};  // bra.s *
 
 unsigned get16(const std::uint8_t* p) {

@@ -74,10 +74,16 @@ void setFat(Bytes& bytes, int cluster, unsigned value) {
 
 const XdfStamp STAMP{0x6000, 0x5C74};  // 2026-03-20 12:00
 
+XdfImage blank() {
+    XdfImage image;
+    EXPECT_EQ(blankXdfImage(image), "");
+    return image;
+}
+
 const std::string KATAKANA_SONIC = "\x83\x5C\x83\x6A\x83\x62\x83\x4E";  // ソニック, 0x5C inside
 
 TEST(XdfImage, BlankDiskHasHuman68kBootSectorBpbAndEmptyFat) {
-    const XdfImage image = blankXdfImage();
+    const XdfImage image = blank();
     ASSERT_EQ(image.bytes.size(), XDF_IMAGE_SIZE);
     const Bytes head = {0x60, 0x3C, 'X',  '6',  '8',  'I',  'P',  'L',  '3',  '0',
                         0x00, 0x00, 0x04, 0x01, 0x01, 0x00, 0x02, 0xC0, 0x00, 0xD0,
@@ -94,10 +100,15 @@ TEST(XdfImage, BlankDiskHasHuman68kBootSectorBpbAndEmptyFat) {
     EXPECT_EQ(xdfFreeBytes(image), 1221 * 1024);
     EXPECT_TRUE(xdfFiles(image).empty());
     const Bytes loader = {0x4E, 0x75, 0x12, 0x34};
-    const XdfImage loaded = blankXdfImage(loader);
+    XdfImage loaded;
+    ASSERT_EQ(blankXdfImage(loaded, loader), "");
     EXPECT_TRUE(std::equal(loader.begin(), loader.end(), loaded.bytes.begin() + 0x3E));
     XdfImage parsed;
     EXPECT_EQ(parseXdfImage(image.bytes, parsed), "");
+    EXPECT_EQ(blankXdfImage(loaded, Bytes(1024 - 0x3E, 0x4E)), "");
+    EXPECT_NE(blankXdfImage(loaded, Bytes(1024 - 0x3E + 1, 0x4E)).find("room for 962"),
+              std::string::npos);
+    EXPECT_EQ(loaded.bytes[1023], 0x4E);  // the loader that fits, left by the one refused
 }
 
 TEST(XdfImage, FilesWrittenAreReadBackByUsAndByMtools) {
@@ -118,7 +129,7 @@ TEST(XdfImage, FilesWrittenAreReadBackByUsAndByMtools) {
         {"\xB1\xB2.DAT", 10, false},  // half-width katakana, which mtools maps to its code page
     };
     Scratch dir;
-    XdfImage image = blankXdfImage();
+    XdfImage image = blank();
     std::int64_t used = 0;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         ASSERT_EQ(addXdfFile(image, cases[i].name, pattern(cases[i].size, unsigned(i)), STAMP), "")
@@ -175,7 +186,7 @@ TEST(XdfImage, FilesHuman68kCannotHoldAreRefusedNamingWhy) {
         {"taken.x", 1, "already holds"},
         {"HUGE.X", 1221 * 1024 - 1024 + 1, "does not fit"},
     };
-    XdfImage image = blankXdfImage();
+    XdfImage image = blank();
     ASSERT_EQ(addXdfFile(image, "TAKEN.X", pattern(1000, 1), STAMP), "");
     const Bytes before = image.bytes;
     for (const Case& c : cases) {
@@ -186,7 +197,7 @@ TEST(XdfImage, FilesHuman68kCannotHoldAreRefusedNamingWhy) {
     EXPECT_EQ(addXdfFile(image, "JUST.X", pattern(1220 * 1024, 3), STAMP), "");
     EXPECT_EQ(xdfFreeBytes(image), 0);
 
-    XdfImage full = blankXdfImage();
+    XdfImage full = blank();
     for (int i = 0; i < 192; ++i)
         ASSERT_EQ(addXdfFile(full, "F" + std::to_string(i), {}, STAMP), "");
     const std::string problem = addXdfFile(full, "ONEMORE.X", {}, STAMP);
@@ -195,10 +206,10 @@ TEST(XdfImage, FilesHuman68kCannotHoldAreRefusedNamingWhy) {
 
 TEST(XdfImage, DamagedOrForeignImagesAreRefusedSayingWhatIsWrong) {
     // A.X in clusters 2-4, B.X in 5-6.
-    XdfImage good = blankXdfImage();
+    XdfImage good = blank();
     ASSERT_EQ(addXdfFile(good, "A.X", pattern(3000, 1), STAMP), "");
     ASSERT_EQ(addXdfFile(good, "B.X", pattern(2000, 2), STAMP), "");
-    XdfImage full = blankXdfImage();
+    XdfImage full = blank();
     for (int i = 0; i < 192; ++i)
         ASSERT_EQ(addXdfFile(full, "F" + std::to_string(i), {}, STAMP), "");
     struct Case {
@@ -247,7 +258,7 @@ TEST(XdfImage, DamagedOrForeignImagesAreRefusedSayingWhatIsWrong) {
 }
 
 TEST(XdfImage, RemovedAndReplacedFilesFreeTheirClusters) {
-    XdfImage image = blankXdfImage();
+    XdfImage image = blank();
     ASSERT_EQ(addXdfFile(image, "AUTOEXEC.BAT", pattern(5000, 1), STAMP), "");
     ASSERT_EQ(addXdfFile(image, "KEEP.X", pattern(2000, 2), STAMP), "");
     const std::int64_t free = xdfFreeBytes(image);
@@ -270,14 +281,41 @@ TEST(XdfImage, RemovedAndReplacedFilesFreeTheirClusters) {
 }
 
 TEST(XdfImage, SourceDateEpochGivesTheSameBytesTwice) {
+    struct Case {
+        const char* epoch;
+        int year, month, day, hour, minute, second;
+        bool valid;
+    };
+    const std::vector<Case> cases = {
+        {"1700000000", 2023, 11, 14, 22, 13, 20, true},
+        {"0", 1980, 1, 1, 0, 0, 0, true},  // before the FAT's first day
+        {"315532800", 1980, 1, 1, 0, 0, 0, true},
+        {"4354819200", 2107, 12, 31, 23, 59, 58, true},  // 2108-01-01: after its last
+        {"17e8", 0, 0, 0, 0, 0, 0, false},
+        {"-1", 0, 0, 0, 0, 0, 0, false},
+        {" 1", 0, 0, 0, 0, 0, 0, false},
+        {"99999999999999999999", 0, 0, 0, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        ::setenv("SOURCE_DATE_EPOCH", c.epoch, 1);
+        XdfStamp stamp;
+        const std::string problem = xdfConversionStamp(stamp);
+        if (!c.valid) {
+            EXPECT_NE(problem.find("not a number of seconds"), std::string::npos) << c.epoch;
+            continue;
+        }
+        EXPECT_EQ(problem, "") << c.epoch;
+        EXPECT_EQ(stamp.dosDate, (c.year - 1980) << 9 | c.month << 5 | c.day) << c.epoch;
+        EXPECT_EQ(stamp.dosTime, c.hour << 11 | c.minute << 5 | c.second / 2) << c.epoch;
+    }
+
     Scratch dir;
-    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);  // 2023-11-14 22:13:20 UTC
-    const XdfStamp stamp = xdfConversionStamp();
-    EXPECT_EQ(stamp.dosDate, (43 << 9) | (11 << 5) | 14);
-    EXPECT_EQ(stamp.dosTime, (22 << 11) | (13 << 5) | 10);
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     for (const char* name : {"one.xdf", "two.xdf"}) {
-        XdfImage image = blankXdfImage();
-        ASSERT_EQ(addXdfFile(image, "SONG.X", pattern(7000, 1), xdfConversionStamp()), "");
+        XdfImage image = blank();
+        XdfStamp stamp;
+        ASSERT_EQ(xdfConversionStamp(stamp), "");
+        ASSERT_EQ(addXdfFile(image, "SONG.X", pattern(7000, 1), stamp), "");
         ASSERT_EQ(writeXdfImage(dir.file(name), image), "");
     }
     ::unsetenv("SOURCE_DATE_EPOCH");
@@ -288,12 +326,11 @@ TEST(XdfImage, WritingReplacesAtomicallyOrLeavesNothing) {
     Scratch dir;
     const std::string path = dir.file("disk.xdf");
     std::ofstream(path) << "old";
-    ASSERT_EQ(writeXdfImage(path, blankXdfImage()), "");
+    ASSERT_EQ(writeXdfImage(path, blank()), "");
     EXPECT_EQ(readWhole(path).size(), XDF_IMAGE_SIZE);
     const std::string missing = dir.file("no/such/folder/disk.xdf");
-    EXPECT_NE(writeXdfImage(missing, blankXdfImage()).find("cannot write " + missing),
-              std::string::npos);
-    EXPECT_NE(writeXdfImage(dir.path.string(), blankXdfImage()).find("folder"), std::string::npos);
+    EXPECT_NE(writeXdfImage(missing, blank()).find("cannot write " + missing), std::string::npos);
+    EXPECT_NE(writeXdfImage(dir.path.string(), blank()).find("folder"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 

@@ -193,8 +193,7 @@ std::string claimDirectory(const XdfImage& image, const std::vector<const std::u
 }
 
 std::uint16_t dosDate(const std::tm& t) {
-    const int year = std::clamp(t.tm_year + 1900, 1980, 2107);
-    return std::uint16_t((year - 1980) << 9 | (t.tm_mon + 1) << 5 | t.tm_mday);
+    return std::uint16_t((t.tm_year + 1900 - 1980) << 9 | (t.tm_mon + 1) << 5 | t.tm_mday);
 }
 std::uint16_t dosTime(const std::tm& t) {
     return std::uint16_t(t.tm_hour << 11 | t.tm_min << 5 | std::min(t.tm_sec, 59) / 2);
@@ -202,37 +201,48 @@ std::uint16_t dosTime(const std::tm& t) {
 
 }  // namespace
 
-XdfStamp xdfConversionStamp() {
+std::string xdfConversionStamp(XdfStamp& stamp) {
     std::tm t{};
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    char* end = nullptr;
-    errno = 0;
-    const long long seconds = epoch ? std::strtoll(epoch, &end, 10) : 0;
-    if (epoch && *epoch && *end == 0 && errno == 0 && seconds >= 0) {
+    if (epoch && *epoch) {
+        char* end = nullptr;
+        errno = 0;
+        const long long seconds = std::strtoll(epoch, &end, 10);
         const auto when = std::time_t(seconds);
-        gmtime_r(&when, &t);
+        if (*end != 0 || errno != 0 || seconds < 0 || *epoch < '0' || *epoch > '9' ||
+            !gmtime_r(&when, &t))
+            return "SOURCE_DATE_EPOCH is \"" + std::string(epoch) +
+                   "\", not a number of seconds since 1970";
     } else {
         const std::time_t now = std::time(nullptr);
         localtime_r(&now, &t);
     }
-    if (t.tm_year + 1900 < 1980) return {0, (0 << 9) | (1 << 5) | 1};  // 1980-01-01
-    if (t.tm_year + 1900 > 2107) return {dosTime(t), std::uint16_t(127 << 9 | 12 << 5 | 31)};
-    return {dosTime(t), dosDate(t)};
+    if (t.tm_year + 1900 < 1980)
+        stamp = {0, std::uint16_t(1 << 5 | 1)};  // 1980-01-01 00:00
+    else if (t.tm_year + 1900 > 2107)
+        stamp = {std::uint16_t(23 << 11 | 59 << 5 | 29), std::uint16_t(127 << 9 | 12 << 5 | 31)};
+    else
+        stamp = {dosTime(t), dosDate(t)};
+    return "";
 }
 
-XdfImage blankXdfImage(std::span<const std::uint8_t> bootLoader) {
-    XdfImage image;
-    image.bytes.assign(XDF_IMAGE_SIZE, 0);
-    std::copy(std::begin(BOOT_HEAD), std::end(BOOT_HEAD), image.bytes.begin());
-    if (bootLoader.empty()) bootLoader = PLACEHOLDER_LOADER;
+std::string blankXdfImage(XdfImage& image, std::span<const std::uint8_t> bootLoader) {
     const std::size_t room = XDF_SECTOR_SIZE - XDF_BOOT_LOADER_OFFSET;
-    std::copy_n(bootLoader.begin(), std::min(bootLoader.size(), room),
-                image.bytes.begin() + std::ptrdiff_t(XDF_BOOT_LOADER_OFFSET));
+    if (bootLoader.size() > room)
+        return "the boot loader holds " + std::to_string(bootLoader.size()) +
+               " bytes; the boot sector has room for " + std::to_string(room);
+    if (bootLoader.empty()) bootLoader = PLACEHOLDER_LOADER;
+    XdfImage blank;
+    blank.bytes.assign(XDF_IMAGE_SIZE, 0);
+    std::copy(std::begin(BOOT_HEAD), std::end(BOOT_HEAD), blank.bytes.begin());
+    std::copy(bootLoader.begin(), bootLoader.end(),
+              blank.bytes.begin() + std::ptrdiff_t(XDF_BOOT_LOADER_OFFSET));
     // Entries 0 and 1 hold the media byte and an end of chain.
-    setFatEntry(image, 0, 0xF00 | MEDIA_2HD);
-    setFatEntry(image, 1, END_OF_CHAIN);
-    copyFirstFat(image);
-    return image;
+    setFatEntry(blank, 0, 0xF00 | MEDIA_2HD);
+    setFatEntry(blank, 1, END_OF_CHAIN);
+    copyFirstFat(blank);
+    image = std::move(blank);
+    return "";
 }
 
 std::string parseXdfImage(std::vector<std::uint8_t> bytes, XdfImage& image) {

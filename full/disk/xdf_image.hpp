@@ -37,14 +37,15 @@ struct XdfStamp {
     std::uint16_t dosDate = 0;
 };
 
-// SOURCE_DATE_EPOCH's time (UTC) when it is set to a number of seconds, else the local time
-// now, so that two runs with it set write the same bytes.
-XdfStamp xdfConversionStamp();
+// SOURCE_DATE_EPOCH's time (UTC) when it is set, else the local time now, so that two runs
+// with it set write the same bytes: "" or why not (it is not a number of seconds). Times
+// outside the FAT's 1980-2107 are held as its first or last day.
+std::string xdfConversionStamp(XdfStamp& stamp);
 
-// A blank data disk: "X68IPL30" and the 2HD BPB in sector 0, `bootLoader` (at most
-// 1024 - XDF_BOOT_LOADER_OFFSET bytes) where the branch lands, empty FATs and root. An empty
-// loader stands for a placeholder that loops where it starts (bra.s *).
-XdfImage blankXdfImage(std::span<const std::uint8_t> bootLoader = {});
+// A blank data disk: "X68IPL30" and the 2HD BPB in sector 0, `bootLoader` where the branch
+// lands, empty FATs and root; "" or why not (a loader longer than the rest of the sector). An
+// empty loader stands for a placeholder that loops where it starts (bra.s *).
+std::string blankXdfImage(XdfImage& image, std::span<const std::uint8_t> bootLoader = {});
 
 // Takes `bytes` as an image when it is a sound 2HD Human68k disk: "" or what is wrong (wrong
 // size, BPB not 2HD, FAT entries out of range, a chain that loops or is shared, the root

@@ -255,6 +255,7 @@ TEST(XdfImage, DamagedOrForeignImagesAreRefusedSayingWhatIsWrong) {
     EXPECT_NE(problem.find(path), std::string::npos) << problem;
     EXPECT_NE(problem.find("holds 8 bytes"), std::string::npos) << problem;
     EXPECT_NE(loadXdfImage(dir.file("absent.xdf"), parsed).find("cannot read"), std::string::npos);
+    EXPECT_NE(loadXdfImage(dir.path.string(), parsed).find("it is a folder"), std::string::npos);
 }
 
 TEST(XdfImage, RemovedAndReplacedFilesFreeTheirClusters) {

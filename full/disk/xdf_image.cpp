@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -278,6 +279,9 @@ std::string parseXdfImage(std::vector<std::uint8_t> bytes, XdfImage& image) {
 }
 
 std::string loadXdfImage(const std::string& path, XdfImage& image) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        return "cannot read " + path + ": it is a folder";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "cannot read " + path;
     // One byte more than an image, to tell a longer file.

@@ -248,6 +248,20 @@ TEST(XdfImage, DamagedOrForeignImagesAreRefusedSayingWhatIsWrong) {
     XdfImage parsed;
     EXPECT_NE(parseXdfImage(full.bytes, parsed).find("root directory is full"), std::string::npos);
 
+    // A folder whose file claims A.X's first cluster: folders are walked too.
+    XdfImage withFolder = good;
+    Bytes folder(1024, 0);
+    const std::string inner = "INNER   X  ";
+    std::copy(inner.begin(), inner.end(), folder.begin());
+    folder[26] = 2;  // A.X's first cluster
+    folder[28] = 10;
+    ASSERT_EQ(addXdfFile(withFolder, "SUB", folder, STAMP), "");
+    std::uint8_t* subEntry = withFolder.bytes.data() + 5 * 1024 + 2 * 32;
+    subEntry[11] = 0x10;
+    subEntry[28] = subEntry[29] = 0;
+    const std::string shared = parseXdfImage(withFolder.bytes, parsed);
+    EXPECT_NE(shared.find("SUB\\INNER.X's chain shares cluster 2"), std::string::npos) << shared;
+
     Scratch dir;
     const std::string path = dir.file("short.xdf");
     std::ofstream(path) << "X68IPL30";

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "dump/album.hpp"
-#include "dump/album_report.hpp"
-#include "dump/vgm_export.hpp"
+#include "dump/album/album.hpp"
+#include "dump/album/album_report.hpp"
+#include "dump/program/vgm_export.hpp"
 #include "full/player/full_player.hpp"
 #include "player/player_writes.hpp"
 #ifdef OPMCAST_FUZZ_SIM

@@ -7,11 +7,11 @@
 #include <span>
 #include <sstream>
 
-#include "dump/executable_stream.hpp"
-#include "dump/stream_report.hpp"
-#include "dump/vgm_export.hpp"
-#include "dump/vgm_gd3.hpp"
-#include "dump/vgm_summary.hpp"
+#include "dump/program/executable_stream.hpp"
+#include "dump/program/stream_report.hpp"
+#include "dump/program/vgm_export.hpp"
+#include "dump/program/vgm_gd3.hpp"
+#include "dump/vgm/vgm_summary.hpp"
 #include "full/player/full_player.hpp"
 #include "tests/dump_support.hpp"
 #include "translate/opm_image.hpp"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "dump/vgm_settle.hpp"
-#include "dump/vgm_summary.hpp"
+#include "dump/vgm/vgm_settle.hpp"
+#include "dump/vgm/vgm_summary.hpp"
 #include "tests/dump_support.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "dump/opm_levels.hpp"
+#include "dump/program/opm_levels.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dump/opm_levels.hpp"
+#include "dump/program/opm_levels.hpp"
 #include "full/translate/full_run.hpp"
 #include "tests/test_support.hpp"
 

@@ -17,8 +17,8 @@
 #include <iterator>
 #include <string>
 
-#include "dump/executable_stream.hpp"
-#include "dump/vgm_export.hpp"
+#include "dump/program/executable_stream.hpp"
+#include "dump/program/vgm_export.hpp"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "dump/album_report.hpp"
+#include "dump/album/album_report.hpp"
 
 #include <set>
 
 #include "driver/executable.hpp"
-#include "dump/drum_report.hpp"
 #include "dump/json_line.hpp"
-#include "dump/stream_report.hpp"
+#include "dump/program/drum_report.hpp"
+#include "dump/program/stream_report.hpp"
 #include "dump/text_format.hpp"
 #include "full/player/full_player.hpp"
 

@@ -1,8 +1,8 @@
-#include "dump/vgm_summary.hpp"
+#include "dump/vgm/vgm_summary.hpp"
 
 #include "driver/vgm_commands.hpp"
 #include "dump/text_format.hpp"
-#include "dump/vgm_chips.hpp"
+#include "dump/vgm/vgm_chips.hpp"
 #include "translate/opm_image.hpp"
 
 namespace {

@@ -1,12 +1,12 @@
-#include "dump/stream_report.hpp"
+#include "dump/program/stream_report.hpp"
 
 #include <iconv.h>
 
 #include <cerrno>
 
 #include "driver/executable.hpp"
-#include "dump/drum_report.hpp"
 #include "dump/json_line.hpp"
+#include "dump/program/drum_report.hpp"
 #include "dump/text_format.hpp"
 
 namespace {

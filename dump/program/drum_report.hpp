@@ -2,9 +2,9 @@
 // and the ADPCM commands of the timeline, as text and as JSON.
 #pragma once
 
-#include "dump/executable_stream.hpp"
 #include "dump/json_line.hpp"
-#include "dump/stream_report.hpp"
+#include "dump/program/executable_stream.hpp"
+#include "dump/program/stream_report.hpp"
 
 // The header's line about the bank; nothing without one.
 std::string drumBankLine(const ExecutableStream& stream);

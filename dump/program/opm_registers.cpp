@@ -1,6 +1,6 @@
-#include "dump/opm_registers.hpp"
+#include "dump/program/opm_registers.hpp"
 
-#include "dump/drum_bank.hpp"
+#include "dump/program/drum_bank.hpp"
 #include "dump/text_format.hpp"
 #include "player/player_writes.hpp"
 #include "stream/register_stream.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dump/executable_stream.hpp"
+#include "dump/program/executable_stream.hpp"
 
 // Envelope at its end (attenuation 1023) or TL 127 and beyond: nothing is heard.
 inline constexpr float OPM_SILENT_DB = -96.0f;

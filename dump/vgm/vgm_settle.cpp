@@ -1,4 +1,4 @@
-#include "dump/vgm_settle.hpp"
+#include "dump/vgm/vgm_settle.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "dump/drum_bank.hpp"
+#include "dump/program/drum_bank.hpp"
 
 #include <algorithm>
 #include <span>

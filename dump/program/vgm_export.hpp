@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "dump/album.hpp"
-#include "dump/executable_stream.hpp"
+#include "dump/album/album.hpp"
+#include "dump/program/executable_stream.hpp"
 
 inline constexpr std::uint32_t VGM_EXPORT_VERSION = 0x151;
 inline constexpr std::uint32_t OPM_CLOCK = 4000000;  // the X68000's YM2151, Hz

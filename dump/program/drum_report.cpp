@@ -1,4 +1,4 @@
-#include "dump/drum_report.hpp"
+#include "dump/program/drum_report.hpp"
 
 #include <array>
 

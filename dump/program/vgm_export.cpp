@@ -1,4 +1,4 @@
-#include "dump/vgm_export.hpp"
+#include "dump/program/vgm_export.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "channels/file_channels.hpp"
-#include "dump/opm_registers.hpp"
-#include "dump/stream_report.hpp"
-#include "dump/vgm_drums.hpp"
-#include "dump/vgm_gd3.hpp"
+#include "dump/program/opm_registers.hpp"
+#include "dump/program/stream_report.hpp"
+#include "dump/program/vgm_drums.hpp"
+#include "dump/program/vgm_gd3.hpp"
 #include "player/player_writes.hpp"
 
 namespace {

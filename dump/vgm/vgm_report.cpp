@@ -1,8 +1,8 @@
 // The --vgm summary as text and as one JSON line.
 #include "dump/json_line.hpp"
 #include "dump/text_format.hpp"
-#include "dump/vgm_chips.hpp"
-#include "dump/vgm_summary.hpp"
+#include "dump/vgm/vgm_chips.hpp"
+#include "dump/vgm/vgm_summary.hpp"
 #include "translate/opm_image.hpp"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "dump/drum_bank.hpp"
-#include "dump/opm_registers.hpp"
 #include "dump/problem.hpp"
+#include "dump/program/drum_bank.hpp"
+#include "dump/program/opm_registers.hpp"
 
 struct StreamPair {
     std::uint64_t offset;  // in the file

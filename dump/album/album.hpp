@@ -8,7 +8,7 @@
 // the player tail.
 #pragma once
 
-#include "dump/executable_stream.hpp"
+#include "dump/program/executable_stream.hpp"
 
 struct Album {
     std::uint64_t length = 0;     // of the file

@@ -1,4 +1,4 @@
-#include "dump/vgm_gd3.hpp"
+#include "dump/program/vgm_gd3.hpp"
 
 #include <iconv.h>
 

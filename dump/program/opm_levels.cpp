@@ -1,4 +1,4 @@
-#include "dump/opm_levels.hpp"
+#include "dump/program/opm_levels.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "dump/vgz_input.hpp"
+#include "dump/vgm/vgz_input.hpp"
 #include <algorithm>
 
 #include "channels/file_channels.hpp"

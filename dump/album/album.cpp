@@ -1,4 +1,4 @@
-#include "dump/album.hpp"
+#include "dump/album/album.hpp"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // timeline, or its summary), as text or as JSON lines.
 #pragma once
 
-#include "dump/album.hpp"
+#include "dump/album/album.hpp"
 
 // The album's facts and its track table: number, stream offset, pairs, length, loop, passes,
 // fade and the title (the first line of the track's display header).

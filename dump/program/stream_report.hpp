@@ -8,9 +8,9 @@
 
 #include <array>
 
-#include "dump/executable_stream.hpp"
 #include "dump/json_line.hpp"
-#include "dump/opm_registers.hpp"
+#include "dump/program/executable_stream.hpp"
+#include "dump/program/opm_registers.hpp"
 
 // The counts of pairs, groups and keys cover the stream as written, the fade included; the time
 // and the loop cover one pass of what the player plays, the fade apart.

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "dump/executable_stream.hpp"
+#include "dump/program/executable_stream.hpp"
 
 inline constexpr std::uint32_t VGM_DRUMS_VERSION = 0x171;  // the OKIM6258 needs 1.61
 inline constexpr std::size_t VGM_DRUMS_HEADER_SIZE = 0x100;

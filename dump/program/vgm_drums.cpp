@@ -1,9 +1,9 @@
-#include "dump/vgm_drums.hpp"
+#include "dump/program/vgm_drums.hpp"
 
 #include <algorithm>
 #include <array>
 
-#include "dump/stream_report.hpp"
+#include "dump/program/stream_report.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dump/executable_stream.hpp"
+#include "dump/program/executable_stream.hpp"
 
 #include <algorithm>
 

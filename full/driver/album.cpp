@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <unordered_map>
 
@@ -100,8 +102,13 @@ std::string listedName(const Track& track, bool japanese) {
 // The album's display block: the keys, then a line a track ("   1  Title", the first column
 // left for the player's mark of the track playing); the time line's pattern empty. The player
 // shows the keys and a window of the list at each track's start.
-std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japanese) {
-    std::string block = "N next   P previous (or restart)   1-9 track   SPACE pause   Q quit\r\n";
+// A data disk's album says which disk it is on the keys' line.
+std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japanese,
+                                     const std::string& diskLabel) {
+    std::string block =
+        diskLabel.empty()
+            ? "N next   P previous (or restart)   1-9 track   SPACE pause   Q quit\r\n"
+            : "N next  P previous  1-9 track  SPACE pause  Q quit   " + diskLabel + "\r\n";
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         char number[16];
         std::snprintf(number, sizeof number, "%4d  ", int(i + 1));
@@ -132,9 +139,23 @@ int refuse(const std::string& output, const std::string& why) {
     return 1;
 }
 
+// Makes the album; for a disk, into `memory` without the album's own line.
+int albumOf(const Options& options, AlbumMemory& memory, bool forDisk);
+
 }  // namespace
 
 int makeAlbum(const Options& options) {
+    AlbumMemory none;
+    return albumOf(options, none, false);
+}
+
+int makeAlbum(const Options& options, AlbumMemory& memory) {
+    return albumOf(options, memory, true);
+}
+
+namespace {
+
+int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
     const std::string& output = options.album;
     const std::vector<Job> jobs = planAlbum(options);
     if (jobs.size() > std::size_t(FULL_ALBUM_MOST_TRACKS)) {
@@ -231,7 +252,7 @@ int makeAlbum(const Options& options) {
     // The display blocks: the album's track list, and each track's as a song's, numbered.
     std::vector<FullAlbumTrack> parts(tracks.size());
     std::vector<std::uint8_t> albumDisplay;
-    if (options.display) albumDisplay = albumBlock(tracks, options.japanese);
+    if (options.display) albumDisplay = albumBlock(tracks, options.japanese, options.diskLabel);
     std::int64_t displays = std::int64_t(albumDisplay.size());
     double seconds = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
@@ -251,6 +272,8 @@ int makeAlbum(const Options& options) {
     std::vector<std::uint8_t> bank;
     if (!fits || room < 0 || !makeBank(pool.samples, hitsLeftOut, room, drums, bank)) {
         std::int64_t smallestFit = 0;
+        memory.tooLarge = true;
+        if (memory.probing) return 1;
         return refuse(output, tooLargeReason("album", options.maxSize,
                                              std::int64_t(FULL_PLAYER_SIZE) + streams + displays +
                                                  table + smallestBankBytes(pool.samples),
@@ -272,6 +295,15 @@ int makeAlbum(const Options& options) {
         return refuse(output,
                       whyNotWritable(output, program.writeError, std::int64_t(bytes.size())));
 
+    if (forDisk) {
+        for (const Track& track : tracks)
+            memory.names.push_back(listedName(track, options.japanese));
+        memory.seconds = seconds;
+        std::ifstream made(output, std::ios::binary);
+        memory.program.assign(std::istreambuf_iterator<char>(made), {});
+        if (!options.quiet) std::fputs(lines.c_str(), stdout);
+        return failures + emptyFolders > 0 ? 1 : 0;
+    }
     if (failures > 0)
         std::fprintf(
             stderr, "opmcast-full: album %s made of %zu of %zu logs (--skip-bad left %d out)\n",
@@ -293,3 +325,5 @@ int makeAlbum(const Options& options) {
     std::fputs(lines.c_str(), stdout);
     return failures + emptyFolders > 0 ? 1 : 0;
 }
+
+}  // namespace

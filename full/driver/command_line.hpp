@@ -24,6 +24,8 @@ struct Options {
     std::string album;         // --album OUT.x: one program playing every log as a track
     bool repeat = false;       // the album starts again after its last track
     bool skipBad = false;      // the album leaves out the logs that fail
+    std::string disk;          // --disk OUT.xdf: the album on floppy images (OUT1.xdf, ... if more)
+    std::string diskLabel;     // "disk 1 of 3" on the keys' line of a disk's album
     bool help = false;
     bool version = false;
     std::vector<std::string> inputs;  // files and folders

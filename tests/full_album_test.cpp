@@ -268,6 +268,7 @@ TEST(FullAlbum, DisksHoldTheAlbumAndSplitWhereOneIsTooSmall) {
     writeFile(dir.file("a.vgm"), drumLog({0}, true));
     writeFile(dir.file("b.vgm"), drumLog({0, 0}, false));
     writeFile(dir.file("c.vgm"), drumLog({7}, true));
+    writeFile(dir.file("bad.vgm"), Bytes{'h', 'i'});
     ToolResult r = runFull(dir, {"--album", "all.x", "-q", "a.vgm", "b.vgm", "c.vgm"});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const Bytes album = readFile(dir.file("all.x"));
@@ -315,6 +316,12 @@ TEST(FullAlbum, DisksHoldTheAlbumAndSplitWhereOneIsTooSmall) {
          0,
          {"s1.xdf", "s2.xdf", "s3.xdf"},
          ""},
+        // --skip-bad: a failed log at the end is skipped on the last disk.
+        {{"--disk", "v.xdf", "--max-size", "4K", "--skip-bad", "a.vgm", "b.vgm", "c.vgm",
+          "bad.vgm"},
+         1,
+         {"v1.xdf", "v2.xdf", "v3.xdf"},
+         "bad.vgm: not a VGM log\n"},
         {{"--disk", "t.xdf", "--max-size", "2000", "a.vgm"},
          1,
          {},

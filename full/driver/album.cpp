@@ -157,12 +157,14 @@ namespace {
 
 int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
     const std::string& output = options.album;
+    // A disk's album is made under a temporary name: its failures name the disk.
+    const std::string& named = forDisk ? options.disk : output;
     const std::vector<Job> jobs = planAlbum(options);
     if (jobs.size() > std::size_t(FULL_ALBUM_MOST_TRACKS)) {
         std::fprintf(stderr,
                      "opmcast-full: album %s not made: %zu logs, more than the %d tracks "
                      "an album holds\n",
-                     output.c_str(), jobs.size(), FULL_ALBUM_MOST_TRACKS);
+                     named.c_str(), jobs.size(), FULL_ALBUM_MOST_TRACKS);
         return 1;
     }
     // Each track plays as a single song does, but ends by itself unless --loops says not.
@@ -193,7 +195,7 @@ int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
         auto log = std::make_unique<LogRead>();
         if (why.empty()) why = readLog(job.input, *log);
         if (!why.empty()) {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
+            if (!memory.probing) std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
             if (job.output.empty()) {  // a folder without logs
                 ++emptyFolders;
                 continue;
@@ -228,7 +230,7 @@ int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
         streams += track.song.length;
         track.result.drums.hitsLeftOut = log->dac->hitsLeftOut;
         hitsLeftOut += log->dac->hitsLeftOut;
-        if (track.result.cutShort)
+        if (track.result.cutShort && !memory.probing)
             std::fputs(cutShortWarning(job.input, track.result).c_str(), stderr);
         lines += trackLines(int(tracks.size()) + 1, track);
         tracks.push_back(std::move(track));
@@ -245,7 +247,9 @@ int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
         if (tracks.empty() && failures == 0) why = "no logs to make it of";
         // --skip-bad helps only where some log made a track.
         if (!options.skipBad && !tracks.empty()) why += " (--skip-bad leaves such tracks out)";
-        std::fprintf(stderr, "opmcast-full: album %s not made: %s\n", output.c_str(), why.c_str());
+        if (!memory.probing)
+            std::fprintf(stderr, "opmcast-full: album %s not made: %s\n", named.c_str(),
+                         why.c_str());
         return 1;
     }
 

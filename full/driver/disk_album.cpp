@@ -105,50 +105,9 @@ int albumOfTracks(const Options& base, const std::vector<std::string>& inputs, s
     return memory.program.empty() ? 1 : status;
 }
 
-}  // namespace
-
-int makeDisks(const Options& options) {
-    XdfImage blank;
-    if (const std::string why = blankDisk(blank); !why.empty()) {
-        std::fprintf(stderr, "%s: %s\n", options.disk.c_str(), why.c_str());
-        return 1;
-    }
-    Options base = options;
-    base.maxSize = std::min(options.maxSize, xdfFreeBytes(blank) - TEXT_ROOM);
-    std::vector<std::string> inputs;
-    for (const Job& job : planAlbum(options)) inputs.push_back(job.input);
-    const std::size_t most = std::size_t(FULL_ALBUM_MOST_TRACKS);
-
-    // The tracks in order, on each disk as many as its album holds.
-    std::vector<Disk> disks;
-    for (std::size_t first = 0; first < inputs.size();) {
-        Disk disk;
-        disk.first = first;
-        std::size_t fits = 0, fails = std::min(inputs.size() - first, most) + 1;
-        AlbumMemory album;
-        // The largest number of tracks whose album fits: the rest first, then halves.
-        for (std::size_t count = fails - 1; fits + 1 < fails;) {
-            if (albumOfTracks(base, inputs, first, count, true, album) == 0 ||
-                (!album.program.empty() && options.skipBad)) {
-                fits = count;
-            } else if (album.tooLarge) {
-                fails = count;
-            } else {
-                std::fprintf(stderr, "opmcast-full: disk %s not made\n", options.disk.c_str());
-                return 1;
-            }
-            count = (fits + fails) / 2;
-        }
-        if (fits == 0) {
-            std::fprintf(stderr,
-                         "%s: does not fit on a disk even with its drums at the lowest rate\n",
-                         inputs[first].c_str());
-            return 1;
-        }
-        disk.count = fits;
-        disks.push_back(std::move(disk));
-        first += fits;
-    }
+// Makes each disk's album again, with its line for the screen, and writes the images.
+int albumDisks(const Options& options, Options base, const std::vector<std::string>& inputs,
+               std::vector<Disk>& disks, const XdfImage& blank) {
     if (disks.empty()) {
         std::fprintf(stderr, "opmcast-full: disk %s not made: no logs to make it of\n",
                      options.disk.c_str());
@@ -204,4 +163,56 @@ int makeDisks(const Options& options) {
                     static_cast<long long>(xdfFreeBytes(images[i])));
     }
     return status;
+}
+
+}  // namespace
+
+int makeDisks(const Options& options) {
+    XdfImage blank;
+    if (const std::string why = blankDisk(blank); !why.empty()) {
+        std::fprintf(stderr, "%s: %s\n", options.disk.c_str(), why.c_str());
+        return 1;
+    }
+    Options base = options;
+    base.maxSize = std::min(options.maxSize, xdfFreeBytes(blank) - TEXT_ROOM);
+    std::vector<std::string> inputs;
+    for (const Job& job : planAlbum(options)) inputs.push_back(job.input);
+    const std::size_t most = std::size_t(FULL_ALBUM_MOST_TRACKS);
+
+    // The tracks in order, on each disk as many as its album holds.
+    std::vector<Disk> disks;
+    for (std::size_t first = 0; first < inputs.size();) {
+        Disk disk;
+        disk.first = first;
+        std::size_t fits = 0, fails = std::min(inputs.size() - first, most) + 1;
+        AlbumMemory album;
+        // The largest number of tracks whose album fits: the rest first, then halves.
+        for (std::size_t count = fails - 1; fits + 1 < fails;) {
+            if (albumOfTracks(base, inputs, first, count, true, album) == 0 ||
+                (!album.program.empty() && options.skipBad)) {
+                fits = count;
+            } else if (album.tooLarge) {
+                fails = count;
+            } else if (options.skipBad && !disks.empty() && first + count == inputs.size()) {
+                // The rest fail: skipped on the last disk, where they take no room.
+                disks.back().count += count;
+                return albumDisks(options, base, inputs, disks, blank);
+            } else {
+                // Made again to say why, in full.
+                albumOfTracks(base, inputs, first, count, false, album);
+                return 1;
+            }
+            count = (fits + fails) / 2;
+        }
+        if (fits == 0) {
+            std::fprintf(stderr,
+                         "%s: does not fit on a disk even with its drums at the lowest rate\n",
+                         inputs[first].c_str());
+            return 1;
+        }
+        disk.count = fits;
+        disks.push_back(std::move(disk));
+        first += fits;
+    }
+    return albumDisks(options, base, inputs, disks, blank);
 }

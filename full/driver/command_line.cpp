@@ -52,7 +52,8 @@ const char* const FULL_USAGE =
     "  --disk OUT.xdf         the album on a 2HD floppy image for the X68000: OUT.X (the\n"
     "                         disk's name fitted to 18.3) and README.TXT on a data disk;\n"
     "                         more than one disk holds: OUT1.xdf, OUT2.xdf, ..., each with\n"
-    "                         an album of its tracks (--max-size also caps each album)\n"
+    "                         an album of its tracks, as large as a disk holds (a\n"
+    "                         --max-size given caps it lower)\n"
     "  --repeat               with --album or --disk: start again at the first track after\n"
     "                         the last\n"
     "  --skip-bad             with --album or --disk: leave out the logs that fail\n"
@@ -224,6 +225,7 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 options.outputDir = *given;
             } else if (name == "--max-size") {
                 if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
+                options.maxSizeGiven = true;
             } else if (name == "--loops") {
                 if (auto wrong = parseLoops(name, *given, options.loops)) return wrong;
                 options.loopsGiven = true;

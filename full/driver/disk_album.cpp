@@ -107,7 +107,7 @@ int albumOfTracks(const Options& base, const std::vector<std::string>& inputs, s
 
 // Makes each disk's album again, with its line for the screen, and writes the images.
 int albumDisks(const Options& options, Options base, const std::vector<std::string>& inputs,
-               std::vector<Disk>& disks, const XdfImage& blank) {
+               std::vector<Disk>& disks, const XdfImage& blank, XdfStamp stamp) {
     if (disks.empty()) {
         std::fprintf(stderr, "opmcast-full: disk %s not made: no logs to make it of\n",
                      options.disk.c_str());
@@ -115,11 +115,6 @@ int albumDisks(const Options& options, Options base, const std::vector<std::stri
     }
 
     // Each disk's album, made again with its line for the screen, and its image.
-    XdfStamp stamp;
-    if (const std::string why = xdfConversionStamp(stamp); !why.empty()) {
-        std::fprintf(stderr, "opmcast-full: SOURCE_DATE_EPOCH: %s\n", why.c_str());
-        return 1;
-    }
     int status = 0;
     std::vector<XdfImage> images;
     for (std::size_t i = 0; i < disks.size(); ++i) {
@@ -174,7 +169,14 @@ int makeDisks(const Options& options) {
         return 1;
     }
     Options base = options;
-    base.maxSize = std::min(options.maxSize, xdfFreeBytes(blank) - TEXT_ROOM);
+    // The disk's room, less README.TXT's, is the limit, or --max-size where it is less.
+    const std::int64_t room = xdfFreeBytes(blank) - TEXT_ROOM;
+    base.maxSize = options.maxSizeGiven ? std::min(options.maxSize, room) : room;
+    XdfStamp stamp;
+    if (const std::string why = xdfConversionStamp(stamp); !why.empty()) {
+        std::fprintf(stderr, "opmcast-full: %s\n", why.c_str());
+        return 1;
+    }
     std::vector<std::string> inputs;
     for (const Job& job : planAlbum(options)) inputs.push_back(job.input);
     const std::size_t most = std::size_t(FULL_ALBUM_MOST_TRACKS);
@@ -196,7 +198,7 @@ int makeDisks(const Options& options) {
             } else if (options.skipBad && !disks.empty() && first + count == inputs.size()) {
                 // The rest fail: skipped on the last disk, where they take no room.
                 disks.back().count += count;
-                return albumDisks(options, base, inputs, disks, blank);
+                return albumDisks(options, base, inputs, disks, blank, stamp);
             } else {
                 // Made again to say why, in full.
                 albumOfTracks(base, inputs, first, count, false, album);
@@ -214,5 +216,5 @@ int makeDisks(const Options& options) {
         disks.push_back(std::move(disk));
         first += fits;
     }
-    return albumDisks(options, base, inputs, disks, blank);
+    return albumDisks(options, base, inputs, disks, blank, stamp);
 }

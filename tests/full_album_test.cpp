@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "full/disk/xdf_image.hpp"
 #include "full/player/full_player.hpp"
 #include "tests/full_tool_run.hpp"
 #include "tests/test_support.hpp"
@@ -251,6 +253,103 @@ TEST(FullAlbum, AFailedLogOrTooSmallALimitLeavesTheAlbumUnmade) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("small.x")));
     r = runFull(dir, {"--album", "small.x", "--max-size", "4K", "a.vgm", "c.vgm"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
+}
+
+// A file of a floppy image, read back by the image module; empty when absent.
+Bytes diskFile(const std::string& image, const std::string& name) {
+    XdfImage disk;
+    if (!loadXdfImage(image, disk).empty()) return {};
+    const std::optional<XdfEntry> entry = findXdfFile(disk, name);
+    return entry ? readXdfFile(disk, *entry) : Bytes{};
+}
+
+TEST(FullAlbum, DisksHoldTheAlbumAndSplitWhereOneIsTooSmall) {
+    ScratchDir dir;
+    writeFile(dir.file("a.vgm"), drumLog({0}, true));
+    writeFile(dir.file("b.vgm"), drumLog({0, 0}, false));
+    writeFile(dir.file("c.vgm"), drumLog({7}, true));
+    writeFile(dir.file("bad.vgm"), Bytes{'h', 'i'});
+    ToolResult r = runFull(dir, {"--album", "all.x", "-q", "a.vgm", "b.vgm", "c.vgm"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const Bytes album = readFile(dir.file("all.x"));
+    // One disk: the album as --album makes it, named after the disk in 18.3 capitals, and a
+    // text in CR LF saying what it holds and how to play it.
+    r = runFull(dir, {"--disk", "music/Long soundtrack name.xdf", "a.vgm", "b.vgm", "c.vgm"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("  3 c.vgm: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("music/Long soundtrack name.xdf: disk 1 of 1, LONG_SOUNDTRACK_NA.X: 3 "
+                         "tracks, 0:16; "),
+              std::string::npos)
+        << r.out;
+    const std::string image = dir.file("music/Long soundtrack name.xdf");
+    EXPECT_EQ(diskFile(image, "LONG_SOUNDTRACK_NA.X"), album);
+    const Bytes text = diskFile(image, "README.TXT");
+    const std::string readme(text.begin(), text.end());
+    for (const char* part : {"   2  b.vgm\r\n", "B:LONG_SOUNDTRACK_NA\r\n", "q or ESC quit.\r\n"})
+        EXPECT_NE(readme.find(part), std::string::npos) << part << readme;
+    EXPECT_EQ(readme.find("\n"), readme.find("\r\n") + 1);
+    // mtools reads the image (its 8.3 view of the 18.3 name).
+    if (std::system("command -v mcopy >/dev/null 2>&1") == 0) {
+        const std::string copy = "MTOOLS_SKIP_CHECK=1 mcopy -n -i '" + image + "' ::LONG_SOU.X '" +
+                                 dir.file("copied.x") + "'";
+        ASSERT_EQ(std::system(copy.c_str()), 0);
+        EXPECT_EQ(readFile(dir.file("copied.x")), album);
+    }
+    // SOURCE_DATE_EPOCH: the same image twice.
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    r = runFull(dir, {"--disk", "one.xdf", "-q", "a.vgm", "c.vgm"});
+    const Bytes first = readFile(dir.file("one.xdf"));
+    r = runFull(dir, {"--disk", "one.xdf", "-q", "a.vgm", "c.vgm"});
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("one.xdf")), first);
+
+    // Too little room for all: the tracks in order over as many disks as they need, each
+    // saying which it is; one that fits nowhere is named.
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> disks;  // the images and their tracks' count
+        std::string err;
+    } splits[] = {
+        {{"--disk", "s.xdf", "--max-size", "4K", "a.vgm", "b.vgm", "c.vgm"},
+         0,
+         {"s1.xdf", "s2.xdf", "s3.xdf"},
+         ""},
+        // --skip-bad: a failed log at the end is skipped on the last disk.
+        {{"--disk", "v.xdf", "--max-size", "4K", "--skip-bad", "a.vgm", "b.vgm", "c.vgm",
+          "bad.vgm"},
+         1,
+         {"v1.xdf", "v2.xdf", "v3.xdf"},
+         "bad.vgm: not a VGM log\n"},
+        {{"--disk", "a.vgm/t.xdf", "b.vgm"},
+         1,
+         {},
+         "opmcast-full: cannot write into a.vgm: it is a file, not a folder\n"},
+        {{"--disk", "t.xdf", "--max-size", "2000", "a.vgm"},
+         1,
+         {},
+         "a.vgm: does not fit on a disk even with its drums at the lowest rate\n"},
+    };
+    for (const auto& [args, status, disks, err] : splits) {
+        r = runFull(dir, args);
+        EXPECT_EQ(r.exitStatus, status) << args[1] << r.err;
+        EXPECT_TRUE(r.err.starts_with(err)) << r.err;
+        std::size_t tracks = 0;
+        for (std::size_t i = 0; i < disks.size(); ++i) {
+            const std::string program = disks[i].substr(0, 2) + ".X";
+            const Album held = readAlbum(diskFile(dir.file(disks[i]), program));
+            tracks += held.tracks.size();
+            EXPECT_NE(held.display.find("Q quit   disk " + std::to_string(i + 1) + " of " +
+                                        std::to_string(disks.size()) + "\r\n"),
+                      std::string::npos)
+                << held.display;
+        }
+        if (!disks.empty()) {
+            EXPECT_EQ(tracks, 3u);
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.file("t.xdf")));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <unordered_map>
 
@@ -100,8 +102,13 @@ std::string listedName(const Track& track, bool japanese) {
 // The album's display block: the keys, then a line a track ("   1  Title", the first column
 // left for the player's mark of the track playing); the time line's pattern empty. The player
 // shows the keys and a window of the list at each track's start.
-std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japanese) {
-    std::string block = "N next   P previous (or restart)   1-9 track   SPACE pause   Q quit\r\n";
+// A data disk's album says which disk it is on the keys' line.
+std::vector<std::uint8_t> albumBlock(const std::vector<Track>& tracks, bool japanese,
+                                     const std::string& diskLabel) {
+    std::string block =
+        diskLabel.empty()
+            ? "N next   P previous (or restart)   1-9 track   SPACE pause   Q quit\r\n"
+            : "N next  P previous  1-9 track  SPACE pause  Q quit   " + diskLabel + "\r\n";
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         char number[16];
         std::snprintf(number, sizeof number, "%4d  ", int(i + 1));
@@ -132,16 +139,32 @@ int refuse(const std::string& output, const std::string& why) {
     return 1;
 }
 
+// Makes the album; for a disk, into `memory` without the album's own line.
+int albumOf(const Options& options, AlbumMemory& memory, bool forDisk);
+
 }  // namespace
 
 int makeAlbum(const Options& options) {
+    AlbumMemory none;
+    return albumOf(options, none, false);
+}
+
+int makeAlbum(const Options& options, AlbumMemory& memory) {
+    return albumOf(options, memory, true);
+}
+
+namespace {
+
+int albumOf(const Options& options, AlbumMemory& memory, bool forDisk) {
     const std::string& output = options.album;
+    // A disk's album is made under a temporary name: its failures name the disk.
+    const std::string& named = forDisk ? options.disk : output;
     const std::vector<Job> jobs = planAlbum(options);
     if (jobs.size() > std::size_t(FULL_ALBUM_MOST_TRACKS)) {
         std::fprintf(stderr,
                      "opmcast-full: album %s not made: %zu logs, more than the %d tracks "
                      "an album holds\n",
-                     output.c_str(), jobs.size(), FULL_ALBUM_MOST_TRACKS);
+                     named.c_str(), jobs.size(), FULL_ALBUM_MOST_TRACKS);
         return 1;
     }
     // Each track plays as a single song does, but ends by itself unless --loops says not.
@@ -172,7 +195,7 @@ int makeAlbum(const Options& options) {
         auto log = std::make_unique<LogRead>();
         if (why.empty()) why = readLog(job.input, *log);
         if (!why.empty()) {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
+            if (!memory.probing) std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
             if (job.output.empty()) {  // a folder without logs
                 ++emptyFolders;
                 continue;
@@ -207,7 +230,7 @@ int makeAlbum(const Options& options) {
         streams += track.song.length;
         track.result.drums.hitsLeftOut = log->dac->hitsLeftOut;
         hitsLeftOut += log->dac->hitsLeftOut;
-        if (track.result.cutShort)
+        if (track.result.cutShort && !memory.probing)
             std::fputs(cutShortWarning(job.input, track.result).c_str(), stderr);
         lines += trackLines(int(tracks.size()) + 1, track);
         tracks.push_back(std::move(track));
@@ -224,14 +247,16 @@ int makeAlbum(const Options& options) {
         if (tracks.empty() && failures == 0) why = "no logs to make it of";
         // --skip-bad helps only where some log made a track.
         if (!options.skipBad && !tracks.empty()) why += " (--skip-bad leaves such tracks out)";
-        std::fprintf(stderr, "opmcast-full: album %s not made: %s\n", output.c_str(), why.c_str());
+        if (!memory.probing)
+            std::fprintf(stderr, "opmcast-full: album %s not made: %s\n", named.c_str(),
+                         why.c_str());
         return 1;
     }
 
     // The display blocks: the album's track list, and each track's as a song's, numbered.
     std::vector<FullAlbumTrack> parts(tracks.size());
     std::vector<std::uint8_t> albumDisplay;
-    if (options.display) albumDisplay = albumBlock(tracks, options.japanese);
+    if (options.display) albumDisplay = albumBlock(tracks, options.japanese, options.diskLabel);
     std::int64_t displays = std::int64_t(albumDisplay.size());
     double seconds = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
@@ -251,6 +276,8 @@ int makeAlbum(const Options& options) {
     std::vector<std::uint8_t> bank;
     if (!fits || room < 0 || !makeBank(pool.samples, hitsLeftOut, room, drums, bank)) {
         std::int64_t smallestFit = 0;
+        memory.tooLarge = true;
+        if (memory.probing) return 1;
         return refuse(output, tooLargeReason("album", options.maxSize,
                                              std::int64_t(FULL_PLAYER_SIZE) + streams + displays +
                                                  table + smallestBankBytes(pool.samples),
@@ -272,6 +299,15 @@ int makeAlbum(const Options& options) {
         return refuse(output,
                       whyNotWritable(output, program.writeError, std::int64_t(bytes.size())));
 
+    if (forDisk) {
+        for (const Track& track : tracks)
+            memory.names.push_back(listedName(track, options.japanese));
+        memory.seconds = seconds;
+        std::ifstream made(output, std::ios::binary);
+        memory.program.assign(std::istreambuf_iterator<char>(made), {});
+        if (!options.quiet) std::fputs(lines.c_str(), stdout);
+        return failures + emptyFolders > 0 ? 1 : 0;
+    }
     if (failures > 0)
         std::fprintf(
             stderr, "opmcast-full: album %s made of %zu of %zu logs (--skip-bad left %d out)\n",
@@ -293,3 +329,5 @@ int makeAlbum(const Options& options) {
     std::fputs(lines.c_str(), stdout);
     return failures + emptyFolders > 0 ? 1 : 0;
 }
+
+}  // namespace

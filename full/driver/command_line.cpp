@@ -10,6 +10,7 @@
 const char* const FULL_USAGE =
     "usage: opmcast-full [OPTIONS] FILE|DIR...\n"
     "       opmcast-full --album OUT.x [OPTIONS] FILE|DIR...\n"
+    "       opmcast-full --disk OUT.xdf [OPTIONS] FILE|DIR...\n"
     "       opmcast-full --help | --version\n"
     "\n"
     "Converts each FILE, a VGM log of the YM2612 and SN76489 (plain or gzip-compressed), into\n"
@@ -48,8 +49,14 @@ const char* const FULL_USAGE =
     "                         tracks play 2 loops and a 5 s fade unless --loops says\n"
     "                         otherwise (--loops 0: each until N). A log that fails leaves\n"
     "                         the album unmade\n"
-    "  --repeat               with --album: start again at the first track after the last\n"
-    "  --skip-bad             with --album: leave out the logs that fail, make the rest\n"
+    "  --disk OUT.xdf         the album on a 2HD floppy image for the X68000: OUT.X (the\n"
+    "                         disk's name fitted to 18.3) and README.TXT on a data disk;\n"
+    "                         more than one disk holds: OUT1.xdf, OUT2.xdf, ..., each with\n"
+    "                         an album of its tracks, as large as a disk holds (a\n"
+    "                         --max-size given caps it lower)\n"
+    "  --repeat               with --album or --disk: start again at the first track after\n"
+    "                         the last\n"
+    "  --skip-bad             with --album or --disk: leave out the logs that fail\n"
     "  --help                 this text\n"
     "  --version              the version\n"
     "\n"
@@ -150,6 +157,16 @@ bool isProgramName(const std::string& path) {
     return name.size() >= 3 && (name.ends_with(".x") || name.ends_with(".X"));
 }
 
+// A floppy image: a file name ending in .xdf.
+std::optional<std::string> parseDiskName(const std::string& option, const std::string& text,
+                                         std::string& disk) {
+    std::string end = text.size() > 4 ? text.substr(text.size() - 4) : "";
+    for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (end != ".xdf") return option + " " + text + ": not the name of a floppy image (NAME.xdf)";
+    disk = text;
+    return std::nullopt;
+}
+
 // The album's program: a file name ending in .x.
 std::optional<std::string> parseAlbumName(const std::string& option, const std::string& text,
                                           std::string& album) {
@@ -191,7 +208,8 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
         };
         const bool takesValue = name == "-o" || name == "--output-dir" || name == "--max-size" ||
                                 name == "-j" || name == "--jobs" || name == "--loops" ||
-                                name == "--fade" || name == "--album" || name == "--length";
+                                name == "--fade" || name == "--album" || name == "--length" ||
+                                name == "--disk";
         if (value && !takesValue) return name + ": takes no value";
         if (name == "--") {
             optionsEnd = true;
@@ -207,11 +225,14 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 options.outputDir = *given;
             } else if (name == "--max-size") {
                 if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
+                options.maxSizeGiven = true;
             } else if (name == "--loops") {
                 if (auto wrong = parseLoops(name, *given, options.loops)) return wrong;
                 options.loopsGiven = true;
             } else if (name == "--album") {
                 if (auto wrong = parseAlbumName(name, *given, options.album)) return wrong;
+            } else if (name == "--disk") {
+                if (auto wrong = parseDiskName(name, *given, options.disk)) return wrong;
             } else if (name == "--fade") {
                 if (auto wrong = parseFade(name, *given, options.fadeSeconds)) return wrong;
                 options.fadeGiven = true;
@@ -244,14 +265,17 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
     }
     if (options.inputs.empty() && !options.help && !options.version)
         return std::string("no FILE or DIR to convert");
-    if (options.album.empty() && options.repeat) return std::string("--repeat: only with --album");
-    if (options.album.empty() && options.skipBad)
-        return std::string("--skip-bad: only with --album");
+    if (!options.disk.empty() && !options.album.empty())
+        return std::string("--disk and --album: the disk holds its own album");
+    if (!options.disk.empty() && !options.outputDir.empty())
+        return std::string("--disk and -o: the disk goes where --disk names it");
+    const bool album = !options.album.empty() || !options.disk.empty();
+    if (!album && options.repeat) return std::string("--repeat: only with --album or --disk");
+    if (!album && options.skipBad) return std::string("--skip-bad: only with --album or --disk");
     if (!options.album.empty() && !options.outputDir.empty())
         return std::string("--album and -o: the album goes where --album names it");
     // A song loops until a key unless told how often: a fade then has nothing to end.
-    if (options.fadeGiven && options.album.empty() && options.loops == 0 &&
-        options.lengthSeconds == 0)
+    if (options.fadeGiven && !album && options.loops == 0 && options.lengthSeconds == 0)
         return std::string("--fade: only with --loops N (1 or more), --length or --album");
     // -o NAME.x names the program of one log; a folder of that name already there stays one.
     std::error_code error;

@@ -10,6 +10,7 @@ struct Options {
     std::string outputDir;
     std::string outputProgram;  // -o NAME.x with one log: the program's own name
     std::int64_t maxSize = 1 << 20;
+    bool maxSizeGiven = false;  // --disk: without it, the disk's room is the limit
     bool quiet = false;
     bool recursive = false;   // folders: their subfolders too
     bool x68kNames = false;   // output names an X68000 can hold
@@ -24,6 +25,8 @@ struct Options {
     std::string album;         // --album OUT.x: one program playing every log as a track
     bool repeat = false;       // the album starts again after its last track
     bool skipBad = false;      // the album leaves out the logs that fail
+    std::string disk;          // --disk OUT.xdf: the album on floppy images (OUT1.xdf, ... if more)
+    std::string diskLabel;     // "disk 1 of 3" on the keys' line of a disk's album
     bool help = false;
     bool version = false;
     std::vector<std::string> inputs;  // files and folders

@@ -14,6 +14,7 @@
 #include "full/driver/command_line.hpp"
 #include "full/driver/conversion_plan.hpp"
 #include "full/driver/convert_log.hpp"
+#include "full/driver/disk_album.hpp"
 #include "full/driver/job_runner.hpp"
 #include "full/driver/summary.hpp"
 #include "full/driver/write_errors.hpp"
@@ -94,15 +95,16 @@ int main(int argc, char** argv) {
         removeEmptyFolders(made);
         return 1;
     }
-    if (!options.album.empty()) {
-        const std::string folder = fs::path(options.album).parent_path().string();
+    if (!options.album.empty() || !options.disk.empty()) {
+        const std::string folder =
+            fs::path(options.album.empty() ? options.disk : options.album).parent_path().string();
         made = foldersToMake(folder);
         if (const std::string wrong = prepareOutputDir(folder); !wrong.empty()) {
             std::fprintf(stderr, "opmcast-full: %s\n", wrong.c_str());
             removeEmptyFolders(made);
             return 1;
         }
-        const int status = makeAlbum(options);
+        const int status = options.disk.empty() ? makeAlbum(options) : makeDisks(options);
         removeEmptyFolders(made);
         releaseInterrupts();
         return status;

@@ -225,7 +225,6 @@ std::optional<std::string> parseCommandLine(int argc, char** argv, Options& opti
                 options.outputDir = *given;
             } else if (name == "--max-size") {
                 if (auto wrong = parseSize(name, *given, options.maxSize)) return wrong;
-                options.maxSizeGiven = true;
             } else if (name == "--loops") {
                 if (auto wrong = parseLoops(name, *given, options.loops)) return wrong;
                 options.loopsGiven = true;

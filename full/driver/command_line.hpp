@@ -10,7 +10,6 @@ struct Options {
     std::string outputDir;
     std::string outputProgram;  // -o NAME.x with one log: the program's own name
     std::int64_t maxSize = 1 << 20;
-    bool maxSizeGiven = false;  // --disk: without it, the disk's room is the limit
     bool quiet = false;
     bool recursive = false;   // folders: their subfolders too
     bool x68kNames = false;   // output names an X68000 can hold

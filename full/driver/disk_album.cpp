@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "full/disk/boot_loader.hpp"
 #include "full/disk/xdf_image.hpp"
 #include "full/driver/album.hpp"
 #include "full/driver/conversion_plan.hpp"
@@ -28,9 +29,9 @@ struct Disk {
     AlbumMemory album;
 };
 
-// The blank disk every image starts from: a data disk, its boot sector's loader a placeholder.
+// The blank disk every image starts from: a data disk, whose boot sector says so when booted.
 std::string blankDisk(XdfImage& image) {
-    return blankXdfImage(image);
+    return blankXdfImage(image, dataDiskBootLoader());
 }
 
 // The program's name: the image's, fitted to 18.3 as --x68k-names fits names, in capitals.
@@ -169,9 +170,10 @@ int makeDisks(const Options& options) {
         return 1;
     }
     Options base = options;
-    // The disk's room, less README.TXT's, is the limit, or --max-size where it is less.
+    // --max-size (1 MiB unless given, what a stock X68000 loads) or the disk's room, less
+    // README.TXT's, whichever is less.
     const std::int64_t room = xdfFreeBytes(blank) - TEXT_ROOM;
-    base.maxSize = options.maxSizeGiven ? std::min(options.maxSize, room) : room;
+    base.maxSize = std::min(options.maxSize, room);
     XdfStamp stamp;
     if (const std::string why = xdfConversionStamp(stamp); !why.empty()) {
         std::fprintf(stderr, "opmcast-full: %s\n", why.c_str());

@@ -67,7 +67,7 @@ std::string readme(const Disk& disk, std::size_t number, std::size_t disks) {
     text += "\r\n\r\n" + disk.program + " plays these tracks, " + clockText(disk.album.seconds) +
             " in all:\r\n";
     for (std::size_t i = 0; i < disk.album.names.size(); ++i) {
-        char head[16];
+        char head[32];  // room for any number, so the compiler sees no truncation
         std::snprintf(head, sizeof head, "%4zu  ", i + 1);
         text += head + shiftJisText(disk.album.names[i]) + "\r\n";
     }
